@@ -1,0 +1,34 @@
+#include "app/entry.hpp"
+
+#include "app/chat_app.hpp"
+#include "app/screenshots.hpp"
+#include "qdoc/blobstore.hpp"
+
+namespace chat {
+
+vemo_ui::launch::LaunchConfig launch_config()
+{
+    vemo_ui::launch::LaunchConfig config;
+    config.app_id = "so.vemo.chat";
+    config.screenshot_scenarios.assign(screenshot_scenarios.begin(), screenshot_scenarios.end());
+    config.factory = []() -> std::unique_ptr<vemo_ui::Widget> { return ChatApp::create_interactive(); };
+    config.screenshot_writer = write_shot;
+    config.default_window_size = [] { return vemo_ui::launch::WindowSize{1280, 800}; };
+    config.max_windows = [] { return 1; };
+    config.single_instance = false;
+    config.start_hidden = false;
+    config.accessibility = true;
+    config.automation = true;
+    return config;
+}
+
+void run(int argc, char** argv)
+{
+    using qdoc::blobstore::FsBlobStore;
+    auto root = FsBlobStore::default_root();
+    auto store = std::make_shared<FsBlobStore>(root, 0x2000000, 0x10000000, 0x2000, 0x4000);
+    qdoc::blobstore::set_store(store);
+    vemo_ui::launch::run_or_exit(launch_config(), argc, argv);
+}
+
+}  // namespace chat

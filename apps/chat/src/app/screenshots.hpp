@@ -1,0 +1,18 @@
+#pragma once
+
+#include <array>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "vemo_ui/launch.hpp"
+
+namespace chat {
+
+// Every scenario the screenshot writer knows, in the order they are listed.
+extern std::array<std::string_view, 21> const screenshot_scenarios;
+
+// Renders the requested scenario of a fresh application into a PNG file.
+std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest const& request);
+
+}  // namespace chat

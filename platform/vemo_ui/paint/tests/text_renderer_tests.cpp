@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "vemo_ui/cairo_painter.hpp"
+#include "vemo_ui/text_renderer.hpp"
+
+using namespace vemo_ui;
+
+namespace {
+
+constexpr Color white{1, 1, 1, 1};
+constexpr Color black{0, 0, 0, 1};
+
+class TextRendererTest : public testing::Test {
+  protected:
+    static TextRenderer& text() {
+        static TextRenderer renderer;
+        return renderer;
+    }
+};
+
+bool is_coloured(Color c) {
+    return std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 0.25f;
+}
+
+struct InkBox {
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+    int count = 0;
+};
+
+template <typename Pred>
+InkBox find_pixels(ImageCanvas& canvas, Pred pred) {
+    InkBox box;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x)
+            if (pred(canvas.pixel(x, y))) {
+                box.x0 = std::min(box.x0, x), box.y0 = std::min(box.y0, y);
+                box.x1 = std::max(box.x1, x), box.y1 = std::max(box.y1, y);
+                ++box.count;
+            }
+    return box;
+}
+
+TEST_F(TextRendererTest, WidthGrowsWithTheTextAndLinesKeepOneHeight) {
+    double previous = 0;
+    for (char const* s :
+         {"i", "in", "int", "inter", "interface", "interface 😀", "interface 😀 ok"}) {
+        Size size = text().measure(s, 15);
+        EXPECT_GT(size.width, previous) << s;
+        EXPECT_DOUBLE_EQ(size.height, text().line_height(15)) << s;
+        previous = size.width;
+    }
+    EXPECT_GT(text().measure("Bold label", 15, FontWeight::Bold).width,
+              text().measure("Bold label", 15, FontWeight::Regular).width);
+    EXPECT_GT(text().measure("Label", 17).width, text().measure("Label", 15).width);
+    Size empty = text().measure("", 15);
+    EXPECT_EQ(empty.width, 0);
+    EXPECT_DOUBLE_EQ(empty.height, text().line_height(15));
+}
+
+TEST_F(TextRendererTest, WrapsAtTheMaximumWidthAndEllipsizesToOneLine) {
+    std::string para =
+        "The quick brown fox jumps over the lazy dog while the five boxing wizards jump quickly.";
+    Size one_line = text().measure(para, 14);
+    ASSERT_GT(one_line.width, 300);
+    Size wrapped = text().measure(para, 14, FontWeight::Regular, 200.0);
+    EXPECT_LE(wrapped.width, 200.0);
+    EXPECT_GE(wrapped.height, 3 * text().line_height(14));
+    EXPECT_EQ(std::fmod(wrapped.height, text().line_height(14)), 0);
+
+    Size ellipsized = text().measure(para, 14, TextOptions{FontWeight::Regular, 200.0, true});
+    EXPECT_LE(ellipsized.width, 200.0);
+    EXPECT_DOUBLE_EQ(ellipsized.height, text().line_height(14));
+    Size label = text().measure("first\nsecond", 14, TextOptions{FontWeight::Regular, 200.0, true});
+    EXPECT_DOUBLE_EQ(label.height, text().line_height(14));
+
+    EXPECT_DOUBLE_EQ(text().measure("first\nsecond", 14).height, 2 * text().line_height(14));
+    // A word longer than the width breaks inside the word instead of overflowing.
+    EXPECT_LE(text().measure(std::string(80, 'w'), 14, FontWeight::Regular, 100.0).width, 100.0);
+}
+
+TEST_F(TextRendererTest, FindsAGlyphForEveryCharacterTheInterfaceUses) {
+    for (char const* s :
+         {"Hello, Vemo!", "Ünïcödé façade ß", "😀", "🔊 Standup", "＋ Category", "✉", "▸ ▾",
+          "↓ Jump to latest", "🔒 locked", "👍🎉🚀✨", "李小龙", "Ωμέγα", "· … — “quoted”"}) {
+        EXPECT_EQ(text().unknown_glyphs(s, 15), 0) << s;
+    }
+}
+
+TEST_F(TextRendererTest, EmojiRenderInColourAtTheTextSize) {
+    ImageCanvas canvas(80, 60);
+    canvas.clear(white);
+    Size drawn = text().draw_text(canvas.painter(), "😀", {10, 10}, 24, black);
+    InkBox colour = find_pixels(canvas, is_coloured);
+    ASSERT_GT(colour.count, 50);
+    int ink_height = colour.y1 - colour.y0 + 1;
+    EXPECT_GT(ink_height, 24 * 0.7);
+    EXPECT_LT(ink_height, 24 * 1.4);
+    EXPECT_DOUBLE_EQ(drawn.height, text().line_height(24));
+
+    // Latin text in a grey has no coloured pixels: the check above is not fooled by
+    // subpixel fringes.
+    canvas.clear(white);
+    text().draw_text(canvas.painter(), "Hamburgefonts", {4, 10}, 24, black);
+    EXPECT_EQ(find_pixels(canvas, is_coloured).count, 0);
+    EXPECT_GT(find_pixels(canvas, [](Color c) { return c.r < 0.5f; }).count, 50);
+}
+
+TEST_F(TextRendererTest, DrawsInkWithinTheMeasuredBox) {
+    for (double scale : {1.0, 2.0}) {
+        ImageCanvas canvas(int(300 * scale), int(60 * scale), scale);
+        canvas.clear(white);
+        Size measured = text().measure("Jumpy quartz Ag", 18, FontWeight::Semibold);
+        Size drawn = text().draw_text_weighted(canvas.painter(), "Jumpy quartz Ag", {20, 10}, 18,
+                                               FontWeight::Semibold, black);
+        EXPECT_EQ(measured, drawn);
+        InkBox ink = find_pixels(canvas, [](Color c) { return c.r < 0.6f; });
+        ASSERT_GT(ink.count, 0);
+        EXPECT_GE(ink.x0, (20 - 1) * scale);
+        EXPECT_LE(ink.x1, (20 + measured.width + 1) * scale);
+        EXPECT_GE(ink.y0, 10 * scale);
+        EXPECT_LE(ink.y1, (10 + measured.height) * scale);
+    }
+}
+
+TEST_F(TextRendererTest, RichSpansDrawBackgroundsAndMeasureLikePlainText) {
+    std::vector<TextSpan> spans{
+        {"Hello ", black},
+        {"@Ana", Color{0, 0, 1, 1}, FontWeight::Medium, false, false, Color{1, 0, 0, 1}},
+        {" see ", black},
+        {"the link", Color{0, 0.5f, 0, 1}, FontWeight::Regular, false, true},
+    };
+    Size rich = text().measure_rich(spans, 15);
+    Size plain = text().measure("Hello @Ana see the link", 15);
+    EXPECT_NEAR(rich.width, plain.width, 3.0);
+    EXPECT_DOUBLE_EQ(rich.height, text().line_height(15));
+
+    ImageCanvas canvas(260, 40);
+    canvas.clear(white);
+    text().draw_rich(canvas.painter(), spans, {5, 5}, std::nullopt, 15);
+    double mention_x = text().measure("Hello ", 15).width + 5;
+    InkBox pill =
+        find_pixels(canvas, [](Color c) { return c.r > 0.9f && c.g < 0.1f && c.b < 0.1f; });
+    ASSERT_GT(pill.count, 50);
+    EXPECT_NEAR(pill.x0, mention_x, 4);
+    EXPECT_LT(pill.x1, mention_x + text().measure("@Ana", 15, FontWeight::Medium).width + 5);
+    EXPECT_GT(
+        find_pixels(canvas, [](Color c) { return c.g > 0.3f && c.r < 0.2f && c.b < 0.2f; }).count,
+        10);
+
+    // A mention that wraps gets a pill on each line.
+    std::vector<TextSpan> wrapping{
+        {"Hi ", black},
+        {"@someone with a long name", black, FontWeight::Regular, false, false, Color{1, 0, 0, 1}}};
+    ImageCanvas narrow(120, 80);
+    narrow.clear(white);
+    Size wrapped = text().draw_rich(narrow.painter(), wrapping, {0, 0}, 110.0, 15);
+    ASSERT_GE(wrapped.height, 2 * text().line_height(15));
+    auto red_in_row = [&](double y) {
+        for (int x = 0; x < 120; ++x) {
+            Color c = narrow.pixel(x, int(y));
+            if (c.r > 0.9f && c.g < 0.1f) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(red_in_row(text().line_height(15) * 0.5));
+    EXPECT_TRUE(red_in_row(text().line_height(15) * 1.5));
+}
+
+TEST_F(TextRendererTest, HitTestingRoundTripsThroughCaretPositions) {
+    for (std::string s : {"Hello world", "a😀b é ü", "two lines wrap here because narrow"}) {
+        std::optional<double> width = s.size() > 20 ? std::optional(80.0) : std::nullopt;
+        std::vector<size_t> boundaries;
+        for (size_t i = 0; i <= s.size(); ++i)
+            if (i == s.size() || (uint8_t(s[i]) & 0xc0) != 0x80) boundaries.push_back(i);
+        double last_x = -1, last_y = 0;
+        for (size_t i : boundaries) {
+            Rect caret = text().caret_rect(s, 15, width, i);
+            EXPECT_GT(caret.height, 0);
+            if (caret.y == last_y) {
+                EXPECT_GT(caret.x, last_x) << s << " @" << i;
+            }
+            last_x = caret.x, last_y = caret.y;
+            size_t hit = text().index_at(s, 15, width, {caret.x + 0.3, caret.y + caret.height / 2});
+            if (caret.y == text().caret_rect(s, 15, width, hit).y && i != s.size()) {
+                EXPECT_EQ(hit, i) << s << " @" << i;
+            }
+            EXPECT_NE(std::find(boundaries.begin(), boundaries.end(), hit), boundaries.end());
+        }
+        EXPECT_EQ(text().index_at(s, 15, width, {-50, 5}), 0u);
+        if (!width) {
+            EXPECT_EQ(text().index_at(s, 15, width, {5000, 5}), s.size());
+        }
+    }
+    // The caret before a byte inside a character sits before that character.
+    EXPECT_EQ(text().caret_rect("a😀b", 15, std::nullopt, 2),
+              text().caret_rect("a😀b", 15, std::nullopt, 1));
+    EXPECT_GT(text().caret_rect("two lines wrap here because narrow", 15, 80.0, 33).y, 0);
+}
+
+TEST_F(TextRendererTest, KeepsTheLayoutCacheBounded) {
+    TextRenderer own;
+    for (int i = 0; i < 1500; ++i) own.measure("label " + std::to_string(i), 13);
+    EXPECT_LE(own.cached_layouts(), 1024u);
+    size_t before = own.cached_layouts();
+    own.measure("label 1499", 13);
+    EXPECT_EQ(own.cached_layouts(), before);
+}
+
+TEST_F(TextRendererTest, SurvivesMalformedUtf8) {
+    std::string bad = "ok \xff\xfe\xc3 end";
+    EXPECT_GT(text().measure(bad, 14).width, 0);
+    std::vector<TextSpan> spans{{bad, black, FontWeight::Regular, false, false, Color{1, 0, 0, 1}}};
+    ImageCanvas canvas(200, 30);
+    EXPECT_GT(text().draw_rich(canvas.painter(), spans, {0, 0}, 100.0, 14).width, 0);
+    EXPECT_LE(text().index_at(bad, 14, std::nullopt, {1000, 5}), bad.size());
+}
+
+}  // namespace

@@ -1,0 +1,378 @@
+#include "window_host.hpp"
+
+#include <gdk/gdkkeysyms.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+#include "frame_driver.hpp"
+#include "vemo_ui/cairo_painter.hpp"
+#include "vemo_ui/text_renderer.hpp"
+#include "vemo_ui/theme.hpp"
+
+namespace vemo_ui::launch::detail {
+
+namespace {
+
+Modifiers modifiers_from(guint state)
+{
+    return Modifiers{.shift = (state & GDK_SHIFT_MASK) != 0,
+                     .control = (state & GDK_CONTROL_MASK) != 0,
+                     .alt = (state & GDK_MOD1_MASK) != 0,
+                     .super = (state & GDK_SUPER_MASK) != 0};
+}
+
+KeyEvent key_from(GdkEventKey const* e)
+{
+    KeyEvent k;
+    k.mods = modifiers_from(e->state);
+    k.pressed = e->type == GDK_KEY_PRESS;
+    switch (e->keyval) {
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter: k.key = Key::Enter; break;
+    case GDK_KEY_Tab:
+    case GDK_KEY_KP_Tab:
+    case GDK_KEY_ISO_Left_Tab: k.key = Key::Tab; break;
+    case GDK_KEY_Escape: k.key = Key::Escape; break;
+    case GDK_KEY_BackSpace: k.key = Key::Backspace; break;
+    case GDK_KEY_Delete:
+    case GDK_KEY_KP_Delete: k.key = Key::Delete; break;
+    case GDK_KEY_Left:
+    case GDK_KEY_KP_Left: k.key = Key::Left; break;
+    case GDK_KEY_Right:
+    case GDK_KEY_KP_Right: k.key = Key::Right; break;
+    case GDK_KEY_Up:
+    case GDK_KEY_KP_Up: k.key = Key::Up; break;
+    case GDK_KEY_Down:
+    case GDK_KEY_KP_Down: k.key = Key::Down; break;
+    case GDK_KEY_Home:
+    case GDK_KEY_KP_Home: k.key = Key::Home; break;
+    case GDK_KEY_End:
+    case GDK_KEY_KP_End: k.key = Key::End; break;
+    case GDK_KEY_Page_Up:
+    case GDK_KEY_KP_Page_Up: k.key = Key::PageUp; break;
+    case GDK_KEY_Page_Down:
+    case GDK_KEY_KP_Page_Down: k.key = Key::PageDown; break;
+    case GDK_KEY_space:
+        k.key = Key::Space;
+        k.character = U' ';
+        break;
+    case GDK_KEY_F1: k.key = Key::F1; break;
+    case GDK_KEY_F2: k.key = Key::F2; break;
+    case GDK_KEY_F6: k.key = Key::F6; break;
+    case GDK_KEY_F10: k.key = Key::F10; break;
+    case GDK_KEY_Menu: k.key = Key::ContextMenu; break;
+    default:
+        if (char32_t c = gdk_keyval_to_unicode(e->keyval); c >= 0x20 && c != 0x7f) {
+            k.key = Key::Character;
+            k.character = c;
+        }
+        break;
+    }
+    return k;
+}
+
+PointerButton button_from(guint button)
+{
+    switch (button) {
+    case 1: return PointerButton::Primary;
+    case 2: return PointerButton::Middle;
+    case 3: return PointerButton::Secondary;
+    default: return PointerButton::None;
+    }
+}
+
+// Scroll distance of one wheel notch, in logical points.
+constexpr double wheel_step = 48.0;
+
+class WindowHost {
+public:
+    WindowHost(LaunchConfig const& config, std::unique_ptr<Widget> widget, std::optional<int> frames)
+        : m_widget(std::move(widget)), m_driver(*m_widget), m_frames_left(frames)
+    {
+        WindowSize size = config.default_window_size ? config.default_window_size()
+                                                     : WindowSize{1280, 800};
+        m_theme = Theme::dark();
+        m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_title(GTK_WINDOW(m_window), window_title(config.app_id).c_str());
+        gtk_window_set_default_size(GTK_WINDOW(m_window), size.width, size.height);
+        g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
+
+        m_area = gtk_drawing_area_new();
+        gtk_widget_set_can_focus(m_area, TRUE);
+        gtk_widget_add_events(m_area, GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK |
+                                          GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                          GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
+                                          GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK |
+                                          GDK_FOCUS_CHANGE_MASK);
+        gtk_container_add(GTK_CONTAINER(m_window), m_area);
+        g_signal_connect(m_area, "draw", G_CALLBACK(on_draw), this);
+        g_signal_connect(m_area, "key-press-event", G_CALLBACK(on_key), this);
+        g_signal_connect(m_area, "key-release-event", G_CALLBACK(on_key), this);
+        g_signal_connect(m_area, "button-press-event", G_CALLBACK(on_button), this);
+        g_signal_connect(m_area, "button-release-event", G_CALLBACK(on_button), this);
+        g_signal_connect(m_area, "motion-notify-event", G_CALLBACK(on_motion), this);
+        g_signal_connect(m_area, "leave-notify-event", G_CALLBACK(on_leave), this);
+        g_signal_connect(m_area, "scroll-event", G_CALLBACK(on_scroll), this);
+        g_signal_connect(m_area, "focus-in-event", G_CALLBACK(on_focus), this);
+        g_signal_connect(m_area, "focus-out-event", G_CALLBACK(on_focus), this);
+        g_signal_connect(m_area, "realize", G_CALLBACK(on_realize), this);
+
+        m_im = gtk_im_multicontext_new();
+        g_signal_connect(m_im, "commit", G_CALLBACK(on_im_commit), this);
+        g_signal_connect(m_im, "preedit-changed", G_CALLBACK(on_preedit), this);
+
+        gtk_widget_add_tick_callback(m_area, on_tick, this, nullptr);
+        gtk_widget_show_all(m_window);
+        gtk_widget_grab_focus(m_area);
+    }
+
+    ~WindowHost()
+    {
+        if (m_im) g_object_unref(m_im);
+    }
+
+    void run() { gtk_main(); }
+
+    void quit()
+    {
+        if (m_quitting) return;
+        m_quitting = true;
+        gtk_main_quit();
+    }
+
+private:
+    static std::string window_title(std::string const& app_id)
+    {
+        std::string last = app_id.substr(app_id.rfind('.') + 1);
+        if (last.empty()) return app_id;
+        last[0] = char(std::toupper(static_cast<unsigned char>(last[0])));
+        return last;
+    }
+
+    double scale() const { return double(gtk_widget_get_scale_factor(m_area)); }
+
+    Size logical_size() const
+    {
+        return Size{double(gtk_widget_get_allocated_width(m_area)),
+                    double(gtk_widget_get_allocated_height(m_area))};
+    }
+
+    // Runs sync and layout when something may have changed; the draw signal then paints.
+    void frame()
+    {
+        double now = vemo_ui::detail::monotonic_seconds();
+        m_driver.sync(nullptr, now, scale());
+        // Layout is cheap and rebuilt every frame, so the one-shot request only needs clearing.
+        (void)m_widget->take_layout_changed();
+        Size size = logical_size();
+        if (auto laid = m_driver.layout(size); !laid)
+            std::cerr << "layout failed: " << laid.error().message << "\n";
+        m_last_size = size;
+        m_dirty = false;
+        gtk_widget_queue_draw(m_area);
+    }
+
+    void mark_dirty() { m_dirty = true; }
+
+    static gboolean on_tick(GtkWidget*, GdkFrameClock*, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        // A test run with a frame budget keeps frames coming until the budget is spent.
+        if (self->m_dirty || self->m_frames_left || self->m_widget->needs_animation_frame() ||
+            logical_changed(*self))
+            self->frame();
+        return G_SOURCE_CONTINUE;
+    }
+
+    static bool logical_changed(WindowHost const& self) { return self.logical_size() != self.m_last_size; }
+
+    static gboolean on_draw(GtkWidget*, cairo_t* cr, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        if (!self->m_synced_once) {
+            self->frame();
+            self->m_synced_once = true;
+        }
+        // GTK already maps logical points to device pixels on this context.
+        CairoPainter painter(cr, 1.0);
+        DrawContext ctx{painter, self->m_text, self->m_theme, vemo_ui::detail::monotonic_seconds(),
+                        self->scale()};
+        self->m_driver.draw(ctx, nullptr);
+        if (self->m_frames_left && --*self->m_frames_left <= 0) self->quit();
+        return TRUE;
+    }
+
+    void deliver(Event const& e)
+    {
+        m_widget->handle_event(e);
+        mark_dirty();
+        update_im_cursor();
+    }
+
+    void update_im_cursor()
+    {
+        if (!m_widget->text_input_active()) return;
+        if (auto caret = m_widget->text_input_caret_rect()) {
+            GdkRectangle r{int(caret->x), int(caret->y), std::max(1, int(caret->width)),
+                           std::max(1, int(caret->height))};
+            gtk_im_context_set_cursor_location(m_im, &r);
+        }
+    }
+
+    static gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        if (self->m_widget->text_input_active() && gtk_im_context_filter_keypress(self->m_im, e))
+            return TRUE;
+        KeyEvent k = key_from(e);
+        if (k.key == Key::Other && k.character == 0) return FALSE;
+        self->deliver(k);
+        return TRUE;
+    }
+
+    static gboolean on_button(GtkWidget* area, GdkEventButton* e, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        if (e->type == GDK_2BUTTON_PRESS || e->type == GDK_3BUTTON_PRESS) {
+            // GTK reports the first press separately; the second carries the count.
+            PointerEvent p{PointerEvent::Kind::Press, {e->x, e->y}, button_from(e->button),
+                           e->type == GDK_2BUTTON_PRESS ? 2 : 3, modifiers_from(e->state)};
+            self->deliver(p);
+            return TRUE;
+        }
+        if (e->type == GDK_BUTTON_PRESS) gtk_widget_grab_focus(area);
+        PointerEvent p{e->type == GDK_BUTTON_PRESS ? PointerEvent::Kind::Press
+                                                   : PointerEvent::Kind::Release,
+                       {e->x, e->y}, button_from(e->button), 1, modifiers_from(e->state)};
+        self->deliver(p);
+        return TRUE;
+    }
+
+    static gboolean on_motion(GtkWidget*, GdkEventMotion* e, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        PointerEvent p{PointerEvent::Kind::Move, {e->x, e->y}, PointerButton::None, 0,
+                       modifiers_from(e->state)};
+        self->deliver(p);
+        return TRUE;
+    }
+
+    static gboolean on_leave(GtkWidget*, GdkEventCrossing* e, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        PointerEvent p{PointerEvent::Kind::Leave, {e->x, e->y}, PointerButton::None, 0,
+                       modifiers_from(e->state)};
+        self->deliver(p);
+        return TRUE;
+    }
+
+    static gboolean on_scroll(GtkWidget*, GdkEventScroll* e, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        WheelEvent w{{e->x, e->y}, 0, 0, modifiers_from(e->state)};
+        switch (e->direction) {
+        case GDK_SCROLL_UP: w.dy = -wheel_step; break;
+        case GDK_SCROLL_DOWN: w.dy = wheel_step; break;
+        case GDK_SCROLL_LEFT: w.dx = -wheel_step; break;
+        case GDK_SCROLL_RIGHT: w.dx = wheel_step; break;
+        case GDK_SCROLL_SMOOTH:
+            w.dx = e->delta_x * wheel_step;
+            w.dy = e->delta_y * wheel_step;
+            break;
+        }
+        self->deliver(w);
+        return TRUE;
+    }
+
+    static gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        if (e->in)
+            gtk_im_context_focus_in(self->m_im);
+        else
+            gtk_im_context_focus_out(self->m_im);
+        self->deliver(FocusEvent{e->in != 0});
+        return FALSE;
+    }
+
+    static void on_realize(GtkWidget* area, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        gtk_im_context_set_client_window(self->m_im, gtk_widget_get_window(area));
+    }
+
+    static void on_im_commit(GtkIMContext*, gchar* text, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        self->deliver(TextEvent{text ? text : ""});
+    }
+
+    static void on_preedit(GtkIMContext* im, gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        gchar* text = nullptr;
+        gint cursor = 0;
+        gtk_im_context_get_preedit_string(im, &text, nullptr, &cursor);
+        std::string s = text ? text : "";
+        g_free(text);
+        int cursor_bytes = int(g_utf8_offset_to_pointer(s.c_str(), cursor) - s.c_str());
+        self->deliver(PreeditEvent{s, cursor_bytes});
+    }
+
+    static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer self_ptr)
+    {
+        static_cast<WindowHost*>(self_ptr)->quit();
+        return TRUE;
+    }
+
+    std::unique_ptr<Widget> m_widget;
+    vemo_ui::detail::FrameDriver m_driver;
+    std::optional<int> m_frames_left;
+    Theme m_theme;
+    TextRenderer m_text;
+    GtkWidget* m_window = nullptr;
+    GtkWidget* m_area = nullptr;
+    GtkIMContext* m_im = nullptr;
+    Size m_last_size{-1, -1};
+    bool m_dirty = true;
+    bool m_synced_once = false;
+    bool m_quitting = false;
+};
+
+gboolean on_terminate(gpointer host)
+{
+    static_cast<WindowHost*>(host)->quit();
+    return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string const& program)
+{
+    if (!gtk_init_check(nullptr, nullptr)) {
+        std::cerr << program << ": no display to open a window on (set DISPLAY or WAYLAND_DISPLAY,"
+                  << " or render a scenario: " << program << " --shot compact --output shot.png)\n";
+        return 1;
+    }
+    if (!config.factory) {
+        std::cerr << program << ": nothing to show (no application factory)\n";
+        return 1;
+    }
+    auto widget = config.factory();
+    if (!widget) {
+        std::cerr << program << ": the application could not be built\n";
+        return 1;
+    }
+    WindowHost host(config, std::move(widget), cmd.frames);
+    g_unix_signal_add(SIGTERM, on_terminate, &host);
+    g_unix_signal_add(SIGINT, on_terminate, &host);
+    host.run();
+    return 0;
+}
+
+}  // namespace vemo_ui::launch::detail

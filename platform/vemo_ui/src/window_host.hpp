@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+#include "vemo_ui/launch.hpp"
+
+namespace vemo_ui::launch::detail {
+
+// Opens the application window and runs the main loop until it closes. Returns the exit status.
+int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string const& program);
+
+}  // namespace vemo_ui::launch::detail
