@@ -69,7 +69,7 @@ TEST(ActionSpec, ResolvesReadyPayloadsAndBuildsFromText) {
     auto view = ActionSpec::operation("open", "Open", OperationType::View,
                                       {"chat.operation", "{}", OperationType::Effect});
     EXPECT_EQ(view.operation_type(), OperationType::View)
-        << "the spec's type wins over the payload's";
+        << "the action spec's type wins over the payload's";
 
     auto rename = rename_spec();
     EXPECT_FALSE(rename.payload());

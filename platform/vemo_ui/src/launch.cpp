@@ -93,6 +93,9 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<char const*
         if (name == "--list-shots") {
             if (auto ok = flag_only(); !ok) return std::unexpected(ok.error());
             cmd.mode = CommandLine::Mode::ListShots;
+        } else if (name == "--automation") {
+            if (auto ok = flag_only(); !ok) return std::unexpected(ok.error());
+            cmd.mode = CommandLine::Mode::Automation;
         } else if (name == "--shot") {
             auto v = r.value_for(name, inline_value);
             if (!v) return std::unexpected(v.error());
@@ -147,6 +150,7 @@ std::string usage_text(LaunchConfig const& config, std::string_view program)
     s += "  --size WxH           scenario size in pixels (default 1280x800)\n";
     s += "  --theme dark|light   scenario theme (default dark)\n";
     s += "  --list-shots         print the scenario names, one a line\n";
+    s += "  --automation         run without a window, answering JSON commands on stdin\n";
     s += "  --frames N           close the window after N frames\n";
     s += "  -h, --help           show this help\n";
     s += "  --version            show the version\n";
@@ -187,7 +191,7 @@ int run(LaunchConfig const& config, std::span<char const* const> args)
         return 0;
     }
     case CommandLine::Mode::Automation:
-        break;
+        return detail::run_automation(config, program);
     case CommandLine::Mode::Window:
         return detail::run_window(config, *cmd, program);
     }

@@ -8,7 +8,9 @@
 #include <iostream>
 #include <memory>
 
+#include "app_session.hpp"
 #include "frame_driver.hpp"
+#include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/cairo_painter.hpp"
 #include "vemo_ui/text_renderer.hpp"
 #include "vemo_ui/theme.hpp"
@@ -91,8 +93,8 @@ constexpr double wheel_step = 48.0;
 
 class WindowHost {
 public:
-    WindowHost(LaunchConfig const& config, std::unique_ptr<Widget> widget, std::optional<int> frames)
-        : m_widget(std::move(widget)), m_driver(*m_widget), m_frames_left(frames)
+    WindowHost(LaunchConfig const& config, vemo_ui::detail::AppSession& session, std::optional<int> frames)
+        : m_session(session), m_widget(&session.widget()), m_driver(session.driver()), m_frames_left(frames)
     {
         WindowSize size = config.default_window_size ? config.default_window_size()
                                                      : WindowSize{1280, 800};
@@ -102,7 +104,7 @@ public:
         gtk_window_set_default_size(GTK_WINDOW(m_window), size.width, size.height);
         g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
 
-        m_area = gtk_drawing_area_new();
+        m_area = vemo_drawing_area_new();
         gtk_widget_set_can_focus(m_area, TRUE);
         gtk_widget_add_events(m_area, GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK |
                                           GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
@@ -126,6 +128,15 @@ public:
         g_signal_connect(m_im, "commit", G_CALLBACK(on_im_commit), this);
         g_signal_connect(m_im, "preedit-changed", G_CALLBACK(on_preedit), this);
 
+        install_accessibility(
+            m_area, [this] { return m_widget->accessibility(); },
+            [this](std::string const& id, std::string const& action) {
+                bool done = m_widget->perform_semantic_action(id, action);
+                m_session.commit();
+                mark_dirty();
+                return done;
+            });
+
         gtk_widget_add_tick_callback(m_area, on_tick, this, nullptr);
         gtk_widget_show_all(m_window);
         gtk_widget_grab_focus(m_area);
@@ -142,6 +153,7 @@ public:
     {
         if (m_quitting) return;
         m_quitting = true;
+        m_session.flush();
         gtk_main_quit();
     }
 
@@ -166,7 +178,7 @@ private:
     void frame()
     {
         double now = vemo_ui::detail::monotonic_seconds();
-        m_driver.sync(nullptr, now, scale());
+        m_session.sync(now, scale());
         // Layout is cheap and rebuilt every frame, so the one-shot request only needs clearing.
         (void)m_widget->take_layout_changed();
         Size size = logical_size();
@@ -175,6 +187,33 @@ private:
         m_last_size = size;
         m_dirty = false;
         gtk_widget_queue_draw(m_area);
+        notify_if_tree_changed();
+    }
+
+    // Screen readers re-read the tree only when something they can see changed.
+    void notify_if_tree_changed()
+    {
+        std::string signature;
+        append_signature(signature, m_widget->accessibility());
+        if (signature == m_tree_signature) return;
+        m_tree_signature = std::move(signature);
+        notify_accessibility_changed(m_area);
+    }
+
+    static void append_signature(std::string& out, a11y::AccessNode const& node)
+    {
+        out += node.id;
+        out += '\x1f';
+        out += node.label;
+        out += '\x1f';
+        out += node.description;
+        out += char('0' + node.states.pressed + 2 * node.states.selected + 4 * node.states.expanded +
+                     8 * node.states.focused);
+        out += std::to_string(int(node.rect.x)) + "," + std::to_string(int(node.rect.y)) + "," +
+               std::to_string(int(node.rect.width)) + "," + std::to_string(int(node.rect.height));
+        out += '(';
+        for (auto const& c : node.children) append_signature(out, c);
+        out += ')';
     }
 
     void mark_dirty() { m_dirty = true; }
@@ -210,6 +249,8 @@ private:
     void deliver(Event const& e)
     {
         m_widget->handle_event(e);
+        // Whatever the event dispatched becomes a change of its own.
+        m_session.commit();
         mark_dirty();
         update_im_cursor();
     }
@@ -330,8 +371,9 @@ private:
         return TRUE;
     }
 
-    std::unique_ptr<Widget> m_widget;
-    vemo_ui::detail::FrameDriver m_driver;
+    vemo_ui::detail::AppSession& m_session;
+    Widget* m_widget;
+    vemo_ui::detail::FrameDriver& m_driver;
     std::optional<int> m_frames_left;
     Theme m_theme;
     TextRenderer m_text;
@@ -339,6 +381,7 @@ private:
     GtkWidget* m_area = nullptr;
     GtkIMContext* m_im = nullptr;
     Size m_last_size{-1, -1};
+    std::string m_tree_signature;
     bool m_dirty = true;
     bool m_synced_once = false;
     bool m_quitting = false;
@@ -359,16 +402,12 @@ int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string c
                   << " or render a scenario: " << program << " --shot compact --output shot.png)\n";
         return 1;
     }
-    if (!config.factory) {
-        std::cerr << program << ": nothing to show (no application factory)\n";
+    auto session = vemo_ui::detail::AppSession::start(config);
+    if (!session) {
+        std::cerr << program << ": " << session.error() << "\n";
         return 1;
     }
-    auto widget = config.factory();
-    if (!widget) {
-        std::cerr << program << ": the application could not be built\n";
-        return 1;
-    }
-    WindowHost host(config, std::move(widget), cmd.frames);
+    WindowHost host(config, **session, cmd.frames);
     g_unix_signal_add(SIGTERM, on_terminate, &host);
     g_unix_signal_add(SIGINT, on_terminate, &host);
     host.run();

@@ -1,113 +1,430 @@
 #include "app/chat_app.hpp"
 
-#include "app/localisation.hpp"
-#include "vemo_ui/avatar.hpp"
-#include "vemo_ui/painter.hpp"
-#include "vemo_ui/surface.hpp"
-#include "vemo_ui/text_renderer.hpp"
-#include "vemo_ui/theme.hpp"
+#include <glib.h>
+
+#include <algorithm>
+
+#include "actions/resources.hpp"
+#include "doc/ids.hpp"
+#include "doc/schema.hpp"
+#include "doc/seeds.hpp"
+#include "model/readers.hpp"
+#include "vemo_ui/doc_text.hpp"
+#include "vemo_ui/presence.hpp"
 
 namespace chat {
 
-using vemo_ui::FontWeight;
 using vemo_ui::Rect;
 
 namespace {
-constexpr double rail_width = 68;
-constexpr double sidebar_width = 248;
-constexpr double heading_height = 60;
-constexpr double identity_bar_height = 56;
+
+constexpr size_t attachment_pass_channels = 256;
+constexpr size_t attachment_pass_messages = 256;
+constexpr size_t attachment_pass_moves = 32;
+constexpr size_t demo_reference_max = 256;
+constexpr std::string_view demo_scheme = "vemo-demo://";
+
+doc::LocalPerson local_person(LocalIdentity const& id) {
+    return {id.id, id.display_name, id.initials, id.color_idx, Presence::Online};
+}
+
 }  // namespace
 
-ChatApp::ChatApp() = default;
+ChatApp::ChatApp() : m_images(vemo_ui::ImageStore::create()) {
+    m_nav.workspace_id = "ws_acme";
+    m_nav.remembered_workspace_id = "ws_acme";
+    m_nav.channel_id = "c_crit";
+    m_nav.local = local_person(m_identity);
+    m_seen_ids.push_back(m_identity.id);
+    m_composer.set_text_size(15);
+    m_thread_composer.set_text_size(15);
+    m_composer.set_placeholder("Message #");
+    m_thread_composer.set_placeholder("Reply…");
+    register_pictures();
+    apply_focus_rule();
+}
 
-std::unique_ptr<ChatApp> ChatApp::create_interactive()
-{
+ChatApp::~ChatApp() = default;
+
+std::unique_ptr<ChatApp> ChatApp::create_interactive() {
     auto app = std::make_unique<ChatApp>();
     app->m_interactive = true;
     app->m_identity = determine_local_identity(IdentitySources::from_environment());
-    app->m_seen_ids.push_back(app->m_identity.id);
+    app->m_seen_ids = {app->m_identity.id};
+    app->m_nav.local = local_person(app->m_identity);
     // The first refresh picks the first workspace there is.
-    app->m_workspace_id.clear();
-    app->m_view_workspace_id.clear();
-    app->m_channel_id.clear();
+    app->m_nav.workspace_id.clear();
+    app->m_nav.remembered_workspace_id.clear();
+    app->m_nav.channel_id.clear();
     return app;
 }
 
-void ChatApp::sync(vemo_ui::FrameContext& ctx) { m_ui_scale = float(ctx.ui_scale); }
+// --- Frame cycle -------------------------------------------------------------------------
 
-vemo_ui::LayoutNode ChatApp::build_layout() { return vemo_ui::LayoutNode::fill(debug_name()); }
+void ChatApp::sync(vemo_ui::FrameContext& ctx) {
+    m_ui_scale = float(ctx.ui_scale);
+    m_time = ctx.time;
+    m_tooltips.tick(ctx.time);
+    tick_flaps(ctx.time);
+    m_doc = ctx.document;
+    if (!m_doc) return;
+    auto& doc = *m_doc;
 
-void ChatApp::apply_layout(vemo_ui::Layout const& layout, double origin_x, double origin_y)
-{
+    seed(doc);
+    if (!m_attachment_pass_done) demo_attachment_pass(doc);
+    if (m_initial_draft) {
+        doc::set_draft(doc, m_nav.channel_id, *m_initial_draft);
+        m_initial_draft.reset();
+    }
+    auto heads = doc.get_heads();
+    if (heads != m_heads || m_view.workspaces.empty()) refresh();
+    if (m_nav.thread_root && !find_message(*m_nav.thread_root)) {
+        m_nav.thread_root.reset();
+        m_thread_focus = false;
+        apply_focus_rule();
+        refresh();
+    }
+    mark_shown_read();
+}
+
+void ChatApp::seed(automerge::AutoCommit& doc) {
+    doc::seed_for_frame(doc, m_interactive, m_use_home_seed, local_person(m_identity));
+}
+
+void ChatApp::demo_attachment_pass(automerge::AutoCommit& doc) {
+    m_attachment_pass_done = true;
+    auto root = automerge::ObjId::root();
+    auto messages = doc::get_map(doc, root, doc::messages_key);
+    if (!messages) return;
+    std::vector<std::pair<automerge::ObjId, std::string>> found;
+    size_t examined = 0;
+    auto channels = doc::keys(doc, *messages);
+    for (size_t c = 0; c < channels.size() && c < attachment_pass_channels; ++c) {
+        auto list = doc::get_list(doc, *messages, channels[c]);
+        if (!list) continue;
+        size_t n = doc::length(doc, *list);
+        for (size_t i = 0; i < n && examined < attachment_pass_messages; ++i, ++examined) {
+            auto msg = doc::get_at(doc, *list, i);
+            if (!msg) continue;
+            auto attachment = doc::get_map(doc, *msg, "attachment");
+            if (!attachment) continue;
+            auto blob = doc::get_str(doc, *attachment, "blob");
+            if (blob && !blob->empty()) continue;
+            auto path = doc::get_str(doc, *attachment, "path");
+            if (path && path->size() <= demo_reference_max && path->starts_with(demo_scheme))
+                found.emplace_back(*attachment, *path);
+        }
+    }
+    for (size_t i = 0; i < found.size() && i < attachment_pass_moves; ++i) {
+        (void)doc::put_str(doc, found[i].first, "blob", found[i].second);
+        (void)doc::delete_key(doc, found[i].first, "path");
+    }
+}
+
+void ChatApp::refresh() {
+    if (!m_doc) return;
+    m_nav.local = local_person(m_identity);
+    m_view = model::refresh(*m_doc, m_nav);
+    m_heads = m_doc->get_heads();
+
+    m_reply_counts.clear();
+    m_top_level.clear();
+    for (size_t i = 0; i < m_view.messages.size(); ++i) {
+        auto const& m = m_view.messages[i];
+        if (m.parent)
+            ++m_reply_counts[*m.parent];
+        else
+            m_top_level.push_back(i);
+    }
+
+    auto put_back = [](vemo_ui::TextInput& input, model::ComposerState const& state) {
+        if (input.text() != state.text) {
+            input.set_text(state.text);
+            input.set_cursor_pos(g_utf8_strlen(state.text.data(), ssize_t(state.text.size())));
+        }
+        input.set_placeholder(state.placeholder);
+        input.set_local_author(state.author);
+    };
+    // While an edit runs the model hands the edit text to the message composer; the editor
+    // holds it here, so the composer keeps its draft.
+    model::ComposerState main = m_view.message_composer;
+    if (m_editing) main.text = model::read_draft(*m_doc, m_nav.channel_id);
+    put_back(m_composer, main);
+    put_back(m_thread_composer, m_view.thread_composer);
+}
+
+void ChatApp::mark_shown_read() {
+    if (!m_doc || m_nav.channel_id.empty()) return;
+    auto count = int64_t(m_top_level.size());
+    if (doc::read_count(*m_doc, m_nav.channel_id, m_identity.id) == count) return;
+    dispatch(action::MarkRead{m_nav.channel_id, m_identity.id, count});
+    refresh();
+}
+
+void ChatApp::tick_flaps(double now) {
+    if (m_modes.known) {
+        m_left_flap.on_mode(m_modes.narrow ? vemo_ui::FlapMode::Overlay : vemo_ui::FlapMode::Wide);
+        m_right_flap.on_mode(m_modes.thread_narrow ? vemo_ui::FlapMode::Overlay
+                                                   : vemo_ui::FlapMode::Wide);
+    }
+    m_left_flap.tick(now);
+    m_right_flap.tick(now);
+}
+
+bool ChatApp::dispatch(ChatAction const& action) {
+    if (!m_doc) return false;
+    std::string user = m_identity.id;
+    ResourceInputs in{m_view, m_nav, user, now_seconds()};
+    return dispatch_action(m_actions, *m_doc, action, action_context(action, in));
+}
+
+// --- Widget operations -------------------------------------------------------------------
+
+vemo_ui::LayoutNode ChatApp::build_layout() {
+    return vemo_ui::LayoutNode::fill(debug_name());
+}
+
+void ChatApp::apply_layout(vemo_ui::Layout const& layout, double origin_x, double origin_y) {
     auto node = layout.rect_of(debug_name());
     if (!node) return;
     m_x0 = origin_x + node->x;
     m_y0 = origin_y + node->y;
     m_x1 = m_x0 + node->width;
     m_y1 = m_y0 + node->height;
+    m_modes = modes_for(m_x1 - m_x0, m_ui_scale, m_modes);
+    if (m_modes.known) {
+        m_left_flap.on_mode(m_modes.narrow ? vemo_ui::FlapMode::Overlay : vemo_ui::FlapMode::Wide);
+        m_right_flap.on_mode(m_modes.thread_narrow ? vemo_ui::FlapMode::Overlay
+                                                   : vemo_ui::FlapMode::Wide);
+    }
 }
 
-void ChatApp::draw(vemo_ui::DrawContext& ctx)
-{
-    Rect content = content_bounds();
-    ctx.painter.fill_rect(content, ctx.theme.window_fill);
-    Rect rail{content.x, content.y, rail_width, content.height};
-    Rect sidebar{rail.right(), content.y, sidebar_width, content.height};
-    Rect main = Rect::from_edges(sidebar.right(), content.y, content.right(), content.bottom());
-    draw_main(ctx, main);
-    draw_sidebar(ctx, sidebar);
-    draw_rail(ctx, rail);
+bool ChatApp::text_input_active() const {
+    return m_composer.is_focused() || m_thread_composer.is_focused() || m_edit_input.is_focused() ||
+           m_rename_input.is_focused();
 }
 
-void ChatApp::draw_rail(vemo_ui::DrawContext& ctx, Rect r)
-{
-    auto const& t = ctx.theme;
-    ctx.painter.fill_rect(r, t.rail_fill);
-    Rect inbox{r.x + (r.width - 48) / 2, r.y + 16, 48, 48};
-    ctx.painter.fill_rounded_rect(inbox, 24, t.card_fill);
-    auto glyph = ctx.text.measure("✉", 20);
-    ctx.text.draw_text(ctx.painter, "✉",
-                       {inbox.center().x - glyph.width / 2, inbox.center().y - glyph.height / 2}, 20,
-                       t.text_secondary);
-    vemo_ui::surface::separator(ctx.painter, t, {r.x + 20, inbox.bottom() + 10}, r.width - 40);
+std::optional<Rect> ChatApp::text_input_caret_rect() const {
+    for (auto const* input : {&m_rename_input, &m_edit_input, &m_thread_composer, &m_composer})
+        if (input->is_focused()) return input->caret_rect();
+    return std::nullopt;
 }
 
-void ChatApp::draw_sidebar(vemo_ui::DrawContext& ctx, Rect r)
-{
-    auto const& t = ctx.theme;
-    ctx.painter.fill_rect(r, t.sidebar_fill);
-    vemo_ui::chrome::shell::panel_border(ctx.painter, t, r, vemo_ui::chrome::shell::Edge::Right);
-
-    // The chip that adds a category sits under the (still empty) workspace title.
-    std::string chip = translate("chat-sidebar-add-category");
-    auto chip_size = ctx.text.measure(chip, 12, FontWeight::Medium);
-    Rect chip_rect{r.x + 16, r.y + 52, chip_size.width + 20, 24};
-    ctx.painter.fill_rounded_rect(chip_rect, 12, t.accent_soft);
-    ctx.text.draw_text_weighted(ctx.painter, chip,
-                                {chip_rect.x + 10, chip_rect.center().y - chip_size.height / 2}, 12,
-                                FontWeight::Medium, t.link);
-
-    Rect bar{r.x, r.bottom() - identity_bar_height, r.width, identity_bar_height};
-    ctx.painter.fill_rect(bar, t.rail_fill.with_alpha(0.35f));
-    vemo_ui::surface::separator(ctx.painter, t, {bar.x, bar.y}, bar.width);
-    Rect avatar{bar.x + 12, bar.center().y - 16, 32, 32};
-    vemo_ui::widget::avatar::Avatar::draw(ctx.painter, t, ctx.text, avatar, m_identity.initials,
-                                          m_identity.color_idx);
-    ctx.text.draw_text_weighted(ctx.painter, m_identity.display_name, {avatar.right() + 10, bar.y + 10},
-                                14, FontWeight::Semibold, t.text_primary, bar.width - 70, true);
-    ctx.text.draw_text(ctx.painter, translate("chat-identity-available"),
-                       {avatar.right() + 10, bar.y + 29}, 12, t.text_secondary);
+bool ChatApp::needs_animation_frame() const {
+    return m_left_flap.is_animating() || m_right_flap.is_animating() || m_tooltips.pending() ||
+           !m_images->is_idle();
 }
 
-void ChatApp::draw_main(vemo_ui::DrawContext& ctx, Rect r)
-{
-    auto const& t = ctx.theme;
-    Rect heading{r.x, r.y, r.width, heading_height * m_ui_scale};
-    vemo_ui::surface::separator(ctx.painter, t, {heading.x, heading.bottom()}, heading.width);
-    Rect composer{r.x + 20, r.bottom() - 72, std::max(0.0, r.width - 40), 52};
-    ctx.painter.fill_rounded_rect(composer, t.radius_medium, t.input_fill);
-    vemo_ui::surface::soft_outline(ctx.painter, t, composer, t.radius_medium);
+bool ChatApp::take_layout_changed() {
+    return std::exchange(m_layout_changed, false);
+}
+
+std::optional<Rect> ChatApp::synthetic_accessibility_rect(int kind, size_t index) const {
+    if (kind != 1 || index >= m_rows.size()) return std::nullopt;
+    return m_rows[index].rect;
+}
+
+bool ChatApp::focus_synthetic_accessibility(int kind, size_t index) {
+    if (kind != 1 || index >= m_rows.size()) return false;
+    m_focused_row = index;
+    return true;
+}
+
+void ChatApp::draw_with_presence(vemo_ui::DrawContext& ctx, vemo_ui::PresenceCtx const& presence) {
+    if (auto const& id = presence.self_id(); id && *id != m_identity.id) {
+        m_identity.id = *id;
+        m_identity.color_idx = color_index_for(*id);
+        if (std::ranges::find(m_seen_ids, *id) == m_seen_ids.end()) m_seen_ids.push_back(*id);
+    }
+    if (auto const& name = presence.self_name(); name && *name != m_identity.display_name) {
+        m_identity.display_name = *name;
+        m_identity.initials = initials_for(*name);
+    }
+    draw(ctx);
+}
+
+std::vector<vemo_actions::resource::Resource> ChatApp::list_resources() {
+    std::string user = m_identity.id;
+    return chat::list_resources(ResourceInputs{m_view, m_nav, user, now_seconds()});
+}
+
+std::optional<vemo_actions::resource::Resource> ChatApp::describe_resource(
+    std::string const& address) {
+    std::string user = m_identity.id;
+    return chat::describe_resource(address, ResourceInputs{m_view, m_nav, user, now_seconds()});
+}
+
+std::optional<vemo_ui::bound_dispatch::DispatchReport> ChatApp::take_dispatch_report() {
+    return std::exchange(m_actions.pending_report, std::nullopt);
+}
+
+std::expected<void, std::string> ChatApp::handle_operation(
+    vemo_actions::EncodedAction const& operation) {
+    auto outcome = handle_chat_operation(operation, m_view, m_nav.workspace_id, *this);
+    if (auto const* error = std::get_if<OperationError>(&outcome))
+        return std::unexpected(error->message);
+    if (std::holds_alternative<OperationNotHandled>(outcome))
+        return std::unexpected("no operation handler for '" + operation.kind + "'");
+    refresh();
+    return {};
+}
+
+std::expected<void, std::string> ChatApp::dispatch_encoded(
+    vemo_actions::EncodedAction const& encoded) {
+    if (encoded.kind != chat_action_kind)
+        return std::unexpected("no action handler for '" + encoded.kind + "'");
+    if (!m_doc) return std::unexpected(std::string("no document is open"));
+    auto action = decode_chat_action(encoded.json);
+    if (!action) return std::unexpected(action.error());
+    if (!dispatch(*action)) {
+        auto const& report = m_actions.pending_report;
+        return std::unexpected(report && !report->ok ? report->error
+                                                     : std::string("action dispatch failed"));
+    }
+    refresh();
+    return {};
+}
+
+// --- Operations --------------------------------------------------------------------------
+
+void ChatApp::open_workspace(std::string const& workspace) {
+    m_in_inbox = false;
+    m_nav.workspace_id = workspace;
+    m_nav.remembered_workspace_id = workspace;
+    m_nav.channel_id.clear();
+    m_nav.thread_root.reset();
+    m_thread_focus = false;
+    jump_to_latest();
+    apply_focus_rule();
+    refresh();
+}
+
+void ChatApp::open_channel(std::string const& workspace, std::string const& channel) {
+    m_nav.workspace_id = workspace;
+    m_nav.remembered_workspace_id = workspace;
+    select_channel(channel);
+}
+
+void ChatApp::open_category(std::string const& workspace, std::string const& category) {
+    m_in_inbox = false;
+    m_nav.workspace_id = workspace;
+    m_nav.remembered_workspace_id = workspace;
+    if (m_modes.narrow) m_left_flap.set_override(true);
+    (void)category;
+    refresh();
+}
+
+void ChatApp::reveal_message(std::string const& workspace, std::string const& channel,
+                             std::string const& message, std::optional<std::string> const& parent) {
+    open_channel(workspace, channel);
+    if (parent) open_thread(*parent);
+    (void)message;
+}
+
+void ChatApp::open_person(std::string const& user) {
+    (void)user;
+    open_people_panel();
+}
+
+bool ChatApp::start_attachment_import(std::string const& channel, std::string const& path) {
+    // Importing files arrives with the attachment work; until then nothing is accepted.
+    (void)channel, (void)path;
+    return false;
+}
+
+// --- Lookups -----------------------------------------------------------------------------
+
+Channel const* ChatApp::find_channel(std::string_view id) const {
+    auto it = std::ranges::find(m_view.channels, id, &Channel::id);
+    return it == m_view.channels.end() ? nullptr : &*it;
+}
+
+Category const* ChatApp::find_category(std::string_view id) const {
+    auto it = std::ranges::find(m_view.categories, id, &Category::id);
+    return it == m_view.categories.end() ? nullptr : &*it;
+}
+
+Message const* ChatApp::find_message(std::string_view id) const {
+    auto it = std::ranges::find(m_view.messages, id, &Message::id);
+    return it == m_view.messages.end() ? nullptr : &*it;
+}
+
+std::string ChatApp::workspace_name(std::string_view id) const {
+    auto it = std::ranges::find(m_view.workspaces, id, &Workspace::id);
+    return it == m_view.workspaces.end() ? std::string() : it->name;
+}
+
+uint32_t ChatApp::inbox_unread() const {
+    uint32_t total = 0;
+    for (auto const& c : m_view.channels)
+        if (!c.archived && c.kind == ChannelKind::Text) total += c.unread;
+    return total;
+}
+
+std::string ChatApp::thread_draft_key() const {
+    return m_nav.thread_root ? doc::thread_draft_key(m_nav.channel_id, *m_nav.thread_root)
+                             : std::string();
+}
+
+std::vector<MentionCandidate> ChatApp::mention_candidates() const {
+    std::vector<MentionCandidate> out;
+    for (auto const& p : m_view.people) out.push_back({p.id, p.name, p.agent});
+    for (auto const& id : m_seen_ids) {
+        if (std::ranges::find(out, id, &MentionCandidate::id) != out.end()) continue;
+        auto const* p = model::find_person(m_view.directory, id);
+        out.push_back({id, p ? p->name : id, p && p->agent});
+    }
+    std::ranges::sort(out, [](MentionCandidate const& a, MentionCandidate const& b) {
+        return std::tie(a.name, a.id) < std::tie(b.name, b.id);
+    });
+    return out;
+}
+
+std::vector<std::string> ChatApp::shown_image_references() const {
+    std::vector<std::string> refs;
+    for (auto const& m : m_view.messages)
+        if (m.attachment)
+            if (auto const* image = std::get_if<ImageAttachment>(&*m.attachment))
+                refs.push_back(image->blob);
+    return refs;
+}
+
+// --- Scenario set-up ---------------------------------------------------------------------
+
+void ChatApp::close_panels() {
+    m_nav.thread_root.reset();
+    m_right_flap.set_override(false);
+    m_right_flap.progress = 0;
+}
+
+void ChatApp::close_left_flap() {
+    m_left_flap.set_override(false);
+    m_left_flap.progress = 0;
+}
+
+void ChatApp::open_people_panel() {
+    m_nav.thread_root.reset();
+    m_right_flap.set_override(true);
+    m_right_flap.progress = 1;
+}
+
+void ChatApp::open_thread(std::string const& root) {
+    m_nav.thread_root = root;
+    m_thread_focus = true;
+    m_focused.reset();
+    m_right_flap.set_override(true);
+    m_right_flap.progress = 1;
+    apply_focus_rule();
+}
+
+void ChatApp::scroll_back(double offset) {
+    m_follow = false;
+    m_scroll = offset;
+}
+
+void ChatApp::set_edit_text(std::string text) {
+    m_edit_input.set_text(text);
+    m_edit_input.set_cursor_pos(g_utf8_strlen(text.data(), ssize_t(text.size())));
 }
 
 }  // namespace chat

@@ -1,54 +1,314 @@
 #pragma once
 
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "actions/dispatch.hpp"
+#include "actions/operations.hpp"
+#include "app/composer_text.hpp"
+#include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
+#include "app/window_layout.hpp"
+#include "model/view_model.hpp"
+#include "vemo_ui/context_menu.hpp"
+#include "vemo_ui/image_store.hpp"
 #include "vemo_ui/permission.hpp"
+#include "vemo_ui/text_input.hpp"
+#include "vemo_ui/tooltip_host.hpp"
+#include "vemo_ui/transition.hpp"
 #include "vemo_ui/widget.hpp"
 
 namespace chat {
 
+// Codes of the context-menu items; what each does is in run_menu_item.
+enum class MenuCode : int {
+    Rename = 0,
+    Delete = 1,
+    MoveUp = 2,
+    MoveDown = 3,
+    NewTextChannel = 4,
+    NewVoiceChannel = 5,
+    NewCategory = 6,
+    CollapseExpand = 7,
+    ArchiveToggle = 8,
+    EditMessage = 9,
+    PinToggle = 10,
+    DeleteMessage = 11,
+};
+
 // The application object: the framework owns it and drives it once per frame.
-class ChatApp final : public vemo_ui::Widget {
-public:
-    // A screenshot instance: not interactive, identity left at its default.
+class ChatApp final : public vemo_ui::Widget, public OperationTarget {
+  public:
+    enum class MenuKind { Channel, Category, Workspace, Message };
+    struct MenuTarget {
+        MenuKind kind = MenuKind::Workspace;
+        std::string id;       // channel, category, workspace or message
+        std::string channel;  // the message's channel
+    };
+    struct EditState {
+        std::string channel;
+        std::string message;
+    };
+    struct RenameState {
+        bool category = false;
+        std::string id;
+    };
+    struct EmojiPicker {
+        std::optional<std::string> message;  // none: the composer's picker
+        vemo_ui::Rect anchor;
+    };
+    struct HistoryPopover {
+        std::string message;
+        vemo_ui::Rect anchor;
+    };
+    // One message row as the last draw placed it.
+    struct RowBox {
+        size_t index = 0;  // into the shown message list
+        vemo_ui::Rect rect;
+    };
+
+    // A screenshot instance: not interactive, the demonstration's local person.
     ChatApp();
+    ~ChatApp() override;
     // The interactive application, with the local identity determined from the environment.
     static std::unique_ptr<ChatApp> create_interactive();
 
+    // Widget.
     void sync(vemo_ui::FrameContext& ctx) override;
     vemo_ui::LayoutNode build_layout() override;
     void apply_layout(vemo_ui::Layout const& layout, double origin_x, double origin_y) override;
     void draw(vemo_ui::DrawContext& ctx) override;
+    bool handle_event(vemo_ui::Event const& event) override;
     std::vector<std::string> operation_kinds() const override { return {"chat.operation"}; }
     std::string debug_name() const override { return "ChatApp"; }
-    vemo_ui::Rect content_bounds() const override
-    {
+    vemo_ui::Rect content_bounds() const override {
         return vemo_ui::Rect::from_edges(m_x0, m_y0, m_x1, m_y1);
     }
+    bool text_input_active() const override;
+    vemo_ui::a11y::AccessNode accessibility() const override;
+    std::optional<vemo_ui::Rect> synthetic_accessibility_rect(int kind,
+                                                              size_t index) const override;
+    bool focus_synthetic_accessibility(int kind, size_t index) override;
+    bool perform_semantic_action(std::string const& id, std::string const& action) override;
     bool accepts_keyboard_focus() const override { return true; }
     bool exposes_accessibility() const override { return true; }
     bool exposes_automation() const override { return true; }
+    std::vector<vemo_actions::resource::Resource> list_resources() override;
+    std::optional<vemo_actions::resource::Resource> describe_resource(
+        std::string const& address) override;
+    std::optional<vemo_ui::bound_dispatch::DispatchReport> take_dispatch_report() override;
+    std::expected<void, std::string> handle_operation(
+        vemo_actions::EncodedAction const& operation) override;
+    std::expected<void, std::string> dispatch_encoded(
+        vemo_actions::EncodedAction const& action) override;
+    bool needs_animation_frame() const override;
+    std::optional<vemo_ui::Rect> text_input_caret_rect() const override;
+    bool take_layout_changed() override;
+    void draw_with_presence(vemo_ui::DrawContext& ctx,
+                            vemo_ui::PresenceCtx const& presence) override;
 
+    // OperationTarget.
+    void open_workspace(std::string const& workspace) override;
+    void open_channel(std::string const& workspace, std::string const& channel) override;
+    void open_category(std::string const& workspace, std::string const& category) override;
+    void reveal_message(std::string const& workspace, std::string const& channel,
+                        std::string const& message,
+                        std::optional<std::string> const& parent) override;
+    void open_person(std::string const& user) override;
+    bool start_attachment_import(std::string const& channel, std::string const& path) override;
+
+    // The single activation path of clicks, Enter and semantic actions.
+    void activate(HitTarget const& target);
+    void send_focused();
+    void begin_edit(std::string const& channel, std::string const& message);
+    void save_edit();
+    void cancel_edit();
+    void begin_rename(bool category, std::string const& id);
+    void submit_rename();
+    void cancel_rename();
+    void insert_text(std::string_view text);
+    void open_context_menu(MenuTarget target, vemo_ui::Point at);
+    void run_menu_item(int code);
+
+    // What the window shows and holds; read by tests, screenshots and the accessibility tree.
     bool interactive() const { return m_interactive; }
     LocalIdentity const& identity() const { return m_identity; }
     float ui_scale() const { return m_ui_scale; }
+    model::ViewModel const& view() const { return m_view; }
+    model::Navigation const& navigation() const { return m_nav; }
+    LayoutModes layout_modes() const { return m_modes; }
+    vemo_ui::Flap const& left_flap() const { return m_left_flap; }
+    vemo_ui::Flap const& right_flap() const { return m_right_flap; }
+    std::vector<HitRegion> const& hit_regions() const { return m_hits; }
+    std::optional<HitTarget> const& focused_target() const { return m_focused; }
+    bool in_inbox() const { return m_in_inbox; }
+    bool thread_composer_focused() const { return m_thread_focus; }
+    std::optional<EditState> const& editing() const { return m_editing; }
+    std::optional<RenameState> const& renaming() const { return m_renaming; }
+    std::optional<EmojiPicker> const& emoji_picker() const { return m_emoji; }
+    std::optional<HistoryPopover> const& history_popover() const { return m_history; }
+    vemo_ui::ContextMenu const& context_menu() const { return m_menu; }
+    std::optional<MenuTarget> const& menu_target() const { return m_menu_target; }
+    double scroll_offset() const { return m_scroll; }
+    bool following_latest() const { return m_follow; }
+    vemo_ui::TextInput& main_composer() { return m_composer; }
+    vemo_ui::TextInput& thread_composer() { return m_thread_composer; }
+    vemo_ui::TextInput& edit_input() { return m_edit_input; }
+    vemo_ui::TextInput& rename_input() { return m_rename_input; }
+    std::vector<RowBox> const& visible_rows() const { return m_rows; }
+    std::vector<MentionCandidate> mention_candidates() const;
+    void set_permissions(vemo_ui::PermissionContext permissions) { m_permissions = permissions; }
 
-private:
+    // Scenario set-up for screenshots.
+    void set_use_home_seed(bool use) { m_use_home_seed = use; }
+    void close_panels();
+    void close_left_flap();
+    void open_people_panel();
+    void open_thread(std::string const& root);
+    void scroll_back(double offset);
+    void set_initial_draft(std::string text) { m_initial_draft = std::move(text); }
+    void set_thread_focus(bool focused) { m_thread_focus = focused, apply_focus_rule(); }
+    void set_edit_text(std::string text);
+    // Puts a message into edit mode before the document is read, for a still picture.
+    void set_editing_for_review(std::string channel, std::string message, std::string text) {
+        m_editing = EditState{std::move(channel), std::move(message)};
+        set_edit_text(std::move(text));
+        apply_focus_rule();
+    }
+    vemo_ui::ImageStore& images() { return *m_images; }
+    // Image references of the shown conversation, for preloading.
+    std::vector<std::string> shown_image_references() const;
+
+  private:
+    // Frame cycle.
+    void seed(automerge::AutoCommit& doc);
+    void demo_attachment_pass(automerge::AutoCommit& doc);
+    void refresh();
+    void mark_shown_read();
+    void tick_flaps(double now);
+    bool dispatch(ChatAction const& action);
+    bool can_write() const { return m_permissions.check(vemo_ui::AccessLevel::Write); }
+
+    // Input.
+    bool handle_key(vemo_ui::KeyEvent const& key);
+    bool handle_pointer(vemo_ui::PointerEvent const& pointer);
+    bool handle_wheel(vemo_ui::WheelEvent const& wheel);
+    bool key_to_composer(vemo_ui::Event const& event);
+    bool edit_last_own_message();
+    void move_focus(bool backwards);
+    void focus_target(HitTarget const& target);
+    void apply_focus_rule();
+    void store_draft(bool thread);
+    std::optional<HitTarget> target_at(vemo_ui::Point p) const;
+    HitRegion const* region_of(std::string const& semantic) const;
+    void after_submit(vemo_ui::TextInput& input);
+    void select_channel(std::string const& channel);
+    void toggle_reaction(std::string const& message, std::string const& emoji);
+    void jump_to_latest() { m_scroll = 0, m_follow = true; }
+    LabelFacts label_facts(HitTarget const& target) const;
+    Channel const* find_channel(std::string_view id) const;
+    Category const* find_category(std::string_view id) const;
+    Message const* find_message(std::string_view id) const;
+    std::string workspace_name(std::string_view id) const;
+    uint32_t inbox_unread() const;
+    std::string thread_draft_key() const;
+
+    // Drawing.
+    void hit(vemo_ui::Rect r, HitTarget target);
     void draw_rail(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_sidebar(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    double draw_channel_entry(vemo_ui::DrawContext& ctx, Channel const& channel, double x, double y,
+                              double width, std::string_view from_workspace);
+    void draw_identity_bar(vemo_ui::DrawContext& ctx, vemo_ui::Rect bar);
     void draw_main(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    void draw_heading(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    void draw_message_list(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    // Lays out one message row at the top of r (drawing it when `draw` is set); answers its height.
+    double layout_message(vemo_ui::DrawContext& ctx, Message const& m, bool grouped,
+                          vemo_ui::Rect r, bool in_thread, bool draw);
+    bool grouped_with_previous(size_t top_level_pos) const;
+    double draw_reactions(vemo_ui::DrawContext& ctx, Message const& m, double x, double y,
+                          double width, bool draw);
+    double draw_attachment(vemo_ui::DrawContext& ctx, Attachment const& a, double x, double y,
+                           double width, bool draw);
+    double draw_agent_work(vemo_ui::DrawContext& ctx, AgentWork const& work, double x, double y,
+                           double width, bool draw);
+    double draw_composer(vemo_ui::DrawContext& ctx, vemo_ui::Rect area, bool thread);
+    void draw_right(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    void draw_people(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    void draw_thread(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    void draw_emoji_picker(vemo_ui::DrawContext& ctx);
+    void draw_history_popover(vemo_ui::DrawContext& ctx);
+    void draw_day_label(vemo_ui::DrawContext& ctx, vemo_ui::Rect list, double y);
+    bool icon_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect r, std::string_view glyph,
+                     HitTarget target, double size = 16);
+    void register_pictures();
 
-    LocalIdentity m_identity{"", "You", "Y", 0};
+    // Text inputs.
+    vemo_ui::TextInput m_composer = vemo_ui::TextInput::local();
+    vemo_ui::TextInput m_thread_composer = vemo_ui::TextInput::local();
+    vemo_ui::TextInput m_edit_input = vemo_ui::TextInput::local();
+    vemo_ui::TextInput m_rename_input = vemo_ui::TextInput::local();
+
+    // Navigation.
+    model::Navigation m_nav;
+    bool m_in_inbox = false;
+    bool m_thread_focus = false;
+    std::optional<EditState> m_editing;
+    std::optional<RenameState> m_renaming;
+
+    // Panels.
+    vemo_ui::Flap m_left_flap = vemo_ui::Flap::with_default(true);
+    vemo_ui::Flap m_right_flap = vemo_ui::Flap::with_default(false);
+    double m_scroll = 0;
+    bool m_follow = true;
+    LayoutModes m_modes;
+
+    // Menus and pickers.
+    vemo_ui::ContextMenu m_menu;
+    std::optional<MenuTarget> m_menu_target;
+    std::optional<EmojiPicker> m_emoji;
+    std::optional<HistoryPopover> m_history;
+
+    // Identity and the document view.
+    LocalIdentity m_identity{"u_me", "You", "YU", 0};
     std::vector<std::string> m_seen_ids;
+    model::ViewModel m_view;
+    std::vector<automerge::ChangeHash> m_heads;
+    std::map<std::string, size_t> m_reply_counts;
+    std::vector<size_t> m_top_level;  // indices of the shown list's top-level messages
     vemo_ui::PermissionContext m_permissions = vemo_ui::PermissionContext::permissive();
-    bool m_interactive = false;
-    std::string m_workspace_id = "ws_acme";
-    std::string m_view_workspace_id = "ws_acme";
-    std::string m_channel_id = "c_crit";
+    automerge::AutoCommit* m_doc = nullptr;
+
+    std::unique_ptr<vemo_ui::ImageStore> m_images;
+    ActionState m_actions;
+    std::string m_status;
+    std::optional<std::string> m_initial_draft;
+
+    // Geometry and frame state.
     double m_x0 = 0, m_y0 = 0, m_x1 = 0, m_y1 = 0;
     float m_ui_scale = 1.0f;
+    double m_time = 0;
+    Regions m_regions;
+    std::vector<HitRegion> m_hits;
+    std::vector<RowBox> m_rows;
+    std::optional<size_t> m_focused_row;
+    std::optional<HitTarget> m_focused;
+    std::optional<HitTarget> m_hover;
+    std::optional<std::string> m_hover_message;
+    vemo_ui::Point m_pointer;
+    std::optional<std::pair<vemo_ui::Point, std::string>> m_channel_press;
+    vemo_ui::TooltipHost m_tooltips;
+    vemo_ui::Rect m_composer_rect, m_thread_composer_rect, m_edit_rect, m_rename_rect;
+
+    // Frame flags.
+    bool m_interactive = false;
+    bool m_use_home_seed = false;
+    bool m_attachment_pass_done = false;
+    bool m_layout_changed = false;
 };
 
 }  // namespace chat

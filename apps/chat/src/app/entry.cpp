@@ -1,7 +1,10 @@
 #include "app/entry.hpp"
 
 #include "app/chat_app.hpp"
+#include "actions/dispatch.hpp"
+#include "vemo_ui/app.hpp"
 #include "app/screenshots.hpp"
+#include "doc/store_opener.hpp"
 #include "qdoc/blobstore.hpp"
 
 namespace chat {
@@ -13,8 +16,10 @@ vemo_ui::launch::LaunchConfig launch_config()
     config.screenshot_scenarios.assign(screenshot_scenarios.begin(), screenshot_scenarios.end());
     config.factory = []() -> std::unique_ptr<vemo_ui::Widget> { return ChatApp::create_interactive(); };
     config.screenshot_writer = write_shot;
+    config.register_actions = [](vemo_ui::app::App& app) { register_chat_actions(app.action_registry_mut()); };
     config.default_window_size = [] { return vemo_ui::launch::WindowSize{1280, 800}; };
     config.max_windows = [] { return 1; };
+    config.open_store = open_document_store;
     config.single_instance = false;
     config.start_hidden = false;
     config.accessibility = true;

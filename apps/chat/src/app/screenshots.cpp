@@ -1,5 +1,6 @@
 #include "app/screenshots.hpp"
 
+#include <automerge/automerge.hpp>
 #include <iostream>
 
 #include "app/chat_app.hpp"
@@ -31,17 +32,62 @@ std::array<std::string_view, 21> const screenshot_scenarios = {
     "floating-call-returned",
 };
 
-std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest const& request)
-{
+namespace {
+
+constexpr std::string_view edit_scenario_text =
+    "That's the one. Starting a huddle to walk through the grid — jump in. Moving it to 3pm so "
+    "the west-coast folks can make it.";
+constexpr std::string_view composer_scenario_text =
+    "Shipping the composer on the shared TextInput — real caret, selection, and Ctrl+C/V now.\n"
+    "Enter sends, Shift+Enter for a new line.\nPlease check teh adress";
+
+}  // namespace
+
+void set_up_scenario(ChatApp& app, std::string_view name) {
+    if (name == "narrow") {
+        app.close_panels();
+        app.close_left_flap();
+    } else if (name == "history") {
+        app.close_panels();
+        app.scroll_back(220);
+    } else if (name == "starter") {
+        app.set_use_home_seed(true);
+    } else if (name == "people") {
+        app.open_people_panel();
+    } else if (name == "thread-narrow") {
+        app.open_thread("m_concept");
+    } else if (name == "context") {
+        app.open_context_menu({ChatApp::MenuKind::Channel, "c_frontend", ""}, {240, 230});
+    } else if (name == "msgmenu") {
+        app.close_panels();
+        app.open_context_menu({ChatApp::MenuKind::Message, "m_me2", "c_crit"}, {360, 300});
+    } else if (name == "edit") {
+        app.close_panels();
+        app.set_editing_for_review("c_crit", "m_me2", std::string(edit_scenario_text));
+        app.set_thread_focus(false);
+    } else if (name == "composer") {
+        app.close_panels();
+        app.set_thread_focus(false);
+        app.set_initial_draft(std::string(composer_scenario_text));
+    } else {
+        app.close_panels();
+    }
+}
+
+std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest const& request) {
     using vemo_ui::launch::shot_frame::ShotFrame;
     if (!request.output) return std::unexpected(std::string("missing screenshot output"));
 
     ChatApp app;
+    set_up_scenario(app, request.scenario.value_or(""));
     auto theme = vemo_ui::launch::shot_theme(request);
     auto size = request.size.value_or(vemo_ui::launch::ShotSize{1280, 800});
     auto frame = ShotFrame::create(size.width, size.height, theme);
     if (!frame) return std::unexpected(frame.error());
-    frame->sync(app);
+    automerge::AutoCommit document;
+    frame->sync(app, &document);
+    for (auto const& reference : app.shown_image_references()) (void)app.images().get(reference);
+    app.images().block_until_idle();
     if (auto laid = frame->layout(app); !laid) return std::unexpected(laid.error().message);
     frame->draw(app);
     frame->draw_floating_surfaces(app);

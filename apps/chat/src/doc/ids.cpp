@@ -4,8 +4,7 @@
 
 namespace chat {
 
-std::string new_id(std::string_view prefix)
-{
+std::string new_id(std::string_view prefix) {
     uuid_t raw;
     uuid_generate_random(raw);
     // 32 lower-case hex digits without hyphens: ids end up in keys and addresses, where a
@@ -19,8 +18,7 @@ std::string new_id(std::string_view prefix)
     return id;
 }
 
-uint64_t fnv1a64(std::span<uint8_t const> bytes)
-{
+uint64_t fnv1a64(std::span<uint8_t const> bytes) {
     uint64_t h = 0xcbf29ce484222325ULL;
     for (uint8_t b : bytes) {
         h ^= b;
@@ -29,11 +27,12 @@ uint64_t fnv1a64(std::span<uint8_t const> bytes)
     return h;
 }
 
-uint64_t fnv1a64(std::string_view text)
-{
+uint64_t fnv1a64(std::string_view text) {
     return fnv1a64(std::span(reinterpret_cast<uint8_t const*>(text.data()), text.size()));
 }
 
-uint8_t color_index_for(std::string_view id) { return uint8_t(fnv1a64(id) & 7); }
+uint8_t color_index_for(std::string_view id) {
+    return uint8_t(fnv1a64(id) & 7);
+}
 
 }  // namespace chat

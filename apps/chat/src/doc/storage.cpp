@@ -6,8 +6,7 @@
 
 namespace chat {
 
-std::optional<std::filesystem::path> data_directory()
-{
+std::optional<std::filesystem::path> data_directory() {
     if (char const* explicit_dir = std::getenv("VEMO_CHAT_DATA"))
         return std::filesystem::path(explicit_dir);
     if (auto data = xdg_paths::data_dir()) return *data / "vemo-chat";

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <expected>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "vemo_actions/encoded_action.hpp"
+#include "vemo_actions/resource.hpp"
 #include "vemo_ui/a11y.hpp"
+#include "vemo_ui/bound_dispatch.hpp"
 #include "vemo_ui/event.hpp"
 #include "vemo_ui/geometry.hpp"
 #include "vemo_ui/layout.hpp"
@@ -70,6 +74,31 @@ public:
     virtual bool accepts_keyboard_focus() const { return false; }
     virtual bool exposes_accessibility() const { return false; }
     virtual bool exposes_automation() const { return false; }
+    // What the application offers software agents: its resources with their action specs.
+    virtual std::vector<vemo_actions::resource::Resource> list_resources() { return {}; }
+    virtual std::optional<vemo_actions::resource::Resource> describe_resource(
+        std::string const& address)
+    {
+        return (void)address, std::nullopt;
+    }
+    // The outcome of the last dispatch, handed over once.
+    virtual std::optional<bound_dispatch::DispatchReport> take_dispatch_report()
+    {
+        return std::nullopt;
+    }
+    // Carries out an encoded operation of one of operation_kinds().
+    virtual std::expected<void, std::string> handle_operation(
+        vemo_actions::EncodedAction const& operation)
+    {
+        return std::unexpected("no operation handler for '" + operation.kind + "'");
+    }
+    // Dispatches an encoded action of a registered kind against the document, as a click
+    // would. The default refuses: only applications with actions accept them.
+    virtual std::expected<void, std::string> dispatch_encoded(
+        vemo_actions::EncodedAction const& action)
+    {
+        return std::unexpected("no action handler for '" + action.kind + "'");
+    }
     virtual bool is_dragging_floating_call() const { return false; }
     virtual bool needs_animation_frame() const { return false; }
     virtual std::optional<Rect> text_input_caret_rect() const { return std::nullopt; }

@@ -1,0 +1,66 @@
+// One whole frame of the window (sync without a document change, layout, draw) is what the
+// user feels as smoothness; it must stay far inside a 60 Hz frame also on a huge channel.
+#include <benchmark/benchmark.h>
+
+#include <automerge/automerge.hpp>
+
+#include "app/chat_app.hpp"
+#include "doc/schema.hpp"
+#include "doc/seeds.hpp"
+#include "vemo_ui/shot_frame.hpp"
+
+namespace {
+
+using vemo_ui::launch::shot_frame::ShotFrame;
+
+struct Setup {
+    automerge::AutoCommit doc;
+    chat::ChatApp app;
+    ShotFrame frame = *ShotFrame::create(1280, 800, vemo_ui::ThemeKind::Dark);
+    double time = 1000;
+
+    void frame_once() {
+        vemo_ui::FrameContext ctx{&doc, time += 1.0 / 60, 1.0};
+        app.sync(ctx);
+        (void)frame.layout(app);
+        frame.draw(app);
+    }
+};
+
+void BM_FrameDemo(benchmark::State& state) {
+    Setup s;
+    s.frame_once();
+    for (auto _ : state) s.frame_once();
+}
+BENCHMARK(BM_FrameDemo)->Unit(benchmark::kMillisecond);
+
+// Built once: the benchmark runner calls the function several times while it sizes the run.
+Setup& big_channel() {
+    static Setup* s = [] {
+        auto* setup = new Setup;
+        setup->frame_once();
+        for (int i = 0; i < 10000; ++i) {
+            chat::Message m;
+            m.id = "m_bench" + std::to_string(i);
+            m.author = i % 3 ? "u_elin" : "u_ravi";
+            m.ts = chat::doc::demo_first_ts + i * 40;
+            m.text = "Bench message " + std::to_string(i) +
+                     " with a little text so rows wrap now and then.";
+            chat::doc::insert_message(setup->doc, "c_random", m);
+        }
+        setup->app.activate({chat::HitKind::Channel, "c_random"});
+        setup->frame_once();
+        return setup;
+    }();
+    return *s;
+}
+
+void BM_FrameTenThousandMessages(benchmark::State& state) {
+    auto& s = big_channel();
+    for (auto _ : state) s.frame_once();
+}
+BENCHMARK(BM_FrameTenThousandMessages)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,104 @@
+#include <algorithm>
+
+#include "app/chat_app.hpp"
+
+namespace chat {
+
+using vemo_ui::a11y::AccessNode;
+using vemo_ui::a11y::Role;
+
+namespace {
+
+constexpr int message_row_kind = 1;
+
+}  // namespace
+
+AccessNode ChatApp::accessibility() const {
+    AccessNode root;
+    root.role = Role::Window;
+    root.label = "Chat";
+    root.description = m_in_inbox ? "Inbox: conversations across Vemo workspaces"
+                                  : "Channels in the current Vemo workspace";
+    root.rect = content_bounds();
+
+    AccessNode list;
+    list.role = Role::List;
+    list.id = "message-list";
+    list.label = "Messages";
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        auto const& m = m_view.messages[m_rows[i].index];
+        AccessNode row;
+        row.role = Role::ListItem;
+        row.id = "message:" + std::to_string(message_row_kind) + ":" + std::to_string(i);
+        row.label = model::person_name(m_view.directory, m.author) + ", " + clock_time(m.ts) +
+                    ": " + m.text;
+        row.rect = m_rows[i].rect;
+        row.states.focused = m_focused_row == i;
+        list.children.push_back(std::move(row));
+    }
+    root.children.push_back(std::move(list));
+
+    if (auto const* c = find_channel(m_nav.channel_id)) {
+        AccessNode heading;
+        heading.role = Role::Heading;
+        heading.id = "conversation-heading";
+        heading.label = (c->kind == ChannelKind::Voice ? "🔊 " : "# ") + c->name;
+        heading.description = c->topic;
+        heading.rect = m_regions.heading;
+        root.children.push_back(std::move(heading));
+    }
+    if (m_menu.is_open()) root.children.push_back(m_menu.accessibility());
+
+    std::vector<std::string> seen;
+    for (auto const& region : m_hits) {
+        auto const& t = region.target;
+        if (!has_access_node(t.kind)) continue;
+        auto id = semantic_id(t);
+        if (std::ranges::find(seen, id) != seen.end()) continue;
+        seen.push_back(id);
+        auto facts = label_facts(t);
+        AccessNode node;
+        node.role = access_role(t.kind);
+        node.id = id;
+        node.label = access_label(t, facts);
+        node.rect = region.rect;
+        node.states.focused = m_focused && *m_focused == t;
+        switch (t.kind) {
+            case HitKind::CategoryToggle:
+                node.states.pressed = !facts.category_collapsed;
+                break;
+            case HitKind::Reaction:
+                node.states.pressed = facts.reacted;
+                break;
+            case HitKind::Inbox:
+                node.states.pressed = m_in_inbox;
+                break;
+            case HitKind::CurrentContext:
+                node.states.pressed = !m_in_inbox;
+                break;
+            case HitKind::Channel:
+            case HitKind::VoiceChannel:
+                node.states.selected = t.a == m_nav.channel_id;
+                break;
+            case HitKind::FocusMain:
+                node.rect = m_composer_rect, node.states.focused = m_composer.is_focused();
+                break;
+            case HitKind::FocusThread:
+                node.rect = m_thread_composer_rect,
+                node.states.focused = m_thread_composer.is_focused();
+                break;
+            case HitKind::FocusEdit:
+                node.rect = m_edit_rect, node.states.focused = m_edit_input.is_focused();
+                break;
+            case HitKind::FocusRename:
+                node.rect = m_rename_rect, node.states.focused = m_rename_input.is_focused();
+                break;
+            default:
+                break;
+        }
+        root.children.push_back(std::move(node));
+    }
+    return root;
+}
+
+}  // namespace chat

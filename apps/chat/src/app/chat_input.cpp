@@ -1,0 +1,307 @@
+#include <algorithm>
+
+#include "app/chat_app.hpp"
+
+namespace chat {
+
+using vemo_ui::Event;
+using vemo_ui::Key;
+using vemo_ui::KeyEvent;
+using vemo_ui::PointerButton;
+using vemo_ui::PointerEvent;
+
+namespace {
+
+constexpr double swipe_activate_below = 6;
+constexpr double swipe_delete_from = 88;
+
+bool is_text_field(HitKind kind) {
+    return kind == HitKind::FocusRename || kind == HitKind::FocusEdit ||
+           kind == HitKind::FocusMain || kind == HitKind::FocusThread;
+}
+
+}  // namespace
+
+bool ChatApp::handle_event(Event const& event) {
+    if (auto const* key = std::get_if<KeyEvent>(&event)) return handle_key(*key);
+    if (auto const* pointer = std::get_if<PointerEvent>(&event)) return handle_pointer(*pointer);
+    if (auto const* wheel = std::get_if<vemo_ui::WheelEvent>(&event)) return handle_wheel(*wheel);
+    if (std::holds_alternative<vemo_ui::TextEvent>(event) ||
+        std::holds_alternative<vemo_ui::PreeditEvent>(event)) {
+        if (m_renaming) return m_rename_input.handle_event(event);
+        if (m_editing) return m_edit_input.handle_event(event);
+        return key_to_composer(event);
+    }
+    return false;
+}
+
+bool ChatApp::handle_key(KeyEvent const& key) {
+    if (m_menu.is_open()) {
+        bool used = m_menu.handle_event(key);
+        if (auto chosen = m_menu.take_chosen()) run_menu_item(chosen->code);
+        if (!m_menu.is_open()) m_menu_target.reset();
+        return used;
+    }
+    if (!key.pressed) return false;
+    if (m_renaming) {
+        if (key.key == Key::Escape) return cancel_rename(), true;
+        bool used = m_rename_input.handle_event(key);
+        if (m_rename_input.take_submit()) submit_rename();
+        m_rename_input.take_dirty();
+        return used;
+    }
+    if (m_editing) {
+        if (key.key == Key::Escape) return cancel_edit(), true;
+        bool used = m_edit_input.handle_event(key);
+        if (m_edit_input.take_submit()) save_edit();
+        m_edit_input.take_dirty();
+        return used;
+    }
+    bool plain = !key.mods.control && !key.mods.alt && !key.mods.super;
+    if (key.key == Key::Tab && !key.mods.control) return move_focus(key.mods.shift), true;
+    if (key.key == Key::Enter && m_focused && !is_text_field(m_focused->kind)) {
+        activate(*m_focused);
+        return true;
+    }
+    if (key.key == Key::End && key.mods.control) return jump_to_latest(), true;
+    if (key.key == Key::Escape) {
+        if (m_menu.is_open())
+            m_menu.close();
+        else if (m_emoji)
+            m_emoji.reset();
+        else if (m_history)
+            m_history.reset();
+        else if (m_nav.thread_root) {
+            m_nav.thread_root.reset();
+            m_thread_focus = false;
+            apply_focus_rule();
+            refresh();
+        }
+        return true;
+    }
+    if (key.key == Key::Up && !key.mods.shift && plain) {
+        bool thread = m_thread_focus && m_nav.thread_root;
+        auto const& input = thread ? m_thread_composer : m_composer;
+        if (input.text().empty() && input.is_focused()) {
+            if (can_write()) edit_last_own_message();
+            return true;
+        }
+    }
+    return key_to_composer(key);
+}
+
+bool ChatApp::key_to_composer(Event const& event) {
+    if (!can_write()) return false;
+    bool thread = m_thread_focus && m_nav.thread_root;
+    auto& input = thread ? m_thread_composer : m_composer;
+    if (!input.is_focused()) return false;
+    bool used = input.handle_event(event);
+    if (input.take_submit()) send_focused();
+    if (input.take_dirty()) store_draft(thread);
+    return used;
+}
+
+bool ChatApp::edit_last_own_message() {
+    bool thread = m_thread_focus && m_nav.thread_root;
+    for (auto it = m_view.messages.rbegin(); it != m_view.messages.rend(); ++it) {
+        if (it->author != m_identity.id) continue;
+        bool in_thread = it->parent && it->parent == m_nav.thread_root;
+        if (thread ? !in_thread : it->parent.has_value()) continue;
+        begin_edit(it->channel, it->id);
+        return true;
+    }
+    return false;
+}
+
+void ChatApp::move_focus(bool backwards) {
+    if (m_hits.empty()) return;
+    std::optional<size_t> at;
+    if (m_focused)
+        for (size_t i = 0; i < m_hits.size(); ++i)
+            if (m_hits[i].target == *m_focused) at = i;
+    size_t n = m_hits.size();
+    size_t next = !at ? (backwards ? n - 1 : 0) : backwards ? (*at + n - 1) % n : (*at + 1) % n;
+    focus_target(m_hits[next].target);
+}
+
+std::optional<HitTarget> ChatApp::target_at(vemo_ui::Point p) const {
+    for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
+        if (it->rect.contains(p)) return it->target;
+    return std::nullopt;
+}
+
+HitRegion const* ChatApp::region_of(std::string const& semantic) const {
+    for (auto const& r : m_hits)
+        if (semantic_id(r.target) == semantic) return &r;
+    return nullptr;
+}
+
+bool ChatApp::handle_pointer(PointerEvent const& p) {
+    m_pointer = p.position;
+    if (m_menu.is_open() && p.kind != PointerEvent::Kind::Move) {
+        bool used = m_menu.handle_event(p);
+        if (auto chosen = m_menu.take_chosen()) run_menu_item(chosen->code);
+        if (!m_menu.is_open()) m_menu_target.reset();
+        if (used) return true;
+    }
+    switch (p.kind) {
+        case PointerEvent::Kind::Leave:
+            m_hover.reset();
+            m_hover_message.reset();
+            m_tooltips.on_leave();
+            return false;
+        case PointerEvent::Kind::Move: {
+            if (m_menu.is_open()) m_menu.handle_event(p);
+            m_hover = target_at(p.position);
+            m_hover_message.reset();
+            for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
+                if (it->target.kind == HitKind::MessageMenu && it->rect.contains(p.position)) {
+                    m_hover_message = it->target.a;
+                    break;
+                }
+            if (m_hover && shows_tooltip(m_hover->kind)) {
+                auto const* region = region_of(semantic_id(*m_hover));
+                m_tooltips.on_pointer(semantic_id(*m_hover),
+                                      region ? region->rect : vemo_ui::Rect{},
+                                      access_label(*m_hover, label_facts(*m_hover)), m_time);
+            } else {
+                m_tooltips.on_pointer("", {}, "", m_time);
+            }
+            for (auto* input : {&m_composer, &m_thread_composer, &m_edit_input, &m_rename_input})
+                input->handle_event(p);
+            return m_hover.has_value();
+        }
+        case PointerEvent::Kind::Press: {
+            m_tooltips.on_press();
+            auto target = target_at(p.position);
+            if (!target) return false;
+            if (p.button == PointerButton::Secondary) {
+                MenuTarget menu;
+                switch (target->kind) {
+                    case HitKind::Channel:
+                    case HitKind::VoiceChannel:
+                        menu = {MenuKind::Channel, target->a, ""};
+                        break;
+                    case HitKind::CategoryToggle:
+                        menu = {MenuKind::Category, target->a, ""};
+                        break;
+                    case HitKind::AddChannel:
+                        menu = {MenuKind::Category, target->b, ""};
+                        break;
+                    case HitKind::MessageMenu:
+                        menu = {MenuKind::Message, target->a, m_nav.channel_id};
+                        break;
+                    default:
+                        menu = {MenuKind::Workspace, m_nav.workspace_id, ""};
+                        break;
+                }
+                open_context_menu(menu, p.position);
+                return true;
+            }
+            if (p.button != PointerButton::Primary) return false;
+            if (target->kind == HitKind::Channel) {
+                m_channel_press = std::pair{p.position, target->a};
+                return true;
+            }
+            if (target->kind == HitKind::FocusMain || target->kind == HitKind::FocusThread ||
+                target->kind == HitKind::FocusEdit || target->kind == HitKind::FocusRename) {
+                focus_target(*target);
+                activate(*target);
+                auto& input = target->kind == HitKind::FocusMain     ? m_composer
+                              : target->kind == HitKind::FocusThread ? m_thread_composer
+                              : target->kind == HitKind::FocusEdit   ? m_edit_input
+                                                                     : m_rename_input;
+                input.handle_event(p);
+                return true;
+            }
+            // A click moves the keyboard focus away from whatever Tab had reached.
+            m_focused.reset();
+            activate(*target);
+            return true;
+        }
+        case PointerEvent::Kind::Release: {
+            for (auto* input : {&m_composer, &m_thread_composer, &m_edit_input, &m_rename_input})
+                input->handle_event(p);
+            auto press = std::exchange(m_channel_press, std::nullopt);
+            if (!press || p.button != PointerButton::Primary) return false;
+            double travel = std::max(press->first.x - p.position.x, 0.0);
+            if (travel < swipe_activate_below) {
+                activate(HitTarget{HitKind::Channel, press->second, "", {}});
+            } else if (travel >= swipe_delete_from && find_channel(press->second)) {
+                if (dispatch(action::DeleteChannel{press->second}) &&
+                    m_nav.channel_id == press->second)
+                    m_nav.channel_id.clear();
+                refresh();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ChatApp::handle_wheel(vemo_ui::WheelEvent const& wheel) {
+    if (!m_regions.main.contains(wheel.position) && !m_regions.right.contains(wheel.position))
+        return false;
+    // The list grows upwards from the latest message, so scrolling up moves away from it.
+    double step = wheel.dy;
+    m_scroll = std::max(0.0, m_scroll - step);
+    if (m_scroll > 0.5) m_follow = false;
+    if (m_scroll <= 0.5) m_follow = true;
+    return true;
+}
+
+bool ChatApp::perform_semantic_action(std::string const& id, std::string const& action) {
+    if (id.starts_with(vemo_ui::ContextMenu::item_id_prefix)) {
+        if (!m_menu.is_open()) return false;
+        m_menu.perform_semantic_action(id);
+        if (auto chosen = m_menu.take_chosen(); chosen && can_write()) run_menu_item(chosen->code);
+        return true;
+    }
+    auto const* region = region_of(id);
+    if (!region) return false;
+    auto target = region->target;
+    if (is_text_field(target.kind) && action != "activate" && action != "focus" &&
+        !action.empty()) {
+        auto& input = target.kind == HitKind::FocusMain     ? m_composer
+                      : target.kind == HitKind::FocusThread ? m_thread_composer
+                      : target.kind == HitKind::FocusEdit   ? m_edit_input
+                                                            : m_rename_input;
+        bool used = input.perform_action(action);
+        if (input.take_submit()) {
+            if (target.kind == HitKind::FocusEdit)
+                save_edit();
+            else if (target.kind == HitKind::FocusRename)
+                submit_rename();
+            else
+                send_focused();
+        }
+        if (input.take_dirty() &&
+            (target.kind == HitKind::FocusMain || target.kind == HitKind::FocusThread))
+            store_draft(target.kind == HitKind::FocusThread);
+        return used;
+    }
+    if (is_text_field(target.kind)) focus_target(target);
+    activate(target);
+    return true;
+}
+
+LabelFacts ChatApp::label_facts(HitTarget const& t) const {
+    LabelFacts f;
+    f.workspace_name = workspace_name(m_nav.remembered_workspace_id);
+    f.inbox_unread = inbox_unread();
+    if (auto const* c = find_channel(t.a))
+        f.channel_label = channel_label(c->kind == ChannelKind::Voice, c->name, c->unread,
+                                        m_in_inbox ? workspace_name(c->workspace) : "");
+    if (auto const* c = find_category(t.a)) {
+        f.category_name = c->name;
+        f.category_collapsed = c->collapsed;
+    }
+    if (t.kind == HitKind::Reaction)
+        if (auto const* m = find_message(t.a))
+            for (auto const& g : m->reactions)
+                if (g.emoji == t.b && std::ranges::find(g.users, m_identity.id) != g.users.end())
+                    f.reacted = true;
+    return f;
+}
+
+}  // namespace chat

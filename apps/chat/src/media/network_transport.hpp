@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "media/call_transport.hpp"
+#include "p2p/channel.hpp"
+#include "p2p/endpoint.hpp"
+
+namespace chat::media {
+
+// Media over QUIC: one outgoing connection per peer ticket, fed through a bounded peer
+// queue, and one receive loop per accepted connection feeding the incoming frame queue.
+// The UI thread only ever touches the queues, without waiting.
+class NetworkTransport final : public CallTransport {
+  public:
+    static p2p::Result<std::unique_ptr<NetworkTransport>> start(p2p::EndpointOptions options = {});
+    ~NetworkTransport() override;
+
+    bool is_networked() const override { return true; }
+    std::string local_ticket() const override { return m_ticket; }
+    bool connect(std::string const& ticket) override;
+    void enable_kind(MediaKind kind) override { m_book.enable_kind(kind); }
+    void disable_kind(MediaKind kind) override { m_book.disable_kind(kind); }
+    void expect_peer(std::string user, bool flag) override {
+        m_book.expect_peer(std::move(user), flag);
+    }
+    bool send_frame(MediaFrame frame) override;
+    std::vector<MediaFrame> drain_frames() override;
+    CallBookkeeping const& bookkeeping() const override { return m_book; }
+
+    std::size_t connection_count() const { return m_connections.size(); }
+    p2p::EndpointId endpoint_id() const { return m_endpoint->id(); }
+
+  private:
+    NetworkTransport(std::shared_ptr<p2p::Runtime> runtime, p2p::Endpoint endpoint,
+                     p2p::Router router, p2p::Receiver<MediaFrame> incoming, std::string ticket);
+
+    // Declared first so that it goes last: everything below runs on it.
+    std::shared_ptr<p2p::Runtime> m_runtime;
+    std::string m_ticket;
+    CallBookkeeping m_book;
+    std::optional<p2p::Endpoint> m_endpoint;
+    std::optional<p2p::Router> m_router;
+    p2p::Receiver<MediaFrame> m_incoming;
+    std::unordered_map<std::string, p2p::Sender<std::vector<std::uint8_t>>> m_connections;
+};
+
+}  // namespace chat::media

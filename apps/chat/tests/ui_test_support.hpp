@@ -1,0 +1,53 @@
+#pragma once
+
+#include <automerge/automerge.hpp>
+
+#include "app/chat_app.hpp"
+#include "vemo_ui/shot_frame.hpp"
+
+namespace chat::test {
+
+// A screenshot-style application over a real in-memory document, run frame by frame.
+struct Window {
+    explicit Window(uint32_t width = 1280, uint32_t height = 800)
+        : frame(*vemo_ui::launch::shot_frame::ShotFrame::create(width, height,
+                                                                vemo_ui::ThemeKind::Dark)) {}
+
+    // One whole frame: sync at `time`, layout and draw (hit regions are rebuilt by the draw).
+    void run(double time = 1000) {
+        vemo_ui::FrameContext ctx{&doc, time, 1.0};
+        app.sync(ctx);
+        (void)frame.layout(app);
+        frame.draw(app);
+    }
+
+    HitRegion const* find(std::string const& id) const {
+        for (auto const& r : app.hit_regions())
+            if (semantic_id(r.target) == id) return &r;
+        return nullptr;
+    }
+
+    automerge::AutoCommit doc;
+    ChatApp app;
+    vemo_ui::launch::shot_frame::ShotFrame frame;
+};
+
+inline vemo_ui::KeyEvent key(vemo_ui::Key k, bool shift = false, bool control = false) {
+    vemo_ui::KeyEvent e;
+    e.key = k;
+    e.mods.shift = shift;
+    e.mods.control = control;
+    return e;
+}
+
+inline vemo_ui::PointerEvent pointer(
+    vemo_ui::PointerEvent::Kind kind, vemo_ui::Point at,
+    vemo_ui::PointerButton button = vemo_ui::PointerButton::Primary) {
+    vemo_ui::PointerEvent e;
+    e.kind = kind;
+    e.position = at;
+    e.button = button;
+    return e;
+}
+
+}  // namespace chat::test

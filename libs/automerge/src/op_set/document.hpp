@@ -1,0 +1,128 @@
+#pragma once
+
+// The whole document: actor table, operation set, change history, the open transaction
+// and changes waiting for their dependencies.
+
+#include <automerge/automerge.hpp>
+#include <set>
+#include <unordered_map>
+
+#include "op_set/op_set.hpp"
+#include "storage/change_chunk.hpp"
+
+namespace automerge::op_set {
+
+struct ChangeRecord {
+    ChangeHash hash;
+    uint32_t actor = 0;
+    uint64_t seq = 0;
+    uint64_t start_op = 0;
+    uint64_t num_ops = 0;
+    int64_t time = 0;
+    std::optional<std::string> message;
+    std::vector<uint32_t> deps;  // indices of earlier changes, in the change's order
+    std::vector<uint8_t> extra;
+    std::vector<uint8_t> raw;  // uncompressed change chunk
+    uint64_t max_op() const { return start_op + num_ops - 1; }
+};
+
+// A change chunk read but not yet applied. Changes read from bytes were checked in full,
+// but their ops are decoded again from `raw` when applied, so a large batch does not hold
+// every op in decoded form at once.
+struct ParsedChange {
+    ChangeHash hash;
+    storage::ChangeChunk chunk;
+    std::vector<uint8_t> raw;
+    size_t num_ops = 0;
+    bool ops_dropped = false;
+
+    // Keeps the header fields and forgets the decoded ops.
+    void drop_ops() {
+        num_ops = chunk.ops.size();
+        std::vector<storage::OpRow>().swap(chunk.ops);
+        ops_dropped = true;
+    }
+};
+
+class Document {
+  public:
+    Document();
+
+    ActorId const& actor() const { return m_actor; }
+    void set_actor(ActorId actor);
+
+    // history
+    std::vector<ChangeHash> heads() const { return {m_heads.begin(), m_heads.end()}; }
+    size_t num_changes() const { return m_changes.size(); }
+    ChangeRecord const& change(size_t i) const { return m_changes[i]; }
+    std::optional<uint32_t> change_index(ChangeHash const& h) const;
+    std::vector<uint32_t> changes_since(std::span<ChangeHash const> have) const;
+    std::vector<ChangeHash> missing_deps(std::span<ChangeHash const> heads) const;
+    Change public_change(uint32_t index) const;
+
+    // Applies changes whose dependencies are present; queues the rest.
+    Result<size_t> apply(std::vector<ParsedChange> changes);
+    // Applies a document's changes in its own (dependency-respecting) order.
+    Result<size_t> apply_in_order(std::vector<ParsedChange> changes);
+    Result<size_t> load_bytes(std::span<uint8_t const> bytes);
+    std::vector<uint8_t> save();
+    std::vector<uint8_t> save_incremental();
+    std::vector<uint8_t> save_since(std::span<ChangeHash const> heads) const;
+
+    // transaction
+    size_t pending_ops() const { return m_tx ? m_tx->ops.size() : 0; }
+    void open_transaction();
+    std::optional<ChangeHash> commit(std::optional<std::string> message,
+                                     std::optional<int64_t> time);
+
+    // reads
+    Result<uint32_t> resolve(ObjId const& obj) const;
+    ObjId public_id(OpRef id) const;
+    OpSet const& ops() const { return m_ops; }
+    std::pair<Value, ObjId> value_pair(uint32_t op_index) const;
+
+    // writes (inside the open transaction)
+    Result<std::optional<OpRef>> local_op(uint32_t obj, Prop const& prop, uint64_t action,
+                                          ScalarValue value, bool insert);
+    Result<void> splice(uint32_t obj, size_t pos, size_t del, std::string_view text);
+
+    uint32_t intern_actor(ActorId const& actor);
+
+  private:
+    struct Transaction {
+        uint64_t seq;
+        uint64_t start_op;
+        std::vector<ChangeHash> deps;
+        std::vector<storage::OpRow> ops;  // document actor indices
+    };
+
+    Result<void> apply_one(ParsedChange& change);
+    Result<std::vector<ParsedChange>> reconstruct(std::span<uint8_t const> body,
+                                                  std::span<uint8_t const> chunk_raw);
+    void refresh_ranks();
+    uint64_t next_seq(uint32_t actor) const;
+
+    ActorId m_actor;
+    std::vector<ActorId> m_actors;
+    std::unordered_map<std::string, uint32_t> m_actor_index;
+    OpSet m_ops;
+    uint64_t m_max_op = 0;
+
+    std::vector<ChangeRecord> m_changes;
+    std::unordered_map<ChangeHash, uint32_t, ChangeHashHasher> m_change_index;
+    std::vector<std::vector<uint32_t>> m_actor_changes;  // per actor, in seq order
+    std::set<ChangeHash> m_heads;
+    std::vector<ParsedChange> m_queue;
+    std::optional<Transaction> m_tx;
+    size_t m_saved_changes = 0;
+
+    // Deflated columns of the last loaded document, reused when the same column bytes are
+    // saved again so an unchanged document saves to the bytes it was read from.
+    struct DeflatedColumn {
+        std::array<uint8_t, 32> digest;
+        std::vector<uint8_t> deflated;
+    };
+    std::vector<DeflatedColumn> m_deflated;
+};
+
+}  // namespace automerge::op_set

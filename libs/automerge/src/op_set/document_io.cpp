@@ -1,0 +1,454 @@
+// Reading and writing documents: document chunks (rebuilding their changes so hashes can be
+// checked) and change chunks.
+
+#include <algorithm>
+#include <numeric>
+
+#include "op_set/document.hpp"
+#include "storage/columns.hpp"
+
+namespace automerge::op_set {
+
+namespace {
+
+using storage::OpRow;
+using storage::RawColumn;
+
+constexpr uint64_t base_item_limit = uint64_t{1} << 20;
+constexpr uint64_t items_per_byte = 16;
+
+namespace change_column {
+constexpr uint32_t actor = 0x01, seq = 0x03, max_op = 0x13, time = 0x23, message = 0x35,
+                   deps_count = 0x40, deps_index = 0x43, extra_meta = 0x56, extra_raw = 0x57;
+}
+
+struct MetaRow {
+    uint32_t actor = 0;
+    uint64_t seq = 0;
+    uint64_t max_op = 0;
+    int64_t time = 0;
+    std::optional<std::string> message;
+    std::vector<uint64_t> deps;
+    std::vector<uint8_t> extra;
+};
+
+std::span<uint8_t const> column(storage::ColumnMap const& m, uint32_t s) {
+    auto it = m.find(s);
+    return it == m.end() ? std::span<uint8_t const>{} : it->second;
+}
+
+Result<std::vector<MetaRow>> decode_change_meta(storage::ColumnMap const& cols, size_t num_actors,
+                                                uint64_t limit) {
+    using namespace storage;
+    auto count = RleDecoder<uint64_t>::count(column(cols, change_column::actor), limit);
+    if (!count) return fail("malformed change metadata");
+    RleDecoder<uint64_t> actor(column(cols, change_column::actor));
+    DeltaDecoder seq(column(cols, change_column::seq));
+    DeltaDecoder max_op(column(cols, change_column::max_op));
+    DeltaDecoder time(column(cols, change_column::time));
+    RleDecoder<std::string> message(column(cols, change_column::message));
+    RleDecoder<uint64_t> deps_count(column(cols, change_column::deps_count));
+    DeltaDecoder deps_index(column(cols, change_column::deps_index));
+    RleDecoder<uint64_t> extra_meta(column(cols, change_column::extra_meta));
+    Reader extra_raw(column(cols, change_column::extra_raw));
+
+    std::vector<MetaRow> rows;
+    for (uint64_t i = 0; i < *count; ++i) {
+        MetaRow row;
+        std::optional<uint64_t> a, nd, em;
+        std::optional<int64_t> s, m, t;
+        std::optional<std::string> msg;
+        if (!actor.next(a) || !seq.next(s) || !max_op.next(m) || !time.next(t) ||
+            !message.next(msg) || !deps_count.next(nd) || !extra_meta.next(em))
+            return fail("malformed change metadata");
+        if (!a || *a >= num_actors || !s || *s <= 0 || !m || *m < 0)
+            return fail("change metadata refers to an unknown actor or bad counter");
+        row.actor = static_cast<uint32_t>(*a);
+        row.seq = static_cast<uint64_t>(*s);
+        row.max_op = static_cast<uint64_t>(*m);
+        row.time = t.value_or(0);
+        if (msg && !valid_utf8(*msg)) return fail("change message is not UTF-8");
+        if (msg) row.message = std::move(msg);
+        for (uint64_t d = 0; d < nd.value_or(0); ++d) {
+            std::optional<int64_t> dep;
+            if (!deps_index.next(dep) || !dep || *dep < 0 || static_cast<uint64_t>(*dep) >= i)
+                return fail("change dependency refers to a later or unknown change");
+            row.deps.push_back(static_cast<uint64_t>(*dep));
+        }
+        auto extra = extra_raw.take(em.value_or(0) >> 4);
+        if (!extra) return fail("change extra bytes past the end of their column");
+        row.extra.assign(extra->begin(), extra->end());
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// The key an op's deletion targets: the same map key, or the element the op lives in.
+void copy_target(OpRow const& from, OpRow& to) {
+    to.obj = from.obj;
+    to.key_str = from.key_str;
+    if (!from.key_str) to.elem = from.insert ? from.id : from.elem;
+}
+
+}  // namespace
+
+Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const> body,
+                                                        std::span<uint8_t const> chunk_raw) {
+    using namespace storage;
+    uint64_t limit = base_item_limit + items_per_byte * chunk_raw.size();
+    Reader r(body);
+    auto num_actors = r.uleb();
+    if (!num_actors || *num_actors > r.remaining()) return fail("bad document actor list");
+    std::vector<ActorId> actors;
+    for (uint64_t i = 0; i < *num_actors; ++i) {
+        auto len = r.uleb();
+        if (!len) return fail("bad document actor list");
+        auto bytes = r.take(*len);
+        if (!bytes) return fail("bad document actor list");
+        actors.emplace_back(std::vector<uint8_t>(bytes->begin(), bytes->end()));
+    }
+    auto num_heads = r.uleb();
+    if (!num_heads || *num_heads > r.remaining() / 32) return fail("bad document heads");
+    std::set<ChangeHash> heads;
+    for (uint64_t i = 0; i < *num_heads; ++i) {
+        ChangeHash h;
+        auto bytes = r.take(32);
+        std::copy(bytes->begin(), bytes->end(), h.bytes.begin());
+        heads.insert(h);
+    }
+    auto change_meta = read_column_meta(r);
+    if (!change_meta) return std::unexpected(change_meta.error());
+    auto op_meta = read_column_meta(r);
+    if (!op_meta) return std::unexpected(op_meta.error());
+
+    // Column data, inflated where needed. Inflated sizes share one budget.
+    std::vector<std::vector<uint8_t>> inflated;
+    inflated.reserve(change_meta->size() + op_meta->size());
+    size_t budget = max_inflated_size;
+    auto read_columns = [&](auto const& meta) -> Result<ColumnMap> {
+        ColumnMap out;
+        for (auto [s, len] : meta) {
+            auto data = r.take(len);
+            if (!data) return fail("column length past the end of the document");
+            if (s & column_id::deflate_bit) {
+                auto raw = inflate_raw(*data, budget);
+                if (!raw) return std::unexpected(raw.error());
+                budget -= raw->size();
+                m_deflated.push_back({sha256(*raw), {data->begin(), data->end()}});
+                inflated.push_back(std::move(*raw));
+                out[s & ~column_id::deflate_bit] = inflated.back();
+            } else {
+                out[s] = *data;
+            }
+        }
+        return out;
+    };
+    auto change_cols = read_columns(*change_meta);
+    if (!change_cols) return std::unexpected(change_cols.error());
+    auto op_cols = read_columns(*op_meta);
+    if (!op_cols) return std::unexpected(op_cols.error());
+    // What follows (head indices) is redundant with the heads; it is regenerated on save.
+
+    auto metas = decode_change_meta(*change_cols, actors.size(), limit);
+    if (!metas) return std::unexpected(metas.error());
+    auto rows = decode_ops(*op_cols, OpLayout::Document, actors.size(), limit);
+    if (!rows) return std::unexpected(rows.error());
+
+    // Predecessors are the inverse of successors; a successor that is not itself an op is
+    // a deletion, which documents store only in this form.
+    OpIndex by_id;
+    by_id.reserve(rows->size());
+    for (uint32_t i = 0; i < rows->size(); ++i)
+        if (!by_id.insert((*rows)[i].id, i)) return fail("duplicate op id in document");
+    std::vector<std::vector<OpRef>> preds(rows->size());
+    OpIndex delete_index;
+    std::vector<OpRow> deletes;
+    std::vector<std::vector<OpRef>> delete_preds;
+    for (auto const& row : *rows) {
+        for (auto const& s : row.refs) {
+            if (auto it = by_id.find(s)) {
+                preds[*it].push_back(row.id);
+                continue;
+            }
+            bool fresh = delete_index.insert(s, static_cast<uint32_t>(deletes.size()));
+            uint32_t di = *delete_index.find(s);
+            if (fresh) {
+                OpRow d;
+                d.id = s;
+                d.action = del;
+                copy_target(row, d);
+                deletes.push_back(std::move(d));
+                delete_preds.emplace_back();
+            }
+            delete_preds[di].push_back(row.id);
+        }
+    }
+    if (deletes.size() > limit) return fail("document too large");
+    auto lamport = [](OpRef a, OpRef b) {
+        return a.counter != b.counter ? a.counter < b.counter : a.actor < b.actor;
+    };
+    // Every op of the document, bucketed by actor and sorted by counter.
+    std::vector<std::vector<std::pair<uint64_t, OpRow*>>> by_actor(actors.size());
+    for (uint32_t i = 0; i < rows->size(); ++i) {
+        std::sort(preds[i].begin(), preds[i].end(), lamport);
+        by_actor[(*rows)[i].id.actor].emplace_back((*rows)[i].id.counter, &(*rows)[i]);
+    }
+    for (uint32_t i = 0; i < deletes.size(); ++i) {
+        std::sort(delete_preds[i].begin(), delete_preds[i].end(), lamport);
+        deletes[i].refs = delete_preds[i];
+        by_actor[deletes[i].id.actor].emplace_back(deletes[i].id.counter, &deletes[i]);
+    }
+    auto preds_of = [&](OpRow const* row) -> std::vector<OpRef> const& {
+        if (row->action == del) return row->refs;
+        return preds[static_cast<size_t>(row - rows->data())];
+    };
+    for (auto& list : by_actor)
+        std::sort(list.begin(), list.end(),
+                  [](auto const& a, auto const& b) { return a.first < b.first; });
+
+    std::vector<size_t> cursor(actors.size(), 0);
+    std::vector<uint64_t> last_seq(actors.size(), 0);
+    std::vector<uint64_t> last_max(actors.size(), 0);
+    std::vector<ParsedChange> out;
+    out.reserve(metas->size());
+    std::set<ChangeHash> derived_heads;
+    for (auto& meta : *metas) {
+        uint32_t a = meta.actor;
+        if (meta.seq != last_seq[a] + 1) return fail("document changes out of order");
+        if (meta.max_op < last_max[a]) return fail("document change max op goes backwards");
+        last_seq[a] = meta.seq;
+        last_max[a] = meta.max_op;
+        auto& list = by_actor[a];
+        size_t begin = cursor[a];
+        size_t end = begin;
+        while (end < list.size() && list[end].first <= meta.max_op) ++end;
+        cursor[a] = end;
+        uint64_t n = end - begin;
+        uint64_t start_op = meta.max_op - n + 1;
+        if (n > meta.max_op) return fail("document change holds more ops than its counters");
+        for (size_t k = begin; k < end; ++k)
+            if (list[k].first != start_op + (k - begin)) return fail("document ops have gaps");
+
+        ChangeChunk chunk;
+        chunk.seq = meta.seq;
+        chunk.start_op = start_op;
+        chunk.time = meta.time;
+        chunk.message = std::move(meta.message);
+        chunk.extra = std::move(meta.extra);
+        for (uint64_t d : meta.deps) chunk.deps.push_back(out[d].hash);
+        std::vector<uint32_t> others;
+        auto note = [&](OpRef ref) {
+            if (ref.counter != 0 && ref.actor != a) others.push_back(ref.actor);
+        };
+        for (size_t k = begin; k < end; ++k) {
+            OpRow const* row = list[k].second;
+            note(row->obj);
+            if (!row->key_str) note(row->elem);
+            for (auto const& p : preds_of(row)) note(p);
+        }
+        std::sort(others.begin(), others.end(),
+                  [&](uint32_t x, uint32_t y) { return actors[x] < actors[y]; });
+        others.erase(std::unique(others.begin(), others.end()), others.end());
+        std::vector<uint32_t> local(actors.size(), 0);
+        chunk.actors.push_back(actors[a]);
+        for (uint32_t o : others) {
+            local[o] = static_cast<uint32_t>(chunk.actors.size());
+            chunk.actors.push_back(actors[o]);
+        }
+        auto to_local = [&](OpRef ref) {
+            return ref.counter == 0 ? ref : OpRef{ref.counter, local[ref.actor]};
+        };
+        chunk.ops.reserve(n);
+        for (size_t k = begin; k < end; ++k) {
+            OpRow* row = list[k].second;
+            OpRow op;
+            op.obj = to_local(row->obj);
+            op.key_str = std::move(row->key_str);
+            op.elem = to_local(row->elem);
+            op.insert = row->insert;
+            op.action = row->action;
+            op.value = std::move(row->value);
+            op.expand = row->expand;
+            op.mark_name = std::move(row->mark_name);
+            for (auto const& p : preds_of(row)) op.refs.push_back(to_local(p));
+            chunk.ops.push_back(std::move(op));
+        }
+        auto encoded = encode_change_body(chunk);
+        ParsedChange parsed;
+        parsed.hash = chunk_hash(ChunkType::Change, encoded);
+        parsed.raw = make_chunk(ChunkType::Change, encoded);
+        parsed.chunk = std::move(chunk);
+        parsed.drop_ops();
+        for (auto const& d : parsed.chunk.deps) derived_heads.erase(d);
+        derived_heads.insert(parsed.hash);
+        out.push_back(std::move(parsed));
+    }
+    for (size_t a = 0; a < actors.size(); ++a)
+        if (cursor[a] != by_actor[a].size()) return fail("document ops belong to no change");
+    if (derived_heads != heads) return fail("document heads do not match its changes");
+    return out;
+}
+
+Result<size_t> Document::load_bytes(std::span<uint8_t const> bytes) {
+    using namespace storage;
+    Reader reader(bytes);
+    std::vector<ParsedChange> changes;
+    uint64_t limit = base_item_limit + items_per_byte * bytes.size();
+    size_t applied_ops = 0;
+    while (!reader.done()) {
+        auto chunk = read_chunk(reader);
+        if (!chunk) return std::unexpected(chunk.error());
+        if (chunk->type == ChunkType::Document) {
+            // Change chunks read so far come first: the document may build on them.
+            if (!changes.empty()) {
+                auto r = apply(std::move(changes));
+                if (!r) return std::unexpected(r.error());
+                applied_ops += *r;
+                changes.clear();
+            }
+            auto rebuilt = reconstruct(chunk->body, chunk->raw);
+            if (!rebuilt) return std::unexpected(rebuilt.error());
+            auto r = apply_in_order(std::move(*rebuilt));
+            if (!r) return std::unexpected(r.error());
+            applied_ops += *r;
+            continue;
+        }
+        auto decoded = decode_change_body(chunk->body, limit);
+        if (!decoded) return std::unexpected(decoded.error());
+        ParsedChange parsed;
+        parsed.hash = chunk_hash(ChunkType::Change, chunk->body);
+        parsed.raw = chunk->owned_body.empty()
+                         ? std::vector<uint8_t>(chunk->raw.begin(), chunk->raw.end())
+                         : make_chunk(ChunkType::Change, chunk->body);
+        parsed.chunk = std::move(*decoded);
+        parsed.drop_ops();
+        changes.push_back(std::move(parsed));
+    }
+    auto r = apply(std::move(changes));
+    if (!r) return std::unexpected(r.error());
+    return applied_ops + *r;
+}
+
+// ---------------------------------------------------------------------------------------
+// saving
+
+namespace {
+
+void push(std::vector<RawColumn>& out, uint32_t s, std::vector<uint8_t> data) {
+    if (!data.empty()) out.push_back({s, std::move(data)});
+}
+
+}  // namespace
+
+std::vector<uint8_t> Document::save() {
+    using namespace storage;
+    // Actors that authored changes, in byte order; ops mention no others.
+    std::vector<uint32_t> used;
+    for (uint32_t a = 0; a < m_actors.size(); ++a)
+        if (!m_actor_changes[a].empty()) used.push_back(a);
+    std::sort(used.begin(), used.end(),
+              [&](uint32_t x, uint32_t y) { return m_actors[x] < m_actors[y]; });
+    std::vector<uint32_t> remap(m_actors.size(), 0);
+    for (uint32_t i = 0; i < used.size(); ++i) remap[used[i]] = i;
+
+    std::vector<RawColumn> change_cols;
+    {
+        RleEncoder<uint64_t> actor, deps_count, extra_meta;
+        DeltaEncoder seq, max_op, time, deps_index;
+        RleEncoder<std::string> message;
+        std::vector<uint8_t> extra_raw;
+        for (auto const& c : m_changes) {
+            actor.append(uint64_t{remap[c.actor]});
+            seq.append(static_cast<int64_t>(c.seq));
+            max_op.append(static_cast<int64_t>(c.max_op()));
+            time.append(c.time);
+            message.append(c.message);
+            deps_count.append(uint64_t{c.deps.size()});
+            for (uint32_t d : c.deps) deps_index.append(static_cast<int64_t>(d));
+            extra_meta.append((uint64_t{c.extra.size()} << 4) | 7);
+            extra_raw.insert(extra_raw.end(), c.extra.begin(), c.extra.end());
+        }
+        push(change_cols, 0x01, actor.finish());
+        push(change_cols, 0x03, seq.finish());
+        push(change_cols, 0x13, max_op.finish());
+        push(change_cols, 0x23, time.finish());
+        push(change_cols, 0x35, message.finish());
+        push(change_cols, 0x40, deps_count.finish());
+        push(change_cols, 0x43, deps_index.finish());
+        push(change_cols, 0x56, extra_meta.finish());
+        push(change_cols, 0x57, std::move(extra_raw));
+    }
+
+    std::vector<RawColumn> op_cols;
+    {
+        OpColumnsWriter writer(OpLayout::Document);
+        auto map_ref = [&](OpRef r) {
+            return r.counter == 0 ? r : OpRef{r.counter, remap[r.actor]};
+        };
+        std::vector<OpRef> succ;
+        for (uint32_t oi : m_ops.objects_in_order()) {
+            Object const& o = m_ops.obj(oi);
+            bool seq = o.kind == ObjKind::List || o.kind == ObjKind::Text;
+            OpRef obj = map_ref(o.id);
+            m_ops.for_each_op(oi, [&](Op const& op) {
+                succ.clear();
+                for (auto const& s : op.succ) succ.push_back(map_ref(s));
+                writer.add(obj, seq ? nullptr : m_ops.key_of(op), seq ? map_ref(op.elem) : OpRef{},
+                           map_ref(op.id), op.insert, op.action, op.value, succ, op.expand,
+                           m_ops.mark_name_of(op));
+            });
+        }
+        op_cols = writer.finish();
+    }
+
+    auto compress = [&](std::vector<RawColumn>& cols) {
+        for (auto& c : cols) {
+            if (c.data.size() < deflate_min_size) continue;
+            auto digest = sha256(c.data);
+            auto cached = std::find_if(m_deflated.begin(), m_deflated.end(),
+                                       [&](DeflatedColumn const& d) { return d.digest == digest; });
+            c.data = cached != m_deflated.end() ? cached->deflated : deflate_raw(c.data);
+            c.id |= column_id::deflate_bit;
+        }
+    };
+    compress(change_cols);
+    compress(op_cols);
+
+    std::vector<uint8_t> body;
+    write_uleb(body, used.size());
+    for (uint32_t a : used) {
+        auto b = m_actors[a].to_bytes();
+        write_uleb(body, b.size());
+        body.insert(body.end(), b.begin(), b.end());
+    }
+    write_uleb(body, m_heads.size());
+    for (auto const& h : m_heads) body.insert(body.end(), h.bytes.begin(), h.bytes.end());
+    write_column_meta(body, change_cols);
+    write_column_meta(body, op_cols);
+    for (auto const& c : change_cols) body.insert(body.end(), c.data.begin(), c.data.end());
+    for (auto const& c : op_cols) body.insert(body.end(), c.data.begin(), c.data.end());
+    for (auto const& h : m_heads) write_uleb(body, m_change_index.at(h));
+
+    auto out = make_chunk(ChunkType::Document, body);
+    // Changes still waiting for their dependencies are kept after the document.
+    for (auto const& q : m_queue) out.insert(out.end(), q.raw.begin(), q.raw.end());
+    m_saved_changes = m_changes.size();
+    return out;
+}
+
+std::vector<uint8_t> Document::save_incremental() {
+    std::vector<uint8_t> out;
+    for (size_t i = m_saved_changes; i < m_changes.size(); ++i)
+        out.insert(out.end(), m_changes[i].raw.begin(), m_changes[i].raw.end());
+    m_saved_changes = m_changes.size();
+    return out;
+}
+
+std::vector<uint8_t> Document::save_since(std::span<ChangeHash const> heads) const {
+    std::vector<uint8_t> out;
+    for (uint32_t i : changes_since(heads))
+        out.insert(out.end(), m_changes[i].raw.begin(), m_changes[i].raw.end());
+    return out;
+}
+
+}  // namespace automerge::op_set

@@ -1,0 +1,347 @@
+#include "op_set/op_set.hpp"
+
+#include <algorithm>
+#include <numeric>
+
+namespace automerge::op_set {
+
+namespace {
+
+constexpr size_t max_block = 128;
+
+std::optional<ObjKind> kind_made_by(uint64_t action) {
+    switch (action) {
+        case storage::make_map:
+            return ObjKind::Map;
+        case storage::make_table:
+            return ObjKind::Table;
+        case storage::make_list:
+            return ObjKind::List;
+        case storage::make_text:
+            return ObjKind::Text;
+        default:
+            return std::nullopt;
+    }
+}
+
+bool is_sequence(ObjKind k) {
+    return k == ObjKind::List || k == ObjKind::Text;
+}
+
+std::optional<int64_t> increment_of(ScalarValue const& v) {
+    if (auto const* i = std::get_if<int64_t>(&v)) return *i;
+    if (auto const* u = std::get_if<uint64_t>(&v)) return static_cast<int64_t>(*u);
+    if (auto const* c = std::get_if<Counter>(&v)) return c->value;
+    return std::nullopt;
+}
+
+uint32_t utf8_chars(std::string const& s) {
+    uint32_t n = 0;
+    for (unsigned char c : s) n += (c & 0xc0) != 0x80;
+    return n;
+}
+
+}  // namespace
+
+OpSet::OpSet() {
+    m_objects.push_back(Object{});
+    m_object_index.insert(OpRef{}, 0);
+}
+
+std::optional<uint32_t> OpSet::object(OpRef id) const {
+    return m_object_index.find(id);
+}
+
+std::optional<uint32_t> OpSet::find_element(uint32_t obj, OpRef id) const {
+    auto i = m_op_index.find(id);
+    if (!i || !m_ops[*i].insert || m_ops[*i].obj != obj) return std::nullopt;
+    return m_ops[*i].element;
+}
+
+Result<void> OpSet::check(storage::OpRow const& row, OpRef id, PendingOps const& pending) const {
+    std::optional<ObjKind> kind;
+    if (auto o = object(row.obj)) {
+        kind = m_objects[*o].kind;
+    } else if (auto const* p = pending.find(row.obj)) {
+        kind = kind_made_by(p->action);
+    }
+    if (!kind) return fail("operation on an unknown object");
+    if (is_sequence(*kind)) {
+        if (row.key_str) return fail("map key used on a list or text");
+        if (row.elem.counter == 0) {
+            if (!row.insert) return fail("update of the list head");
+        } else {
+            bool known = false;
+            if (auto o = object(row.obj)) known = find_element(*o, row.elem).has_value();
+            if (!known) {
+                auto const* p = pending.find(row.elem);
+                // Only an element inserted earlier in the same change qualifies.
+                known = p && p->insert && p->obj == row.obj;
+            }
+            if (!known) return fail("operation on an unknown list element");
+        }
+    } else {
+        if (!row.key_str || row.insert) return fail("list key used on a map");
+    }
+    for (auto const& p : row.refs) {
+        if (m_op_index.contains(p)) continue;
+        auto const* q = pending.find(p);
+        if (!q || q->action == storage::del) return fail("predecessor of an operation is unknown");
+    }
+    return {};
+}
+
+uint32_t OpSet::intern(std::string&& name) {
+    auto it = m_name_index.find(name);
+    if (it != m_name_index.end()) return it->second;
+    auto index = static_cast<uint32_t>(m_names.size());
+    m_name_index.emplace(name, index);
+    m_names.push_back(std::move(name));
+    return index;
+}
+
+uint32_t OpSet::add_object(OpRef id, ObjKind kind) {
+    auto index = static_cast<uint32_t>(m_objects.size());
+    m_objects.push_back(Object{.id = id, .kind = kind});
+    m_object_index.insert(id, index);
+    return index;
+}
+
+void OpSet::add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index) {
+    OpRef id = m_ops[op_index].id;
+    auto pos = list.end();
+    while (pos != list.begin() && less(id, m_ops[*(pos - 1)].id)) --pos;
+    list.insert(pos, op_index);
+}
+
+void OpSet::apply(storage::OpRow&& row, OpRef id) {
+    uint32_t obj = *object(row.obj);
+    auto index = static_cast<uint32_t>(m_ops.size());
+    bool is_inc = row.action == storage::inc;
+    int64_t inc_by = is_inc ? increment_of(row.value).value_or(0) : 0;
+
+    for (auto const& p : row.refs) {
+        uint32_t target = *m_op_index.find(p);
+        Op& pred = m_ops[target];
+        auto pos = pred.succ.end();
+        while (pos != pred.succ.begin() && less(id, *(pos - 1))) --pos;
+        pred.succ.insert(pos, id);
+        if (is_inc) {
+            ++pred.inc_succ;
+            pred.inc_total = static_cast<int64_t>(static_cast<uint64_t>(pred.inc_total) +
+                                                  static_cast<uint64_t>(inc_by));
+        }
+        if (is_sequence(m_objects[pred.obj].kind)) refresh_width(pred.obj, pred.element);
+    }
+    if (row.action == storage::del) return;
+
+    Op op;
+    op.id = id;
+    op.obj = obj;
+    op.action = row.action;
+    op.insert = row.insert;
+    op.expand = row.expand;
+    op.value = std::move(row.value);
+    if (row.mark_name) op.mark_name = intern(std::move(*row.mark_name));
+    if (row.key_str)
+        op.key = intern(std::move(*row.key_str));
+    else
+        op.elem = row.elem;
+    m_ops.push_back(std::move(op));
+    m_op_index.insert(id, index);
+
+    Object& o = m_objects[obj];
+    if (!is_sequence(o.kind)) {
+        add_to_sorted(o.props[m_names[m_ops[index].key]], index);
+    } else if (row.insert) {
+        insert_element(obj, index, row.elem);
+    } else {
+        uint32_t e = *find_element(obj, row.elem);
+        m_ops[index].element = e;
+        add_to_sorted(o.seq.elements[e].ops, index);
+        refresh_width(obj, e);
+    }
+    if (auto kind = kind_made_by(row.action)) add_object(id, *kind);
+}
+
+void OpSet::insert_element(uint32_t obj, uint32_t op_index, OpRef after) {
+    Sequence& seq = m_objects[obj].seq;
+    OpRef id = m_ops[op_index].id;
+    auto e = static_cast<uint32_t>(seq.elements.size());
+    seq.elements.push_back(Element{.insert_op = op_index});
+    m_ops[op_index].element = e;
+
+    if (seq.order.empty()) {
+        seq.blocks.push_back({});
+        seq.order.push_back(0);
+        seq.position.push_back(0);
+    }
+    size_t oi = 0;
+    size_t pos = 0;
+    if (after.counter != 0) {
+        uint32_t ref_index = *find_element(obj, after);
+        Element const& ref = seq.elements[ref_index];
+        auto const& elems = seq.blocks[ref.block].elems;
+        oi = seq.position[ref.block];
+        pos =
+            static_cast<size_t>(std::find(elems.begin(), elems.end(), ref_index) - elems.begin()) +
+            1;
+    }
+    // Concurrent inserts after the same element: greater ids come first, together with
+    // everything inserted after them.
+    for (;;) {
+        auto const& elems = seq.blocks[seq.order[oi]].elems;
+        if (pos >= elems.size()) {
+            if (oi + 1 >= seq.order.size()) break;
+            ++oi;
+            pos = 0;
+            continue;
+        }
+        OpRef other = m_ops[seq.elements[elems[pos]].insert_op].id;
+        if (!less(id, other)) break;
+        ++pos;
+    }
+    uint32_t block = seq.order[oi];
+    auto& elems = seq.blocks[block].elems;
+    elems.insert(elems.begin() + static_cast<ptrdiff_t>(pos), e);
+    seq.elements[e].block = block;
+    refresh_width(obj, e);
+    if (elems.size() > max_block) split_block(seq, block);
+}
+
+void OpSet::split_block(Sequence& seq, uint32_t block_id) {
+    auto fresh = static_cast<uint32_t>(seq.blocks.size());
+    seq.blocks.push_back({});
+    auto& old = seq.blocks[block_id];
+    auto& added = seq.blocks[fresh];
+    size_t half = old.elems.size() / 2;
+    added.elems.assign(old.elems.begin() + static_cast<ptrdiff_t>(half), old.elems.end());
+    old.elems.resize(half);
+    for (uint32_t e : added.elems) {
+        seq.elements[e].block = fresh;
+        added.width += seq.elements[e].width;
+    }
+    old.width -= added.width;
+    uint32_t at = seq.position[block_id] + 1;
+    seq.order.insert(seq.order.begin() + at, fresh);
+    seq.position.push_back(0);
+    for (size_t i = at; i < seq.order.size(); ++i)
+        seq.position[seq.order[i]] = static_cast<uint32_t>(i);
+}
+
+bool OpSet::visible(Op const& op) const {
+    if (op.action == storage::inc || op.action == storage::mark || op.action > storage::mark)
+        return false;
+    if (op.action == storage::set && std::holds_alternative<Counter>(op.value))
+        return op.succ.size() == op.inc_succ;
+    return op.succ.empty();
+}
+
+ScalarValue OpSet::value_of(Op const& op) const {
+    if (auto const* c = std::get_if<Counter>(&op.value))
+        return Counter{static_cast<int64_t>(static_cast<uint64_t>(c->value) +
+                                            static_cast<uint64_t>(op.inc_total))};
+    return op.value;
+}
+
+std::optional<ObjType> OpSet::made_type(Op const& op) const {
+    auto kind = kind_made_by(op.action);
+    if (!kind) return std::nullopt;
+    switch (*kind) {
+        case ObjKind::Map:
+        case ObjKind::Table:
+            return ObjType::Map;
+        case ObjKind::List:
+            return ObjType::List;
+        case ObjKind::Text:
+            return ObjType::Text;
+    }
+    return std::nullopt;
+}
+
+uint32_t OpSet::width_of(Object const& o, Element const& e) const {
+    uint32_t winner = UINT32_MAX;
+    if (visible(m_ops[e.insert_op])) winner = e.insert_op;
+    for (uint32_t i : e.ops)
+        if (visible(m_ops[i])) winner = i;
+    if (winner == UINT32_MAX) return 0;
+    if (o.kind != ObjKind::Text) return 1;
+    auto const* s = std::get_if<std::string>(&m_ops[winner].value);
+    if (s && m_ops[winner].action == storage::set) return utf8_chars(*s);
+    return 1;
+}
+
+void OpSet::refresh_width(uint32_t obj, uint32_t elem) {
+    Object& o = m_objects[obj];
+    Element& e = o.seq.elements[elem];
+    uint32_t w = width_of(o, e);
+    if (w == e.width) return;
+    int64_t delta = static_cast<int64_t>(w) - static_cast<int64_t>(e.width);
+    e.width = w;
+    o.seq.blocks[e.block].width += static_cast<uint64_t>(delta);
+    o.seq.width += static_cast<uint64_t>(delta);
+}
+
+std::vector<uint32_t> OpSet::visible_at(uint32_t obj, std::string const& key) const {
+    std::vector<uint32_t> out;
+    auto const& props = m_objects[obj].props;
+    auto it = props.find(key);
+    if (it == props.end()) return out;
+    for (uint32_t i : it->second)
+        if (visible(m_ops[i])) out.push_back(i);
+    return out;
+}
+
+std::vector<uint32_t> OpSet::visible_at(Element const& elem) const {
+    std::vector<uint32_t> out;
+    if (visible(m_ops[elem.insert_op])) out.push_back(elem.insert_op);
+    for (uint32_t i : elem.ops)
+        if (visible(m_ops[i])) out.push_back(i);
+    return out;
+}
+
+std::optional<uint32_t> OpSet::element_at(uint32_t obj, uint64_t index) const {
+    auto const& seq = m_objects[obj].seq;
+    if (index >= seq.width) return std::nullopt;
+    for (uint32_t b : seq.order) {
+        auto const& block = seq.blocks[b];
+        if (index >= block.width) {
+            index -= block.width;
+            continue;
+        }
+        for (uint32_t e : block.elems) {
+            uint32_t w = seq.elements[e].width;
+            if (index < w) return e;
+            index -= w;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<uint32_t> OpSet::element_before(uint32_t obj, uint64_t index) const {
+    if (index == 0) return std::nullopt;
+    return element_at(obj, index - 1);
+}
+
+uint64_t OpSet::length(uint32_t obj) const {
+    Object const& o = m_objects[obj];
+    if (is_sequence(o.kind)) return o.seq.width;
+    uint64_t n = 0;
+    for (auto const& [key, ops] : o.props)
+        for (uint32_t i : ops)
+            if (visible(m_ops[i])) {
+                ++n;
+                break;
+            }
+    return n;
+}
+
+std::vector<uint32_t> OpSet::objects_in_order() const {
+    std::vector<uint32_t> objs(m_objects.size());
+    std::iota(objs.begin(), objs.end(), 0u);
+    std::sort(objs.begin() + 1, objs.end(),
+              [&](uint32_t a, uint32_t b) { return less(m_objects[a].id, m_objects[b].id); });
+    return objs;
+}
+
+}  // namespace automerge::op_set

@@ -1,0 +1,193 @@
+#pragma once
+
+// The operation set: every object, the operations on each map key and list element, and the
+// merge rules that decide which values are visible.
+
+#include <automerge/types.hpp>
+#include <map>
+#include <unordered_map>
+
+#include "op_set/op_index.hpp"
+#include "storage/ops.hpp"
+
+namespace automerge::op_set {
+
+using storage::OpRef;  // counter and index into the document's actor table
+
+struct OpRefHash {
+    size_t operator()(OpRef const& r) const noexcept {
+        return std::hash<uint64_t>{}(r.counter * 0x9e3779b97f4a7c15ull ^ r.actor);
+    }
+};
+
+enum class ObjKind : uint8_t { Map, Table, List, Text };
+
+struct Op {
+    OpRef id;
+    uint32_t obj = 0;
+    uint32_t element = 0;  // sequences: index of the element the op belongs to
+    OpRef elem;            // sequences: reference element (insert) or target element
+    uint32_t key = 0;      // maps: interned key
+    uint64_t action = storage::set;
+    bool insert = false;
+    bool expand = false;
+    uint32_t inc_succ = 0;         // successors that are increments
+    int64_t inc_total = 0;         // sum of those increments, for counters
+    uint32_t mark_name = no_name;  // interned, for marks
+    ScalarValue value;
+    std::vector<OpRef> succ;
+    static constexpr uint32_t no_name = UINT32_MAX;
+};
+
+struct Element {
+    uint32_t insert_op = 0;
+    std::vector<uint32_t> ops;  // later operations on this element, in id order
+    uint32_t block = 0;
+    uint32_t width = 0;
+};
+
+// Elements in document order, cut into blocks so positions are found without walking
+// every element.
+struct Sequence {
+    struct Block {
+        std::vector<uint32_t> elems;
+        uint64_t width = 0;
+    };
+    std::vector<Element> elements;
+    std::vector<Block> blocks;       // by block id
+    std::vector<uint32_t> order;     // block ids in document order
+    std::vector<uint32_t> position;  // block id -> index in `order`
+    uint64_t width = 0;
+};
+
+struct Object {
+    OpRef id;
+    ObjKind kind = ObjKind::Map;
+    std::map<std::string, std::vector<uint32_t>> props;  // op indices in id order
+    Sequence seq;
+};
+
+// The ops created earlier in the change being checked: their ids are consecutive
+// counters of one actor, so a lookup is arithmetic.
+struct PendingOp {
+    uint64_t action;
+    bool insert;
+    OpRef obj;
+};
+struct PendingOps {
+    uint64_t start_op = 0;
+    uint32_t actor = 0;
+    std::vector<PendingOp> ops;
+    PendingOp const* find(OpRef id) const {
+        if (id.actor != actor || id.counter < start_op || id.counter - start_op >= ops.size())
+            return nullptr;
+        return &ops[id.counter - start_op];
+    }
+};
+
+// Where a local edit points: a map key or a visible index.
+struct Found {
+    std::vector<uint32_t> visible;  // visible ops at the key or element, in id order
+    OpRef elem;                     // sequences: the element
+};
+
+class OpSet {
+  public:
+    OpSet();
+
+    // Actor order decides ties between equal counters.
+    void set_actor_ranks(std::vector<uint32_t> ranks) { m_rank = std::move(ranks); }
+    bool less(OpRef a, OpRef b) const {
+        return a.counter != b.counter ? a.counter < b.counter : m_rank[a.actor] < m_rank[b.actor];
+    }
+
+    // Room for `more` ops, so large loads do not copy the op table as it grows.
+    void reserve(size_t more) {
+        m_ops.reserve(m_ops.size() + more);
+        m_op_index.reserve(m_op_index.size() + more);
+    }
+
+    std::optional<uint32_t> object(OpRef id) const;
+    Object const& obj(uint32_t index) const { return m_objects[index]; }
+    size_t num_objects() const { return m_objects.size(); }
+    Op const& op(uint32_t index) const { return m_ops[index]; }
+    std::optional<uint32_t> find_op(OpRef id) const { return m_op_index.find(id); }
+    // Map keys and mark names are stored once and referred to by index.
+    std::string const& name(uint32_t index) const { return m_names[index]; }
+    std::string const* key_of(Op const& op) const { return &m_names[op.key]; }
+    std::string const* mark_name_of(Op const& op) const {
+        return op.mark_name == Op::no_name ? nullptr : &m_names[op.mark_name];
+    }
+    // The element of `obj` inserted by op `id`.
+    std::optional<uint32_t> find_element(uint32_t obj, OpRef id) const;
+    size_t num_ops() const { return m_ops.size(); }
+
+    // Checks that an op could be applied: its object, element and predecessors exist. The
+    // caller guarantees that `id` is new.
+    // `pending` holds ids created earlier in the same change.
+    Result<void> check(storage::OpRow const& row, OpRef id, PendingOps const& pending) const;
+    // Applies a checked op.
+    void apply(storage::OpRow&& row, OpRef id);
+
+    bool visible(Op const& op) const;
+    ScalarValue value_of(Op const& op) const;
+    std::optional<ObjType> made_type(Op const& op) const;
+
+    std::vector<uint32_t> visible_at(uint32_t obj, std::string const& key) const;
+    std::vector<uint32_t> visible_at(Element const& elem) const;
+    // The element at a visible index (counting widths), with the offset into it.
+    std::optional<uint32_t> element_at(uint32_t obj, uint64_t index) const;
+    // The last visible element before `index` (nullopt: insert at the head).
+    std::optional<uint32_t> element_before(uint32_t obj, uint64_t index) const;
+    uint64_t length(uint32_t obj) const;
+
+    // Every element in order, for reading whole lists and texts.
+    template <class F>
+    void for_each_element(uint32_t obj, F&& f) const {
+        auto const& seq = m_objects[obj].seq;
+        for (uint32_t b : seq.order)
+            for (uint32_t e : seq.blocks[b].elems) f(seq.elements[e]);
+    }
+
+    // Rows in document order, actors as stored (the caller remaps them).
+    // Objects in id order (the root first).
+    std::vector<uint32_t> objects_in_order() const;
+    // Calls f(op) for each op of one object in document order: maps by key, sequences by
+    // element (its insert, then later ops on it).
+    template <class F>
+    void for_each_op(uint32_t obj, F&& f) const {
+        Object const& o = m_objects[obj];
+        if (o.kind != ObjKind::List && o.kind != ObjKind::Text) {
+            for (auto const& [key, ops] : o.props)
+                for (uint32_t i : ops) f(m_ops[i]);
+            return;
+        }
+        for (uint32_t b : o.seq.order) {
+            for (uint32_t e : o.seq.blocks[b].elems) {
+                Element const& el = o.seq.elements[e];
+                f(m_ops[el.insert_op]);
+                for (uint32_t i : el.ops) f(m_ops[i]);
+            }
+        }
+    }
+
+  private:
+    uint32_t add_object(OpRef id, ObjKind kind);
+    void insert_element(uint32_t obj, uint32_t op_index, OpRef after);
+    void refresh_width(uint32_t obj, uint32_t elem);
+    uint32_t width_of(Object const& o, Element const& e) const;
+    void split_block(Sequence& seq, uint32_t block_id);
+    void add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index);
+
+    std::vector<Op> m_ops;
+    OpIndex m_op_index;
+    std::vector<Object> m_objects;
+    OpIndex m_object_index;
+    uint32_t intern(std::string&& name);
+
+    std::vector<uint32_t> m_rank;
+    std::vector<std::string> m_names;
+    std::unordered_map<std::string, uint32_t> m_name_index;
+};
+
+}  // namespace automerge::op_set

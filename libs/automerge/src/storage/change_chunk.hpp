@@ -1,0 +1,23 @@
+#pragma once
+
+#include "storage/chunk.hpp"
+#include "storage/ops.hpp"
+
+namespace automerge::storage {
+
+// A change chunk's fields. actors[0] is the author; the others follow in byte order.
+struct ChangeChunk {
+    std::vector<ChangeHash> deps;
+    std::vector<ActorId> actors;
+    uint64_t seq = 0;
+    uint64_t start_op = 1;
+    int64_t time = 0;
+    std::optional<std::string> message;
+    std::vector<OpRow> ops;  // ids are implied: start_op + index, author
+    std::vector<uint8_t> extra;
+};
+
+std::vector<uint8_t> encode_change_body(ChangeChunk const& change);
+Result<ChangeChunk> decode_change_body(std::span<uint8_t const> body, uint64_t max_ops);
+
+}  // namespace automerge::storage

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <automerge/types.hpp>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace automerge::storage {
+
+void write_uleb(std::vector<uint8_t>& out, uint64_t value);
+void write_sleb(std::vector<uint8_t>& out, int64_t value);
+
+// A bounds-checked cursor over untrusted bytes. Every read either succeeds completely or
+// leaves the reader marked as failed; callers check `ok()` or the returned optional.
+class Reader {
+  public:
+    explicit Reader(std::span<uint8_t const> data) : m_data(data) {}
+
+    std::optional<uint64_t> uleb();
+    std::optional<int64_t> sleb();
+    std::optional<uint32_t> uleb32();
+    std::optional<uint8_t> byte();
+    std::optional<std::span<uint8_t const>> take(uint64_t n);
+
+    bool done() const { return m_pos >= m_data.size(); }
+    size_t pos() const { return m_pos; }
+    size_t remaining() const { return m_data.size() - m_pos; }
+    std::span<uint8_t const> rest() const { return m_data.subspan(m_pos); }
+
+  private:
+    std::span<uint8_t const> m_data;
+    size_t m_pos = 0;
+};
+
+}  // namespace automerge::storage

@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "test_util.hpp"
+
+namespace automerge {
+namespace {
+
+using test::dump;
+
+ActorId actor(std::string_view hex) {
+    return *ActorId::from_hex(hex);
+}
+
+ScalarValue scalar(AutoCommit& doc, ObjId const& obj, Prop const& prop) {
+    auto v = doc.get(obj, prop);
+    EXPECT_TRUE(v && *v);
+    if (!v || !*v) return {};
+    return std::get<ScalarValue>((*v)->first);
+}
+
+// Two documents sharing `setup`, with actors "aa" and "bb".
+std::pair<AutoCommit, AutoCommit> pair_from(auto&& setup) {
+    AutoCommit a(actor("aa"));
+    setup(a);
+    a.commit();
+    AutoCommit b = a.fork();
+    b.set_actor(actor("bb"));
+    return {std::move(a), std::move(b)};
+}
+
+// Merges both ways and checks that both sides end up identical.
+std::string converge(AutoCommit& a, AutoCommit& b) {
+    AutoCommit a2 = a.fork();
+    EXPECT_TRUE(a.merge(b));
+    EXPECT_TRUE(b.merge(a2));
+    EXPECT_EQ(a.get_heads(), b.get_heads());
+    EXPECT_EQ(dump(a), dump(b));
+    return dump(a);
+}
+
+TEST(MergeRules, ConcurrentMapPutsAreWonByTheGreaterActor) {
+    auto [a, b] = pair_from([](AutoCommit&) {});
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("k"), std::string("from a")));
+    ASSERT_TRUE(b.put(ObjId::root(), std::string("k"), std::string("from b")));
+    EXPECT_EQ(converge(a, b), "{k:\"from b\"}");
+    auto all = a.get_all(ObjId::root(), std::string("k"));
+    ASSERT_TRUE(all);
+    ASSERT_EQ(all->size(), 2u);
+    EXPECT_EQ(std::get<ScalarValue>((*all)[0].first), ScalarValue{std::string("from a")});
+
+    // A later put by either side resolves the conflict.
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("k"), int64_t{3}));
+    EXPECT_EQ(converge(a, b), "{k:3}");
+    EXPECT_EQ(a.get_all(ObjId::root(), std::string("k"))->size(), 1u);
+}
+
+TEST(MergeRules, HigherCounterBeatsGreaterActor) {
+    auto [a, b] = pair_from([](AutoCommit&) {});
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("x"), int64_t{0}));
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("k"), std::string("a later")));
+    ASSERT_TRUE(b.put(ObjId::root(), std::string("k"), std::string("b earlier")));
+    EXPECT_EQ(converge(a, b), "{k:\"a later\",x:0}");
+}
+
+TEST(MergeRules, ConcurrentInsertsAtOnePositionOrderTheSameEverywhere) {
+    auto setup = [](AutoCommit& d) {
+        auto list = d.put_object(ObjId::root(), std::string("l"), ObjType::List).value();
+        (void)d.insert(list, 0, std::string("x"));
+        (void)d.insert(list, 1, std::string("y"));
+    };
+    auto [a, b] = pair_from(setup);
+    auto list = a.get(ObjId::root(), std::string("l")).value()->second;
+    ASSERT_TRUE(a.insert(list, 1, std::string("a1")));
+    ASSERT_TRUE(a.insert(list, 2, std::string("a2")));
+    ASSERT_TRUE(b.insert(list, 1, std::string("b1")));
+    // a1 and b1 share counter 4, so the greater actor's b1 comes first; a2 was inserted
+    // after a1 and stays attached to it.
+    EXPECT_EQ(converge(a, b), "{l:[\"x\",\"b1\",\"a1\",\"a2\",\"y\"]}");
+
+    auto [c, d] = pair_from(setup);
+    ASSERT_TRUE(c.insert(list, 0, std::string("c")));
+    ASSERT_TRUE(d.insert(list, 0, std::string("d")));
+    EXPECT_EQ(converge(c, d), "{l:[\"d\",\"c\",\"x\",\"y\"]}");
+}
+
+TEST(MergeRules, OverwriteSurvivesConcurrentDelete) {
+    auto setup = [](AutoCommit& d) {
+        (void)d.put(ObjId::root(), std::string("k"), int64_t{1});
+        auto list = d.put_object(ObjId::root(), std::string("l"), ObjType::List).value();
+        (void)d.insert(list, 0, std::string("old"));
+    };
+    auto [a, b] = pair_from(setup);
+    auto list = a.get(ObjId::root(), std::string("l")).value()->second;
+    ASSERT_TRUE(a.remove(ObjId::root(), std::string("k")));
+    ASSERT_TRUE(a.remove(list, Prop{size_t{0}}));
+    ASSERT_TRUE(b.put(ObjId::root(), std::string("k"), int64_t{2}));
+    ASSERT_TRUE(b.put(list, Prop{size_t{0}}, std::string("new")));
+    EXPECT_EQ(converge(a, b), "{k:2,l:[\"new\"]}");
+
+    // Deleting what both sides saw removes it for good.
+    ASSERT_TRUE(a.remove(ObjId::root(), std::string("k")));
+    EXPECT_EQ(converge(a, b), "{l:[\"new\"]}");
+}
+
+TEST(MergeRules, WritingTheWinningValueAgainIsANoOpUnlessInConflict) {
+    auto [a, b] =
+        pair_from([](AutoCommit& d) { (void)d.put(ObjId::root(), std::string("x"), 1.0); });
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("x"), -0.0 + 1.0));
+    EXPECT_EQ(a.pending_ops(), 0u);
+    EXPECT_FALSE(a.commit().has_value());
+
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("k"), std::string("a")));
+    ASSERT_TRUE(b.put(ObjId::root(), std::string("k"), std::string("b")));
+    converge(a, b);
+    ASSERT_EQ(a.get_all(ObjId::root(), std::string("k"))->size(), 2u);
+    // Putting the winner again deletes the losing value instead of adding a third.
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("k"), std::string("b")));
+    EXPECT_EQ(a.pending_ops(), 1u);
+    auto all = a.get_all(ObjId::root(), std::string("k"));
+    ASSERT_EQ(all->size(), 1u);
+    EXPECT_EQ(std::get<ScalarValue>((*all)[0].first), ScalarValue{std::string("b")});
+    EXPECT_EQ(converge(a, b), "{k:\"b\",x:1.000000}");
+}
+
+TEST(Counters, ConcurrentIncrementsAddUp) {
+    auto [a, b] = pair_from([](AutoCommit& d) {
+        (void)d.put(ObjId::root(), std::string("c"), Counter{10});
+        auto list = d.put_object(ObjId::root(), std::string("l"), ObjType::List).value();
+        (void)d.insert(list, 0, Counter{0});
+    });
+    auto list = a.get(ObjId::root(), std::string("l")).value()->second;
+    ASSERT_TRUE(a.increment(ObjId::root(), std::string("c"), 5));
+    ASSERT_TRUE(a.increment(ObjId::root(), std::string("c"), -2));
+    ASSERT_TRUE(b.increment(ObjId::root(), std::string("c"), 100));
+    ASSERT_TRUE(b.increment(list, Prop{size_t{0}}, 7));
+    EXPECT_EQ(converge(a, b), "{c:counter:113,l:[counter:7]}");
+
+    ASSERT_TRUE(a.put(ObjId::root(), std::string("n"), int64_t{1}));
+    EXPECT_FALSE(a.increment(ObjId::root(), std::string("n"), 1));
+    EXPECT_FALSE(a.increment(ObjId::root(), std::string("missing"), 1));
+
+    auto saved = AutoCommit::load(a.save());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(scalar(*saved, ObjId::root(), std::string("c")), ScalarValue{Counter{113}});
+}
+
+TEST(Text, PositionsCountUnicodeScalarValues) {
+    AutoCommit doc;
+    auto text = doc.put_object(ObjId::root(), std::string("t"), ObjType::Text).value();
+    std::string family = "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7";
+    std::string thumb = "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd";  // thumbs up, skin tone
+    std::string accent = "e\xcc\x81";                        // e + combining acute
+    ASSERT_TRUE(doc.splice_text(text, 0, 0, "ab"));
+    ASSERT_TRUE(doc.splice_text(text, 1, 0, family));
+    EXPECT_EQ(doc.length(text), 7u);  // man, ZWJ, woman, ZWJ, girl
+    ASSERT_TRUE(doc.splice_text(text, 6, 0, thumb + accent));
+    EXPECT_EQ(doc.text(text).value(), "a" + family + thumb + accent + "b");
+    EXPECT_EQ(doc.length(text), 11u);
+    ASSERT_TRUE(doc.splice_text(text, 1, 5, ""));  // the whole family
+    EXPECT_EQ(doc.text(text).value(), "a" + thumb + accent + "b");
+    EXPECT_EQ(scalar(doc, text, Prop{size_t{2}}), ScalarValue{std::string("\xf0\x9f\x8f\xbd")});
+
+    auto loaded = AutoCommit::load(doc.save());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->text(text).value(), "a" + thumb + accent + "b");
+}
+
+TEST(Text, RejectsInvalidInputWithoutChangingTheDocument) {
+    AutoCommit doc;
+    auto text = doc.put_object(ObjId::root(), std::string("t"), ObjType::Text).value();
+    ASSERT_TRUE(doc.splice_text(text, 0, 0, "abc"));
+    auto before = doc.pending_ops();
+    EXPECT_FALSE(doc.splice_text(text, 1, 0, "\xff\xfe"));
+    EXPECT_FALSE(doc.splice_text(text, 4, 0, "x"));
+    EXPECT_FALSE(doc.put(ObjId::root(), std::string("\xc3"), int64_t{1}));
+    EXPECT_FALSE(doc.put(ObjId::root(), std::string("k"), std::string("\xe2\x82")));
+    EXPECT_FALSE(doc.put(text, std::string("k"), int64_t{1}));
+    EXPECT_FALSE(doc.insert(ObjId::root(), 0, int64_t{1}));
+    EXPECT_EQ(doc.pending_ops(), before);
+    EXPECT_EQ(doc.text(text).value(), "abc");
+
+    // A deletion running past the end stops there, as splices do.
+    ASSERT_TRUE(doc.splice_text(text, 1, 10, "X"));
+    EXPECT_EQ(doc.text(text).value(), "aX");
+}
+
+AutoCommit sample_document() {
+    AutoCommit doc(actor("0102"));
+    auto root = ObjId::root();
+    (void)doc.put(root, std::string("null"), ScalarValue{});
+    (void)doc.put(root, std::string("bool"), true);
+    (void)doc.put(root, std::string("int"), int64_t{-5});
+    (void)doc.put(root, std::string("uint"), uint64_t{7});
+    (void)doc.put(root, std::string("float"), 2.5);
+    (void)doc.put(root, std::string("time"), Timestamp{1700000000000});
+    (void)doc.put(root, std::string("bytes"), std::vector<uint8_t>{1, 2});
+    auto msgs = doc.put_object(root, std::string("messages"), ObjType::List).value();
+    for (size_t i = 0; i < 40; ++i) {
+        auto m = doc.insert_object(msgs, i, ObjType::Map).value();
+        (void)doc.put(m, std::string("author"), std::string("user") + std::to_string(i % 3));
+        auto body = doc.put_object(m, std::string("body"), ObjType::Text).value();
+        (void)doc.splice_text(body, 0, 0, "message " + std::to_string(i) + " with some text");
+        if (i % 5 == 0) doc.commit(std::string("batch ") + std::to_string(i), 1000 + i);
+    }
+    (void)doc.remove(msgs, Prop{size_t{3}});
+    doc.commit();
+    return doc;
+}
+
+TEST(Storage, SaveLoadRoundTripKeepsContentHeadsAndBytes) {
+    AutoCommit doc = sample_document();
+    auto bytes = doc.save();
+    auto loaded = AutoCommit::load(bytes);
+    ASSERT_TRUE(loaded) << loaded.error().message;
+    EXPECT_EQ(dump(*loaded), dump(doc));
+    EXPECT_EQ(loaded->get_heads(), doc.get_heads());
+    EXPECT_EQ(loaded->save(), bytes);
+    auto ours = doc.get_changes({});
+    auto theirs = loaded->get_changes({});
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (size_t i = 0; i < ours.size(); ++i) {
+        EXPECT_EQ(ours[i].hash, theirs[i].hash);
+        EXPECT_EQ(ours[i].raw, theirs[i].raw);
+        EXPECT_EQ(ours[i].message, theirs[i].message);
+    }
+}
+
+TEST(Storage, IncrementalSavesAppendToAFullSave) {
+    AutoCommit doc(actor("0102"));
+    (void)doc.put(ObjId::root(), std::string("a"), int64_t{1});
+    auto file = doc.save();
+    EXPECT_TRUE(doc.save_incremental().empty());
+    (void)doc.put(ObjId::root(), std::string("b"), int64_t{2});
+    auto chunk1 = doc.save_incremental();
+    (void)doc.put(ObjId::root(), std::string("c"), int64_t{3});
+    auto chunk2 = doc.save_incremental();
+    EXPECT_FALSE(chunk1.empty());
+    file.insert(file.end(), chunk1.begin(), chunk1.end());
+    file.insert(file.end(), chunk2.begin(), chunk2.end());
+    auto loaded = AutoCommit::load(file);
+    ASSERT_TRUE(loaded) << loaded.error().message;
+    EXPECT_EQ(dump(*loaded), "{a:1,b:2,c:3}");
+    EXPECT_EQ(loaded->get_heads(), doc.get_heads());
+
+    AutoCommit empty;
+    auto applied = empty.load_incremental(file);
+    ASSERT_TRUE(applied);
+    EXPECT_EQ(*applied, 3u);
+}
+
+TEST(Storage, ChangesApplyInAnyOrderOnceTheirDepsArrive) {
+    AutoCommit doc = sample_document();
+    auto changes = doc.get_changes({});
+    ASSERT_GT(changes.size(), 3u);
+    AutoCommit other;
+    std::vector<Change> reversed(changes.rbegin(), changes.rend() - 1);
+    ASSERT_TRUE(other.apply_changes(reversed));
+    EXPECT_TRUE(other.get_heads().empty());
+    auto missing = other.get_missing_deps({});
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(missing[0], changes[0].hash);
+    ASSERT_TRUE(other.apply_changes(std::span(changes).first(1)));
+    EXPECT_EQ(other.get_heads(), doc.get_heads());
+    EXPECT_EQ(dump(other), dump(doc));
+    EXPECT_TRUE(other.get_missing_deps({}).empty());
+
+    auto since = doc.get_changes(std::vector{changes[1].hash});
+    EXPECT_EQ(since.size(), changes.size() - 2);
+}
+
+TEST(Storage, ChangesReadBackFromTheirBytes) {
+    AutoCommit doc = sample_document();
+    auto changes = doc.get_changes({});
+    std::vector<uint8_t> all;
+    for (auto const& c : changes) all.insert(all.end(), c.raw.begin(), c.raw.end());
+    auto split = Change::split(all);
+    ASSERT_TRUE(split) << split.error().message;
+    ASSERT_EQ(split->size(), changes.size());
+    for (size_t i = 0; i < changes.size(); ++i) {
+        EXPECT_EQ((*split)[i].hash, changes[i].hash);
+        EXPECT_EQ((*split)[i].deps, changes[i].deps);
+        EXPECT_EQ((*split)[i].num_ops, changes[i].num_ops);
+        EXPECT_EQ(doc.get_change_by_hash(changes[i].hash)->raw, changes[i].raw);
+    }
+    EXPECT_EQ((*split)[0].message, std::optional<std::string>("batch 0"));
+
+    // A change whose claimed hash does not match its bytes is refused.
+    Change forged = changes[0];
+    forged.hash = changes[1].hash;
+    AutoCommit other;
+    EXPECT_FALSE(other.apply_changes(std::span(&forged, 1)));
+    EXPECT_FALSE(Change::from_bytes(std::span(all).first(all.size() - 1)));
+}
+
+TEST(Storage, QueuedChangeThatArrivesAgainInADocumentIsAppliedOnce) {
+    AutoCommit doc(actor("0102"));
+    for (int64_t i = 0; i < 3; ++i) {
+        (void)doc.put(ObjId::root(), "k" + std::to_string(i), i);
+        doc.commit();
+    }
+    auto changes = doc.get_changes({});
+    AutoCommit other;
+    ASSERT_TRUE(other.apply_change_bytes(changes[2].raw));
+    ASSERT_TRUE(other.load_incremental(doc.save()));
+    ASSERT_TRUE(other.apply_changes(changes));
+    EXPECT_EQ(other.get_heads(), doc.get_heads());
+    EXPECT_TRUE(other.get_missing_deps({}).empty());
+}
+
+TEST(Storage, ForkAtSeesOnlyEarlierHistory) {
+    AutoCommit doc(actor("0102"));
+    (void)doc.put(ObjId::root(), std::string("a"), int64_t{1});
+    auto heads = doc.get_heads();
+    (void)doc.put(ObjId::root(), std::string("a"), int64_t{2});
+    auto old = doc.fork_at(heads);
+    ASSERT_TRUE(old);
+    EXPECT_EQ(dump(*old), "{a:1}");
+    EXPECT_NE(old->get_actor(), doc.get_actor());
+    EXPECT_EQ(dump(doc), "{a:2}");
+}
+
+// Saved by the reference implementation: text with overlapping "bold" (expanding) and
+// "link" marks. Marks are kept as they are and written back unchanged.
+constexpr std::string_view marked_text_doc =
+    "856f4a833c431a2800850201020a0b01b2f780ae484c825a8bc7635b49cabcfb83e1fcb6adf75ab23db9745a8c"
+    "54ad3e07010203021304230c4004430356020e01040204110413161505210223163402421156125716800102"
+    "940105a50112030003017d0c02057da8ccd9d806d8b3a6a779007f0002017e000103070001120000011201"
+    "000310000001020079020100010d017202017f0003017f0002017f01740012130079010c75010c750d02017c"
+    "7201087902017e077a020101127e040702017f0706017f0703017f0703017e000202167f860106167f000316"
+    "7f0003166865687474703a2f2f786c4142436c6f20776f726c641300010109010700017f04626f6c6400027f"
+    "046c696e6b000e02";
+
+TEST(Storage, ReferenceDocumentWithMarksRoundTripsByteForByte) {
+    auto bytes = test::from_hex(marked_text_doc);
+    auto doc = AutoCommit::load(bytes);
+    ASSERT_TRUE(doc) << doc.error().message;
+    auto text = doc->get(ObjId::root(), std::string("t")).value()->second;
+    EXPECT_EQ(doc->text(text).value(), "helABClo world");
+    EXPECT_EQ(doc->length(text), 14u);
+    EXPECT_EQ(doc->save(), bytes);
+
+    // Editing around the marks keeps them in later saves.
+    ASSERT_TRUE(doc->splice_text(text, 0, 1, "H"));
+    auto again = AutoCommit::load(doc->save());
+    ASSERT_TRUE(again) << again.error().message;
+    EXPECT_EQ(again->text(text).value(), "HelABClo world");
+    EXPECT_EQ(again->get_changes({}).size(), 4u);
+}
+
+}  // namespace
+}  // namespace automerge

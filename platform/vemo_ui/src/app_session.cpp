@@ -1,0 +1,64 @@
+#include "app_session.hpp"
+
+#include <iostream>
+
+namespace vemo_ui::detail {
+
+AppSession::AppSession(std::unique_ptr<Widget> widget, std::unique_ptr<persist::DocumentStore> store)
+    : m_widget(std::move(widget)), m_driver(*m_widget), m_store(std::move(store))
+{
+}
+
+AppSession::~AppSession() { flush(); }
+
+std::expected<std::unique_ptr<AppSession>, std::string> AppSession::start(launch::LaunchConfig const& config)
+{
+    std::unique_ptr<persist::DocumentStore> store;
+    if (config.open_store) {
+        auto opened = config.open_store(config.app_id, persist::StoreOptions{});
+        if (!opened) return std::unexpected("cannot open the document: " + opened.error());
+        store = std::move(*opened);
+    }
+    if (!config.factory) return std::unexpected(std::string("nothing to run (no application factory)"));
+    auto widget = config.factory();
+    if (!widget) return std::unexpected(std::string("the application could not be built"));
+    auto session = std::unique_ptr<AppSession>(new AppSession(std::move(widget), std::move(store)));
+    if (config.register_actions) config.register_actions(session->m_app);
+    if (session->m_store) {
+        if (auto status = session->m_store->status()) std::cerr << *status << "\n";
+    }
+    return session;
+}
+
+automerge::AutoCommit& AppSession::document()
+{
+    return m_store ? m_store->document() : m_memory_document;
+}
+
+void AppSession::sync(double now, double ui_scale)
+{
+    m_driver.sync(&document(), now, ui_scale);
+    commit();
+    if (m_store) {
+        m_store->tick(std::chrono::steady_clock::now());
+        auto status = m_store->status().value_or("");
+        if (!status.empty() && status != m_last_status) std::cerr << status << "\n";
+        m_last_status = status;
+    }
+}
+
+void AppSession::commit()
+{
+    if (m_store)
+        m_store->commit_frame();
+    else
+        m_memory_document.commit();
+}
+
+void AppSession::flush()
+{
+    if (!m_store) return;
+    if (auto flushed = m_store->flush(); !flushed) std::cerr << "could not save the document: " << flushed.error() << "\n";
+}
+
+}  // namespace vemo_ui::detail

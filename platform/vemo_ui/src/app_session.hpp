@@ -1,0 +1,47 @@
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <string>
+
+#include <automerge/automerge.hpp>
+
+#include "frame_driver.hpp"
+#include "vemo_ui/app.hpp"
+#include "vemo_ui/launch.hpp"
+#include "vemo_ui/persist.hpp"
+
+namespace vemo_ui::detail {
+
+// Everything one run of an application needs besides a window: the widget, its document
+// (from the application's store, or in memory when it keeps none) and its registry. The
+// window and the automation host both drive an application through this.
+class AppSession {
+public:
+    static std::expected<std::unique_ptr<AppSession>, std::string> start(launch::LaunchConfig const& config);
+    ~AppSession();
+
+    Widget& widget() { return *m_widget; }
+    app::App& app() { return m_app; }
+    automerge::AutoCommit& document();
+    FrameDriver& driver() { return m_driver; }
+
+    // The widget's sync, then the frame's commit so every frame's writes become one change.
+    void sync(double now, double ui_scale);
+    // Commits after a dispatched action, so each action is a change of its own.
+    void commit();
+    // Everything committed reaches the disk; for closing and termination signals.
+    void flush();
+
+private:
+    AppSession(std::unique_ptr<Widget> widget, std::unique_ptr<persist::DocumentStore> store);
+
+    std::unique_ptr<Widget> m_widget;
+    FrameDriver m_driver;
+    std::unique_ptr<persist::DocumentStore> m_store;
+    automerge::AutoCommit m_memory_document;  // when the application keeps no store
+    app::App m_app;
+    std::string m_last_status;
+};
+
+}  // namespace vemo_ui::detail

@@ -1,0 +1,155 @@
+"""Finds the probe's nodes through the AT-SPI bus, as a screen reader would, checks what they
+say about themselves and runs an action. Exit 77 means the bus cannot run here (skipped)."""
+
+import subprocess
+import sys
+import time
+import warnings
+
+# Some of the names used here are marked deprecated in newer bindings without a replacement.
+warnings.filterwarnings("ignore", category=DeprecationWarning)
+
+SKIP = 77
+
+try:
+    import gi
+
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Atspi, GLib
+except (ImportError, ValueError) as error:
+    print(f"SKIP: no AT-SPI bindings: {error}")
+    sys.exit(SKIP)
+
+
+def fail(message):
+    print(f"FAIL: {message}")
+    sys.exit(1)
+
+
+def accessibility_bus_address():
+    """The AT-SPI bus address, asking the session bus to start it; None when it cannot."""
+    from gi.repository import Gio
+
+    try:
+        session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        reply = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
+                                  None, GLib.VariantType.new("(s)"), Gio.DBusCallFlags.NONE,
+                                  10000, None)
+        return reply.unpack()[0]
+    except GLib.Error as error:
+        print(f"accessibility bus: {error.message}")
+        return None
+
+
+def find_app(name, deadline):
+    while time.time() < deadline:
+        try:
+            desktop = Atspi.get_desktop(0)
+            for i in range(desktop.get_child_count()):
+                app = desktop.get_child_at_index(i)
+                if app is not None and app.get_name() == name:
+                    return app
+        except GLib.Error:  # the registry may still be starting
+            pass
+        time.sleep(0.2)
+    return None
+
+
+def find_by_name(node, name, depth=0):
+    if node is None or depth > 20:
+        return None
+    if node.get_name() == name:
+        return node
+    for i in range(node.get_child_count()):
+        hit = find_by_name(node.get_child_at_index(i), name, depth + 1)
+        if hit is not None:
+            return hit
+    return None
+
+
+def main():
+    probe = subprocess.Popen([sys.argv[1]], stdout=subprocess.PIPE, text=True)
+    try:
+        ready = probe.stdout.readline().strip()
+        if ready != "ready":
+            code = probe.wait(timeout=5)
+            if code == SKIP:
+                print("SKIP: no display")
+                sys.exit(SKIP)
+            fail(f"probe did not start: {ready!r}, exit {code}")
+        address = accessibility_bus_address()
+        if not address:
+            print("SKIP: the accessibility bus cannot start here")
+            sys.exit(SKIP)
+        if Atspi.init() not in (0, 1):
+            print("SKIP: AT-SPI could not start")
+            sys.exit(SKIP)
+        try:
+            Atspi.get_desktop(0).get_child_count()
+        except GLib.Error as error:
+            print(f"SKIP: no accessibility bus: {error.message}")
+            sys.exit(SKIP)
+        app = find_app("vemo-atk-probe", time.time() + 15)
+        if app is None:
+            fail("the probe never appeared on the accessibility bus")
+
+        root = find_by_name(app, "Probe")
+        if root is None:
+            fail("root node 'Probe' not found")
+        if root.get_description() != "A window for the accessibility test":
+            fail(f"root description {root.get_description()!r}")
+
+        channel = find_by_name(root, "# general")
+        if channel is None or channel.get_role() != Atspi.Role.LIST_ITEM:
+            fail("channel list item missing or wrong role")
+        if not channel.get_state_set().contains(Atspi.StateType.SELECTED):
+            fail("channel should be selected")
+        if channel.get_parent().get_name() != "Channels":
+            fail("channel's parent is not the list")
+
+        composer = find_by_name(root, "Message composer")
+        if composer is None or composer.get_role() != Atspi.Role.ENTRY:
+            fail("composer missing or not an entry")
+        if not composer.get_state_set().contains(Atspi.StateType.FOCUSED):
+            fail("composer should be focused")
+
+        send = find_by_name(root, "Send message")
+        if send is None:
+            fail("'Send message' not found")
+        if send.get_role() != Atspi.Role.PUSH_BUTTON:
+            fail(f"'Send message' role is {send.get_role()}")
+        if send.get_description() != "Sends the draft":
+            fail(f"description {send.get_description()!r}")
+        window_extents = send.get_extents(Atspi.CoordType.WINDOW)
+        if (window_extents.width, window_extents.height) != (80, 32):
+            fail(f"extents {window_extents.width}x{window_extents.height}")
+        if (window_extents.x, window_extents.y) != (300, 200):
+            fail(f"position {window_extents.x},{window_extents.y}")
+
+        if Atspi.Action.get_n_actions(send) != 1 or Atspi.Action.get_action_name(send, 0) != "activate":
+            fail("no 'activate' action")
+        if not Atspi.Action.do_action(send, 0):
+            fail("do_action refused")
+        line = probe.stdout.readline().strip()
+        if line != "performed probe.send activate":
+            fail(f"probe reported {line!r}")
+
+        # The probe changed its tree; the same objects must now tell the new story.
+        deadline = time.time() + 2.5
+        while time.time() < deadline and send.get_name() != "Sent 1":
+            time.sleep(0.1)
+        if send.get_name() != "Sent 1":
+            fail(f"label not updated: {send.get_name()!r}")
+        channels = channel.get_parent()
+        if channels.get_child_count() != 2 or channels.get_child_at_index(1).get_name() != "# new":
+            fail("added channel not visible")
+        probe.wait(timeout=10)
+        print("PASS")
+    finally:
+        if probe.poll() is None:
+            probe.kill()
+            probe.wait()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "vemo_ui/clipboard.hpp"
+#include "vemo_ui/text_input.hpp"
+#include "vemo_ui/text_renderer.hpp"
+
+using namespace vemo_ui;
+
+namespace {
+
+Modifiers const none{};
+Modifiers const shift{.shift = true};
+Modifiers const ctrl{.control = true};
+Modifiers const ctrl_shift{.shift = true, .control = true};
+
+Event key(Key k, Modifiers m = none) {
+    return KeyEvent{k, 0, m, true};
+}
+Event chr(char32_t c, Modifiers m = none) {
+    return KeyEvent{Key::Character, c, m, true};
+}
+
+std::string const family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";  // 5 scalars
+std::string const thumbs_medium = "\U0001F44D\U0001F3FD";                 // 2 scalars
+std::string const flag_fr = "\U0001F1EB\U0001F1F7";
+std::string const flag_de = "\U0001F1E9\U0001F1EA";
+
+struct EditCase {
+    char const* name;
+    std::string text;
+    size_t cursor;
+    std::vector<Event> events;
+    std::string expected_text;
+    size_t expected_cursor;
+    size_t expected_anchor;  // equal to the cursor when nothing should be selected
+};
+
+class Editing : public testing::TestWithParam<EditCase> {};
+
+TEST_P(Editing, KeysEditTextAndMoveCaret) {
+    EditCase const& c = GetParam();
+    TextInput input = TextInput::local();
+    input.set_clipboard(Clipboard::in_process());
+    input.set_text(c.text);
+    input.set_cursor_pos(c.cursor);
+    for (Event const& e : c.events) EXPECT_TRUE(input.handle_event(e));
+    EXPECT_EQ(input.text(), c.expected_text);
+    EXPECT_EQ(input.cursor_pos(), c.expected_cursor);
+    EXPECT_EQ(input.selection().first, c.expected_anchor);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextInput, Editing,
+    testing::Values(
+        EditCase{"left_steps_over_zwj_family",
+                 "a" + family + "b",
+                 7,
+                 {key(Key::Left), key(Key::Left)},
+                 "a" + family + "b",
+                 1,
+                 1},
+        EditCase{
+            "right_steps_over_combining_mark", "e\u0301x", 0, {key(Key::Right)}, "e\u0301x", 2, 2},
+        EditCase{"backspace_removes_emoji_with_skin_tone",
+                 "hi" + thumbs_medium,
+                 4,
+                 {key(Key::Backspace)},
+                 "hi",
+                 2,
+                 2},
+        EditCase{"backspace_removes_one_flag_of_two",
+                 flag_fr + flag_de,
+                 4,
+                 {key(Key::Backspace)},
+                 flag_fr,
+                 2,
+                 2},
+        EditCase{"backspace_removes_zwj_family", "x" + family, 6, {key(Key::Backspace)}, "x", 1, 1},
+        EditCase{"delete_removes_letter_with_two_marks",
+                 "a\u0308\u0301b",
+                 0,
+                 {key(Key::Delete)},
+                 "b",
+                 0,
+                 0},
+        EditCase{"backspace_at_start_does_nothing", "ab", 0, {key(Key::Backspace)}, "ab", 0, 0},
+        EditCase{"ctrl_left_jumps_to_word_starts",
+                 "hello big world",
+                 15,
+                 {key(Key::Left, ctrl), key(Key::Left, ctrl)},
+                 "hello big world",
+                 6,
+                 6},
+        EditCase{"ctrl_right_jumps_to_word_end",
+                 "hello big world",
+                 0,
+                 {key(Key::Right, ctrl)},
+                 "hello big world",
+                 5,
+                 5},
+        EditCase{"ctrl_left_treats_accented_letters_as_word",
+                 "ünïcode wörd",
+                 12,
+                 {key(Key::Left, ctrl)},
+                 "ünïcode wörd",
+                 8,
+                 8},
+        EditCase{"ctrl_backspace_deletes_previous_word",
+                 "hello big world",
+                 15,
+                 {key(Key::Backspace, ctrl)},
+                 "hello big ",
+                 10,
+                 10},
+        EditCase{"ctrl_delete_deletes_next_word",
+                 "hello big world",
+                 5,
+                 {key(Key::Delete, ctrl)},
+                 "hello world",
+                 5,
+                 5},
+        EditCase{"shift_left_selects_and_typing_replaces",
+                 "abc",
+                 3,
+                 {key(Key::Left, shift), key(Key::Left, shift), chr(U'X')},
+                 "aX",
+                 2,
+                 2},
+        EditCase{"left_collapses_selection_to_its_start",
+                 "abcd",
+                 4,
+                 {key(Key::Left, shift), key(Key::Left, shift), key(Key::Left)},
+                 "abcd",
+                 2,
+                 2},
+        EditCase{"ctrl_shift_right_selects_word",
+                 "one two",
+                 0,
+                 {key(Key::Right, ctrl_shift)},
+                 "one two",
+                 3,
+                 0},
+        EditCase{"ctrl_a_then_backspace_clears",
+                 "some text",
+                 2,
+                 {chr(U'a', ctrl), key(Key::Backspace)},
+                 "",
+                 0,
+                 0},
+        EditCase{"backspace_deletes_selection_only",
+                 "abcdef",
+                 4,
+                 {key(Key::Left, shift), key(Key::Left, shift), key(Key::Backspace)},
+                 "abef",
+                 2,
+                 2},
+        EditCase{"home_and_end_stay_on_the_line", "ab\ncd", 4, {key(Key::Home)}, "ab\ncd", 3, 3},
+        EditCase{"end_goes_to_line_end", "ab\ncd\nef", 3, {key(Key::End)}, "ab\ncd\nef", 5, 5},
+        EditCase{"ctrl_end_goes_to_text_end", "ab\ncd", 0, {key(Key::End, ctrl)}, "ab\ncd", 5, 5},
+        EditCase{"up_keeps_column", "abc\nde", 6, {key(Key::Up)}, "abc\nde", 2, 2},
+        EditCase{"down_clamps_to_shorter_line", "abcd\nde", 3, {key(Key::Down)}, "abcd\nde", 7, 7},
+        EditCase{"shift_enter_inserts_line_feed", "ab", 2, {key(Key::Enter, shift)}, "ab\n", 3, 3},
+        EditCase{"typing_non_latin_characters",
+                 "",
+                 0,
+                 {chr(U'ж'), chr(U'日'), key(Key::Space)},
+                 "ж日 ",
+                 3,
+                 3},
+        EditCase{"invalid_byte_is_one_character",
+                 "a\xff"
+                 "b",
+                 3,
+                 {key(Key::Left), key(Key::Backspace)},
+                 "ab",
+                 1,
+                 1}),
+    [](testing::TestParamInfo<EditCase> const& info) { return info.param.name; });
+
+TEST(TextInput, EnterSubmitsWithoutChangingText) {
+    TextInput input;
+    input.set_text("hello");
+    EXPECT_TRUE(input.handle_event(key(Key::Enter)));
+    EXPECT_EQ(input.text(), "hello");
+    EXPECT_FALSE(input.take_dirty());
+    EXPECT_TRUE(input.take_submit());
+    EXPECT_FALSE(input.take_submit());
+}
+
+TEST(TextInput, DirtyIsReportedOnceAndOnlyForUserChanges) {
+    TextInput input;
+    input.set_text("stored draft");
+    EXPECT_FALSE(input.take_dirty());
+    input.handle_event(key(Key::Left));
+    input.handle_event(key(Key::Home, ctrl));
+    EXPECT_FALSE(input.take_dirty());
+    input.handle_event(chr(U'x'));
+    EXPECT_TRUE(input.take_dirty());
+    EXPECT_FALSE(input.take_dirty());
+    input.insert_at_cursor("🙂");
+    EXPECT_TRUE(input.take_dirty());
+    EXPECT_EQ(input.text(), "x🙂stored draft");
+    EXPECT_EQ(input.cursor_pos(), 2u);
+}
+
+TEST(TextInput, SetTextKeepsCaretInsideAndOnGraphemeBoundary) {
+    TextInput input;
+    input.set_text("abcdef");
+    input.set_cursor_pos(6);
+    input.set_text("e\u0301");  // shorter: the caret must not point past the end
+    EXPECT_EQ(input.cursor_pos(), 2u);
+    input.set_cursor_pos(1);  // between a letter and its mark
+    EXPECT_EQ(input.cursor_pos(), 0u);
+    input.set_cursor_pos(99);
+    EXPECT_EQ(input.cursor_pos(), 2u);
+}
+
+TEST(TextInput, PreeditIsShownButNotStoredUntilCommitted) {
+    TextInput input;
+    input.set_text("ab");
+    input.set_cursor_pos(1);
+    EXPECT_TRUE(input.handle_event(PreeditEvent{"にほ", 3}));
+    EXPECT_EQ(input.text(), "ab");
+    EXPECT_EQ(input.preedit(), "にほ");
+    EXPECT_FALSE(input.take_dirty());
+    EXPECT_TRUE(input.handle_event(TextEvent{"日本"}));
+    EXPECT_EQ(input.text(), "a日本b");
+    EXPECT_EQ(input.preedit(), "");
+    EXPECT_EQ(input.cursor_pos(), 3u);
+    EXPECT_TRUE(input.take_dirty());
+}
+
+TEST(TextInput, CommittedTextDropsControlCharacters) {
+    TextInput input;
+    input.handle_event(TextEvent{std::string("x\r\ny\0z\x1b\t", 8)});
+    EXPECT_EQ(input.text(), "x\nyz\t");
+}
+
+TEST(TextInput, ClipboardRoundTripThroughInProcessBackend) {
+    auto board = Clipboard::in_process();
+    TextInput from, to;
+    from.set_clipboard(board);
+    to.set_clipboard(board);
+    from.set_text("copy this word");
+    from.set_selection(5, 9);
+    from.handle_event(chr(U'c', ctrl));
+    EXPECT_EQ(from.text(), "copy this word");
+    from.set_selection(10, 14);
+    from.handle_event(chr(U'X', ctrl_shift));  // Shift does not change the shortcut
+    EXPECT_EQ(from.text(), "copy this ");
+    to.set_text("[]");
+    to.set_cursor_pos(1);
+    to.handle_event(chr(U'v', ctrl));
+    EXPECT_EQ(to.text(), "[word]");
+    EXPECT_EQ(to.cursor_pos(), 5u);
+    EXPECT_TRUE(to.take_dirty());
+    EXPECT_TRUE(to.perform_action("select-all"));
+    EXPECT_TRUE(to.perform_action("copy"));
+    std::string seen;
+    board->request_text([&](std::optional<std::string> t) { seen = t.value_or("<none>"); });
+    EXPECT_EQ(seen, "[word]");
+}
+
+// Answers paste requests only when told to, like a clipboard owned by another program.
+class LateClipboard final : public Clipboard {
+  public:
+    void set_text(std::string const& text) override { m_text = text; }
+    void request_text(TextCallback done) override { m_waiting.push_back(std::move(done)); }
+    void answer() {
+        for (auto& done : m_waiting) done(m_text);
+        m_waiting.clear();
+    }
+
+  private:
+    std::string m_text;
+    std::vector<TextCallback> m_waiting;
+};
+
+TEST(TextInput, LatePasteLandsAtTheCurrentCaretAndSurvivesTheInputGoingAway) {
+    auto board = std::make_shared<LateClipboard>();
+    board->set_text("P");
+    {
+        TextInput input;
+        input.set_clipboard(board);
+        input.set_text("ab");
+        input.set_cursor_pos(0);
+        input.handle_event(chr(U'v', ctrl));
+        EXPECT_EQ(input.text(), "ab");
+        input.handle_event(key(Key::End));
+        board->answer();
+        EXPECT_EQ(input.text(), "abP");
+        EXPECT_TRUE(input.take_dirty());
+        input.handle_event(chr(U'v', ctrl));
+    }
+    board->answer();  // the input is gone: nothing to paste into, nothing to crash
+}
+
+class PointerEditing : public testing::Test {
+  protected:
+    static TextRenderer& renderer() {
+        static TextRenderer r;
+        return r;
+    }
+    void SetUp() override {
+        input.set_text_renderer(&renderer());
+        input.set_bounds({100, 50, 400, 200});
+        input.set_text("first line here\nsecond line");
+    }
+    Event press(double x, double y, int clicks = 1, Modifiers m = none) {
+        return PointerEvent{PointerEvent::Kind::Press, {x, y}, PointerButton::Primary, clicks, m};
+    }
+    Event move(double x, double y) {
+        return PointerEvent{PointerEvent::Kind::Move, {x, y}, PointerButton::None, 1, none};
+    }
+    Event release(double x, double y) {
+        return PointerEvent{PointerEvent::Kind::Release, {x, y}, PointerButton::Primary, 1, none};
+    }
+    double line() { return renderer().line_height(15); }
+    TextInput input;
+};
+
+TEST_F(PointerEditing, ClickPlacesCaretAndFocuses) {
+    EXPECT_TRUE(input.handle_event(press(100 + 12 + 1, 50 + 9 + line() * 1.5)));
+    EXPECT_TRUE(input.is_focused());
+    EXPECT_EQ(input.cursor_pos(), 16u);  // start of the second line
+    EXPECT_TRUE(input.handle_event(release(113, 80)));
+    EXPECT_TRUE(input.handle_event(press(495, 50 + 9 + line() / 2)));
+    EXPECT_EQ(input.cursor_pos(), 15u);               // end of the first line
+    EXPECT_FALSE(input.handle_event(press(20, 20)));  // outside
+}
+
+TEST_F(PointerEditing, DoubleClickSelectsWordAndDragExtends) {
+    double y = 50 + 9 + line() / 2;
+    double x_in_line = 112 + renderer().measure("first li", 15).width;
+    input.handle_event(press(x_in_line, y, 2));
+    EXPECT_EQ(input.selected_text(), "line");
+    input.handle_event(move(495, y));
+    EXPECT_EQ(input.selected_text(), "line here");
+    input.handle_event(release(495, y));
+    input.handle_event(press(113, y));
+    input.handle_event(move(112 + renderer().measure("first", 15).width, y));
+    EXPECT_EQ(input.selected_text(), "first");
+}
+
+TEST_F(PointerEditing, CaretRectFollowsTheCaretInWindowCoordinates) {
+    input.set_cursor_pos(0);
+    Rect start = input.caret_rect();
+    EXPECT_NEAR(start.x, 112, 1);
+    EXPECT_NEAR(start.y, 59, 1);
+    input.handle_event(key(Key::Down));
+    EXPECT_NEAR(input.caret_rect().y, 59 + line(), 1);
+}
+
+TEST_F(PointerEditing, PreferredHeightGrowsWithLinesAndWrapping) {
+    input.set_text("one");
+    double one = input.preferred_height(400);
+    input.set_text("one\ntwo\nthree");
+    EXPECT_NEAR(input.preferred_height(400), one + 2 * line(), 0.5);
+    input.set_text(std::string(120, 'w') + " wrap");
+    EXPECT_GT(input.preferred_height(200), one + line());
+    input.set_text("ends with a break\n");
+    EXPECT_NEAR(input.preferred_height(400), one + line(), 0.5);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// amdoc: inspect and repair document files from the command line.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <iostream>
+
+#include "doc_json.hpp"
+#include "file_io.hpp"
+
+namespace {
+
+using automerge::Result;
+
+constexpr char const* footer = R"(JSON mapping (export):
+  map -> object, list -> array, text -> string, string -> string,
+  int / uint / float / counter -> number, boolean -> true/false, null -> null,
+  bytes -> base64 string, timestamp -> ISO-8601 UTC string with milliseconds,
+  NaN / infinity and values of a type this tool does not know -> null.
+  Of conflicting values only the winner is shown.
+JSON mapping (import): objects -> maps, arrays -> lists, strings -> text, whole numbers ->
+  int (uint above the int range), other numbers -> float; the top level must be an object.
+Exit status: 0 success, 1 failure (one line on standard error), 2 bad usage.)";
+
+int report(automerge::Error const& error) {
+    std::cerr << "amdoc: " << error.message << '\n';
+    return 1;
+}
+
+Result<void> save_to(automerge::AutoCommit& doc, std::string const& out) {
+    auto bytes = doc.save();
+    return amdoc::write_file_atomically(out, bytes);
+}
+
+int run_export(std::string const& file) {
+    auto doc = amdoc::load_document(file);
+    if (!doc) return report(doc.error());
+    auto json = amdoc::export_json(*doc);
+    if (!json) return report(json.error());
+    std::cout << json->dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    return 0;
+}
+
+int run_import(std::string const& file, std::string const& out) {
+    auto text = amdoc::read_file(file);
+    if (!text) return report(text.error());
+    auto doc = amdoc::import_json(
+        std::string_view(reinterpret_cast<char const*>(text->data()), text->size()));
+    if (!doc) return report(automerge::Error{file + ": " + doc.error().message});
+    auto saved = save_to(*doc, out);
+    return saved ? 0 : report(saved.error());
+}
+
+int run_merge(std::string const& a, std::string const& b, std::string const& out) {
+    auto left = amdoc::load_document(a);
+    if (!left) return report(left.error());
+    auto right = amdoc::load_document(b);
+    if (!right) return report(right.error());
+    auto merged = left->merge(*right);
+    if (!merged) return report(merged.error());
+    auto saved = save_to(*left, out);
+    return saved ? 0 : report(saved.error());
+}
+
+int run_heads(std::string const& file) {
+    auto doc = amdoc::load_document(file);
+    if (!doc) return report(doc.error());
+    auto heads = doc->get_heads();
+    std::ranges::sort(heads);
+    for (auto const& h : heads) std::cout << h.to_hex() << '\n';
+    return 0;
+}
+
+// One line per change: hash actor seq start_op deps num_ops, deps comma-separated or "-".
+int run_changes(std::string const& file) {
+    auto doc = amdoc::load_document(file);
+    if (!doc) return report(doc.error());
+    for (auto const& c : doc->get_changes({})) {
+        std::string deps;
+        for (auto const& d : c.deps) deps += (deps.empty() ? "" : ",") + d.to_hex();
+        std::cout << c.hash.to_hex() << ' ' << c.actor.to_hex() << ' ' << c.seq << ' ' << c.start_op
+                  << ' ' << (deps.empty() ? "-" : deps) << ' ' << c.num_ops << '\n';
+    }
+    return 0;
+}
+
+int run_compact(std::string const& in, std::string const& out) {
+    auto doc = amdoc::load_document(in);
+    if (!doc) return report(doc.error());
+    auto saved = save_to(*doc, out);
+    return saved ? 0 : report(saved.error());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Inspect, convert, merge and compact document files."};
+    app.footer(footer);
+    app.require_subcommand(1);
+    std::string file, file_b, out;
+
+    auto* export_cmd = app.add_subcommand("export", "Print a document as JSON");
+    export_cmd->add_option("FILE", file, "document file")->required();
+    auto* import_cmd = app.add_subcommand("import", "Create a document from a JSON object");
+    import_cmd->add_option("JSON_FILE", file, "JSON file")->required();
+    import_cmd->add_option("-o,--output", out, "document file to write")->required();
+    auto* merge_cmd = app.add_subcommand("merge", "Merge two documents into one file");
+    merge_cmd->add_option("A", file, "first document")->required();
+    merge_cmd->add_option("B", file_b, "second document")->required();
+    merge_cmd->add_option("-o,--output", out, "document file to write")->required();
+    auto* heads_cmd = app.add_subcommand("heads", "Print the heads, one sorted hex hash a line");
+    heads_cmd->add_option("FILE", file, "document file")->required();
+    auto* changes_cmd =
+        app.add_subcommand("changes", "Print each change: hash actor seq start_op deps num_ops");
+    changes_cmd->add_option("FILE", file, "document file")->required();
+    auto* compact_cmd = app.add_subcommand("compact", "Load a document and save it compactly");
+    compact_cmd->add_option("IN", file, "document file")->required();
+    compact_cmd->add_option("-o,--output", out, "document file to write")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (CLI::CallForHelp const&) {
+        std::cout << app.help();
+        return 0;
+    } catch (CLI::ParseError const& e) {
+        std::cerr << "amdoc: " << e.what() << " (see amdoc --help)\n";
+        return 2;
+    }
+
+    if (export_cmd->parsed()) return run_export(file);
+    if (import_cmd->parsed()) return run_import(file, out);
+    if (merge_cmd->parsed()) return run_merge(file, file_b, out);
+    if (heads_cmd->parsed()) return run_heads(file);
+    if (changes_cmd->parsed()) return run_changes(file);
+    if (compact_cmd->parsed()) return run_compact(file, out);
+    return 2;
+}
