@@ -111,6 +111,8 @@ TEST(Navigation, PresenceIdentityIsTakenOver) {
     w.run();
     vemo_ui::PresenceCtx presence;
     presence.set_self("u_other", "Ada Lovelace");
+    presence.set_color("u_elin", vemo_ui::Color::rgb(0x123456));
+    presence.set_color("u_nobody_shown", vemo_ui::Color::rgb(0x654321));
     auto canvas = vemo_ui::ImageCanvas(200, 200);
     vemo_ui::TextRenderer text;
     vemo_ui::DrawContext ctx{canvas.painter(), text, vemo_ui::Theme::dark()};
@@ -119,6 +121,8 @@ TEST(Navigation, PresenceIdentityIsTakenOver) {
     EXPECT_EQ(w.app.identity().display_name, "Ada Lovelace");
     EXPECT_EQ(w.app.identity().initials, "AL");
     EXPECT_EQ(w.app.identity().color_idx, color_index_for("u_other"));
+    EXPECT_EQ(w.app.presence_color_of("u_elin"), vemo_ui::Color::rgb(0x123456));
+    EXPECT_FALSE(w.app.presence_color_of("u_nobody_shown"));
     auto candidates = w.app.mention_candidates();
     EXPECT_NE(std::ranges::find(candidates, "u_other", &MentionCandidate::id), candidates.end());
 }

@@ -240,6 +240,9 @@ void ChatApp::draw_with_presence(vemo_ui::DrawContext& ctx, vemo_ui::PresenceCtx
         m_identity.display_name = *name;
         m_identity.initials = initials_for(*name);
     }
+    m_presence_colors.clear();
+    for (auto const& person : m_view.people)
+        if (auto color = presence.color_for(person.id)) m_presence_colors[person.id] = *color;
     draw(ctx);
 }
 

@@ -136,6 +136,12 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     // What the window shows and holds; read by tests, screenshots and the accessibility tree.
     bool interactive() const { return m_interactive; }
     LocalIdentity const& identity() const { return m_identity; }
+    // The colour presence gave a person shown, when it gave one.
+    std::optional<vemo_ui::Color> presence_color_of(std::string const& person) const {
+        auto it = m_presence_colors.find(person);
+        if (it == m_presence_colors.end()) return std::nullopt;
+        return it->second;
+    }
     float ui_scale() const { return m_ui_scale; }
     model::ViewModel const& view() const { return m_view; }
     model::Navigation const& navigation() const { return m_nav; }
@@ -276,6 +282,8 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     // Identity and the document view.
     LocalIdentity m_identity{"u_me", "You", "YU", 0};
     std::vector<std::string> m_seen_ids;
+    // Colours the framework's presence gives the people shown, by person id.
+    std::map<std::string, vemo_ui::Color> m_presence_colors;
     model::ViewModel m_view;
     std::vector<automerge::ChangeHash> m_heads;
     std::map<std::string, size_t> m_reply_counts;

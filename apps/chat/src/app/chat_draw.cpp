@@ -1040,7 +1040,9 @@ void ChatApp::draw_people(DrawContext& ctx, Rect r) {
                                               p.color_idx);
         Rect dot{av.right() - 10, av.bottom() - 10, 12, 12};
         ctx.painter.fill_ellipse(dot.inset(-2), t.panel_fill);
-        ctx.painter.fill_ellipse(dot, presence_color(t, p.status));
+        auto given = m_presence_colors.find(p.id);
+        ctx.painter.fill_ellipse(dot, given != m_presence_colors.end() ? given->second
+                                                                       : presence_color(t, p.status));
         std::string name = p.name + (p.id == m_identity.id ? " (you)" : "");
         auto size = ctx.text.draw_text_weighted(
             ctx.painter, name, {av.right() + 12, row.y + 7}, 14, FontWeight::Semibold,
