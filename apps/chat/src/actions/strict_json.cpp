@@ -1,5 +1,12 @@
 #include "actions/strict_json.hpp"
 
+// GCC 12 takes moves of the recursive Value variant for reads of members the active
+// alternative does not have; the variant is always initialised (null by default).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#endif
+
 #include <nlohmann/json.hpp>
 
 namespace chat::json {
