@@ -178,10 +178,21 @@ std::vector<ChangeHash> AutoCommit::get_heads() {
 }
 
 Result<std::optional<std::pair<Value, ObjId>>> AutoCommit::get(ObjId const& obj, Prop const& prop) {
-    auto all = get_all(obj, prop);
-    if (!all) return std::unexpected(all.error());
-    if (all->empty()) return std::optional<std::pair<Value, ObjId>>{};
-    return std::optional<std::pair<Value, ObjId>>{std::move(all->back())};
+    auto index = m_doc->resolve(obj);
+    if (!index) return std::unexpected(index.error());
+    auto const& ops = m_doc->ops();
+    auto const& o = ops.obj(*index);
+    std::optional<uint32_t> top;
+    if (auto const* key = std::get_if<std::string>(&prop)) {
+        if (is_sequence(o.kind)) return fail("a list or text is indexed by position");
+        top = ops.winner_at(*index, *key);
+    } else {
+        if (!is_sequence(o.kind)) return fail("a map is indexed by key");
+        if (auto e = ops.element_at(*index, std::get<size_t>(prop)))
+            top = ops.winner(o.seq.elements[*e]);
+    }
+    if (!top) return std::optional<std::pair<Value, ObjId>>{};
+    return std::optional<std::pair<Value, ObjId>>{m_doc->value_pair(*top)};
 }
 
 Result<std::vector<std::pair<Value, ObjId>>> AutoCommit::get_all(ObjId const& obj,
@@ -190,17 +201,16 @@ Result<std::vector<std::pair<Value, ObjId>>> AutoCommit::get_all(ObjId const& ob
     if (!index) return std::unexpected(index.error());
     auto const& ops = m_doc->ops();
     auto const& o = ops.obj(*index);
-    std::vector<uint32_t> visible;
+    std::vector<std::pair<Value, ObjId>> out;
+    auto add = [&](uint32_t i) { out.push_back(m_doc->value_pair(i)); };
     if (auto const* key = std::get_if<std::string>(&prop)) {
         if (is_sequence(o.kind)) return fail("a list or text is indexed by position");
-        visible = ops.visible_at(*index, *key);
+        ops.for_each_visible(*index, *key, add);
     } else {
         if (!is_sequence(o.kind)) return fail("a map is indexed by key");
-        auto e = ops.element_at(*index, std::get<size_t>(prop));
-        if (e) visible = ops.visible_at(o.seq.elements[*e]);
+        if (auto e = ops.element_at(*index, std::get<size_t>(prop)))
+            ops.for_each_visible(o.seq.elements[*e], add);
     }
-    std::vector<std::pair<Value, ObjId>> out;
-    for (uint32_t i : visible) out.push_back(m_doc->value_pair(i));
     return out;
 }
 
@@ -209,7 +219,9 @@ std::vector<std::string> AutoCommit::keys(ObjId const& obj) {
     auto index = m_doc->resolve(obj);
     if (!index) return out;
     auto const& ops = m_doc->ops();
-    for (auto const& [key, list] : ops.obj(*index).props)
+    auto const& props = ops.obj(*index).props;
+    out.reserve(props.size());
+    for (auto const& [key, list] : props)
         for (uint32_t i : list)
             if (ops.visible(ops.op(i))) {
                 out.push_back(key);
@@ -228,18 +240,7 @@ Result<std::string> AutoCommit::text(ObjId const& obj) {
     if (!index) return std::unexpected(index.error());
     auto const& ops = m_doc->ops();
     if (ops.obj(*index).kind != ObjKind::Text) return fail("object is not text");
-    std::string out;
-    ops.for_each_element(*index, [&](op_set::Element const& e) {
-        if (e.width == 0) return;
-        auto visible = ops.visible_at(e);
-        auto const& op = ops.op(visible.back());
-        auto const* s = std::get_if<std::string>(&op.value);
-        if (s && op.action == storage::set)
-            out += *s;
-        else
-            out += "\xef\xbf\xbc";  // U+FFFC stands in for an embedded object or value
-    });
-    return out;
+    return ops.text(*index);
 }
 
 std::optional<ObjType> AutoCommit::object_type(ObjId const& obj) {

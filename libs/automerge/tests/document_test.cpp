@@ -351,3 +351,64 @@ TEST(Storage, ReferenceDocumentWithMarksRoundTripsByteForByte) {
 
 }  // namespace
 }  // namespace automerge
+
+namespace automerge {
+namespace {
+
+// Reads are cached; every way a text can change must show on the next read.
+TEST(ReadCaches, TextReadsFollowEveryKindOfChange) {
+    AutoCommit a(actor("aa"));
+    auto text = *a.put_object(ObjId::root(), std::string("t"), ObjType::Text);
+    ASSERT_TRUE(a.splice_text(text, 0, 0, "hello"));
+    EXPECT_EQ(*a.text(text), "hello");
+    ASSERT_TRUE(a.splice_text(text, 5, 0, " world"));
+    EXPECT_EQ(*a.text(text), "hello world");
+    a.commit();
+
+    AutoCommit b = a.fork();
+    b.set_actor(actor("bb"));
+    ASSERT_TRUE(b.splice_text(text, 0, 5, "HELLO"));
+    EXPECT_EQ(*a.text(text), "hello world") << "a fork's edit stays in the fork";
+    EXPECT_EQ(*b.text(text), "HELLO world");
+
+    ASSERT_TRUE(a.splice_text(text, 11, 0, "!"));
+    EXPECT_EQ(*a.text(text), "hello world!");
+    b.commit();
+    ASSERT_TRUE(a.merge(b));
+    EXPECT_EQ(*a.text(text), "HELLO world!");
+
+    // A text replaced by another object under the same key, and a reload.
+    auto other = *a.put_object(ObjId::root(), std::string("t"), ObjType::Text);
+    ASSERT_TRUE(a.splice_text(other, 0, 0, "new"));
+    EXPECT_EQ(*a.text(other), "new");
+    auto reloaded = AutoCommit::load(a.save());
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(*reloaded->text(other), "new");
+    EXPECT_EQ(*reloaded->text(text), "HELLO world!");
+
+    // Changes applied from elsewhere invalidate too.
+    AutoCommit c = reloaded->fork();
+    ASSERT_TRUE(c.splice_text(other, 3, 0, "er"));
+    c.commit();
+    EXPECT_EQ(*reloaded->text(other), "new");
+    ASSERT_TRUE(reloaded->apply_changes(c.get_changes({})));
+    EXPECT_EQ(*reloaded->text(other), "newer");
+}
+
+TEST(ReadCaches, ManyObjectsResolveToTheRightOne) {
+    AutoCommit a(actor("aa"));
+    std::vector<ObjId> maps;
+    for (int i = 0; i < 100; ++i) {
+        auto m = *a.put_object(ObjId::root(), "m" + std::to_string(i), ObjType::Map);
+        ASSERT_TRUE(a.put(m, std::string("n"), int64_t(i)));
+        maps.push_back(m);
+    }
+    for (int round = 0; round < 2; ++round)
+        for (int i = 99; i >= 0; i -= 7)
+            EXPECT_EQ(std::get<int64_t>(scalar(a, maps[size_t(i)], std::string("n"))), i);
+    auto unknown = ObjId::from_string("999@aa");
+    if (unknown) EXPECT_FALSE(a.object_type(*unknown));
+}
+
+}  // namespace
+}  // namespace automerge

@@ -451,10 +451,21 @@ Result<void> Document::splice(uint32_t obj, size_t pos, size_t del, std::string_
 
 Result<uint32_t> Document::resolve(ObjId const& obj) const {
     if (obj.is_root()) return 0u;
-    auto it = m_actor_index.find(actor_key(obj.actor()));
-    if (it == m_actor_index.end()) return fail("unknown object " + obj.to_string());
-    auto index = m_ops.object(OpRef{obj.counter(), it->second});
+    auto bytes = obj.actor().to_bytes();
+    ResolvedObj& slot = m_resolved[(obj.counter() ^ (obj.counter() >> 4)) % m_resolved.size()];
+    if (slot.counter == obj.counter() && std::ranges::equal(slot.actor, bytes)) return slot.index;
+    if (m_last_actor == UINT32_MAX || !std::ranges::equal(m_last_actor_bytes, bytes)) {
+        auto it = m_actor_index.find(
+            std::string_view(reinterpret_cast<char const*>(bytes.data()), bytes.size()));
+        if (it == m_actor_index.end()) return fail("unknown object " + obj.to_string());
+        m_last_actor_bytes.assign(bytes.begin(), bytes.end());
+        m_last_actor = it->second;
+    }
+    auto index = m_ops.object(OpRef{obj.counter(), m_last_actor});
     if (!index) return fail("unknown object " + obj.to_string());
+    slot.counter = obj.counter();
+    slot.actor.assign(bytes.begin(), bytes.end());
+    slot.index = *index;
     return *index;
 }
 

@@ -3,6 +3,7 @@
 // The whole document: actor table, operation set, change history, the open transaction
 // and changes waiting for their dependencies.
 
+#include <array>
 #include <automerge/automerge.hpp>
 #include <set>
 #include <unordered_map>
@@ -41,6 +42,15 @@ struct ParsedChange {
         num_ops = chunk.ops.size();
         std::vector<storage::OpRow>().swap(chunk.ops);
         ops_dropped = true;
+    }
+};
+
+// Lets the actor table be searched by a view of an id's bytes, so a read does not build a
+// string key for every object it resolves.
+struct BytesHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept {
+        return std::hash<std::string_view>{}(s);
     }
 };
 
@@ -104,7 +114,7 @@ class Document {
 
     ActorId m_actor;
     std::vector<ActorId> m_actors;
-    std::unordered_map<std::string, uint32_t> m_actor_index;
+    std::unordered_map<std::string, uint32_t, BytesHash, std::equal_to<>> m_actor_index;
     OpSet m_ops;
     uint64_t m_max_op = 0;
 
@@ -123,6 +133,19 @@ class Document {
         std::vector<uint8_t> deflated;
     };
     std::vector<DeflatedColumn> m_deflated;
+
+    // Readers resolve the same few objects over and over (a record, then its lists). Objects
+    // and actors are only ever added, so a resolved index stays right for the document's
+    // life and copies of it; misses and unknown ids simply take the full lookup.
+    struct ResolvedObj {
+        uint64_t counter = 0;  // 0: empty slot (the root never goes through the cache)
+        std::vector<uint8_t> actor;
+        uint32_t index = 0;
+    };
+    mutable std::array<ResolvedObj, 16> m_resolved;
+    // Most objects a read meets were made by one or two actors.
+    mutable std::vector<uint8_t> m_last_actor_bytes;
+    mutable uint32_t m_last_actor = UINT32_MAX;
 };
 
 }  // namespace automerge::op_set

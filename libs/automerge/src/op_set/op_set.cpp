@@ -117,12 +117,14 @@ void OpSet::add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index) {
 void OpSet::apply(storage::OpRow&& row, OpRef id) {
     uint32_t obj = *object(row.obj);
     auto index = static_cast<uint32_t>(m_ops.size());
+    m_objects[obj].text_cached = false;
     bool is_inc = row.action == storage::inc;
     int64_t inc_by = is_inc ? increment_of(row.value).value_or(0) : 0;
 
     for (auto const& p : row.refs) {
         uint32_t target = *m_op_index.find(p);
         Op& pred = m_ops[target];
+        m_objects[pred.obj].text_cached = false;
         auto pos = pred.succ.end();
         while (pos != pred.succ.begin() && less(id, *(pos - 1))) --pos;
         pred.succ.insert(pos, id);
@@ -229,14 +231,6 @@ void OpSet::split_block(Sequence& seq, uint32_t block_id) {
         seq.position[seq.order[i]] = static_cast<uint32_t>(i);
 }
 
-bool OpSet::visible(Op const& op) const {
-    if (op.action == storage::inc || op.action == storage::mark || op.action > storage::mark)
-        return false;
-    if (op.action == storage::set && std::holds_alternative<Counter>(op.value))
-        return op.succ.size() == op.inc_succ;
-    return op.succ.empty();
-}
-
 ScalarValue OpSet::value_of(Op const& op) const {
     if (auto const* c = std::get_if<Counter>(&op.value))
         return Counter{static_cast<int64_t>(static_cast<uint64_t>(c->value) +
@@ -260,14 +254,14 @@ std::optional<ObjType> OpSet::made_type(Op const& op) const {
 }
 
 uint32_t OpSet::width_of(Object const& o, Element const& e) const {
-    uint32_t winner = UINT32_MAX;
-    if (visible(m_ops[e.insert_op])) winner = e.insert_op;
+    uint32_t top = UINT32_MAX;
+    if (visible(m_ops[e.insert_op])) top = e.insert_op;
     for (uint32_t i : e.ops)
-        if (visible(m_ops[i])) winner = i;
-    if (winner == UINT32_MAX) return 0;
+        if (visible(m_ops[i])) top = i;
+    if (top == UINT32_MAX) return 0;
     if (o.kind != ObjKind::Text) return 1;
-    auto const* s = std::get_if<std::string>(&m_ops[winner].value);
-    if (s && m_ops[winner].action == storage::set) return utf8_chars(*s);
+    auto const* s = std::get_if<std::string>(&m_ops[top].value);
+    if (s && m_ops[top].action == storage::set) return utf8_chars(*s);
     return 1;
 }
 
@@ -298,6 +292,23 @@ std::vector<uint32_t> OpSet::visible_at(Element const& elem) const {
     for (uint32_t i : elem.ops)
         if (visible(m_ops[i])) out.push_back(i);
     return out;
+}
+
+std::optional<uint32_t> OpSet::winner_at(uint32_t obj, std::string const& key) const {
+    auto const& props = m_objects[obj].props;
+    auto it = props.find(key);
+    if (it == props.end()) return std::nullopt;
+    auto const& list = it->second;
+    for (auto i = list.rbegin(); i != list.rend(); ++i)
+        if (visible(m_ops[*i])) return *i;
+    return std::nullopt;
+}
+
+std::optional<uint32_t> OpSet::winner(Element const& elem) const {
+    for (auto i = elem.ops.rbegin(); i != elem.ops.rend(); ++i)
+        if (visible(m_ops[*i])) return *i;
+    if (visible(m_ops[elem.insert_op])) return elem.insert_op;
+    return std::nullopt;
 }
 
 std::optional<uint32_t> OpSet::element_at(uint32_t obj, uint64_t index) const {
@@ -334,6 +345,27 @@ uint64_t OpSet::length(uint32_t obj) const {
                 break;
             }
     return n;
+}
+
+std::string const& OpSet::text(uint32_t obj) const {
+    Object const& o = m_objects[obj];
+    if (o.text_cached) return o.text_cache;
+    std::string out;
+    // Every visible character takes at least one byte.
+    out.reserve(o.seq.width);
+    for_each_element(obj, [&](Element const& e) {
+        if (e.width == 0) return;
+        // A visible element with no later ops shows its insert.
+        auto const& op = m_ops[e.ops.empty() ? e.insert_op : *winner(e)];
+        auto const* s = std::get_if<std::string>(&op.value);
+        if (s && op.action == storage::set)
+            out += *s;
+        else
+            out += "\xef\xbf\xbc";  // U+FFFC stands in for an embedded object or value
+    });
+    o.text_cache = std::move(out);
+    o.text_cached = true;
+    return o.text_cache;
 }
 
 std::vector<uint32_t> OpSet::objects_in_order() const {

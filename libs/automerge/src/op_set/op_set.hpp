@@ -65,6 +65,10 @@ struct Object {
     ObjKind kind = ObjKind::Map;
     std::map<std::string, std::vector<uint32_t>> props;  // op indices in id order
     Sequence seq;
+    // Texts are read whole far more often than they change; `apply` drops this whenever an
+    // op lands on the object or supersedes one of its ops.
+    mutable std::string text_cache;
+    mutable bool text_cached = false;
 };
 
 // The ops created earlier in the change being checked: their ids are consecutive
@@ -129,17 +133,44 @@ class OpSet {
     // Applies a checked op.
     void apply(storage::OpRow&& row, OpRef id);
 
-    bool visible(Op const& op) const;
+    // Inline: every read of every key and character asks this.
+    bool visible(Op const& op) const {
+        if (op.action == storage::inc || op.action == storage::mark || op.action > storage::mark)
+            return false;
+        if (op.action == storage::set && std::holds_alternative<Counter>(op.value))
+            return op.succ.size() == op.inc_succ;
+        return op.succ.empty();
+    }
     ScalarValue value_of(Op const& op) const;
     std::optional<ObjType> made_type(Op const& op) const;
 
     std::vector<uint32_t> visible_at(uint32_t obj, std::string const& key) const;
     std::vector<uint32_t> visible_at(Element const& elem) const;
+    // The op whose value a read sees (the greatest visible id), without building the list.
+    std::optional<uint32_t> winner_at(uint32_t obj, std::string const& key) const;
+    std::optional<uint32_t> winner(Element const& elem) const;
+    // Calls f(op index) for each visible op at a key or element, in id order.
+    template <class F>
+    void for_each_visible(uint32_t obj, std::string const& key, F&& f) const {
+        auto const& props = m_objects[obj].props;
+        auto it = props.find(key);
+        if (it == props.end()) return;
+        for (uint32_t i : it->second)
+            if (visible(m_ops[i])) f(i);
+    }
+    template <class F>
+    void for_each_visible(Element const& elem, F&& f) const {
+        if (visible(m_ops[elem.insert_op])) f(elem.insert_op);
+        for (uint32_t i : elem.ops)
+            if (visible(m_ops[i])) f(i);
+    }
     // The element at a visible index (counting widths), with the offset into it.
     std::optional<uint32_t> element_at(uint32_t obj, uint64_t index) const;
     // The last visible element before `index` (nullopt: insert at the head).
     std::optional<uint32_t> element_before(uint32_t obj, uint64_t index) const;
     uint64_t length(uint32_t obj) const;
+    // A text object's content; an embedded object or non-string value reads as U+FFFC.
+    std::string const& text(uint32_t obj) const;
 
     // Every element in order, for reading whole lists and texts.
     template <class F>
