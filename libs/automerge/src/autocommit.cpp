@@ -246,16 +246,7 @@ Result<std::string> AutoCommit::text(ObjId const& obj) {
 std::optional<ObjType> AutoCommit::object_type(ObjId const& obj) {
     auto index = m_doc->resolve(obj);
     if (!index) return std::nullopt;
-    switch (m_doc->ops().obj(*index).kind) {
-        case ObjKind::Map:
-        case ObjKind::Table:
-            return ObjType::Map;
-        case ObjKind::List:
-            return ObjType::List;
-        case ObjKind::Text:
-            return ObjType::Text;
-    }
-    return std::nullopt;
+    return op_set::obj_type_of(m_doc->ops().obj(*index).kind);
 }
 
 Result<void> AutoCommit::put(ObjId const& obj, Prop const& prop, ScalarValue value) {

@@ -241,16 +241,7 @@ ScalarValue OpSet::value_of(Op const& op) const {
 std::optional<ObjType> OpSet::made_type(Op const& op) const {
     auto kind = kind_made_by(op.action);
     if (!kind) return std::nullopt;
-    switch (*kind) {
-        case ObjKind::Map:
-        case ObjKind::Table:
-            return ObjType::Map;
-        case ObjKind::List:
-            return ObjType::List;
-        case ObjKind::Text:
-            return ObjType::Text;
-    }
-    return std::nullopt;
+    return obj_type_of(*kind);
 }
 
 uint32_t OpSet::width_of(Object const& o, Element const& e) const {

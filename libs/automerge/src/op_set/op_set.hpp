@@ -22,6 +22,20 @@ struct OpRefHash {
 
 enum class ObjKind : uint8_t { Map, Table, List, Text };
 
+// What readers see of an object kind: tables read as maps.
+inline ObjType obj_type_of(ObjKind kind) {
+    switch (kind) {
+        case ObjKind::List:
+            return ObjType::List;
+        case ObjKind::Text:
+            return ObjType::Text;
+        case ObjKind::Map:
+        case ObjKind::Table:
+            break;
+    }
+    return ObjType::Map;
+}
+
 struct Op {
     OpRef id;
     uint32_t obj = 0;
