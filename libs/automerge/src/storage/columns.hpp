@@ -116,16 +116,9 @@ class RleEncoder {
                 ++m_count;
                 return;
             case State::Lone:
-                m_literal.clear();
-                m_literal.push_back(std::move(m_last));
-                flush_literal();
-                break;
             case State::Run:
-                flush_run();
-                break;
             case State::Literal:
-                m_literal.push_back(std::move(m_last));
-                flush_literal();
+                flush_values();
                 break;
         }
         m_state = State::Nulls;
@@ -149,6 +142,20 @@ class RleEncoder {
                 flush_nulls();
                 break;
             case State::Lone:
+            case State::Run:
+            case State::Literal:
+                flush_values();
+                break;
+        }
+        m_state = State::Empty;
+        return std::move(m_out);
+    }
+
+  private:
+    // Writes out the pending value, run or literal before a null or the end of the column.
+    void flush_values() {
+        switch (m_state) {
+            case State::Lone:
                 m_literal.clear();
                 m_literal.push_back(std::move(m_last));
                 flush_literal();
@@ -160,10 +167,12 @@ class RleEncoder {
                 m_literal.push_back(std::move(m_last));
                 flush_literal();
                 break;
+            default:
+                break;
         }
-        m_state = State::Empty;
-        return std::move(m_out);
     }
+
+  public:
 
   private:
     enum class State { Empty, InitialNulls, Nulls, Lone, Run, Literal };
