@@ -1,0 +1,225 @@
+#include <algorithm>
+#include <cmath>
+
+#include "app/chat_app.hpp"
+#include "app/draw_support.hpp"
+#include "app/localisation.hpp"
+#include "vemo_ui/avatar.hpp"
+#include "vemo_ui/cairo_painter.hpp"
+#include "vemo_ui/painter.hpp"
+#include "vemo_ui/surface.hpp"
+#include "vemo_ui/text_renderer.hpp"
+#include "vemo_ui/theme.hpp"
+
+namespace chat {
+
+using vemo_ui::Color;
+using vemo_ui::DrawContext;
+using vemo_ui::FontWeight;
+using vemo_ui::Point;
+using vemo_ui::Rect;
+
+namespace {
+
+constexpr int64_t day_reference = 1782477600;
+constexpr double day_label_height = 44;
+
+}  // namespace
+
+// --- Main area ---------------------------------------------------------------------------
+
+void ChatApp::draw_main(DrawContext& ctx, Rect r) {
+    auto const& t = ctx.theme;
+    if (r.width < 1) return;
+    ctx.painter.push_clip(r);
+    draw_heading(ctx, m_regions.heading);
+
+    Rect below = Rect::from_edges(r.x, m_regions.heading.bottom(), r.right(), r.bottom());
+    double composer_h = 0;
+    if (!m_nav.channel_id.empty()) {
+        if (can_write()) {
+            composer_h = draw_composer(ctx, below, false);
+        } else {
+            std::string notice = "🔒 View-only access to this workspace";
+            Rect card{below.x + row_pad_x, below.bottom() - 70, below.width - 2 * row_pad_x, 50};
+            ctx.painter.fill_rounded_rect(card, 14, t.notice);
+            auto size = ctx.text.measure(notice, 14);
+            ctx.text.draw_text(ctx.painter, notice,
+                               {card.x + 16, card.center().y - size.height / 2}, 14, t.notice_text);
+            composer_h = 90;
+        }
+    }
+    Rect list = Rect::from_edges(below.x, below.y, below.right(), below.bottom() - composer_h);
+    draw_message_list(ctx, list);
+    ctx.painter.pop_clip();
+}
+
+void ChatApp::draw_heading(DrawContext& ctx, Rect r) {
+    auto const& t = ctx.theme;
+    double x = r.x + row_pad_x;
+    if (m_modes.narrow) {
+        icon_button(ctx, {r.x + 12, r.center().y - 16, 32, 32}, "☰", {HitKind::ToggleLeftFlap}, 17);
+        x = r.x + 54;
+    }
+    double right = r.right() - 12;
+    icon_button(ctx, {right - 32, r.center().y - 16, 32, 32}, "👥", {HitKind::ToggleRightFlap}, 16);
+    right -= 36;
+    icon_button(ctx, {right - 32, r.center().y - 16, 32, 32}, "📞", {HitKind::StartCall}, 15);
+    right -= 44;
+
+    if (auto const* c = find_channel(m_nav.channel_id)) {
+        std::string label = c->kind == ChannelKind::Voice ? "🔊 " + c->name : "# " + c->name;
+        auto size = ctx.text.draw_text_weighted(
+            ctx.painter, label, {x, r.center().y - ctx.text.line_height(17) / 2}, 17,
+            FontWeight::Bold, t.text_primary, std::max(40.0, right - x), true);
+        double tx = x + size.width + 14;
+        if (!c->topic.empty() && right - tx > 60) {
+            ctx.painter.fill_rect({tx - 7, r.center().y - 9, 1, 18}, t.hairline_strong);
+            ctx.text.draw_text_weighted(
+                ctx.painter, c->topic, {tx + 6, r.center().y - ctx.text.line_height(13.5) / 2},
+                13.5, FontWeight::Regular, t.text_secondary, right - tx - 6, true);
+        }
+    } else {
+        ctx.text.draw_text_weighted(ctx.painter, "No conversation open",
+                                    {x, r.center().y - ctx.text.line_height(16) / 2}, 16,
+                                    FontWeight::Semibold, t.text_secondary);
+    }
+    vemo_ui::surface::separator(ctx.painter, t, {r.x, r.bottom() - 1}, r.width);
+}
+
+bool ChatApp::grouped_with_previous(size_t pos) const {
+    if (pos == 0) return false;
+    auto const& m = m_view.messages[m_top_level[pos]];
+    auto const& prev = m_view.messages[m_top_level[pos - 1]];
+    return prev.author == m.author && m.ts - prev.ts < group_window && m.ts >= prev.ts &&
+           !prev.work && !m_reply_counts.contains(prev.id);
+}
+
+void ChatApp::draw_day_label(DrawContext& ctx, Rect list, double y) {
+    auto const& t = ctx.theme;
+    std::string label =
+        m_top_level.empty()
+            ? "Today"
+            : model::day_label(m_view.messages[m_top_level.front()].ts, day_reference);
+    auto size = ctx.text.measure(label, 11.5, FontWeight::Semibold);
+    double cy = y + day_label_height / 2;
+    ctx.painter.fill_rect({list.x + row_pad_x, cy, list.width - 2 * row_pad_x, 1}, t.hairline);
+    Rect pill{list.center().x - size.width / 2 - 12, cy - 11, size.width + 24, 22};
+    ctx.painter.fill_rounded_rect(pill, 11, t.window_fill);
+    vemo_ui::surface::soft_outline(ctx.painter, t, pill, 11);
+    ctx.text.draw_text_weighted(ctx.painter, label,
+                                {pill.x + 12, pill.center().y - size.height / 2}, 11.5,
+                                FontWeight::Semibold, t.text_secondary);
+}
+
+void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
+    auto const& t = ctx.theme;
+    if (list.height < 1) return;
+    ctx.painter.push_clip(list);
+    if (m_follow && m_scroll <= 0.5) m_scroll = 0;
+    double bottom = list.bottom() - 12 + m_scroll;
+    double y = bottom;
+    bool reached_first = true;
+    std::vector<RowBox> rows;
+    for (size_t pos = m_top_level.size(); pos-- > 0;) {
+        if (y < list.y) {
+            reached_first = false;
+            break;
+        }
+        auto const& m = m_view.messages[m_top_level[pos]];
+        bool grouped = grouped_with_previous(pos);
+        double h = layout_message(ctx, m, grouped, {list.x, 0, list.width, 0}, false, false);
+        double top = y - h;
+        if (top < list.bottom()) {
+            layout_message(ctx, m, grouped, {list.x, top, list.width, h}, false, true);
+            rows.push_back({m_top_level[pos], {list.x, top, list.width, h}});
+        }
+        y = top;
+    }
+    if (reached_first && m_top_level.empty()) {
+        if (auto const* c = find_channel(m_nav.channel_id)) {
+            Rect badge{list.x + row_pad_x, y - day_label_height - 150, 64, 64};
+            ctx.painter.fill_rounded_rect(badge, 20, t.accent_soft);
+            auto g = ctx.text.measure("#", 30, FontWeight::Bold);
+            ctx.text.draw_text_weighted(
+                ctx.painter, "#", {badge.center().x - g.width / 2, badge.center().y - g.height / 2},
+                30, FontWeight::Bold, t.link);
+            ctx.text.draw_text_weighted(ctx.painter, "Welcome to #" + c->name,
+                                        {badge.x, badge.bottom() + 14}, 24, FontWeight::Bold,
+                                        t.text_primary, list.width - 2 * row_pad_x, true);
+            ctx.text.draw_text_weighted(ctx.painter,
+                                        "This is the start of the #" + c->name + " channel.",
+                                        {badge.x, badge.bottom() + 50}, 14.5, FontWeight::Regular,
+                                        t.text_secondary, list.width - 2 * row_pad_x, true);
+        }
+    }
+    if (reached_first) {
+        y -= day_label_height;
+        if (y + day_label_height > list.y) draw_day_label(ctx, list, y);
+        // Nothing above the first message: never scroll past it.
+        double total = bottom - y;
+        double max_scroll = std::max(0.0, total + 12 - list.height);
+        if (m_scroll > max_scroll) m_scroll = max_scroll;
+    }
+    std::ranges::reverse(rows);
+    m_rows = std::move(rows);
+    if (m_focused_row && *m_focused_row < m_rows.size())
+        vemo_ui::surface::focus_ring(ctx.painter, t, m_rows[*m_focused_row].rect.inset(4, 0),
+                                     t.radius_small);
+
+    if (m_scroll > 0.5) {
+        std::string label = "↓ Jump to latest";
+        auto size = ctx.text.measure(label, 13, FontWeight::Semibold);
+        Rect pill{list.center().x - size.width / 2 - 16, list.bottom() - 48, size.width + 32, 34};
+        HitTarget jump{HitKind::JumpToLatest};
+        vemo_ui::surface::card(ctx.painter, t, pill, 17,
+                               m_hover && *m_hover == jump ? t.accent_hover : t.accent,
+                               vemo_ui::surface::Elevation::Medium);
+        ctx.text.draw_text_weighted(ctx.painter, label,
+                                    {pill.x + 16, pill.center().y - size.height / 2}, 13,
+                                    FontWeight::Semibold, t.accent_text);
+        if (m_focused && *m_focused == jump) vemo_ui::surface::focus_ring(ctx.painter, t, pill, 17);
+        hit(pill, jump);
+    }
+    ctx.painter.pop_clip();
+}
+
+double ChatApp::draw_composer(DrawContext& ctx, Rect area, bool thread) {
+    auto const& t = ctx.theme;
+    auto& input = thread ? m_thread_composer : m_composer;
+    double pad = thread ? 14 : row_pad_x;
+    input.set_draws_frame(false);
+    input.set_padding(14, 11);
+    double inner_w = std::max(40.0, area.width - 2 * pad - 80);
+    double h = std::clamp(input.preferred_height(inner_w), 44.0, 180.0);
+    Rect box{area.x + pad, area.bottom() - 16 - h, area.width - 2 * pad, h};
+    bool focused = input.is_focused();
+    ctx.painter.fill_rounded_rect(box, 12, t.input_fill);
+    if (focused)
+        ctx.painter.stroke_rounded_rect(box.inset(0.5), 11.5, t.accent.with_alpha(0.7f), 1.5);
+    else
+        vemo_ui::surface::soft_outline(ctx.painter, t, box, 12);
+    Rect field{box.x, box.y, box.width - 80, box.height};
+    input.draw(ctx, field);
+    hit(field, {thread ? HitKind::FocusThread : HitKind::FocusMain});
+    (thread ? m_thread_composer_rect : m_composer_rect) = field;
+    double by = box.bottom() - 38;
+    Rect emoji{box.right() - 76, by, 34, 32};
+    icon_button(ctx, emoji, "☺", {HitKind::ComposerEmoji, "", "", emoji}, 18);
+    Rect send{box.right() - 38, by, 32, 32};
+    bool has_text = !trimmed(input.text()).empty();
+    HitTarget send_target{HitKind::Send};
+    ctx.painter.fill_rounded_rect(
+        send, 8,
+        has_text ? (m_hover && *m_hover == send_target ? t.accent_hover : t.accent) : t.hover_fill);
+    auto g = ctx.text.measure("➤", 15);
+    ctx.text.draw_text(ctx.painter, "➤",
+                       {send.center().x - g.width / 2 + 1, send.center().y - g.height / 2}, 15,
+                       has_text ? t.accent_text : t.text_tertiary);
+    if (m_focused && *m_focused == send_target)
+        vemo_ui::surface::focus_ring(ctx.painter, t, send, 8);
+    hit(send, send_target);
+    return h + 32;
+}
+
+}  // namespace chat

@@ -1,0 +1,391 @@
+#include <algorithm>
+#include <cmath>
+
+#include "app/chat_app.hpp"
+#include "app/draw_support.hpp"
+#include "app/localisation.hpp"
+#include "vemo_ui/avatar.hpp"
+#include "vemo_ui/cairo_painter.hpp"
+#include "vemo_ui/painter.hpp"
+#include "vemo_ui/surface.hpp"
+#include "vemo_ui/text_renderer.hpp"
+#include "vemo_ui/theme.hpp"
+
+namespace chat {
+
+using vemo_ui::Color;
+using vemo_ui::DrawContext;
+using vemo_ui::FontWeight;
+using vemo_ui::Point;
+using vemo_ui::Rect;
+
+namespace {
+
+constexpr double avatar_size = 36;
+constexpr double text_size = 15;
+constexpr double max_text_width = 760;
+
+std::string size_text(uint64_t bytes) {
+    char buf[32];
+    if (bytes >= 1 << 20)
+        std::snprintf(buf, sizeof buf, "%.1f MB", double(bytes) / double(1 << 20));
+    else if (bytes >= 1024)
+        std::snprintf(buf, sizeof buf, "%.1f KB", double(bytes) / 1024.0);
+    else
+        std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
+    return buf;
+}
+
+// Message text with mentions as pills.
+std::vector<vemo_ui::TextSpan> message_spans(Message const& m, vemo_ui::Theme const& t) {
+    std::vector<vemo_ui::TextSpan> spans;
+    auto mentions = m.mentions;
+    std::ranges::sort(mentions, {}, &Mention::start);
+    size_t at = 0;
+    for (auto const& mention : mentions) {
+        // Mention offsets count bytes; a span that does not fit the text is shown as plain text.
+        if (mention.start > m.text.size() || mention.len > m.text.size() - mention.start) continue;
+        size_t b = size_t(mention.start);
+        size_t e = size_t(mention.start + mention.len);
+        if (b < at || e <= b) continue;
+        if (b > at) spans.emplace_back(m.text.substr(at, b - at), t.text_primary);
+        spans.emplace_back(m.text.substr(b, e - b), t.mention_text, FontWeight::Medium, false,
+                           false, t.mention_fill);
+        at = e;
+    }
+    if (at < m.text.size()) spans.emplace_back(m.text.substr(at), t.text_primary);
+    if (spans.empty()) spans.emplace_back(" ", t.text_primary);
+    return spans;
+}
+
+std::string work_state_text(AgentWork const& work) {
+    return std::visit(
+        [](auto const& s) -> std::string {
+            using S = std::decay_t<decltype(s)>;
+            if constexpr (std::is_same_v<S, AgentWorkState::Taken>)
+                return "Working on it";
+            else if constexpr (std::is_same_v<S, AgentWorkState::Waiting>)
+                return "Waiting for " + s.app;
+            else if constexpr (std::is_same_v<S, AgentWorkState::Doing>)
+                return s.about.empty() ? s.did : s.did + " — " + s.about;
+            else if constexpr (std::is_same_v<S, AgentWorkState::Done>)
+                return "Done: " + s.did;
+            else
+                return "Declined";
+        },
+        work.state.value);
+}
+
+std::string step_outcome_text(AgentStepOutcome const& o) {
+    return std::visit(
+        [](auto const& s) -> std::string {
+            using S = std::decay_t<decltype(s)>;
+            if constexpr (std::is_same_v<S, AgentStepOutcome::Asked>)
+                return "asked";
+            else if constexpr (std::is_same_v<S, AgentStepOutcome::Applied>)
+                return "applied";
+            else if constexpr (std::is_same_v<S, AgentStepOutcome::NoChange>)
+                return "no change";
+            else
+                return "refused: " + s.why;
+        },
+        o.value);
+}
+
+}  // namespace
+
+double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped, Rect r,
+                               bool in_thread, bool draw) {
+    auto const& t = ctx.theme;
+    double pad_x = in_thread ? 16 : row_pad_x;
+    double content_x = r.x + pad_x + avatar_size + 12;
+    double width = std::max(40.0, std::min(max_text_width, r.right() - pad_x - content_x));
+    double y = r.y + (grouped ? 2 : 12);
+    bool hovered = m_hover_message == m.id;
+    if (draw) {
+        if (hovered) ctx.painter.fill_rect(r, t.hover_fill);
+        if (!in_thread) hit(r, {HitKind::MessageMenu, m.id});
+    }
+    if (!grouped) {
+        if (draw) {
+            auto const* p = model::find_person(m_view.directory, m.author);
+            vemo_ui::widget::avatar::Avatar::draw(ctx.painter, t, ctx.text,
+                                                  {r.x + pad_x, y + 2, avatar_size, avatar_size},
+                                                  p ? p->initials : "?", p ? p->color_idx : 0);
+            auto name = model::person_name(m_view.directory, m.author);
+            auto size =
+                ctx.text.draw_text_weighted(ctx.painter, name, {content_x, y}, 15,
+                                            FontWeight::Semibold, t.text_primary, width - 60, true);
+            double nx = content_x + size.width + 8;
+            if (p && p->agent) {
+                auto tag = ctx.text.measure("AGENT", 9.5, FontWeight::Bold);
+                Rect pill{nx, y + 3, tag.width + 10, 16};
+                ctx.painter.fill_rounded_rect(pill, 4, t.accent_soft);
+                ctx.text.draw_text_weighted(ctx.painter, "AGENT",
+                                            {pill.x + 5, pill.center().y - tag.height / 2}, 9.5,
+                                            FontWeight::Bold, t.link);
+                nx = pill.right() + 8;
+            }
+            ctx.text.draw_text(ctx.painter, clock_time(m.ts), {nx, y + 3}, 12, t.text_tertiary);
+            if (m.pinned)
+                ctx.text.draw_text(ctx.painter, "📌", {nx + 44, y + 2}, 11, t.text_tertiary);
+        }
+        y += 22;
+    } else if (draw && hovered) {
+        ctx.text.draw_text(ctx.painter, clock_time(m.ts), {r.x + pad_x - 2, y + 3}, 11,
+                           t.text_tertiary);
+    }
+
+    bool editing = m_editing && m_editing->message == m.id;
+    if (editing) {
+        m_edit_input.set_draws_frame(false);
+        m_edit_input.set_text_size(text_size);
+        m_edit_input.set_padding(12, 9);
+        double h = std::clamp(m_edit_input.preferred_height(width), 40.0, 200.0);
+        Rect field{content_x, y + 2, width, h};
+        if (draw) {
+            ctx.painter.fill_rounded_rect(field, t.radius_medium, t.input_fill);
+            vemo_ui::surface::focus_ring(ctx.painter, t, field, t.radius_medium);
+            m_edit_input.draw(ctx, field);
+            m_edit_rect = field;
+            hit(field, {HitKind::FocusEdit});
+        }
+        y = field.bottom() + 8;
+        if (draw) {
+            auto hint = ctx.text.draw_text(ctx.painter, "Enter to save · Esc to cancel",
+                                           {content_x, y + 5}, 12, t.text_tertiary);
+            double bx = content_x + hint.width + 16;
+            auto button = [&](char const* label, HitKind kind, bool primary) {
+                auto size = ctx.text.measure(label, 12.5, FontWeight::Semibold);
+                Rect b{bx, y, size.width + 24, 26};
+                HitTarget target{kind};
+                bool hov = m_hover && *m_hover == target;
+                ctx.painter.fill_rounded_rect(b, t.radius_small,
+                                              primary ? (hov ? t.accent_hover : t.accent)
+                                                      : (hov ? t.pressed_fill : t.hover_fill));
+                ctx.text.draw_text_weighted(
+                    ctx.painter, label, {b.x + 12, b.center().y - size.height / 2}, 12.5,
+                    FontWeight::Semibold, primary ? t.accent_text : t.text_primary);
+                if (m_focused && *m_focused == target)
+                    vemo_ui::surface::focus_ring(ctx.painter, t, b, t.radius_small);
+                hit(b, target);
+                bx = b.right() + 8;
+            };
+            button("Save", HitKind::EditSave, true);
+            button("Cancel", HitKind::EditCancel, false);
+        }
+        y += 30;
+    } else {
+        auto spans = message_spans(m, t);
+        auto size = draw ? ctx.text.draw_rich(ctx.painter, spans, {content_x, y}, width, text_size)
+                         : ctx.text.measure_rich(spans, text_size, width);
+        y += size.height;
+        if (m.edited) {
+            std::string edited = "(edited) · view history";
+            auto es = ctx.text.measure(edited, 12);
+            Rect link{content_x, y + 2, es.width, es.height};
+            if (draw) {
+                HitTarget history{HitKind::EditHistory, m.id, "", link};
+                bool hov = m_hover && *m_hover == history;
+                auto first = ctx.text.draw_text(ctx.painter, "(edited) · ", {link.x, link.y}, 12,
+                                                t.text_tertiary);
+                ctx.text.draw_text_weighted(ctx.painter, "view history",
+                                            {link.x + first.width, link.y}, 12, FontWeight::Regular,
+                                            hov ? t.accent_hover : t.link, std::nullopt, false);
+                hit(link, history);
+            }
+            y = link.bottom() + 2;
+        }
+    }
+    if (m.attachment) y += draw_attachment(ctx, *m.attachment, content_x, y + 6, width, draw) + 6;
+    if (m.work) y += draw_agent_work(ctx, *m.work, content_x, y + 6, width, draw) + 6;
+    if (!m.reactions.empty()) y += draw_reactions(ctx, m, content_x, y + 6, width, draw) + 6;
+    if (!in_thread) {
+        auto it = m_reply_counts.find(m.id);
+        if (it != m_reply_counts.end()) {
+            std::string label =
+                std::to_string(it->second) + (it->second == 1 ? " reply" : " replies");
+            auto size = ctx.text.measure(label, 13, FontWeight::Semibold);
+            Rect link{content_x - 6, y + 4, size.width + 34, 26};
+            if (draw) {
+                HitTarget open{HitKind::OpenThread, m.id};
+                bool hov = (m_hover && *m_hover == open) || m_nav.thread_root == m.id;
+                if (hov) ctx.painter.fill_rounded_rect(link, t.radius_small, t.hover_fill);
+                ctx.text.draw_text(ctx.painter, "💬", {link.x + 6, link.center().y - 8}, 12,
+                                   t.text_secondary);
+                ctx.text.draw_text_weighted(ctx.painter, label,
+                                            {link.x + 26, link.center().y - size.height / 2}, 13,
+                                            FontWeight::Semibold, t.link);
+                if (m_focused && *m_focused == open)
+                    vemo_ui::surface::focus_ring(ctx.painter, t, link, t.radius_small);
+                hit(link, open);
+            }
+            y = link.bottom();
+        }
+    }
+    // Hover toolbar: react and reply without hunting for the controls.
+    if (draw && hovered && !editing && !in_thread) {
+        // Inside the row: rows are painted bottom-up, so the one above would cover it.
+        Rect bar{r.right() - pad_x - 76, r.y + 4, 76, 32};
+        vemo_ui::surface::card(ctx.painter, t, bar, 8, t.elevated_fill,
+                               vemo_ui::surface::Elevation::Low);
+        Rect react{bar.x + 4, bar.y + 2, 32, 28};
+        if (m.reactions.empty())
+            icon_button(ctx, react, "☺", {HitKind::AddReaction, m.id, "", react}, 16);
+        icon_button(ctx, {bar.x + 40, bar.y + 2, 32, 28}, "💬", {HitKind::OpenThread, m.id}, 14);
+    }
+    return y + 6 - r.y;
+}
+
+double ChatApp::draw_reactions(DrawContext& ctx, Message const& m, double x, double y, double width,
+                               bool draw) {
+    auto const& t = ctx.theme;
+    double cx = x, cy = y, h = 28;
+    auto place = [&](double w) {
+        if (cx + w > x + width && cx > x) cx = x, cy += h + 6;
+        Rect chip{cx, cy, w, h};
+        cx += w + 6;
+        return chip;
+    };
+    for (auto const& g : m.reactions) {
+        bool mine = std::ranges::find(g.users, m_identity.id) != g.users.end();
+        auto count = std::to_string(g.users.size());
+        auto cs = ctx.text.measure(count, 12.5, FontWeight::Semibold);
+        Rect chip = place(cs.width + 44);
+        if (!draw) continue;
+        HitTarget target{HitKind::Reaction, m.id, g.emoji};
+        bool hov = m_hover && *m_hover == target;
+        ctx.painter.fill_rounded_rect(chip, 14,
+                                      mine  ? t.accent_soft
+                                      : hov ? t.hover_fill
+                                            : t.card_fill);
+        if (mine)
+            ctx.painter.stroke_rounded_rect(chip.inset(0.5), 13.5, t.accent, 1);
+        else
+            vemo_ui::surface::soft_outline(ctx.painter, t, chip, 14);
+        ctx.text.draw_text(ctx.painter, g.emoji,
+                           {chip.x + 9, chip.center().y - ctx.text.line_height(14) / 2}, 14,
+                           t.text_primary);
+        ctx.text.draw_text_weighted(ctx.painter, count,
+                                    {chip.x + 31, chip.center().y - cs.height / 2}, 12.5,
+                                    FontWeight::Semibold, mine ? t.link : t.text_secondary);
+        if (m_focused && *m_focused == target)
+            vemo_ui::surface::focus_ring(ctx.painter, t, chip, 14);
+        hit(chip, target);
+    }
+    Rect add = place(40);
+    if (draw) {
+        HitTarget target{HitKind::AddReaction, m.id, "", add};
+        bool hov = m_hover && *m_hover == target;
+        ctx.painter.fill_rounded_rect(add, 14, hov ? t.hover_fill : t.card_fill);
+        vemo_ui::surface::soft_outline(ctx.painter, t, add, 14);
+        auto g = ctx.text.measure("☺＋", 13);
+        ctx.text.draw_text(ctx.painter, "☺＋",
+                           {add.center().x - g.width / 2, add.center().y - g.height / 2}, 13,
+                           hov ? t.text_primary : t.text_secondary);
+        if (m_focused && *m_focused == target)
+            vemo_ui::surface::focus_ring(ctx.painter, t, add, 14);
+        hit(add, target);
+    }
+    return cy + h - y;
+}
+
+double ChatApp::draw_attachment(DrawContext& ctx, Attachment const& a, double x, double y,
+                                double width, bool draw) {
+    auto const& t = ctx.theme;
+    if (auto const* image = std::get_if<ImageAttachment>(&a)) {
+        double w = std::min(400.0, width);
+        double aspect = image->w > 0 && image->h > 0 ? double(image->h) / double(image->w) : 0.5625;
+        double h = std::round(w * aspect);
+        Rect frame{x, y, w, h};
+        if (!draw) return h + 22;
+        auto lookup = m_images->get(image->blob);
+        if (auto const* ref = std::get_if<vemo_ui::ImageRef>(&lookup); ref && *ref) {
+            ctx.painter.draw_image(**ref, frame, 12);
+            vemo_ui::surface::edge_on(ctx.painter, frame, 12, t.window_fill);
+        } else {
+            ctx.painter.fill_rounded_rect(frame, 12, t.card_fill);
+            std::string text = std::holds_alternative<vemo_ui::ImageStore::Pending>(lookup)
+                                   ? "Loading image…"
+                                   : "Access not granted";
+            auto size = ctx.text.measure(text, 13);
+            ctx.text.draw_text(
+                ctx.painter, text,
+                {frame.center().x - size.width / 2, frame.center().y - size.height / 2}, 13,
+                t.text_secondary);
+        }
+        ctx.text.draw_text_weighted(ctx.painter, image->name, {x, frame.bottom() + 4}, 12,
+                                    FontWeight::Regular, t.text_tertiary, w, true);
+        return h + 22;
+    }
+    if (auto const* video = std::get_if<VideoAttachment>(&a)) {
+        double w = std::min(400.0, width);
+        double h = std::round(
+            w * (video->w > 0 && video->h > 0 ? double(video->h) / double(video->w) : 0.5625));
+        if (!draw) return h + 22;
+        Rect frame{x, y, w, h};
+        ctx.painter.fill_gradient(frame, 12, Color::rgb(0x20263a), Color::rgb(0x0d0f16));
+        Rect play{frame.center().x - 28, frame.center().y - 28, 56, 56};
+        ctx.painter.fill_ellipse(play, Color::rgb(0xffffff, 0.18f));
+        auto g = ctx.text.measure("▶", 22);
+        ctx.text.draw_text(ctx.painter, "▶",
+                           {play.center().x - g.width / 2 + 2, play.center().y - g.height / 2}, 22,
+                           Color::rgb(0xffffff));
+        std::string info = video->name + " · " + std::to_string(video->w) + "×" +
+                           std::to_string(video->h) +
+                           (video->size ? " · " + size_text(video->size) : "");
+        ctx.text.draw_text_weighted(ctx.painter, info, {x, frame.bottom() + 4}, 12,
+                                    FontWeight::Regular, t.text_tertiary, w, true);
+        return h + 22;
+    }
+    auto const& file = std::get<FileAttachment>(a);
+    double w = std::min(340.0, width), h = 56;
+    if (!draw) return h;
+    Rect card{x, y, w, h};
+    vemo_ui::surface::card(ctx.painter, t, card, 12, t.card_fill);
+    Rect icon{card.x + 10, card.y + 10, 36, 36};
+    ctx.painter.fill_rounded_rect(icon, 8, t.accent_soft);
+    auto g = ctx.text.measure("📄", 17);
+    ctx.text.draw_text(ctx.painter, "📄",
+                       {icon.center().x - g.width / 2, icon.center().y - g.height / 2}, 17, t.link);
+    ctx.text.draw_text_weighted(ctx.painter, file.name, {icon.right() + 12, card.y + 10}, 14,
+                                FontWeight::Semibold, t.text_primary, w - 70, true);
+    ctx.text.draw_text(ctx.painter, file.size ? size_text(file.size) : std::string("File"),
+                       {icon.right() + 12, card.y + 30}, 12, t.text_tertiary);
+    return h;
+}
+
+double ChatApp::draw_agent_work(DrawContext& ctx, AgentWork const& work, double x, double y,
+                                double width, bool draw) {
+    auto const& t = ctx.theme;
+    double w = std::min(480.0, width);
+    auto steps = work.trace;
+    std::ranges::stable_sort(steps, [](AgentStep const& a, AgentStep const& b) {
+        return a.sequence.value_or(UINT64_MAX) < b.sequence.value_or(UINT64_MAX);
+    });
+    double h = 34 + (work.reasoning ? 20 : 0) + 20.0 * double(steps.size()) + 8;
+    if (!draw) return h;
+    Rect card{x, y, w, h};
+    ctx.painter.fill_rounded_rect(card, 10, t.card_fill);
+    ctx.painter.fill_rounded_rect({card.x, card.y, 3, card.height}, 1.5, t.accent);
+    double ty = card.y + 9;
+    ctx.text.draw_text_weighted(ctx.painter, "🤖 " + work_state_text(work), {card.x + 14, ty}, 13,
+                                FontWeight::Semibold, t.text_primary, w - 28, true);
+    ty += 25;
+    if (work.reasoning) {
+        std::string why = (work.reasoning->route == AgentRoute::Model ? "Reasoned: " : "Rule: ") +
+                          work.reasoning->why;
+        ctx.text.draw_text_weighted(ctx.painter, why, {card.x + 14, ty}, 12, FontWeight::Regular,
+                                    t.text_secondary, w - 28, true);
+        ty += 20;
+    }
+    for (auto const& step : steps) {
+        ctx.text.draw_text_weighted(
+            ctx.painter, "• " + step.label + " — " + step_outcome_text(step.outcome),
+            {card.x + 14, ty}, 12, FontWeight::Regular, t.text_secondary, w - 28, true);
+        ty += 20;
+    }
+    return h;
+}
+
+}  // namespace chat

@@ -1,0 +1,143 @@
+#include <algorithm>
+#include <cmath>
+
+#include "app/chat_app.hpp"
+#include "app/draw_support.hpp"
+#include "app/localisation.hpp"
+#include "vemo_ui/avatar.hpp"
+#include "vemo_ui/cairo_painter.hpp"
+#include "vemo_ui/painter.hpp"
+#include "vemo_ui/surface.hpp"
+#include "vemo_ui/text_renderer.hpp"
+#include "vemo_ui/theme.hpp"
+
+namespace chat {
+
+using vemo_ui::Color;
+using vemo_ui::DrawContext;
+using vemo_ui::FontWeight;
+using vemo_ui::Point;
+using vemo_ui::Rect;
+
+namespace {
+
+std::string presence_text(Presence p) {
+    switch (p) {
+        case Presence::Online:
+            return "Online";
+        case Presence::Idle:
+            return "Idle";
+        case Presence::Dnd:
+            return "Do not disturb";
+        case Presence::Offline:
+            return "Offline";
+    }
+    return "Online";
+}
+
+Color presence_color(vemo_ui::Theme const& t, Presence p) {
+    switch (p) {
+        case Presence::Online:
+            return t.success;
+        case Presence::Idle:
+            return t.warning;
+        case Presence::Dnd:
+            return t.danger;
+        case Presence::Offline:
+            return t.text_disabled;
+    }
+    return t.success;
+}
+
+}  // namespace
+
+// --- Right region ------------------------------------------------------------------------
+
+void ChatApp::draw_right(DrawContext& ctx, Rect r) {
+    auto const& t = ctx.theme;
+    ctx.painter.fill_rect(r, t.panel_fill);
+    vemo_ui::chrome::shell::panel_border(ctx.painter, t, r, vemo_ui::chrome::shell::Edge::Left);
+    ctx.painter.push_clip(r);
+    if (m_nav.thread_root)
+        draw_thread(ctx, r);
+    else
+        draw_people(ctx, r);
+    ctx.painter.pop_clip();
+}
+
+void ChatApp::draw_people(DrawContext& ctx, Rect r) {
+    auto const& t = ctx.theme;
+    ctx.text.draw_text_weighted(ctx.painter, "People", {r.x + 20, r.y + 18}, 16, FontWeight::Bold,
+                                t.text_primary);
+    auto count = std::to_string(m_view.people.size());
+    ctx.text.draw_text(
+        ctx.painter, count,
+        {r.x + 20 + ctx.text.measure("People", 16, FontWeight::Bold).width + 8, r.y + 20}, 13,
+        t.text_tertiary);
+    vemo_ui::surface::separator(ctx.painter, t, {r.x, r.y + heading_height - 1}, r.width);
+    double y = r.y + heading_height + 10;
+    for (auto const& p : m_view.people) {
+        Rect row{r.x + 10, y, r.width - 20, 48};
+        Rect av{row.x + 10, row.y + 8, 32, 32};
+        vemo_ui::widget::avatar::Avatar::draw(ctx.painter, t, ctx.text, av, p.initials,
+                                              p.color_idx);
+        Rect dot{av.right() - 10, av.bottom() - 10, 12, 12};
+        ctx.painter.fill_ellipse(dot.inset(-2), t.panel_fill);
+        auto given = m_presence_colors.find(p.id);
+        ctx.painter.fill_ellipse(
+            dot, given != m_presence_colors.end() ? given->second : presence_color(t, p.status));
+        std::string name = p.name + (p.id == m_identity.id ? " (you)" : "");
+        auto size = ctx.text.draw_text_weighted(
+            ctx.painter, name, {av.right() + 12, row.y + 7}, 14, FontWeight::Semibold,
+            p.status == Presence::Offline ? t.text_secondary : t.text_primary, row.width - 70,
+            true);
+        if (p.agent)
+            ctx.text.draw_text_weighted(ctx.painter, "AGENT",
+                                        {av.right() + 18 + size.width, row.y + 10}, 9.5,
+                                        FontWeight::Bold, t.link);
+        ctx.text.draw_text(ctx.painter, presence_text(p.status), {av.right() + 12, row.y + 26}, 12,
+                           t.text_tertiary);
+        y += 50;
+    }
+}
+
+void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
+    auto const& t = ctx.theme;
+    ctx.text.draw_text_weighted(ctx.painter, "Thread", {r.x + 20, r.y + 18}, 16, FontWeight::Bold,
+                                t.text_primary);
+    if (auto const* c = find_channel(m_nav.channel_id))
+        ctx.text.draw_text(
+            ctx.painter, "# " + c->name,
+            {r.x + 28 + ctx.text.measure("Thread", 16, FontWeight::Bold).width, r.y + 21}, 13,
+            t.text_tertiary);
+    icon_button(ctx, {r.right() - 44, r.y + 14, 32, 32}, "✕", {HitKind::CloseThread}, 14);
+    vemo_ui::surface::separator(ctx.painter, t, {r.x, r.y + heading_height - 1}, r.width);
+
+    Rect below = Rect::from_edges(r.x, r.y + heading_height, r.right(), r.bottom());
+    double composer_h = can_write() ? draw_composer(ctx, below, true) : 0;
+    Rect list = Rect::from_edges(r.x, below.y, r.right(), below.bottom() - composer_h);
+    ctx.painter.push_clip(list);
+    double y = list.y + 4;
+    auto const* root = find_message(*m_nav.thread_root);
+    if (root) y += layout_message(ctx, *root, false, {list.x, y, list.width, 0}, true, true);
+    size_t replies =
+        m_reply_counts.contains(*m_nav.thread_root) ? m_reply_counts.at(*m_nav.thread_root) : 0;
+    std::string label = std::to_string(replies) + (replies == 1 ? " reply" : " replies");
+    auto size = ctx.text.measure(label, 12, FontWeight::Semibold);
+    ctx.text.draw_text_weighted(ctx.painter, label, {list.x + 16, y + 6}, 12, FontWeight::Semibold,
+                                t.text_tertiary);
+    ctx.painter.fill_rect(
+        {list.x + 24 + size.width, y + 6 + size.height / 2, list.width - 40 - size.width, 1},
+        t.hairline);
+    y += 26;
+    Message const* prev = nullptr;
+    for (auto const& m : m_view.messages) {
+        if (m.parent != m_nav.thread_root) continue;
+        bool grouped = prev && prev->author == m.author && m.ts - prev->ts < group_window;
+        y += layout_message(ctx, m, grouped, {list.x, y, list.width, 0}, true, y < list.bottom());
+        prev = &m;
+    }
+    ctx.painter.pop_clip();
+}
+
+}  // namespace chat
