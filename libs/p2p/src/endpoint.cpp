@@ -20,6 +20,10 @@ constexpr std::size_t max_connections = 1024;
 constexpr int socket_buffer_bytes = 4 << 20;
 constexpr int max_datagrams_per_wakeup = 256;
 constexpr std::chrono::milliseconds dial_stagger{100};
+// No valid QUIC packet is shorter: a short header with a one-byte packet number and the
+// smallest AEAD tag already takes 21 bytes. Shorter datagrams never reach the QUIC stack,
+// which asserts on some of them (an empty one aborts the process).
+constexpr std::size_t min_datagram = 21;
 
 SockAddr to_sockaddr(SocketAddr const& addr) {
     SockAddr out;
@@ -211,6 +215,7 @@ void EndpointCore::on_readable(UdpSocket const& socket) {
             if (errno == EINTR) continue;
             break;
         }
+        if (static_cast<std::size_t>(n) < min_datagram) continue;
         std::span<std::uint8_t const> packet(buf, static_cast<std::size_t>(n));
         ngtcp2_version_cid vc{};
         if (ngtcp2_pkt_decode_version_cid(&vc, packet.data(), packet.size(),
@@ -236,6 +241,8 @@ void EndpointCore::accept_initial(UdpSocket const& socket, SockAddr const& remot
     if (m_protocols.empty() || m_connections.size() >= max_connections) return;
     ngtcp2_pkt_hd hd{};
     if (ngtcp2_accept(&hd, packet.data(), packet.size()) != 0) return;
+    // Creating a server connection asserts on versions the library does not speak.
+    if (!ngtcp2_is_supported_version(hd.version)) return;
     std::vector<std::string> alpns;
     for (auto const& [name, handler] : m_protocols) alpns.push_back(name);
     auto conn = QuicConnection::server(shared_from_this(), socket, remote, hd, alpns);
