@@ -109,3 +109,57 @@ class RawUdp {
 };
 
 }  // namespace p2p::test_support
+
+namespace p2p::test_support {
+
+// Collects the first datagram of handshakes that never go further: dials from `attacker`
+// towards a socket that only records them (the key named is the victim's, so each one
+// is a genuine Initial for it), deduplicated by destination id.
+inline std::vector<std::vector<std::uint8_t>> capture_initials(Endpoint& attacker,
+                                                               EndpointId victim,
+                                                               std::string const& alpn,
+                                                               std::size_t count) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    socklen_t len = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
+    timeval timeout{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+
+    EndpointAddr sink{victim, {SocketAddr::v4({127, 0, 0, 1}, ntohs(local.sin_port))}};
+    std::vector<Future<Connection>> dials;
+    for (std::size_t i = 0; i < count; ++i) dials.push_back(attacker.connect(sink, alpn));
+    std::vector<std::vector<std::uint8_t>> out;
+    std::vector<std::vector<std::uint8_t>> seen_ids;
+    std::uint8_t buf[2048];
+    while (out.size() < count) {
+        auto n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        if (n < 7) continue;
+        std::vector<std::uint8_t> id(buf + 6, buf + 6 + std::min<std::size_t>(buf[5], n - 6));
+        if (std::find(seen_ids.begin(), seen_ids.end(), id) != seen_ids.end()) continue;
+        seen_ids.push_back(id);
+        out.emplace_back(buf, buf + n);
+    }
+    close(fd);
+    return out;
+}
+
+// Completes once the accepted side has read `count` bytes from the next stream.
+inline Future<std::vector<std::uint8_t>> read_next_stream(Connection connection,
+                                                          std::size_t count) {
+    auto promise = std::make_shared<Promise<std::vector<std::uint8_t>>>();
+    auto future = promise->future();
+    connection.accept_uni().then([promise, count](Result<RecvStream> stream) {
+        if (!stream) return promise->set(std::unexpected(stream.error()));
+        auto held = std::make_shared<RecvStream>(std::move(*stream));
+        held->read_exact(count).then(
+            [promise, held](auto bytes) { promise->set(std::move(bytes)); });
+    });
+    return future;
+}
+
+}  // namespace p2p::test_support
