@@ -1,9 +1,11 @@
 #include "p2p/endpoint.hpp"
 
 #include <arpa/inet.h>
+#include <gnutls/crypto.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <ngtcp2/ngtcp2_crypto.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +22,16 @@ constexpr std::size_t max_connections = 1024;
 constexpr int socket_buffer_bytes = 4 << 20;
 constexpr int max_datagrams_per_wakeup = 256;
 constexpr std::chrono::milliseconds dial_stagger{100};
+// No valid QUIC packet is shorter: a short header with a one-byte packet number and the
+// smallest AEAD tag already takes 21 bytes. Shorter datagrams never reach the QUIC stack,
+// which asserts on some of them (an empty one aborts the process).
+constexpr std::size_t min_datagram = 21;
+// Past this many accepted handshakes in flight, a new peer must first prove that it
+// receives at its address (a Retry round trip): spoofed or half-open Initials then cost a
+// stateless reply instead of a connection. Beyond the hard cap even proven ones wait.
+constexpr std::size_t retry_threshold = 16;
+constexpr std::size_t max_pending_handshakes = 256;
+constexpr ngtcp2_duration retry_token_lifetime = 10 * NGTCP2_SECONDS;
 
 SockAddr to_sockaddr(SocketAddr const& addr) {
     SockAddr out;
@@ -195,6 +207,11 @@ void EndpointCore::dispatch(std::shared_ptr<QuicConnection> const& conn) {
         conn->close(0x100, "no handler");
         return;
     }
+    // The filter may have changed since the handshake checked the key.
+    if (!peer_allowed(*conn->remote_id())) {
+        conn->abort(QuicConnection::refused_code, "peer refused");
+        return;
+    }
     auto handler = it->second;
     handler->accept(make_connection(conn));
 }
@@ -211,6 +228,7 @@ void EndpointCore::on_readable(UdpSocket const& socket) {
             if (errno == EINTR) continue;
             break;
         }
+        if (static_cast<std::size_t>(n) < min_datagram) continue;
         std::span<std::uint8_t const> packet(buf, static_cast<std::size_t>(n));
         ngtcp2_version_cid vc{};
         if (ngtcp2_pkt_decode_version_cid(&vc, packet.data(), packet.size(),
@@ -236,14 +254,140 @@ void EndpointCore::accept_initial(UdpSocket const& socket, SockAddr const& remot
     if (m_protocols.empty() || m_connections.size() >= max_connections) return;
     ngtcp2_pkt_hd hd{};
     if (ngtcp2_accept(&hd, packet.data(), packet.size()) != 0) return;
+    // Creating a server connection asserts on versions the library does not speak.
+    if (!ngtcp2_is_supported_version(hd.version)) return;
+    std::optional<ngtcp2_cid> original_dcid;
+    if (hd.token.len > 0 && hd.token.base[0] == NGTCP2_CRYPTO_TOKEN_MAGIC_RETRY) {
+        original_dcid = check_retry_token(remote, hd);
+        if (!original_dcid) return;  // forged, expired or from another address
+    }
+    if (original_dcid) {
+        if (m_pending_handshakes >= max_pending_handshakes) return;
+    } else {
+        // Tokens we did not issue are ignored; the id rules for a first Initial apply.
+        if (hd.dcid.datalen < NGTCP2_MIN_INITIAL_DCIDLEN) return;
+        if (m_pending_handshakes >= retry_threshold) {
+            send_retry(socket, remote, hd);
+            return;
+        }
+    }
     std::vector<std::string> alpns;
     for (auto const& [name, handler] : m_protocols) alpns.push_back(name);
-    auto conn = QuicConnection::server(shared_from_this(), socket, remote, hd, alpns);
+    auto conn =
+        QuicConnection::server(shared_from_this(), socket, remote, hd, alpns, original_dcid);
     if (!conn) return;
     m_connections.insert(*conn);
     for (auto const& cid : (*conn)->cids()) register_cid(cid, *conn);
     (*conn)->on_packet(remote, packet);
     touched.insert(*conn);
+}
+
+void EndpointCore::init_retry_secret() {
+    gnutls_rnd(GNUTLS_RND_KEY, m_retry_secret.data(), m_retry_secret.size());
+}
+
+void EndpointCore::send_retry(UdpSocket const& socket, SockAddr const& remote,
+                              ngtcp2_pkt_hd const& hd) {
+    auto scid = random_cid(QuicConnection::cid_length);
+    if (ngtcp2_cid_eq(&scid, &hd.dcid)) return;  // the library asserts they differ
+    std::uint8_t token[NGTCP2_CRYPTO_MAX_RETRY_TOKENLEN];
+    auto token_len = ngtcp2_crypto_generate_retry_token(
+        token, m_retry_secret.data(), m_retry_secret.size(), hd.version, remote.get(), remote.len,
+        &scid, &hd.dcid, monotonic_ns());
+    if (token_len <= 0) return;
+    std::uint8_t buf[256];
+    auto n = ngtcp2_crypto_write_retry(buf, sizeof buf, hd.version, &hd.scid, &scid, &hd.dcid,
+                                       token, static_cast<std::size_t>(token_len));
+    if (n <= 0) return;
+    send(socket.fd, remote.get(), remote.len, {buf, static_cast<std::size_t>(n)});
+    ++m_retries_sent;
+}
+
+std::optional<ngtcp2_cid> EndpointCore::check_retry_token(SockAddr const& remote,
+                                                          ngtcp2_pkt_hd const& hd) {
+    ngtcp2_cid original{};
+    if (ngtcp2_crypto_verify_retry_token(&original, hd.token.base, hd.token.len,
+                                         m_retry_secret.data(), m_retry_secret.size(), hd.version,
+                                         remote.get(), remote.len, &hd.dcid, retry_token_lifetime,
+                                         monotonic_ns()) != 0)
+        return std::nullopt;
+    return original;
+}
+
+std::shared_ptr<EndpointCore::PeerFilter const> EndpointCore::make_filter(PeerFilter filter) {
+    if (!filter) return nullptr;
+    return std::make_shared<PeerFilter const>(std::move(filter));
+}
+
+void EndpointCore::set_peer_filter(PeerFilter filter) {
+    auto next = make_filter(std::move(filter));
+    std::lock_guard lock(m_filter_mutex);
+    m_filter = std::move(next);
+}
+
+bool EndpointCore::peer_allowed(PublicKey const& key) {
+    std::shared_ptr<PeerFilter const> filter;
+    {
+        std::lock_guard lock(m_filter_mutex);
+        filter = m_filter;
+    }
+    if (!filter) return true;
+    bool allowed = false;
+    try {
+        allowed = (*filter)(key);
+    } catch (...) {
+        allowed = false;  // a filter that cannot decide refuses
+    }
+    if (!allowed) ++m_peers_refused;
+    return allowed;
+}
+
+void EndpointCore::close_refused() {
+    auto connections = m_connections;
+    for (auto const& conn : connections)
+        if (!conn->is_client() && conn->remote_id() && !peer_allowed(*conn->remote_id()))
+            conn->abort(QuicConnection::refused_code, "peer refused");
+}
+
+void EndpointCore::add_held(std::size_t add, std::size_t remove) {
+    m_held_total = m_held_total + add - remove;
+    if (m_held_total <= m_options.max_endpoint_buffer || m_enforce_posted) return;
+    // Runs after the current batch of datagrams, outside the QUIC stack's callbacks.
+    m_enforce_posted = true;
+    std::weak_ptr<EndpointCore> weak = weak_from_this();
+    m_loop.post([weak] {
+        if (auto core = weak.lock()) core->enforce_buffer_limit();
+    });
+}
+
+void EndpointCore::enforce_buffer_limit() {
+    m_enforce_posted = false;
+    // The peers that have kept an unfinished read the longest go first: a live sender
+    // finishes its frames quickly, one that holds memory on purpose does not.
+    auto worse = [](QuicConnection const& a, QuicConnection const& b) {
+        auto sa = a.incomplete_since(), sb = b.incomplete_since();
+        if (sa && sb) return *sa < *sb;
+        if (sa || sb) return sa.has_value();
+        return a.held() > b.held();
+    };
+    while (m_held_total > m_options.max_endpoint_buffer) {
+        std::shared_ptr<QuicConnection> victim;
+        for (auto const& conn : m_connections)
+            if (conn->held() > 0 && (!victim || worse(*conn, *victim))) victim = conn;
+        if (!victim) return;
+        victim->abort(QuicConnection::buffer_code, "receive buffer limit of the endpoint");
+        victim->flush();
+    }
+}
+
+EndpointStats EndpointCore::stats() const {
+    EndpointStats out;
+    out.connections = m_connections.size();
+    out.pending_handshakes = m_pending_handshakes;
+    out.buffered_bytes = m_held_total;
+    out.retries_sent = m_retries_sent;
+    out.peers_refused = m_peers_refused;
+    return out;
 }
 
 void EndpointCore::connect(EndpointAddr const& addr, std::string const& alpn,
@@ -390,6 +534,21 @@ Future<void> Endpoint::close() {
         core->close_all();
         promise.set({});
     });
+    return future;
+}
+
+void Endpoint::set_accept_peer(std::function<bool(PublicKey const&)> filter) {
+    auto core = m_token->core;
+    core->set_peer_filter(std::move(filter));
+    core->loop().post([core] { core->close_refused(); });
+}
+
+Future<EndpointStats> Endpoint::stats() const {
+    Promise<EndpointStats> promise;
+    auto future = promise.future();
+    auto core = m_token->core;
+    core->loop().post(
+        [core, promise = std::move(promise)]() mutable { promise.set(core->stats()); });
     return future;
 }
 

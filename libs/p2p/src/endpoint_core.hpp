@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <span>
 #include <string>
@@ -57,7 +59,10 @@ class EndpointCore : public std::enable_shared_from_this<EndpointCore> {
           m_loop(std::move(loop)),
           m_key(key),
           m_options(std::move(options)),
-          m_tls(std::move(tls)) {}
+          m_tls(std::move(tls)),
+          m_filter(make_filter(std::move(m_options.accept_peer))) {
+        init_retry_secret();
+    }
     ~EndpointCore();
 
     EventLoop const& loop() const { return m_loop; }
@@ -78,7 +83,24 @@ class EndpointCore : public std::enable_shared_from_this<EndpointCore> {
     void remove(std::shared_ptr<QuicConnection> const& conn);
     void dispatch(std::shared_ptr<QuicConnection> const& conn);
 
+    using PeerFilter = std::function<bool(PublicKey const&)>;
+    void set_peer_filter(PeerFilter filter);  // any thread
+    bool peer_allowed(PublicKey const& key);  // on the worker; counts refusals
+    // Closes accepted connections whose peer the current filter refuses.
+    void close_refused();
+
+    // Bytes received and not yet taken by the application, summed over connections.
+    void add_held(std::size_t add, std::size_t remove);
+    void handshake_started() { ++m_pending_handshakes; }
+    void handshake_ended() { --m_pending_handshakes; }
+    EndpointStats stats() const;
+
   private:
+    static std::shared_ptr<PeerFilter const> make_filter(PeerFilter filter);
+    void init_retry_secret();
+    void send_retry(UdpSocket const& socket, SockAddr const& remote, ngtcp2_pkt_hd const& hd);
+    std::optional<ngtcp2_cid> check_retry_token(SockAddr const& remote, ngtcp2_pkt_hd const& hd);
+    void enforce_buffer_limit();
     void on_readable(UdpSocket const& socket);
     void accept_initial(UdpSocket const& socket, SockAddr const& remote,
                         std::span<std::uint8_t const> packet,
@@ -97,6 +119,16 @@ class EndpointCore : public std::enable_shared_from_this<EndpointCore> {
     std::unordered_map<std::string, std::shared_ptr<QuicConnection>> m_by_cid;
     std::set<std::shared_ptr<QuicConnection>> m_connections;
     std::map<std::string, std::shared_ptr<ProtocolHandler>> m_protocols;
+
+    mutable std::mutex m_filter_mutex;
+    std::shared_ptr<PeerFilter const> m_filter;  // null: everyone
+    std::uint64_t m_peers_refused = 0;           // worker only
+
+    std::size_t m_held_total = 0;
+    bool m_enforce_posted = false;
+    std::size_t m_pending_handshakes = 0;
+    std::uint64_t m_retries_sent = 0;
+    std::array<std::uint8_t, 32> m_retry_secret{};
 };
 
 struct EndpointToken {

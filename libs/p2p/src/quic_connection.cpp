@@ -24,6 +24,10 @@ constexpr std::size_t max_packet = 1500;
 constexpr ngtcp2_duration keep_alive_interval = 10 * NGTCP2_SECONDS;
 constexpr std::size_t max_iov = 16;
 
+// Each received chunk costs its allocation besides its bytes; counted so that a peer
+// sending tiny packets cannot hide memory from the buffer limits.
+constexpr std::size_t chunk_overhead = 64;
+
 QuicConnection* self_of(void* user_data) {
     return static_cast<QuicConnection*>(user_data);
 }
@@ -85,6 +89,11 @@ int cb_handshake_completed(ngtcp2_conn*, void* user_data) {
     return self_of(user_data)->on_handshake_completed();
 }
 
+int cb_handshake_confirmed(ngtcp2_conn*, void* user_data) {
+    self_of(user_data)->on_handshake_confirmed();
+    return 0;
+}
+
 ngtcp2_callbacks make_callbacks(bool client) {
     ngtcp2_callbacks cb{};
     if (client) {
@@ -103,6 +112,7 @@ ngtcp2_callbacks make_callbacks(bool client) {
     cb.get_path_challenge_data = ngtcp2_crypto_get_path_challenge_data_cb;
     cb.version_negotiation = ngtcp2_crypto_version_negotiation_cb;
     cb.handshake_completed = cb_handshake_completed;
+    cb.handshake_confirmed = cb_handshake_confirmed;
     cb.recv_stream_data = cb_recv_stream_data;
     cb.acked_stream_data_offset = cb_acked;
     cb.stream_open = cb_stream_open;
@@ -113,13 +123,6 @@ ngtcp2_callbacks make_callbacks(bool client) {
     cb.get_new_connection_id = cb_new_cid;
     cb.remove_connection_id = cb_remove_cid;
     return cb;
-}
-
-ngtcp2_cid random_cid(std::size_t len) {
-    ngtcp2_cid cid{};
-    cid.datalen = len;
-    gnutls_rnd(GNUTLS_RND_RANDOM, cid.data, len);
-    return cid;
 }
 
 std::string cid_key(std::uint8_t const* data, std::size_t len) {
@@ -164,6 +167,13 @@ ngtcp2_conn* get_conn(ngtcp2_crypto_conn_ref* ref) {
 }
 
 }  // namespace
+
+ngtcp2_cid random_cid(std::size_t length) {
+    ngtcp2_cid cid{};
+    cid.datalen = length;
+    gnutls_rnd(GNUTLS_RND_RANDOM, cid.data, length);
+    return cid;
+}
 
 QuicConnection::QuicConnection(std::shared_ptr<EndpointCore> core, UdpSocket const& socket,
                                SockAddr const& remote)
@@ -213,7 +223,8 @@ Result<std::shared_ptr<QuicConnection>> QuicConnection::client(std::shared_ptr<E
 
 Result<std::shared_ptr<QuicConnection>> QuicConnection::server(
     std::shared_ptr<EndpointCore> core, UdpSocket const& socket, SockAddr const& remote,
-    ngtcp2_pkt_hd const& initial, std::vector<std::string> const& alpns) {
+    ngtcp2_pkt_hd const& initial, std::vector<std::string> const& alpns,
+    std::optional<ngtcp2_cid> original_dcid) {
     std::shared_ptr<QuicConnection> self(new QuicConnection(core, socket, remote));
     auto scid = random_cid(cid_length);
     auto path = make_path(socket, remote);
@@ -221,6 +232,14 @@ Result<std::shared_ptr<QuicConnection>> QuicConnection::server(
     auto settings = make_settings(core->options());
     auto params = make_params(core->options());
     params.original_dcid = initial.dcid;
+    if (original_dcid) {
+        // The peer came back with our Retry token: its address is proven, and both ids
+        // must be echoed so that it can tell the Retry was ours.
+        params.original_dcid = *original_dcid;
+        params.retry_scid = initial.dcid;
+        params.retry_scid_present = 1;
+        settings.token = initial.token;
+    }
     params.stateless_reset_token_present = 1;
     gnutls_rnd(GNUTLS_RND_RANDOM, params.stateless_reset_token,
                sizeof params.stateless_reset_token);
@@ -232,6 +251,8 @@ Result<std::shared_ptr<QuicConnection>> QuicConnection::server(
     self->m_cids.push_back(cid_key(scid.data, scid.datalen));
     // The client keeps addressing its first packets to the id it chose itself.
     self->m_cids.push_back(cid_key(initial.dcid.data, initial.dcid.datalen));
+    self->m_pending_handshake = true;
+    core->handshake_started();
     return self;
 }
 
@@ -241,6 +262,7 @@ void QuicConnection::post(EventLoop::Task task) {
 
 bool QuicConnection::accept_peer_key(PublicKey const& key) {
     if (m_expected_peer && key != *m_expected_peer) return false;
+    if (!m_is_client && !m_core->peer_allowed(key)) return false;
     m_remote_id = key;
     return true;
 }
@@ -251,15 +273,24 @@ int QuicConnection::on_handshake_completed() {
     if (!alpn || (m_is_client && *alpn != m_alpn)) return NGTCP2_ERR_CALLBACK_FAILURE;
     m_alpn = *alpn;
     m_established = true;
-    auto self = shared_from_this();
-    if (m_is_client) {
-        if (auto done = std::move(m_on_established)) post([done] { done({}); });
-    } else {
-        post([self] {
-            if (!self->m_closed) self->m_core->dispatch(self);
-        });
+    if (m_pending_handshake) {
+        m_pending_handshake = false;
+        m_core->handshake_ended();
     }
+    if (!m_is_client) watch_first_read();
+    // A dialer waits for confirmation: until then the server may still refuse our key.
+    if (m_is_client) return 0;
+    auto self = shared_from_this();
+    post([self] {
+        if (!self->m_closed) self->m_core->dispatch(self);
+    });
     return 0;
+}
+
+void QuicConnection::on_handshake_confirmed() {
+    if (!m_is_client || !m_established) return;
+    if (auto done = std::move(m_on_established)) post([done] { done({}); });
+    m_on_established = nullptr;
 }
 
 int QuicConnection::new_connection_id(ngtcp2_cid* cid, std::uint8_t* token, std::size_t length) {
@@ -283,20 +314,26 @@ void QuicConnection::on_packet(SockAddr const& remote, std::span<std::uint8_t co
     ngtcp2_pkt_info info{};
     int rv =
         ngtcp2_conn_read_pkt(m_conn, &path, &info, packet.data(), packet.size(), monotonic_ns());
-    if (rv != 0) handle_error(rv);
+    if (rv != 0) {
+        handle_error(rv);
+        return;
+    }
+    if (m_over_limit) abort(buffer_code, "receive buffer limit of the connection");
 }
 
 void QuicConnection::handle_error(int code) {
     auto self = shared_from_this();
-    ErrorKind kind = m_established ? ErrorKind::ConnectionClosed : ErrorKind::HandshakeFailed;
+    // A dial counts as up only once the server confirmed it, after checking our key.
+    bool up = m_established && !m_on_established;
+    ErrorKind kind = up ? ErrorKind::ConnectionClosed : ErrorKind::HandshakeFailed;
     ngtcp2_connection_close_error error;
     ngtcp2_connection_close_error_default(&error);
     switch (code) {
         case NGTCP2_ERR_DRAINING:
-            finalize(
-                {kind, m_established ? "connection closed by peer" : "handshake refused by peer"});
+            finalize({kind, up ? "connection closed by peer" : "handshake refused by peer"});
             return;
         case NGTCP2_ERR_DROP_CONN:
+        case NGTCP2_ERR_RETRY:
             finalize({kind, "connection dropped"});
             return;
         case NGTCP2_ERR_IDLE_CLOSE:
@@ -343,11 +380,30 @@ void QuicConnection::close(std::uint64_t code, std::string const& reason) {
     finalize({ErrorKind::ConnectionClosed, "connection closed locally"});
 }
 
+void QuicConnection::abort(std::uint64_t code, std::string const& reason) {
+    if (m_closed) return;
+    auto self = shared_from_this();
+    for (auto& [id, state] : m_recv) {
+        state.chunks.clear();
+        state.head = 0;
+        state.buffered = 0;
+    }
+    ngtcp2_connection_close_error error;
+    ngtcp2_connection_close_error_set_application_error(
+        &error, code, reinterpret_cast<std::uint8_t const*>(reason.data()), reason.size());
+    if (m_started) send_close(error);
+    finalize({ErrorKind::ConnectionClosed, reason});
+}
+
 void QuicConnection::finalize(Error error) {
     if (m_closed) return;
     m_closed = true;
     m_close_error = error;
     auto self = shared_from_this();
+    if (m_pending_handshake) {
+        m_pending_handshake = false;
+        m_core->handshake_ended();
+    }
     if (m_timer) {
         m_loop.cancel(*m_timer);
         m_timer.reset();
@@ -375,6 +431,10 @@ void QuicConnection::finalize(Error error) {
     for (auto& [id, state] : m_recv) service_read(id, state);
     for (auto& done : m_closed_waiters) post([done = std::move(done)] { done({}); });
     m_closed_waiters.clear();
+    // What is still buffered stays readable, but no longer counts against the endpoint.
+    m_core->add_held(0, m_held);
+    m_held = 0;
+    m_incomplete_since.reset();
     m_core->remove(self);
 }
 
@@ -555,12 +615,14 @@ void QuicConnection::on_stream_data(std::int64_t stream, std::span<std::uint8_t 
         return;
     }
     auto& state = it->second;
-    if (!data.empty()) {
+    // Past the limit nothing more is kept; the connection closes once the packet is done.
+    if (!data.empty() && !m_over_limit) {
         state.chunks.emplace_back(data.begin(), data.end());
         state.buffered += data.size();
     }
     if (fin) state.fin = true;
     service_read(stream, state);
+    update_held();
 }
 
 void QuicConnection::read_exact(std::int64_t stream, std::size_t count, ReadDone done) {
@@ -574,15 +636,20 @@ void QuicConnection::read_exact(std::int64_t stream, std::size_t count, ReadDone
     auto& state = it->second;
     state.want = count;
     state.out.clear();
-    state.out.reserve(std::min<std::size_t>(count, state.buffered + stream_window));
     state.done = std::move(done);
     service_read(stream, state);
+    update_held();
     flush();
 }
 
 void QuicConnection::service_read(std::int64_t id, RecvState& state) {
     if (!state.want) return;
     std::size_t consumed = 0;
+    // Room grows with what has arrived, never ahead of it to the size a peer announced.
+    std::size_t wanted = std::min(*state.want - state.out.size(), state.buffered);
+    if (state.out.size() + wanted > state.out.capacity())
+        state.out.reserve(
+            std::min(*state.want, std::max(state.out.size() + wanted, 2 * state.out.capacity())));
     while (state.out.size() < *state.want && !state.chunks.empty()) {
         auto& front = state.chunks.front();
         std::size_t n = std::min(front.size() - state.head, *state.want - state.out.size());
@@ -601,6 +668,7 @@ void QuicConnection::service_read(std::int64_t id, RecvState& state) {
         ngtcp2_conn_extend_max_offset(m_conn, consumed);
     }
     if (state.out.size() == *state.want) {
+        on_read_completed(*state.want);
         state.want.reset();
         post([done = std::move(state.done), out = std::move(state.out)]() mutable {
             done(std::move(out));
@@ -620,12 +688,61 @@ void QuicConnection::service_read(std::int64_t id, RecvState& state) {
     }
 }
 
+void QuicConnection::update_held() {
+    if (m_closed) return;
+    std::size_t held = 0;
+    bool partial = false;
+    for (auto const& [id, state] : m_recv) {
+        held += state.buffered + state.chunks.size() * chunk_overhead + state.out.capacity();
+        partial = partial || (state.want && !state.out.empty());
+    }
+    m_core->add_held(held, m_held);
+    m_held = held;
+    if (held > m_core->options().max_connection_buffer) m_over_limit = true;
+    if (!partial) {
+        m_incomplete_since.reset();
+    } else if (!m_incomplete_since) {
+        m_incomplete_since = Clock::now();
+        watch_incomplete(*m_incomplete_since);
+    }
+}
+
+void QuicConnection::on_read_completed(std::size_t count) {
+    if (count > 0) m_progressed = true;
+}
+
+// Both checks only close connections others opened to us: a dialer chose its peer.
+void QuicConnection::watch_first_read() {
+    auto timeout = m_core->options().first_read_timeout;
+    if (timeout.count() <= 0) return;
+    std::weak_ptr<QuicConnection> weak = weak_from_this();
+    m_loop.schedule(Clock::now() + timeout, [weak] {
+        auto self = weak.lock();
+        if (!self || self->m_closed || self->m_progressed) return;
+        self->abort(stalled_code, "peer sent nothing in time");
+        self->flush();
+    });
+}
+
+void QuicConnection::watch_incomplete(Clock::time_point since) {
+    auto timeout = m_core->options().incomplete_read_timeout;
+    if (m_is_client || timeout.count() <= 0) return;
+    std::weak_ptr<QuicConnection> weak = weak_from_this();
+    m_loop.schedule(since + timeout, [weak, since] {
+        auto self = weak.lock();
+        if (!self || self->m_closed || self->m_incomplete_since != since) return;
+        self->abort(stalled_code, "peer left a read unfinished");
+        self->flush();
+    });
+}
+
 void QuicConnection::release_recv(std::int64_t stream) {
     auto it = m_recv.find(stream);
     if (it == m_recv.end()) return;
     std::size_t unread = it->second.buffered;
     m_recv.erase(it);
     std::erase(m_incoming, stream);
+    update_held();
     if (m_closed) return;
     ngtcp2_conn_extend_max_offset(m_conn, unread);
     ngtcp2_conn_shutdown_stream_read(m_conn, stream, 0);

@@ -24,6 +24,8 @@ namespace p2p {
 
 class EndpointCore;
 
+ngtcp2_cid random_cid(std::size_t length);
+
 struct SockAddr {
     sockaddr_storage storage{};
     socklen_t len = 0;
@@ -48,6 +50,10 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     using ReadDone = std::function<void(Result<std::vector<std::uint8_t>>)>;
 
     static constexpr std::size_t cid_length = 16;
+    // Application close codes of connections the endpoint ends on its own.
+    static constexpr std::uint64_t refused_code = 0x101;
+    static constexpr std::uint64_t stalled_code = 0x102;
+    static constexpr std::uint64_t buffer_code = 0x103;
 
     static Result<std::shared_ptr<QuicConnection>> client(std::shared_ptr<EndpointCore> core,
                                                           UdpSocket const& socket,
@@ -58,7 +64,8 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
                                                           UdpSocket const& socket,
                                                           SockAddr const& remote,
                                                           ngtcp2_pkt_hd const& initial,
-                                                          std::vector<std::string> const& alpns);
+                                                          std::vector<std::string> const& alpns,
+                                                          std::optional<ngtcp2_cid> original_dcid);
     ~QuicConnection() override;
 
     // Feeds one datagram; call `flush` after a batch.
@@ -76,8 +83,15 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     // The application let go of the connection: close once sent data is acknowledged.
     void release();
     void close(std::uint64_t code, std::string const& reason);
+    // Closes on our own initiative and discards what was received but not yet read.
+    void abort(std::uint64_t code, std::string const& reason);
 
     bool is_closed() const { return m_closed; }
+    bool is_client() const { return m_is_client; }
+    // Received bytes the application has not taken, and since when a started read has
+    // been waiting for the rest of its bytes.
+    std::size_t held() const { return m_held; }
+    std::optional<Clock::time_point> incomplete_since() const { return m_incomplete_since; }
     bool is_started() const { return m_started; }
     ngtcp2_conn* native() const { return m_conn; }
     std::optional<PublicKey> const& remote_id() const { return m_remote_id; }
@@ -94,6 +108,7 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     void on_stream_close(std::int64_t stream, bool reset);
     void on_streams_available();
     int on_handshake_completed();
+    void on_handshake_confirmed();
     int new_connection_id(ngtcp2_cid* cid, std::uint8_t* token, std::size_t length);
     void remove_connection_id(ngtcp2_cid const* cid);
 
@@ -133,6 +148,10 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     void handle_error(int code);
     void send_close(ngtcp2_connection_close_error const& error);
     void finalize(Error error);
+    void update_held();
+    void on_read_completed(std::size_t count);
+    void watch_first_read();
+    void watch_incomplete(Clock::time_point since);
     void arm_timer();
     void on_timer();
     void maybe_close_released();
@@ -155,6 +174,11 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     bool m_established = false;
     bool m_closed = false;
     bool m_released = false;
+    bool m_pending_handshake = false;  // counted in the endpoint's handshakes in flight
+    bool m_progressed = false;         // a read of the peer's data has completed
+    bool m_over_limit = false;
+    std::size_t m_held = 0;
+    std::optional<Clock::time_point> m_incomplete_since;
     std::optional<Error> m_close_error;
     std::optional<EventLoop::TimerId> m_timer;
 

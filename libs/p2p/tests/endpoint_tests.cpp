@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <numeric>
 
-#include "p2p/endpoint.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -11,52 +10,12 @@ using namespace std::chrono_literals;
 using p2p::Connection;
 using p2p::Endpoint;
 using p2p::ErrorKind;
+using p2p::test_support::Collect;
+using p2p::test_support::loopback;
+using p2p::test_support::pattern;
+using p2p::test_support::wait;
 
 constexpr char alpn[] = "test-echo/0";
-
-template <typename T>
-p2p::Result<T> wait(p2p::Future<T> future, std::chrono::milliseconds timeout = 5s) {
-    auto result = future.wait_for(timeout);
-    if (!result) return p2p::fail(ErrorKind::TimedOut, "test wait timed out");
-    return std::move(*result);
-}
-
-// Accepts connections and keeps them so that tests can drive them from the test thread.
-class Collect : public p2p::ProtocolHandler {
-  public:
-    void accept(Connection connection) override {
-        std::lock_guard lock(m_mutex);
-        m_promises.front().set(std::move(connection));
-        m_promises.erase(m_promises.begin());
-        m_promises.emplace_back();
-        m_futures.push_back(m_promises.back().future());
-    }
-    std::string debug() const override { return "Collect"; }
-
-    p2p::Future<Connection> next() {
-        std::lock_guard lock(m_mutex);
-        auto f = std::move(m_futures[m_taken++]);
-        return f;
-    }
-
-    Collect() {
-        m_promises.emplace_back();
-        m_futures.push_back(m_promises.back().future());
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::vector<p2p::Promise<Connection>> m_promises;
-    std::vector<p2p::Future<Connection>> m_futures;
-    std::size_t m_taken = 0;
-};
-
-p2p::EndpointOptions loopback(std::chrono::milliseconds handshake = 2000ms) {
-    p2p::EndpointOptions options;
-    options.loopback_only = true;
-    options.handshake_timeout = handshake;
-    return options;
-}
 
 class EndpointTest : public testing::Test {
   protected:
@@ -65,12 +24,6 @@ class EndpointTest : public testing::Test {
         server = *Endpoint::bind(runtime, loopback());
         client = *Endpoint::bind(runtime, loopback());
         router.emplace(p2p::Router::builder(*server).accept(alpn, handler).spawn());
-    }
-
-    std::vector<std::uint8_t> pattern(std::size_t n) {
-        std::vector<std::uint8_t> out(n);
-        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-        return out;
     }
 
     std::shared_ptr<p2p::Runtime> runtime;

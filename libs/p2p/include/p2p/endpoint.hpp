@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,6 +33,30 @@ struct EndpointOptions {
     std::uint16_t port = 0;
     std::chrono::milliseconds handshake_timeout{5000};
     std::chrono::milliseconds idle_timeout{30000};
+    // Who may connect: asked with the key a peer has just proven in the handshake, on the
+    // endpoint's worker. A refused peer's handshake fails, so it never gets a stream
+    // through. Empty accepts everyone. Connections this endpoint dials are not asked about.
+    std::function<bool(PublicKey const&)> accept_peer;
+    // A connection this endpoint accepted is closed when the peer completes nothing the
+    // application reads within `first_read_timeout` of the handshake, or leaves a read it
+    // has started filling unfinished for `incomplete_read_timeout`. Zero turns a check off.
+    std::chrono::milliseconds first_read_timeout{5000};
+    std::chrono::milliseconds incomplete_read_timeout{10000};
+    // Received bytes the application has not taken yet (stream data nobody read and partly
+    // filled reads). A connection over its own limit is closed; while the endpoint is over
+    // its limit, the connections holding the oldest unfinished reads (or, without any, the
+    // most bytes) are closed until it is back under.
+    std::size_t max_connection_buffer = std::size_t{24} << 20;
+    std::size_t max_endpoint_buffer = std::size_t{64} << 20;
+};
+
+// A snapshot of an endpoint's load, for diagnostics and tests.
+struct EndpointStats {
+    std::size_t connections = 0;         // dialed and accepted, handshaking or established
+    std::size_t pending_handshakes = 0;  // accepted connections still in their handshake
+    std::size_t buffered_bytes = 0;      // received, not yet taken by the application
+    std::uint64_t retries_sent = 0;      // address validations asked of new peers
+    std::uint64_t peers_refused = 0;     // handshakes or connections closed by the filter
 };
 
 // The sending half of a unidirectional stream. Data is buffered up to a fixed amount;
@@ -105,6 +131,10 @@ class Endpoint {
     // must prove the key in `addr.id` and speak `alpn`.
     Future<Connection> connect(EndpointAddr const& addr, std::string alpn);
     Future<void> close();
+    // Replaces the `accept_peer` filter; callable from any thread at any time. Connections
+    // already accepted from peers it refuses are closed. Empty accepts everyone.
+    void set_accept_peer(std::function<bool(PublicKey const&)> filter);
+    Future<EndpointStats> stats() const;
     // Posts work to the worker this endpoint runs on.
     Executor executor() const;
 
