@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "vemo_ui/search/catalog_indexer.hpp"
+#include "vemo_ui/search/provider.hpp"
+
+namespace vemo_ui::search::provider {
+namespace {
+
+namespace fs = std::filesystem;
+
+SearchEntry entry(std::string address, std::string title, std::string text,
+                  std::string collection = "Messages", int64_t ts = 0, std::string scope = "") {
+    SearchEntry e;
+    e.collection = std::move(collection);
+    e.title = std::move(title);
+    e.resource = {"test", address, e.title};
+    e.action_address = std::move(address);
+    e.text = std::move(text);
+    e.timestamp = ts;
+    e.scope = std::move(scope);
+    return e;
+}
+
+std::vector<std::string> addresses(SearchPage const& page) {
+    std::vector<std::string> out;
+    for (auto const& r : page.results) out.push_back(r.action_address);
+    return out;
+}
+
+std::vector<std::string> find(SearchCatalog const& c, std::string text,
+                              std::optional<std::string> collection = std::nullopt,
+                              std::optional<std::string> scope = std::nullopt) {
+    return addresses(c.query_page({std::move(text), std::move(collection), std::move(scope)},
+                                  std::nullopt, {100}));
+}
+
+class CatalogTest : public testing::Test {
+  protected:
+    std::unique_ptr<SearchCatalog> catalog = SearchCatalog::in_memory("Test");
+};
+
+TEST_F(CatalogTest, InsertReplacesUnderTheSameAddressAndLeavesIdenticalEntriesAlone) {
+    auto first = entry("m:1", "hello", "hello world");
+    EXPECT_EQ(catalog->insert(first), InsertOutcome::Added);
+    auto generation = catalog->stats().generation;
+    EXPECT_EQ(catalog->insert(first), InsertOutcome::Unchanged);
+    EXPECT_EQ(catalog->stats().generation, generation);
+
+    // An edit: the old words no longer find it, the new ones do.
+    EXPECT_EQ(catalog->insert(entry("m:1", "goodbye", "goodbye moon")), InsertOutcome::Replaced);
+    EXPECT_GT(catalog->stats().generation, generation);
+    EXPECT_TRUE(find(*catalog, "hello").empty());
+    EXPECT_TRUE(find(*catalog, "world").empty());
+    EXPECT_EQ(find(*catalog, "moon"), std::vector<std::string>{"m:1"});
+    EXPECT_EQ(catalog->stats().entries, 1u);
+
+    // Only the subtitle changes: still a replacement, since results show it.
+    auto subtitled = entry("m:1", "goodbye", "goodbye moon");
+    subtitled.subtitle = "new place";
+    EXPECT_EQ(catalog->insert(subtitled), InsertOutcome::Replaced);
+}
+
+TEST_F(CatalogTest, RemovedEntriesAreNotFound) {
+    catalog->insert(entry("m:1", "alpha", "alpha beta"));
+    catalog->insert(entry("m:2", "alpha", "alpha gamma"));
+    EXPECT_EQ(catalog->remove_postings("m:1"), true);
+    EXPECT_EQ(catalog->remove_postings("m:1"), false);
+    EXPECT_EQ(find(*catalog, "alpha"), std::vector<std::string>{"m:2"});
+    EXPECT_TRUE(find(*catalog, "beta").empty());
+
+    std::vector<std::string> keep{"m:9"};
+    EXPECT_EQ(catalog->retain_only(keep), 1u);
+    EXPECT_EQ(catalog->stats().entries, 0u);
+}
+
+struct QueryCase {
+    char const* query;
+    std::vector<std::string> expected;  // in rank order
+};
+
+class CatalogQueryTest : public testing::TestWithParam<QueryCase> {
+  protected:
+    void SetUp() override {
+        for (auto const& e : {entry("a", "Café crème", "Café crème is ready", "Messages", 100),
+                              entry("b", "deploy", "the deployment finished", "Messages", 100),
+                              entry("c", "ｆｕｌｌ width", "ｆｕｌｌ width text", "Messages", 100),
+                              entry("d", "quick", "the quick brown fox", "Messages", 100),
+                              entry("e", "brown", "a brown quick dog", "Messages", 100),
+                              entry("f", "Straße", "Straße nach Köln", "Messages", 100)})
+            catalog->insert(e);
+    }
+    std::unique_ptr<SearchCatalog> catalog = SearchCatalog::in_memory("Test");
+};
+
+TEST_P(CatalogQueryTest, FindsWhatPeopleType) {
+    auto found = find(*catalog, GetParam().query);
+    EXPECT_EQ(std::set(found.begin(), found.end()),
+              std::set(GetParam().expected.begin(), GetParam().expected.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matching, CatalogQueryTest,
+    testing::Values(QueryCase{"cafe", {"a"}}, QueryCase{"CAFÉ CRÈME", {"a"}},
+                    QueryCase{"full", {"c"}}, QueryCase{"ＦＵＬＬ", {"c"}},
+                    QueryCase{"strasse", {"f"}}, QueryCase{"koln", {"f"}},
+                    // prefix of the last word, even below three characters
+                    QueryCase{"dep", {"b"}}, QueryCase{"de", {"b"}}, QueryCase{"the dep", {"b"}},
+                    // substrings of three characters or more, anywhere in a word
+                    QueryCase{"ployme", {"b"}}, QueryCase{"rown", {"d", "e"}},
+                    QueryCase{"ow", {}},  // two letters inside a word: no
+                    // a finished word is not a prefix
+                    QueryCase{"deplo ", {"b"}}, QueryCase{"de ", {}},
+                    // phrases keep their order
+                    QueryCase{"\"quick brown\"", {"d"}}, QueryCase{"quick brown", {"d", "e"}},
+                    QueryCase{"\"brown quick\"", {"e"}},
+                    // nothing to search for
+                    QueryCase{"", {}}, QueryCase{"  ,;  ", {}}, QueryCase{"\"", {}},
+                    QueryCase{"zzz", {}}, QueryCase{"\"unterminated phr", {}},
+                    // FTS5 syntax in the text is taken literally
+                    QueryCase{"NEAR(a b) OR *", {}}, QueryCase{"deploy AND", {}}));
+
+TEST_F(CatalogTest, RanksTitleMatchesAndRecentEntriesHigher) {
+    catalog->insert(entry("text-only", "something else", "budget review notes", "Messages", 100));
+    catalog->insert(entry("in-title", "budget", "review", "Messages", 100));
+    EXPECT_EQ(find(*catalog, "budget").front(), "in-title");
+
+    catalog->insert(entry("old", "release", "release", "Messages", 1000));
+    catalog->insert(entry("new", "release", "release", "Messages", 1000 + 30 * 86400));
+    EXPECT_EQ(find(*catalog, "release"), (std::vector<std::string>{"new", "old"}));
+
+    // A whole word outranks a substring inside a longer one.
+    catalog->insert(entry("sub", "x", "prerelease", "Messages", 1000 + 30 * 86400));
+    EXPECT_EQ(find(*catalog, "release").back(), "sub");
+}
+
+TEST_F(CatalogTest, FiltersByCollectionAndScope) {
+    catalog->insert(entry("w", "Design", "Design", "Workspaces"));
+    catalog->insert(entry("m1", "design review", "design review", "Messages", 5, "c_1"));
+    catalog->insert(entry("m2", "design notes", "design notes", "Messages", 5, "c_2"));
+    EXPECT_EQ(find(*catalog, "design", "Workspaces"), std::vector<std::string>{"w"});
+    EXPECT_EQ(find(*catalog, "design", std::nullopt, "c_2"), std::vector<std::string>{"m2"});
+    EXPECT_EQ(find(*catalog, "design").size(), 3u);
+}
+
+TEST_F(CatalogTest, PagesUntilTheEndAndRefusesAStaleCursor) {
+    for (int i = 0; i < 25; ++i)
+        catalog->insert(entry("m:" + std::to_string(i), "report", "report", "Messages", 100 + i));
+    std::set<std::string> seen;
+    std::optional<SearchCursor> cursor;
+    std::vector<PageStatus> statuses;
+    do {
+        auto page = catalog->query_page(SearchQuery{"report", {}, {}}, cursor, {10});
+        EXPECT_EQ(page.total, 25u);
+        statuses.push_back(page.status);
+        for (auto const& r : page.results) EXPECT_TRUE(seen.insert(r.action_address).second);
+        cursor = page.next;
+        if (cursor) {
+            EXPECT_TRUE(catalog->cursor_is_current(*cursor));
+        }
+    } while (cursor);
+    EXPECT_EQ(seen.size(), 25u);
+    EXPECT_EQ(statuses, (std::vector{PageStatus::More, PageStatus::More, PageStatus::Complete}));
+
+    auto first = catalog->query_page(SearchQuery{"report", {}, {}}, std::nullopt, {10});
+    ASSERT_TRUE(first.next);
+    // Another query's cursor does not continue this one.
+    EXPECT_EQ(catalog->query_page(SearchQuery{"other", {}, {}}, first.next, {10}).status,
+              PageStatus::StaleCursor);
+    // An unchanged entry keeps the cursor; a changed one makes it stale.
+    catalog->insert(entry("m:0", "report", "report", "Messages", 100));
+    EXPECT_TRUE(catalog->cursor_is_current(*first.next));
+    catalog->insert(entry("m:new", "report", "report", "Messages", 200));
+    EXPECT_FALSE(catalog->cursor_is_current(*first.next));
+    auto stale = catalog->query_page(SearchQuery{"report", {}, {}}, first.next, {10});
+    EXPECT_EQ(stale.status, PageStatus::StaleCursor);
+    EXPECT_TRUE(stale.results.empty());
+    // A cursor of another catalog is never current.
+    auto other = SearchCatalog::in_memory("Other");
+    EXPECT_FALSE(other->cursor_is_current(*first.next));
+}
+
+TEST_F(CatalogTest, StatsCountEntriesPerCollection) {
+    catalog->insert(entry("w1", "a", "a", "Workspaces"));
+    catalog->insert(entry("m1", "a", "a", "Messages"));
+    catalog->insert(entry("m2", "b", "b", "Messages"));
+    auto stats = catalog->stats();
+    EXPECT_EQ(stats.name, "Test");
+    EXPECT_EQ(stats.entries, 3u);
+    EXPECT_EQ(stats.collections,
+              (std::vector<CollectionStats>{{"Messages", 2}, {"Workspaces", 1}}));
+    EXPECT_GT(stats.index_bytes, 0u);
+}
+
+class CatalogFileTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("search-catalog-" + std::to_string(::getpid()) + "-" +
+               testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        path = dir / "cache" / "doc.sqlite";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void fill() {
+        auto catalog = SearchCatalog::open("Chat", path);
+        ASSERT_TRUE(catalog) << catalog.error();
+        EXPECT_EQ((*catalog)->open_outcome(), OpenOutcome::Created);
+        (*catalog)->insert(entry("m:1", "kept", "kept across runs"));
+    }
+    fs::path dir, path;
+};
+
+TEST_F(CatalogFileTest, ReopensAStoredIndexAsItStands) {
+    fill();
+    auto again = SearchCatalog::open("Chat", path);
+    ASSERT_TRUE(again) << again.error();
+    EXPECT_EQ((*again)->open_outcome(), OpenOutcome::Reopened);
+    EXPECT_EQ(find(**again, "runs"), std::vector<std::string>{"m:1"});
+    EXPECT_EQ((*again)->insert(entry("m:1", "kept", "kept across runs")), InsertOutcome::Unchanged);
+}
+
+enum class Damage { Garbage, Truncated, OtherVersion, ForeignDatabase };
+
+class CatalogDamageTest : public CatalogFileTest, public testing::WithParamInterface<Damage> {};
+
+TEST_P(CatalogDamageTest, ReplacesADamagedIndexWithAnEmptyWorkingOne) {
+    fill();
+    switch (GetParam()) {
+        case Damage::Garbage: {
+            std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(100);
+            std::string junk(8192, '\x5a');
+            f.write(junk.data(), std::streamsize(junk.size()));
+            break;
+        }
+        case Damage::Truncated:
+            fs::resize_file(path, 1000);
+            break;
+        case Damage::OtherVersion:
+        case Damage::ForeignDatabase: {
+            sqlite3* db = nullptr;
+            sqlite3_open(path.c_str(), &db);
+            sqlite3_exec(db,
+                         GetParam() == Damage::OtherVersion ? "PRAGMA user_version=99"
+                                                            : "PRAGMA application_id=7",
+                         nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+            break;
+        }
+    }
+    auto rebuilt = SearchCatalog::open("Chat", path);
+    ASSERT_TRUE(rebuilt) << rebuilt.error();
+    EXPECT_EQ((*rebuilt)->open_outcome(), OpenOutcome::Rebuilt);
+    EXPECT_EQ((*rebuilt)->stats().entries, 0u);
+    EXPECT_EQ((*rebuilt)->insert(entry("m:2", "fresh", "fresh start")), InsertOutcome::Added);
+    EXPECT_EQ(find(**rebuilt, "fresh"), std::vector<std::string>{"m:2"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CatalogDamageTest,
+                         testing::Values(Damage::Garbage, Damage::Truncated, Damage::OtherVersion,
+                                         Damage::ForeignDatabase));
+
+TEST_F(CatalogFileTest, FailsClearlyWhenTheFolderCannotBeMade) {
+    fs::create_directories(dir);
+    std::ofstream(dir / "cache") << "a file where the folder should be";
+    auto catalog = SearchCatalog::open("Chat", path);
+    EXPECT_FALSE(catalog);
+}
+
+TEST(CatalogIndexer, WritesInOrderAndACompleteSetForgetsTheRest) {
+    CatalogIndexer indexer([] { return std::shared_ptr(SearchCatalog::in_memory("Chat")); });
+    std::vector<SearchEntry> all;
+    for (int i = 0; i < 600; ++i)
+        all.push_back(entry("m:" + std::to_string(i), "t", "word" + std::to_string(i % 7)));
+    indexer.submit_all(all);
+    indexer.submit({entry("m:0", "t", "edited")}, {"m:1"});
+    indexer.wait_idle();
+    auto catalog = indexer.catalog();
+    ASSERT_TRUE(catalog);
+    EXPECT_FALSE(indexer.busy());
+    EXPECT_EQ(catalog->stats().entries, 599u);
+    EXPECT_EQ(find(*catalog, "edited"), std::vector<std::string>{"m:0"});
+
+    all.resize(10);
+    indexer.submit_all(all);
+    indexer.wait_idle();
+    EXPECT_EQ(catalog->stats().entries, 10u);
+    EXPECT_FALSE(indexer.last_error());
+}
+
+TEST(CatalogIndexer, QueriesWhileWritingSeeWholeBatches) {
+    auto catalog = std::shared_ptr(SearchCatalog::in_memory("Chat"));
+    CatalogIndexer indexer([catalog] { return catalog; });
+    std::vector<SearchEntry> all;
+    for (int i = 0; i < 2048; ++i)
+        all.push_back(entry("m:" + std::to_string(i), "t", "common text " + std::to_string(i)));
+    indexer.submit_all(all);
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r)
+        readers.emplace_back([&] {
+            while (indexer.busy()) {
+                auto page = catalog->query_page(SearchQuery{"common", {}, {}}, std::nullopt, {5});
+                EXPECT_NE(page.status, PageStatus::Failed) << page.error;
+                EXPECT_EQ(page.total % 256, 0u);  // a batch is all or nothing
+            }
+        });
+    for (auto& t : readers) t.join();
+    EXPECT_EQ(catalog->query_page(SearchQuery{"common", {}, {}}, std::nullopt, {5}).total, 2048u);
+}
+
+}  // namespace
+}  // namespace vemo_ui::search::provider
