@@ -82,12 +82,16 @@ bool eventually(Step step, std::chrono::milliseconds deadline = 5s) {
     return false;
 }
 
-// Keeps sending numbered frames until `to` has seen `count` of them.
+// Keeps sending numbered frames until `to` has seen `count` of them. Both sides keep
+// connecting to each other's ticket, as a call does every frame: a peer accepts only
+// participants it knows, and a dial that came too early is made again.
 std::vector<MediaFrame> exchange(NetworkTransport& from, NetworkTransport& to, std::string sender,
                                  std::size_t count) {
     std::vector<MediaFrame> seen;
     std::uint64_t sequence = 0;
     eventually([&] {
+        to.connect(from.local_ticket());
+        from.connect(to.local_ticket());
         if (sequence < count) from.send_frame(frame_from(sender, sequence++));
         for (auto& f : to.drain_frames()) seen.push_back(std::move(f));
         return seen.size() >= count;
@@ -228,6 +232,23 @@ TEST(NetworkTransport, WrongKeyInTicketNeverDeliversAndDropsTheEntry) {
         return a->connection_count() == 0;
     }));
     EXPECT_TRUE(b->drain_frames().empty());
+}
+
+TEST(NetworkTransport, OnlyKeysOfConnectedTicketsMayConnect) {
+    auto b = start();
+    auto runtime = *p2p::Runtime::create();
+    auto stranger = *p2p::Endpoint::bind(runtime, loopback());
+    auto b_addr = *p2p::EndpointAddr::from_json(b->local_ticket());
+    auto refused = stranger.connect(b_addr, media_alpn).wait_for(5s);
+    ASSERT_TRUE(refused);
+    ASSERT_FALSE(*refused);
+    EXPECT_EQ(refused->error().kind, p2p::ErrorKind::HandshakeFailed) << refused->error().message;
+
+    // Once b has the stranger's ticket (it joined the call), the same key gets in.
+    ASSERT_TRUE(b->connect(stranger.addr().to_json()));
+    auto admitted = stranger.connect(b_addr, media_alpn).wait_for(5s);
+    ASSERT_TRUE(admitted);
+    EXPECT_TRUE(*admitted) << (*admitted).error().message;
 }
 
 TEST(NetworkTransport, PeerQueueHolds128FramesWhileThePeerDoesNotAnswer) {

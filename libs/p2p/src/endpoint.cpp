@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -19,6 +20,9 @@ namespace p2p {
 namespace {
 
 constexpr std::size_t max_connections = 1024;
+// Accepted connections one key may hold at once. A reconnecting peer's new connection
+// replaces its oldest, so one admitted key cannot take every slot.
+constexpr std::size_t max_connections_per_peer = 8;
 constexpr int socket_buffer_bytes = 4 << 20;
 constexpr int max_datagrams_per_wakeup = 256;
 constexpr std::chrono::milliseconds dial_stagger{100};
@@ -211,6 +215,16 @@ void EndpointCore::dispatch(std::shared_ptr<QuicConnection> const& conn) {
     if (!peer_allowed(*conn->remote_id())) {
         conn->abort(QuicConnection::refused_code, "peer refused");
         return;
+    }
+    std::vector<std::shared_ptr<QuicConnection>> same_peer;
+    for (auto const& other : m_connections)
+        if (other != conn && !other->is_client() && other->remote_id() == conn->remote_id())
+            same_peer.push_back(other);
+    if (same_peer.size() >= max_connections_per_peer) {
+        auto oldest = std::min_element(
+            same_peer.begin(), same_peer.end(),
+            [](auto const& a, auto const& b) { return a->serial() < b->serial(); });
+        (*oldest)->abort(QuicConnection::replaced_code, "replaced by a newer connection");
     }
     auto handler = it->second;
     handler->accept(make_connection(conn));

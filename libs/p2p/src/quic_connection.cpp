@@ -4,6 +4,7 @@
 #include <ngtcp2/ngtcp2_crypto_gnutls.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "endpoint_core.hpp"
@@ -178,6 +179,8 @@ ngtcp2_cid random_cid(std::size_t length) {
 QuicConnection::QuicConnection(std::shared_ptr<EndpointCore> core, UdpSocket const& socket,
                                SockAddr const& remote)
     : m_core(std::move(core)), m_loop(m_core->loop()), m_socket(socket), m_remote(remote) {
+    static std::atomic<std::uint64_t> next_serial{0};
+    m_serial = ++next_serial;
     m_ref.get_conn = get_conn;
     m_ref.user_data = static_cast<PeerKeyCheck*>(this);
 }

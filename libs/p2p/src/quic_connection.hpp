@@ -54,6 +54,7 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     static constexpr std::uint64_t refused_code = 0x101;
     static constexpr std::uint64_t stalled_code = 0x102;
     static constexpr std::uint64_t buffer_code = 0x103;
+    static constexpr std::uint64_t replaced_code = 0x104;
 
     static Result<std::shared_ptr<QuicConnection>> client(std::shared_ptr<EndpointCore> core,
                                                           UdpSocket const& socket,
@@ -88,6 +89,8 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
 
     bool is_closed() const { return m_closed; }
     bool is_client() const { return m_is_client; }
+    // Creation order within the process.
+    std::uint64_t serial() const { return m_serial; }
     // Received bytes the application has not taken, and since when a started read has
     // been waiting for the rest of its bytes.
     std::size_t held() const { return m_held; }
@@ -174,6 +177,7 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     bool m_established = false;
     bool m_closed = false;
     bool m_released = false;
+    std::uint64_t m_serial = 0;
     bool m_pending_handshake = false;  // counted in the endpoint's handshakes in flight
     bool m_progressed = false;         // a read of the peer's data has completed
     bool m_over_limit = false;

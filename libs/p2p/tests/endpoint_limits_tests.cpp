@@ -208,6 +208,27 @@ TEST_F(LimitsTest, OverTheEndpointLimitTheOldestUnfinishedReadsGoFirst) {
     EXPECT_LE(stats(server).buffered_bytes, options.max_endpoint_buffer);
 }
 
+TEST_F(LimitsTest, OneKeyHoldsAtMostEightConnectionsAndNewerOnesWin) {
+    auto server = serve(loopback());
+    auto client = dialer();
+    std::vector<p2p::Connection> dialed, accepted;
+    for (int i = 0; i < 10; ++i) {
+        auto conn = wait(client.connect(server.addr(), alpn));
+        ASSERT_TRUE(conn) << conn.error().message;
+        dialed.push_back(std::move(*conn));
+        auto in = wait(handler->next());
+        ASSERT_TRUE(in);
+        accepted.push_back(std::move(*in));
+    }
+    EXPECT_TRUE(wait(accepted[0].closed()));
+    EXPECT_TRUE(wait(accepted[1].closed()));
+    auto newest = *wait(dialed.back().open_uni());
+    ASSERT_TRUE(wait(newest.write_all({1})));
+    EXPECT_TRUE(wait(read_next_stream(accepted.back(), 1)));
+    // The server keeps no more than eight of them.
+    EXPECT_LE(stats(server).connections, 8u);
+}
+
 TEST_F(LimitsTest, AHalfOpenInitialFloodIsAnsweredStatelesslyAndAPeerStillGetsIn) {
     auto server = serve(loopback());
     auto attacker = *Endpoint::bind(runtime, loopback(300ms));

@@ -11,6 +11,13 @@ p2p::Result<std::unique_ptr<NetworkTransport>> NetworkTransport::start(
     auto runtime = p2p::Runtime::create();
     if (!runtime) return std::unexpected(runtime.error());
     auto [incoming_tx, incoming_rx] = p2p::bounded_channel<MediaFrame>(frame_queue_capacity);
+    // Anyone who can reach the port could otherwise take connection slots and buffer
+    // memory; the call's participants are known from their tickets.
+    auto participants = std::make_shared<Participants>();
+    auto also = std::move(options.accept_peer);
+    options.accept_peer = [participants, also](p2p::PublicKey const& key) {
+        return participants->contains(key) && (!also || also(key));
+    };
     auto endpoint = p2p::Endpoint::bind(*runtime, std::move(options));
     if (!endpoint) return std::unexpected(endpoint.error());
     auto router = p2p::Router::builder(*endpoint)
@@ -19,14 +26,15 @@ p2p::Result<std::unique_ptr<NetworkTransport>> NetworkTransport::start(
     std::string ticket = endpoint->addr().to_json();
     return std::unique_ptr<NetworkTransport>(
         new NetworkTransport(std::move(*runtime), std::move(*endpoint), std::move(router),
-                             std::move(incoming_rx), std::move(ticket)));
+                             std::move(incoming_rx), std::move(ticket), std::move(participants)));
 }
 
 NetworkTransport::NetworkTransport(std::shared_ptr<p2p::Runtime> runtime, p2p::Endpoint endpoint,
                                    p2p::Router router, p2p::Receiver<MediaFrame> incoming,
-                                   std::string ticket)
+                                   std::string ticket, std::shared_ptr<Participants> participants)
     : m_runtime(std::move(runtime)),
       m_ticket(std::move(ticket)),
+      m_participants(std::move(participants)),
       m_endpoint(std::move(endpoint)),
       m_router(std::move(router)),
       m_incoming(std::move(incoming)) {}
@@ -45,10 +53,21 @@ bool NetworkTransport::connect(std::string const& ticket) {
     if (m_connections.contains(ticket)) return true;
     auto addr = p2p::EndpointAddr::from_json(ticket);
     if (!addr) return false;
+    m_participants->add(addr->id);
     auto [tx, rx] = p2p::bounded_channel<std::vector<std::uint8_t>>(frame_queue_capacity);
     spawn_outgoing_connection(*m_endpoint, std::move(*addr), std::move(rx));
     m_connections.insert_or_assign(ticket, std::move(tx));
     return true;
+}
+
+bool NetworkTransport::Participants::contains(p2p::PublicKey const& key) {
+    std::lock_guard lock(mutex);
+    return keys.contains(key);
+}
+
+void NetworkTransport::Participants::add(p2p::PublicKey const& key) {
+    std::lock_guard lock(mutex);
+    keys.insert(key);
 }
 
 bool NetworkTransport::send_frame(MediaFrame frame) {

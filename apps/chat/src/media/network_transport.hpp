@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -14,7 +16,8 @@ namespace chat::media {
 
 // Media over QUIC: one outgoing connection per peer ticket, fed through a bounded peer
 // queue, and one receive loop per accepted connection feeding the incoming frame queue.
-// The UI thread only ever touches the queues, without waiting.
+// The UI thread only ever touches the queues, without waiting. Only peers whose ticket
+// was passed to `connect` (the call's participants) may connect to the endpoint.
 class NetworkTransport final : public CallTransport {
   public:
     static p2p::Result<std::unique_ptr<NetworkTransport>> start(p2p::EndpointOptions options = {});
@@ -35,13 +38,23 @@ class NetworkTransport final : public CallTransport {
     std::size_t connection_count() const { return m_connections.size(); }
     p2p::EndpointId endpoint_id() const { return m_endpoint->id(); }
 
+    // The keys of the participants' tickets; read by the endpoint's handshake check.
+    struct Participants {
+        std::mutex mutex;
+        std::set<p2p::PublicKey> keys;
+        bool contains(p2p::PublicKey const& key);
+        void add(p2p::PublicKey const& key);
+    };
+
   private:
     NetworkTransport(std::shared_ptr<p2p::Runtime> runtime, p2p::Endpoint endpoint,
-                     p2p::Router router, p2p::Receiver<MediaFrame> incoming, std::string ticket);
+                     p2p::Router router, p2p::Receiver<MediaFrame> incoming, std::string ticket,
+                     std::shared_ptr<Participants> participants);
 
     // Declared first so that it goes last: everything below runs on it.
     std::shared_ptr<p2p::Runtime> m_runtime;
     std::string m_ticket;
+    std::shared_ptr<Participants> m_participants;
     CallBookkeeping m_book;
     std::optional<p2p::Endpoint> m_endpoint;
     std::optional<p2p::Router> m_router;
