@@ -57,4 +57,8 @@ std::optional<std::filesystem::path> config_dir() {
     return base_dir("XDG_CONFIG_HOME", ".config");
 }
 
+std::optional<std::filesystem::path> cache_dir() {
+    return base_dir("XDG_CACHE_HOME", ".cache");
+}
+
 }  // namespace xdg_paths

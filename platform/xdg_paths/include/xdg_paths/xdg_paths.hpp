@@ -22,4 +22,8 @@ std::optional<std::filesystem::path> data_dir();
 // $HOME/.config; same rules as data_dir().
 std::optional<std::filesystem::path> config_dir();
 
+// Where applications keep files they can make again (indexes, thumbnails): $XDG_CACHE_HOME
+// when absolute, else $HOME/.cache; same rules as data_dir().
+std::optional<std::filesystem::path> cache_dir();
+
 }  // namespace xdg_paths

@@ -1,0 +1,213 @@
+#include "search/chat_search.hpp"
+
+#include <unordered_set>
+
+#include "search/search_entries.hpp"
+#include "xdg_paths/xdg_paths.hpp"
+
+namespace chat::search {
+
+namespace {
+
+class Hasher {
+  public:
+    Hasher& add(std::string_view s) { return mix(std::hash<std::string_view>{}(s) + s.size()); }
+    Hasher& add(uint64_t v) { return mix(v); }
+    uint64_t value() const { return m_hash; }
+
+  private:
+    Hasher& mix(uint64_t v) {
+        m_hash = (m_hash ^ v) * 0x9e3779b97f4a7c15ULL;
+        m_hash ^= m_hash >> 29;
+        return *this;
+    }
+    uint64_t m_hash = 0x84222325cbf29ce4ULL;
+};
+
+uint64_t entry_digest(sp::SearchEntry const& e) {
+    Hasher h;
+    h.add(e.collection).add(e.title).add(e.kind.value_or("\x1e")).add(e.subtitle.value_or("\x1e"));
+    h.add(e.action_address).add(e.text).add(e.scope).add(uint64_t(e.timestamp));
+    return h.value();
+}
+
+// Everything a message's entry is made of, besides the names of people (see people_digest).
+uint64_t message_digest(Message const& m, uint64_t channel_digest) {
+    Hasher h;
+    h.add(m.id).add(m.text).add(m.author).add(uint64_t(m.ts)).add(channel_digest);
+    if (m.attachment)
+        h.add(std::visit([](auto const& a) -> std::string_view { return a.name; }, *m.attachment));
+    return h.value();
+}
+
+uint64_t channel_digest(Channel const* c, EntryContext const& ctx) {
+    if (!c) return 0;
+    return Hasher().add(conversation_title(*c)).add(ctx.workspace_name(c->workspace)).value();
+}
+
+uint64_t people_digest(std::vector<Person> const& people) {
+    Hasher h;
+    for (auto const& p : people) h.add(p.id).add(p.name);
+    return h.value();
+}
+
+sp::SearchPage empty_page() {
+    return {};
+}
+
+}  // namespace
+
+ChatSearchProvider::ChatSearchProvider(std::optional<std::filesystem::path> index_file)
+    : m_indexer([file = std::move(index_file)]() -> std::shared_ptr<sp::SearchCatalog> {
+          if (file) {
+              if (auto opened = sp::SearchCatalog::open("Chat", *file)) return std::move(*opened);
+          }
+          return sp::SearchCatalog::in_memory("Chat");
+      }) {}
+
+ChatSearchProvider::~ChatSearchProvider() = default;
+
+sp::SearchPage ChatSearchProvider::query_page(sp::SearchQuery const& query,
+                                              std::optional<sp::SearchCursor> const& cursor,
+                                              sp::PageLimits limits) const {
+    auto catalog = m_built ? m_indexer.catalog() : nullptr;
+    return catalog ? catalog->query_page(query, cursor, limits) : empty_page();
+}
+
+std::optional<sp::CatalogStats> ChatSearchProvider::stats() const {
+    auto catalog = m_built ? m_indexer.catalog() : nullptr;
+    if (!catalog) return std::nullopt;
+    return catalog->stats();
+}
+
+bool ChatSearchProvider::cursor_is_current(sp::SearchCursor const& cursor) const {
+    auto catalog = m_built ? m_indexer.catalog() : nullptr;
+    return catalog && catalog->cursor_is_current(cursor);
+}
+
+bool ChatSearchProvider::indexing() const {
+    return m_indexer.busy();
+}
+
+void ChatSearchProvider::update(model::ViewModel const& view) {
+    EntryContext ctx(view);
+    std::vector<sp::SearchEntry> changed;
+    std::vector<std::string> gone;
+    uint64_t people = people_digest(view.directory);
+    bool names_changed = m_built && people != m_people_digest;
+    m_people_digest = people;
+    update_small(view, ctx, changed, gone);
+    update_messages(view, ctx, names_changed, changed, gone);
+    m_last = {changed.size(), gone.size()};
+    if (!m_built) {
+        // The first time everything is handed over, so the stored index can be checked
+        // against it; entries it already holds unchanged are left as they are.
+        m_indexer.submit_all(std::move(changed));
+        m_built = true;
+        return;
+    }
+    m_indexer.submit(std::move(changed), std::move(gone));
+}
+
+void ChatSearchProvider::update_small(model::ViewModel const& view, EntryContext const& ctx,
+                                      std::vector<sp::SearchEntry>& changed,
+                                      std::vector<std::string>& gone) {
+    std::vector<sp::SearchEntry> entries;
+    auto add = [&](std::optional<sp::SearchEntry> e) {
+        if (e) entries.push_back(std::move(*e));
+    };
+    for (auto const& ws : view.workspaces) add(workspace_entry(ws));
+    for (auto const& c : view.channels) add(conversation_entry(c, ctx));
+    for (auto const& c : view.categories) add(category_entry(c, ctx));
+    for (auto const& p : view.directory) add(person_entry(p));
+
+    std::unordered_map<std::string, uint64_t> now;
+    for (auto& e : entries) {
+        uint64_t digest = entry_digest(e);
+        now[e.action_address] = digest;
+        auto it = m_small.find(e.action_address);
+        if (it == m_small.end() || it->second != digest) changed.push_back(std::move(e));
+    }
+    for (auto const& [address, digest] : m_small)
+        if (!now.contains(address)) gone.push_back(address);
+    m_small = std::move(now);
+}
+
+// Messages come channel by channel; each channel's list is compared with the last one in
+// order, so a message added at the end costs one comparison per message and one entry.
+void ChatSearchProvider::update_messages(model::ViewModel const& view, EntryContext const& ctx,
+                                         bool everything, std::vector<sp::SearchEntry>& changed,
+                                         std::vector<std::string>& gone) {
+    std::unordered_map<std::string, std::vector<Seen>> now;
+    // Channels whose list had to be compared by id rather than in order.
+    std::unordered_set<std::string> reordered;
+    auto const& all = view.all_messages;
+    for (size_t begin = 0; begin < all.size();) {
+        std::string const& channel_id = all[begin].channel;
+        size_t end = begin;
+        while (end < all.size() && all[end].channel == channel_id) ++end;
+        auto const* channel = ctx.channel(channel_id);
+        if (!channel) {
+            begin = end;
+            continue;  // not indexed; whatever was will be forgotten below
+        }
+        uint64_t context = channel_digest(channel, ctx);
+        auto& run = now[channel_id];
+        auto old_it = m_messages.find(channel_id);
+        std::vector<Seen> const* old = old_it == m_messages.end() ? nullptr : &old_it->second;
+        std::unordered_map<std::string_view, uint64_t> old_rest;
+        size_t matched = 0;
+        for (size_t i = begin; i < end; ++i) {
+            auto const& m = all[i];
+            uint64_t digest = message_digest(m, context);
+            size_t k = run.size();
+            bool same = false;
+            if (old && old_rest.empty() && k < old->size() && (*old)[k].id == m.id) {
+                same = (*old)[k].digest == digest;
+                matched = k + 1;
+            } else if (old) {
+                if (old_rest.empty()) {
+                    reordered.insert(channel_id);
+                    for (size_t j = matched; j < old->size(); ++j)
+                        old_rest.emplace((*old)[j].id, (*old)[j].digest);
+                }
+                auto found = old_rest.find(m.id);
+                same = found != old_rest.end() && found->second == digest;
+            }
+            if (!same || everything)
+                if (auto e = message_entry(m, ctx)) changed.push_back(std::move(*e));
+            run.push_back({m.id, digest});
+        }
+        begin = end;
+    }
+    for (auto const& [channel, old] : m_messages) {
+        auto it = now.find(channel);
+        size_t kept_in_order = it == now.end() ? 0 : it->second.size();
+        if (it == now.end() || !reordered.contains(channel)) {
+            // Matched in order up to the new length: only a shortened tail is gone.
+            for (size_t j = kept_in_order; j < old.size(); ++j)
+                gone.push_back("chat.message:" + old[j].id);
+            continue;
+        }
+        std::unordered_set<std::string_view> kept;
+        for (auto const& s : it->second) kept.insert(s.id);
+        for (auto const& s : old)
+            if (!kept.contains(s.id)) gone.push_back("chat.message:" + s.id);
+    }
+    m_messages = std::move(now);
+}
+
+std::optional<std::filesystem::path> index_file_for(std::filesystem::path const& document) {
+    auto cache = xdg_paths::cache_dir();
+    if (!cache) return std::nullopt;
+    std::error_code ec;
+    auto canonical = std::filesystem::weakly_canonical(document, ec);
+    std::string key = (ec ? document : canonical).string();
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : key) h = (h ^ c) * 0x100000001b3ULL;
+    char name[32];
+    std::snprintf(name, sizeof name, "%016llx.sqlite", static_cast<unsigned long long>(h));
+    return *cache / "vemo-chat" / "search" / name;
+}
+
+}  // namespace chat::search

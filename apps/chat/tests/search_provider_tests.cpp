@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "actions/apply.hpp"
+#include "doc/seeds.hpp"
+#include "search/chat_search.hpp"
+
+namespace chat::search {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> find(ChatSearchProvider const& p, std::string text,
+                              std::optional<std::string> collection = std::nullopt) {
+    std::vector<std::string> out;
+    auto page = p.query_page({std::move(text), std::move(collection), {}}, std::nullopt, {50});
+    for (auto const& r : page.results) out.push_back(r.action_address);
+    return out;
+}
+
+class ProviderTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        doc::demo_seed(doc);
+        nav.local = doc::LocalPerson{"u_me", "You", "YU", 0, Presence::Online};
+    }
+    // What a frame does after the document changed: a new view model, then the search.
+    void frame() {
+        view = model::refresh(doc, nav);
+        provider.update(view);
+        provider.wait_idle();
+    }
+    void send(std::string id, std::string text, std::string channel = "c_general") {
+        apply_action(doc, action::SendMessage{channel, id, "u_elin", 1000, text, {}, {}, {}, {}});
+    }
+
+    automerge::AutoCommit doc;
+    model::Navigation nav;
+    model::ViewModel view;
+    ChatSearchProvider provider{std::nullopt};
+};
+
+TEST_F(ProviderTest, AnswersNothingBeforeTheFirstBuild) {
+    EXPECT_EQ(provider.name(), "Chat");
+    auto page = provider.query_page({"general", {}, {}}, std::nullopt, {10});
+    EXPECT_TRUE(page.results.empty());
+    EXPECT_EQ(page.status, sp::PageStatus::Complete);
+    EXPECT_FALSE(provider.stats());
+    EXPECT_FALSE(provider.cursor_is_current(sp::SearchCursor{}));
+}
+
+TEST_F(ProviderTest, FindsEveryKindOfThingAndKeepsUpWithChanges) {
+    frame();
+    auto stats = provider.stats();
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->entries, view.workspaces.size() + view.channels.size() +
+                                  view.categories.size() + view.all_messages.size() +
+                                  view.directory.size());
+    EXPECT_EQ(find(provider, "acme", "Workspaces"),
+              std::vector<std::string>{"chat.workspace:ws_acme"});
+    EXPECT_FALSE(find(provider, "genera", "Conversations").empty());
+    EXPECT_EQ(find(provider, "elin", "People"), std::vector<std::string>{"chat.person:u_elin"});
+
+    // One new message: one entry handed over, and found.
+    send("m_new", "Quarterly zeppelin budget");
+    frame();
+    EXPECT_EQ(provider.last_update().entries, 1u);
+    EXPECT_EQ(provider.last_update().removals, 0u);
+    EXPECT_EQ(find(provider, "zeppelin"), std::vector<std::string>{"chat.message:m_new"});
+    EXPECT_EQ(find(provider, "ZÉPP"), std::vector<std::string>{"chat.message:m_new"});
+
+    // Edited: the old words no longer find it.
+    apply_action(doc, action::EditMessage{"c_general", "m_new", "Annual airship plan", 1001});
+    frame();
+    EXPECT_EQ(provider.last_update().entries, 1u);
+    EXPECT_TRUE(find(provider, "zeppelin").empty());
+    EXPECT_EQ(find(provider, "airship"), std::vector<std::string>{"chat.message:m_new"});
+
+    // Nothing changed: nothing handed over.
+    frame();
+    EXPECT_EQ(provider.last_update().entries, 0u);
+
+    apply_action(doc, action::DeleteMessage{"c_general", "m_new"});
+    frame();
+    EXPECT_EQ(provider.last_update().removals, 1u);
+    EXPECT_TRUE(find(provider, "airship").empty());
+}
+
+TEST_F(ProviderTest, ARenamedChannelRetitlesItsMessages) {
+    send("m_a", "first words");
+    send("m_b", "second words");
+    frame();
+    apply_action(doc, action::RenameChannel{"c_general", "lobby"});
+    frame();
+    // The channel and both its messages (their subtitle names the channel), nothing else.
+    EXPECT_EQ(provider.last_update().entries, 1u + 3u);
+    auto page = provider.query_page({"second words", {}, {}}, std::nullopt, {5});
+    ASSERT_EQ(page.results.size(), 1u);
+    EXPECT_NE(page.results[0].subtitle->find("#lobby"), std::string::npos);
+}
+
+TEST_F(ProviderTest, FindsMessagesReceivedFromAPeer) {
+    frame();
+    auto peer = doc.fork();
+    apply_action(
+        peer,
+        action::SendMessage{
+            "c_general", "m_peer", "u_ravi", 2000, "Received from the far side", {}, {}, {}, {}});
+    ASSERT_TRUE(doc.merge(peer));
+    frame();
+    EXPECT_EQ(provider.last_update().entries, 1u);
+    EXPECT_EQ(find(provider, "far side"), std::vector<std::string>{"chat.message:m_peer"});
+}
+
+class StoredIndexTest : public ProviderTest {
+  protected:
+    void SetUp() override {
+        ProviderTest::SetUp();
+        dir = fs::temp_directory_path() / ("chat-search-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        file = dir / "index.sqlite";
+        view = model::refresh(doc, nav);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    sp::CatalogStats build_once() {
+        ChatSearchProvider stored(file);
+        stored.update(view);
+        stored.wait_idle();
+        EXPECT_FALSE(stored.last_error());
+        EXPECT_FALSE(find(stored, "acme").empty());
+        return *stored.stats();
+    }
+    fs::path dir, file;
+};
+
+TEST_F(StoredIndexTest, ARestartLeavesTheStoredIndexUntouched) {
+    auto first = build_once();
+    auto second = build_once();
+    EXPECT_EQ(second.entries, first.entries);
+    EXPECT_EQ(second.generation, 1u);  // nothing was written again
+}
+
+TEST_F(StoredIndexTest, ADamagedIndexIsRebuiltFromTheDocument) {
+    auto first = build_once();
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "definitely not an index";
+    auto rebuilt = build_once();
+    EXPECT_EQ(rebuilt.entries, first.entries);
+    EXPECT_GT(rebuilt.generation, 1u);
+}
+
+TEST(IndexFile, LivesInTheCacheDirectoryOnePerDocument) {
+    ::setenv("XDG_CACHE_HOME", "/tmp/cache-test", 1);
+    auto a = index_file_for("/data/one/workspace.automerge");
+    auto b = index_file_for("/data/two/workspace.automerge");
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(*a, *b);
+    EXPECT_EQ(a->parent_path(), fs::path("/tmp/cache-test/vemo-chat/search"));
+    EXPECT_EQ(index_file_for("/data/one/workspace.automerge"), a);
+    ::unsetenv("XDG_CACHE_HOME");
+}
+
+}  // namespace
+}  // namespace chat::search
