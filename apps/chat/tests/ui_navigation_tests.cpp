@@ -154,17 +154,17 @@ TEST(Navigation, HoveringARowOffersReplyAndReaction) {
     w.run();
     auto const& rows = w.app.visible_rows();
     ASSERT_FALSE(rows.empty());
-    auto const& message = w.app.view().messages[rows.back().index];
+    auto const message_id = rows.back().message;
     auto at = rows.back().rect.center();
     w.app.handle_event(test::pointer(vemo_ui::PointerEvent::Kind::Move, at));
     w.run();
-    EXPECT_NE(w.find("chat.open-thread:" + message.id), nullptr);
-    EXPECT_NE(w.find("chat.add-reaction:" + message.id), nullptr);
+    EXPECT_NE(w.find("chat.open-thread:" + message_id), nullptr);
+    EXPECT_NE(w.find("chat.add-reaction:" + message_id), nullptr);
     w.app.handle_event(
         test::pointer(vemo_ui::PointerEvent::Kind::Press, at, vemo_ui::PointerButton::Secondary));
     ASSERT_TRUE(w.app.context_menu().is_open());
     EXPECT_EQ(w.app.menu_target()->kind, ChatApp::MenuKind::Message);
-    EXPECT_EQ(w.app.menu_target()->id, message.id);
+    EXPECT_EQ(w.app.menu_target()->id, message_id);
 }
 
 }  // namespace

@@ -62,10 +62,18 @@ TEST(Badges, CountsAboveNinetyNineAreCapped) {
     EXPECT_EQ(badge_text(1), "1");
 }
 
-TEST(ClockTime, HoursAndMinutesOfTheUtcDay) {
-    EXPECT_EQ(clock_time(doc::demo_first_ts), "09:00");
-    EXPECT_EQ(clock_time(doc::demo_last_ts), "12:02");
-    EXPECT_EQ(clock_time(-60), "23:59");
+TEST(ClockTime, HoursAndMinutesInTheGivenZone) {
+    EXPECT_EQ(clock_time_in(doc::demo_first_ts, "UTC", false), "09:00");
+    EXPECT_EQ(clock_time_in(doc::demo_last_ts, "UTC", false), "12:02");
+    EXPECT_EQ(clock_time_in(-60, "UTC", false), "23:59");
+    EXPECT_EQ(clock_time_in(doc::demo_first_ts, "+05:30", false), "14:30");
+    EXPECT_EQ(clock_time_in(doc::demo_first_ts, "-10:00", false), "23:00");
+    EXPECT_EQ(clock_time_in(doc::demo_last_ts + 3600, "UTC", true).substr(0, 5), "1:02 ");
+}
+
+TEST(ImageSource, DemoPicturesKeepTheirReferenceAndBlobsGetTheBlobScheme) {
+    EXPECT_EQ(image_source("vemo-demo://call-grid"), "vemo-demo://call-grid");
+    EXPECT_EQ(image_source("9f86d081884c7d65"), "vemo-blob://9f86d081884c7d65");
 }
 
 TEST(Trim, BlanksOfEveryKindGo) {
@@ -179,11 +187,11 @@ TEST(Scrolling, OnlyVisibleRowsAreLaidOutForALongChannel) {
     w.run();
     EXPECT_GT(w.app.visible_rows().size(), 3u);
     EXPECT_LT(w.app.visible_rows().size(), 60u);
-    EXPECT_EQ(w.app.view().messages[w.app.visible_rows().back().index].id, "m_bulk299");
+    EXPECT_EQ(w.app.visible_rows().back().message, "m_bulk299");
     w.app.handle_event(vemo_ui::WheelEvent{{700, 300}, 0, -300, {}});
     EXPECT_FALSE(w.app.following_latest());
     w.run();
-    EXPECT_NE(w.app.view().messages[w.app.visible_rows().back().index].id, "m_bulk299");
+    EXPECT_NE(w.app.visible_rows().back().message, "m_bulk299");
     EXPECT_NE(w.find("chat.jump-to-latest"), nullptr);
     w.app.handle_event(test::key(vemo_ui::Key::End, false, true));
     EXPECT_TRUE(w.app.following_latest());

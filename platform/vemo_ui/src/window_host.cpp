@@ -88,8 +88,6 @@ PointerButton button_from(guint button)
     }
 }
 
-// Scroll distance of one wheel notch, in logical points.
-constexpr double wheel_step = 48.0;
 
 class WindowHost {
 public:
@@ -128,8 +126,11 @@ public:
         g_signal_connect(m_im, "commit", G_CALLBACK(on_im_commit), this);
         g_signal_connect(m_im, "preedit-changed", G_CALLBACK(on_preedit), this);
 
+        // Assistive technology reads the tree of the frame on screen, taken right after its
+        // draw: between a sync and the draw that follows it the widget's geometry still
+        // describes the previous frame.
         install_accessibility(
-            m_area, [this] { return m_widget->accessibility(); },
+            m_area, [this] { return m_tree; },
             [this](std::string const& id, std::string const& action) {
                 bool done = m_widget->perform_semantic_action(id, action);
                 m_session.commit();
@@ -187,16 +188,17 @@ private:
         m_last_size = size;
         m_dirty = false;
         gtk_widget_queue_draw(m_area);
-        notify_if_tree_changed();
     }
 
     // Screen readers re-read the tree only when something they can see changed.
     void notify_if_tree_changed()
     {
+        a11y::AccessNode tree = m_widget->accessibility();
         std::string signature;
-        append_signature(signature, m_widget->accessibility());
+        append_signature(signature, tree);
         if (signature == m_tree_signature) return;
         m_tree_signature = std::move(signature);
+        m_tree = std::move(tree);
         notify_accessibility_changed(m_area);
     }
 
@@ -242,6 +244,7 @@ private:
         DrawContext ctx{painter, self->m_text, self->m_theme, vemo_ui::detail::monotonic_seconds(),
                         self->scale()};
         self->m_driver.draw(ctx, nullptr);
+        self->notify_if_tree_changed();
         if (self->m_frames_left && --*self->m_frames_left <= 0) self->quit();
         return TRUE;
     }
@@ -316,16 +319,20 @@ private:
     {
         auto* self = static_cast<WindowHost*>(self_ptr);
         WheelEvent w{{e->x, e->y}, 0, 0, modifiers_from(e->state)};
+        // GTK 3 reports notches and smooth deltas alike in line steps.
+        double lines_x = 0, lines_y = 0;
         switch (e->direction) {
-        case GDK_SCROLL_UP: w.dy = -wheel_step; break;
-        case GDK_SCROLL_DOWN: w.dy = wheel_step; break;
-        case GDK_SCROLL_LEFT: w.dx = -wheel_step; break;
-        case GDK_SCROLL_RIGHT: w.dx = wheel_step; break;
+        case GDK_SCROLL_UP: lines_y = -1; break;
+        case GDK_SCROLL_DOWN: lines_y = 1; break;
+        case GDK_SCROLL_LEFT: lines_x = -1; break;
+        case GDK_SCROLL_RIGHT: lines_x = 1; break;
         case GDK_SCROLL_SMOOTH:
-            w.dx = e->delta_x * wheel_step;
-            w.dy = e->delta_y * wheel_step;
+            lines_x = e->delta_x;
+            lines_y = e->delta_y;
             break;
         }
+        w.dx = wheel_points(lines_x, WheelUnit::Lines, self->scale());
+        w.dy = wheel_points(lines_y, WheelUnit::Lines, self->scale());
         self->deliver(w);
         return TRUE;
     }
@@ -382,6 +389,7 @@ private:
     GtkIMContext* m_im = nullptr;
     Size m_last_size{-1, -1};
     std::string m_tree_signature;
+    a11y::AccessNode m_tree;
     bool m_dirty = true;
     bool m_synced_once = false;
     bool m_quitting = false;

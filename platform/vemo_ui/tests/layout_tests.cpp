@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "vemo_ui/event.hpp"
 #include "vemo_ui/layout.hpp"
 
 using namespace vemo_ui;
@@ -42,4 +43,12 @@ TEST(Layout, RejectsDuplicateEmptyAndNegative)
     LayoutNode negative = LayoutNode::fill("root");
     negative.children = {LayoutNode::fixed("n", -1)};
     EXPECT_NE(compute_layout(negative, {10, 10}).error().message.find("negative"), std::string::npos);
+}
+
+TEST(Wheel, LineStepsAreFortyFourPointsAndPixelsFollowTheScale)
+{
+    EXPECT_EQ(wheel_points(1, WheelUnit::Lines, 1), 44);
+    EXPECT_EQ(wheel_points(-2, WheelUnit::Lines, 2), -88);
+    EXPECT_EQ(wheel_points(30, WheelUnit::Pixels, 2), 15);
+    EXPECT_EQ(wheel_points(30, WheelUnit::Pixels, 0.5), 30);
 }

@@ -26,14 +26,17 @@ AccessNode ChatApp::accessibility() const {
     list.id = "message-list";
     list.label = "Messages";
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        auto const& m = m_view.messages[m_rows[i].index];
+        // A row drawn from a list that sync has since replaced names a message that may be gone.
+        auto const* found = find_message(m_rows[i].message);
+        if (!found) continue;
+        auto const& m = *found;
         AccessNode row;
         row.role = Role::ListItem;
         row.id = "message:" + std::to_string(message_row_kind) + ":" + std::to_string(i);
         row.label = model::person_name(m_view.directory, m.author) + ", " + clock_time(m.ts) +
                     ": " + m.text;
         row.rect = m_rows[i].rect;
-        row.states.focused = m_focused_row == i;
+        row.states.focused = m_focused_row == m.id;
         list.children.push_back(std::move(row));
     }
     root.children.push_back(std::move(list));

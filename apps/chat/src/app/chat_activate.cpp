@@ -26,16 +26,14 @@ void ChatApp::activate(HitTarget const& t) {
     switch (t.kind) {
         case Inbox:
             m_in_inbox = true;
-            m_nav.thread_root.reset();
-            m_thread_focus = false;
+            close_thread();
             break;
         case CurrentContext:
             m_in_inbox = false;
             if (m_nav.workspace_id != m_nav.remembered_workspace_id) {
                 m_nav.workspace_id = m_nav.remembered_workspace_id;
                 m_nav.channel_id.clear();
-                m_nav.thread_root.reset();
-                m_thread_focus = false;
+                close_thread();
                 jump_to_latest();
             }
             break;
@@ -56,7 +54,7 @@ void ChatApp::activate(HitTarget const& t) {
                 if (dispatch(
                         action::CreateChannel{t.a, t.b, id, "new-channel", ChannelKind::Text})) {
                     refresh();
-                    begin_rename(false, id);
+                    begin_rename(false, id, true);
                 }
             }
             break;
@@ -81,8 +79,7 @@ void ChatApp::activate(HitTarget const& t) {
             break;
         case OpenThread:
             if (m_nav.thread_root == t.a) {
-                m_nav.thread_root.reset();
-                m_thread_focus = false;
+                close_thread();
             } else {
                 open_thread(t.a);
             }
@@ -148,8 +145,7 @@ void ChatApp::activate(HitTarget const& t) {
             }
             break;
         case CloseThread:
-            m_nav.thread_root.reset();
-            m_thread_focus = false;
+            close_thread();
             m_focused.reset();
             break;
         case CallDragHandle:
@@ -192,8 +188,7 @@ void ChatApp::select_channel(std::string const& channel) {
     }
     m_nav.workspace_id = c->workspace;
     m_nav.channel_id = c->id;
-    m_nav.thread_root.reset();
-    m_thread_focus = false;
+    close_thread();
     m_focused.reset();
     jump_to_latest();
     if (m_modes.narrow) m_left_flap.set_override(false);
@@ -311,8 +306,8 @@ void ChatApp::cancel_edit() {
     apply_focus_rule();
 }
 
-void ChatApp::begin_rename(bool category, std::string const& id) {
-    m_renaming = RenameState{category, id};
+void ChatApp::begin_rename(bool category, std::string const& id, bool created) {
+    m_renaming = RenameState{category, id, created};
     std::string name;
     if (category) {
         if (auto const* c = find_category(id)) name = c->name;
@@ -320,7 +315,8 @@ void ChatApp::begin_rename(bool category, std::string const& id) {
         name = c->name;
     }
     m_rename_input.set_text(name);
-    m_rename_input.set_cursor_pos(scalar_length(name));
+    // The whole name is selected so typing replaces it.
+    m_rename_input.set_selection(0, scalar_length(name));
     m_focused.reset();
     apply_focus_rule();
 }
@@ -338,6 +334,7 @@ void ChatApp::submit_rename() {
     m_rename_input.set_text("");
     apply_focus_rule();
     refresh();
+    if (renaming.created && !renaming.category) select_channel(renaming.id);
 }
 
 void ChatApp::cancel_rename() {
@@ -420,7 +417,7 @@ void ChatApp::run_menu_item(int code) {
                         category->workspace, category->id, id, voice ? "New Voice" : "new-channel",
                         voice ? ChannelKind::Voice : ChannelKind::Text})) {
                     refresh();
-                    begin_rename(false, id);
+                    begin_rename(false, id, !voice);
                 }
             }
             break;

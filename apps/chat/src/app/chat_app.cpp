@@ -79,8 +79,7 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
     auto heads = doc.get_heads();
     if (heads != m_heads || m_view.workspaces.empty()) refresh();
     if (m_nav.thread_root && !find_message(*m_nav.thread_root)) {
-        m_nav.thread_root.reset();
-        m_thread_focus = false;
+        close_thread();
         apply_focus_rule();
         refresh();
     }
@@ -211,8 +210,8 @@ std::optional<Rect> ChatApp::text_input_caret_rect() const {
 }
 
 bool ChatApp::needs_animation_frame() const {
-    return m_left_flap.is_animating() || m_right_flap.is_animating() || m_tooltips.pending() ||
-           !m_images->is_idle();
+    return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
+           m_tooltips.pending() || !m_images->is_idle();
 }
 
 bool ChatApp::take_layout_changed() {
@@ -226,7 +225,7 @@ std::optional<Rect> ChatApp::synthetic_accessibility_rect(int kind, size_t index
 
 bool ChatApp::focus_synthetic_accessibility(int kind, size_t index) {
     if (kind != 1 || index >= m_rows.size()) return false;
-    m_focused_row = index;
+    m_focused_row = m_rows[index].message;
     return true;
 }
 
@@ -295,8 +294,7 @@ void ChatApp::open_workspace(std::string const& workspace) {
     m_nav.workspace_id = workspace;
     m_nav.remembered_workspace_id = workspace;
     m_nav.channel_id.clear();
-    m_nav.thread_root.reset();
-    m_thread_focus = false;
+    close_thread();
     jump_to_latest();
     apply_focus_rule();
     refresh();
@@ -388,7 +386,7 @@ std::vector<std::string> ChatApp::shown_image_references() const {
     for (auto const& m : m_view.messages)
         if (m.attachment)
             if (auto const* image = std::get_if<ImageAttachment>(&*m.attachment))
-                refs.push_back(image->blob);
+                refs.push_back(image_source(image->blob));
     return refs;
 }
 
@@ -412,11 +410,19 @@ void ChatApp::open_people_panel() {
 }
 
 void ChatApp::open_thread(std::string const& root) {
+    if (!m_nav.thread_root) m_right_opened_for_thread = !m_right_flap.target();
     m_nav.thread_root = root;
     m_thread_focus = true;
     m_focused.reset();
     m_right_flap.set_override(true);
     m_right_flap.progress = 1;
+    apply_focus_rule();
+}
+
+void ChatApp::close_thread() {
+    m_nav.thread_root.reset();
+    m_thread_focus = false;
+    if (std::exchange(m_right_opened_for_thread, false)) m_right_flap.set_override(false);
     apply_focus_rule();
 }
 

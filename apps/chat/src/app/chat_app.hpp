@@ -55,6 +55,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     struct RenameState {
         bool category = false;
         std::string id;
+        bool created = false;  // a channel made just now: open it once the name is confirmed
     };
     struct EmojiPicker {
         std::optional<std::string> message;  // none: the composer's picker
@@ -64,9 +65,10 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
         std::string message;
         vemo_ui::Rect anchor;
     };
-    // One message row as the last draw placed it.
+    // One message row as the last draw placed it. Rows name their message by id: the list
+    // they were drawn from may be replaced by the next sync before the next draw.
     struct RowBox {
-        size_t index = 0;  // into the shown message list
+        std::string message;
         vemo_ui::Rect rect;
     };
 
@@ -126,7 +128,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void begin_edit(std::string const& channel, std::string const& message);
     void save_edit();
     void cancel_edit();
-    void begin_rename(bool category, std::string const& id);
+    void begin_rename(bool category, std::string const& id, bool created = false);
     void submit_rename();
     void cancel_rename();
     void insert_text(std::string_view text);
@@ -174,6 +176,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void close_left_flap();
     void open_people_panel();
     void open_thread(std::string const& root);
+    void close_thread();
     void scroll_back(double offset);
     void set_initial_draft(std::string text) { m_initial_draft = std::move(text); }
     void set_thread_focus(bool focused) { m_thread_focus = focused, apply_focus_rule(); }
@@ -252,6 +255,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     bool icon_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect r, std::string_view glyph,
                      HitTarget target, double size = 16);
     void register_pictures();
+    void settle_after_draw();
 
     // Text inputs.
     vemo_ui::TextInput m_composer = vemo_ui::TextInput::local();
@@ -303,7 +307,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     Regions m_regions;
     std::vector<HitRegion> m_hits;
     std::vector<RowBox> m_rows;
-    std::optional<size_t> m_focused_row;
+    std::optional<std::string> m_focused_row;  // message id
     std::optional<HitTarget> m_focused;
     std::optional<HitTarget> m_hover;
     std::optional<std::string> m_hover_message;
@@ -317,6 +321,9 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     bool m_use_home_seed = false;
     bool m_attachment_pass_done = false;
     bool m_layout_changed = false;
+    bool m_right_opened_for_thread = false;  // closing the thread closes the panel too
+    bool m_pointer_inside = false;
+    bool m_hover_stale = false;  // the content under a still pointer changed: draw again
 };
 
 }  // namespace chat

@@ -126,6 +126,43 @@ void ChatApp::draw(DrawContext& ctx) {
     if (m_menu.is_open()) m_menu.draw(ctx);
     m_tooltips.draw(ctx, content);
     ctx.painter.pop_clip();
+    settle_after_draw();
+}
+
+// What depends on the frame just drawn: the keyboard focus stays only on a control that is on
+// screen, and the hover follows whatever now lies under a pointer that has not moved.
+void ChatApp::settle_after_draw() {
+    auto drawn = [&](HitKind kind) {
+        return std::ranges::any_of(m_hits,
+                                   [&](HitRegion const& r) { return r.target.kind == kind; });
+    };
+    if (m_focused &&
+        std::ranges::none_of(m_hits, [&](HitRegion const& r) { return r.target == *m_focused; })) {
+        m_focused.reset();
+        apply_focus_rule();
+    }
+    if (m_renaming && !drawn(HitKind::FocusRename)) cancel_rename();
+    if (m_thread_focus && !drawn(HitKind::FocusThread)) {
+        m_thread_focus = false;
+        apply_focus_rule();
+    }
+    if (m_focused_row &&
+        std::ranges::none_of(m_rows, [&](RowBox const& r) { return r.message == *m_focused_row; }))
+        m_focused_row.reset();
+
+    std::optional<HitTarget> hover;
+    std::optional<std::string> hover_message;
+    if (m_pointer_inside) {
+        hover = target_at(m_pointer);
+        for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
+            if (it->target.kind == HitKind::MessageMenu && it->rect.contains(m_pointer)) {
+                hover_message = it->target.a;
+                break;
+            }
+    }
+    m_hover_stale = hover != m_hover || hover_message != m_hover_message;
+    m_hover = std::move(hover);
+    m_hover_message = std::move(hover_message);
 }
 
 }  // namespace chat

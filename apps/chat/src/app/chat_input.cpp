@@ -72,8 +72,7 @@ bool ChatApp::handle_key(KeyEvent const& key) {
         else if (m_history)
             m_history.reset();
         else if (m_nav.thread_root) {
-            m_nav.thread_root.reset();
-            m_thread_focus = false;
+            close_thread();
             apply_focus_rule();
             refresh();
         }
@@ -146,11 +145,13 @@ bool ChatApp::handle_pointer(PointerEvent const& p) {
     }
     switch (p.kind) {
         case PointerEvent::Kind::Leave:
+            m_pointer_inside = false;
             m_hover.reset();
             m_hover_message.reset();
             m_tooltips.on_leave();
             return false;
         case PointerEvent::Kind::Move: {
+            m_pointer_inside = true;
             if (m_menu.is_open()) m_menu.handle_event(p);
             m_hover = target_at(p.position);
             m_hover_message.reset();
@@ -244,6 +245,7 @@ bool ChatApp::handle_wheel(vemo_ui::WheelEvent const& wheel) {
         return false;
     // The list grows upwards from the latest message, so scrolling up moves away from it.
     double step = wheel.dy;
+    if (step == 0) return true;
     m_scroll = std::max(0.0, m_scroll - step);
     if (m_scroll > 0.5) m_follow = false;
     if (m_scroll <= 0.5) m_follow = true;

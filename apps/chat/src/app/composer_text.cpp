@@ -1,5 +1,6 @@
 #include "app/composer_text.hpp"
 
+#include <gio/gio.h>
 #include <glib.h>
 
 #include <chrono>
@@ -59,11 +60,53 @@ std::string trimmed(std::string_view text) {
 }
 
 std::string clock_time(int64_t ts) {
-    int64_t day_seconds = ((ts % 86400) + 86400) % 86400;
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d:%02d", int(day_seconds / 3600),
-                  int(day_seconds / 60 % 60));
-    return buf;
+    static bool const twelve_hour = desktop_uses_twelve_hour_clock();
+    return clock_time_in(ts, "", twelve_hour);
+}
+
+std::string clock_time_in(int64_t ts, std::string const& zone, bool twelve_hour) {
+    GTimeZone* tz =
+        zone.empty() ? g_time_zone_new_local() : g_time_zone_new_identifier(zone.c_str());
+    if (!tz) tz = g_time_zone_new_utc();
+    GDateTime* at = g_date_time_new_from_unix_utc(ts);
+    GDateTime* local = at ? g_date_time_to_timezone(at, tz) : nullptr;
+    std::string out = "--:--";
+    if (local) {
+        // "%p" follows the locale and is empty in some; fall back to the 24-hour form there.
+        gchar* text = g_date_time_format(local, twelve_hour ? "%-l:%M %p" : "%H:%M");
+        if (text && (!twelve_hour || std::string_view(text).back() != ' '))
+            out = text;
+        else if (gchar* plain = g_date_time_format(local, "%H:%M"))
+            out = plain, g_free(plain);
+        g_free(text);
+        g_date_time_unref(local);
+    }
+    if (at) g_date_time_unref(at);
+    g_time_zone_unref(tz);
+    return out;
+}
+
+bool desktop_uses_twelve_hour_clock() {
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    if (!source) return false;
+    GSettingsSchema* schema =
+        g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE);
+    if (!schema) return false;
+    bool twelve = false;
+    if (g_settings_schema_has_key(schema, "clock-format")) {
+        GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
+        gchar* format = g_settings_get_string(settings, "clock-format");
+        twelve = format && std::string_view(format) == "12h";
+        g_free(format);
+        g_object_unref(settings);
+    }
+    g_settings_schema_unref(schema);
+    return twelve;
+}
+
+std::string image_source(std::string_view blob) {
+    if (blob.starts_with("vemo-demo://")) return std::string(blob);
+    return "vemo-blob://" + std::string(blob);
 }
 
 std::string badge_text(uint32_t count) {

@@ -23,6 +23,7 @@ namespace {
 
 constexpr int64_t day_reference = 1782477600;
 constexpr double day_label_height = 44;
+constexpr double list_top_pad = 8;  // room above the day label at the top of history
 
 }  // namespace
 
@@ -117,22 +118,39 @@ void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
     if (list.height < 1) return;
     ctx.painter.push_clip(list);
     if (m_follow && m_scroll <= 0.5) m_scroll = 0;
+    // Measure from the latest message up until the list is filled at this scroll offset; when
+    // that reaches the first message the offset is clamped before anything is drawn, so the
+    // list never shows blank space above its first message.
+    std::vector<double> heights;
+    double measured = 0;
+    for (size_t pos = m_top_level.size(); pos-- > 0 && measured < m_scroll + list.height;) {
+        auto const& m = m_view.messages[m_top_level[pos]];
+        heights.push_back(layout_message(ctx, m, grouped_with_previous(pos),
+                                         {list.x, 0, list.width, 0}, false, false));
+        measured += heights.back();
+    }
+    if (heights.size() == m_top_level.size()) {
+        double total = measured + day_label_height + 12 + list_top_pad;
+        m_scroll = std::min(m_scroll, std::max(0.0, total - list.height));
+    }
     double bottom = list.bottom() - 12 + m_scroll;
     double y = bottom;
     bool reached_first = true;
     std::vector<RowBox> rows;
-    for (size_t pos = m_top_level.size(); pos-- > 0;) {
+    for (size_t pos = m_top_level.size(), i = 0; pos-- > 0; ++i) {
         if (y < list.y) {
             reached_first = false;
             break;
         }
         auto const& m = m_view.messages[m_top_level[pos]];
         bool grouped = grouped_with_previous(pos);
-        double h = layout_message(ctx, m, grouped, {list.x, 0, list.width, 0}, false, false);
+        double h = i < heights.size()
+                       ? heights[i]
+                       : layout_message(ctx, m, grouped, {list.x, 0, list.width, 0}, false, false);
         double top = y - h;
         if (top < list.bottom()) {
             layout_message(ctx, m, grouped, {list.x, top, list.width, h}, false, true);
-            rows.push_back({m_top_level[pos], {list.x, top, list.width, h}});
+            rows.push_back({m.id, {list.x, top, list.width, h}});
         }
         y = top;
     }
@@ -156,21 +174,23 @@ void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
     if (reached_first) {
         y -= day_label_height;
         if (y + day_label_height > list.y) draw_day_label(ctx, list, y);
-        // Nothing above the first message: never scroll past it.
-        double total = bottom - y;
-        double max_scroll = std::max(0.0, total + 12 - list.height);
-        if (m_scroll > max_scroll) m_scroll = max_scroll;
     }
     std::ranges::reverse(rows);
     m_rows = std::move(rows);
-    if (m_focused_row && *m_focused_row < m_rows.size())
-        vemo_ui::surface::focus_ring(ctx.painter, t, m_rows[*m_focused_row].rect.inset(4, 0),
-                                     t.radius_small);
+    for (auto const& row : m_rows)
+        if (m_focused_row == row.message)
+            vemo_ui::surface::focus_ring(ctx.painter, t, row.rect.inset(4, 0), t.radius_small);
 
     if (m_scroll > 0.5) {
         std::string label = "↓ Jump to latest";
         auto size = ctx.text.measure(label, 13, FontWeight::Semibold);
         Rect pill{list.center().x - size.width / 2 - 16, list.bottom() - 48, size.width + 32, 34};
+        // A backdrop fading in under the pill keeps the text beneath it from showing through.
+        Rect fade{list.x, pill.y - 24, list.width, list.bottom() - pill.y + 24};
+        ctx.painter.fill_gradient({fade.x, fade.y, fade.width, 24}, 0, t.window_fill.with_alpha(0),
+                                  t.window_fill.with_alpha(0.92f));
+        ctx.painter.fill_rect(Rect::from_edges(fade.x, fade.y + 24, fade.right(), fade.bottom()),
+                              t.window_fill.with_alpha(0.92f));
         HitTarget jump{HitKind::JumpToLatest};
         vemo_ui::surface::card(ctx.painter, t, pill, 17,
                                m_hover && *m_hover == jump ? t.accent_hover : t.accent,

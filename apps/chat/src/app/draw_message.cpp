@@ -230,8 +230,7 @@ double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped,
         vemo_ui::surface::card(ctx.painter, t, bar, 8, t.elevated_fill,
                                vemo_ui::surface::Elevation::Low);
         Rect react{bar.x + 4, bar.y + 2, 32, 28};
-        if (m.reactions.empty())
-            icon_button(ctx, react, "☺", {HitKind::AddReaction, m.id, "", react}, 16);
+        icon_button(ctx, react, "☺", {HitKind::AddReaction, m.id, "", react}, 16);
         icon_button(ctx, {bar.x + 40, bar.y + 2, 32, 28}, "💬", {HitKind::OpenThread, m.id}, 14);
     }
     return y + 6 - r.y;
@@ -299,7 +298,7 @@ double ChatApp::draw_attachment(DrawContext& ctx, Attachment const& a, double x,
         double h = std::round(w * aspect);
         Rect frame{x, y, w, h};
         if (!draw) return h + 22;
-        auto lookup = m_images->get(image->blob);
+        auto lookup = m_images->get(image_source(image->blob));
         if (auto const* ref = std::get_if<vemo_ui::ImageRef>(&lookup); ref && *ref) {
             ctx.painter.draw_image(**ref, frame, 12);
             vemo_ui::surface::edge_on(ctx.painter, frame, 12, t.window_fill);

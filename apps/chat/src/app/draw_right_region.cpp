@@ -1,3 +1,5 @@
+#include <glib.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -86,7 +88,9 @@ void ChatApp::draw_people(DrawContext& ctx, Rect r) {
         auto given = m_presence_colors.find(p.id);
         ctx.painter.fill_ellipse(
             dot, given != m_presence_colors.end() ? given->second : presence_color(t, p.status));
-        std::string name = p.name + (p.id == m_identity.id ? " (you)" : "");
+        // The local person is marked once, however they are named.
+        bool marked = g_ascii_strcasecmp(p.name.c_str(), "you") == 0;
+        std::string name = p.name + (p.id == m_identity.id && !marked ? " (you)" : "");
         auto size = ctx.text.draw_text_weighted(
             ctx.painter, name, {av.right() + 12, row.y + 7}, 14, FontWeight::Semibold,
             p.status == Presence::Offline ? t.text_secondary : t.text_primary, row.width - 70,

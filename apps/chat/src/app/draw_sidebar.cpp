@@ -178,10 +178,11 @@ void ChatApp::draw_sidebar(DrawContext& ctx, Rect r) {
     hit(header, context);
     double y = header.bottom();
     if (m_in_inbox) {
-        ctx.text.draw_text_weighted(ctx.painter, "Conversations across Vemo workspaces",
-                                    {x + 4, y - 6}, 12, FontWeight::Regular, t.text_secondary,
-                                    w - 8, true);
-        y += 18;
+        // Wrapped, not cut: the sidebar is narrower than the sentence.
+        auto spans = std::vector<vemo_ui::TextSpan>{
+            {"Conversations across Vemo workspaces", t.text_secondary}};
+        auto size = ctx.text.draw_rich(ctx.painter, spans, {x + 4, y - 6}, w - 8, 12);
+        y += size.height - 2;
     } else {
         std::string chip = translate("chat-sidebar-add-category");
         auto chip_size = ctx.text.measure(chip, 12, FontWeight::Medium);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -69,6 +70,20 @@ struct PointerEvent {
     int click_count = 1;
     Modifiers mods;
 };
+
+// How a scroll device reported its motion: in line steps (wheel notches, GTK 3's smooth
+// deltas) or in device pixels (pixel-precise touchpads).
+enum class WheelUnit : uint8_t { Lines, Pixels };
+
+// Logical points one line step scrolls.
+inline constexpr double wheel_line_points = 44;
+
+// Logical points scrolled by `amount` steps of `unit` on a display with this UI scale.
+inline double wheel_points(double amount, WheelUnit unit, double ui_scale)
+{
+    return unit == WheelUnit::Lines ? amount * wheel_line_points
+                                    : amount / std::max(ui_scale, 1.0);
+}
 
 struct WheelEvent {
     Point position;
