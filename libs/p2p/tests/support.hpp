@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <span>
 #include <vector>
 
@@ -160,6 +161,63 @@ inline Future<std::vector<std::uint8_t>> read_next_stream(Connection connection,
             [promise, held](auto bytes) { promise->set(std::move(bytes)); });
     });
     return future;
+}
+
+}  // namespace p2p::test_support
+
+namespace p2p::test_support {
+
+inline std::vector<std::uint8_t> long_header(std::uint32_t version, std::uint8_t first,
+                                             std::size_t dcid_len, std::size_t total) {
+    std::vector<std::uint8_t> out{first,
+                                  static_cast<std::uint8_t>(version >> 24),
+                                  static_cast<std::uint8_t>(version >> 16),
+                                  static_cast<std::uint8_t>(version >> 8),
+                                  static_cast<std::uint8_t>(version),
+                                  static_cast<std::uint8_t>(dcid_len)};
+    std::mt19937 rng(static_cast<unsigned>(dcid_len * 131 + total));
+    while (out.size() < total) out.push_back(static_cast<std::uint8_t>(rng()));
+    if (out.size() > 6 + dcid_len) out[6 + dcid_len] = 8;  // source id length
+    out.resize(total);
+    return out;
+}
+
+inline std::vector<std::uint8_t> random_bytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> out(n);
+    for (auto& b : out) b = static_cast<std::uint8_t>(rng());
+    return out;
+}
+
+struct Datagram {
+    char const* name;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Datagrams no QUIC peer sends: empty, cut short, malformed, unsupported, random.
+inline std::vector<Datagram> hostile_datagrams() {
+    return {
+        {"Empty", {}},
+        {"OneZeroByte", {0x00}},
+        {"OneShortHeaderByte", {0x40}},
+        {"OneLongHeaderByte", {0xc0}},
+        {"LongHeaderCutInTheVersion", {0xc0, 0x00, 0x00}},
+        {"LongHeaderCutAfterTheIdLength", long_header(1, 0xc0, 20, 6)},
+        {"ShortHeaderBelowTheSmallestPacket", random_bytes(20, 1)},
+        {"IdLengthBeyondTheDatagram", long_header(1, 0xc0, 255, 60)},
+        {"IdLongerThanQuicAllows", long_header(1, 0xc0, 21, 1200)},
+        {"InitialWithGarbageProtection", long_header(1, 0xc0, 8, 1200)},
+        {"InitialWithShortId", long_header(1, 0xc0, 4, 1200)},
+        {"InitialBelowTheMinimumSize", long_header(1, 0xc0, 8, 600)},
+        {"ZeroRttBeforeAnyInitial", long_header(1, 0xd0, 8, 1200)},
+        {"HandshakeForNoConnection", long_header(1, 0xe0, 8, 1200)},
+        {"RetryForNoConnection", long_header(1, 0xf0, 8, 100)},
+        {"ReservedVersion", long_header(0x1a2a3a4a, 0xc0, 8, 1200)},
+        {"UnknownVersion", long_header(0xff00001d, 0xc0, 8, 1200)},
+        {"VersionNegotiation", long_header(0, 0x80, 8, 40)},
+        {"RandomFullSize", random_bytes(1200, 2)},
+        {"RandomLargest", random_bytes(65000, 3)},
+    };
 }
 
 }  // namespace p2p::test_support

@@ -143,6 +143,19 @@ std::uint32_t read_length_prefix(std::span<std::uint8_t const, length_prefix_byt
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
+std::expected<std::optional<MediaFrame>, std::string> FrameReader::take(
+    std::span<std::uint8_t const> bytes) {
+    if (bytes.size() != next_read()) return std::unexpected("media stream read out of step");
+    if (m_body) {
+        m_body.reset();
+        return decode_frame(bytes);
+    }
+    auto length = read_length_prefix(bytes.first<length_prefix_bytes>());
+    if (length > max_encoded_frame_bytes) return std::unexpected(frame_too_large_message(length));
+    if (length > 0) m_body = length;
+    return std::nullopt;
+}
+
 std::string frame_too_large_message(std::uint64_t length) {
     return "media frame too large: " + std::to_string(length);
 }

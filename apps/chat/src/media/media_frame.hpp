@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <span>
 #include <string>
@@ -62,6 +63,19 @@ std::optional<MediaFrame> decode_frame(std::span<std::uint8_t const> bytes);
 std::array<std::uint8_t, length_prefix_bytes> length_prefix(std::uint32_t length);
 std::uint32_t read_length_prefix(std::span<std::uint8_t const, length_prefix_bytes> bytes);
 std::string frame_too_large_message(std::uint64_t length);
+
+// Reads the frames of one stream: asks for `next_read()` bytes at a time and is handed
+// exactly that many. Empty and undecodable frames are skipped; a length beyond the largest
+// encoded frame is an error that ends the stream.
+class FrameReader {
+  public:
+    std::size_t next_read() const { return m_body ? *m_body : length_prefix_bytes; }
+    // A frame once one is complete, nothing while more is needed.
+    std::expected<std::optional<MediaFrame>, std::string> take(std::span<std::uint8_t const> bytes);
+
+  private:
+    std::optional<std::size_t> m_body;  // length of the frame being read
+};
 
 bool is_valid_utf8(std::string_view text);
 

@@ -22,33 +22,23 @@ class ReceiveLoop : public std::enable_shared_from_this<ReceiveLoop> {
         m_connection.accept_uni().then([self = shared_from_this()](auto stream) {
             if (!stream) return self->end_with(stream.error().message);
             self->m_stream.emplace(std::move(*stream));
-            self->read_prefix();
+            self->read_next();
         });
     }
 
   private:
-    void read_prefix() {
-        m_stream->read_exact(length_prefix_bytes).then([self = shared_from_this()](auto bytes) {
+    void read_next() {
+        m_stream->read_exact(m_reader.next_read()).then([self = shared_from_this()](auto bytes) {
             if (!bytes) return;  // end of stream or a read error: the loop just ends
-            auto length = read_length_prefix(std::span<std::uint8_t const, length_prefix_bytes>(
-                bytes->data(), length_prefix_bytes));
-            if (length > max_encoded_frame_bytes)
-                return self->end_with(frame_too_large_message(length));
-            if (length == 0) return self->on_frame_bytes({});
-            self->m_stream->read_exact(length).then([self](auto body) {
-                if (!body) return;
-                self->on_frame_bytes(*body);
-            });
+            auto taken = self->m_reader.take(*bytes);
+            if (!taken) return self->end_with(taken.error());
+            if (auto& frame = *taken) {
+                frame->remote_endpoint = self->m_remote;
+                if (self->m_incoming.try_send(std::move(*frame)) == p2p::TrySendError::Closed)
+                    return;
+            }
+            self->read_next();
         });
-    }
-
-    void on_frame_bytes(std::vector<std::uint8_t> const& bytes) {
-        auto frame = decode_frame(bytes);
-        if (frame) {
-            frame->remote_endpoint = m_remote;
-            if (m_incoming.try_send(std::move(*frame)) == p2p::TrySendError::Closed) return;
-        }
-        read_prefix();
     }
 
     void end_with(std::string message) {
@@ -58,6 +48,7 @@ class ReceiveLoop : public std::enable_shared_from_this<ReceiveLoop> {
     p2p::Connection m_connection;
     std::string m_remote;
     std::optional<p2p::RecvStream> m_stream;
+    FrameReader m_reader;
     p2p::Sender<MediaFrame> m_incoming;
     std::function<void(std::string)> m_on_error;
 };

@@ -37,6 +37,7 @@ class NetworkTransport final : public CallTransport {
 
     std::size_t connection_count() const { return m_connections.size(); }
     p2p::EndpointId endpoint_id() const { return m_endpoint->id(); }
+    p2p::Future<p2p::EndpointStats> endpoint_stats() const { return m_endpoint->stats(); }
 
     // The keys of the participants' tickets; read by the endpoint's handshake check.
     struct Participants {
