@@ -115,6 +115,9 @@ TEST_F(ScreenCaptureTest, DroppingAPendingRequestWithdrawsIt) {
     ASSERT_TRUE(spin_until([&] { return portal_log().find("Start") != std::string::npos; }));
     EXPECT_FALSE(request->poll().has_value());
     request.reset();
+    // The dialogue is closed at the desktop.
+    EXPECT_TRUE(
+        spin_until([&] { return portal_log().find("Request.Close") != std::string::npos; }));
     // The portal going away afterwards reaches nobody.
     stop_portal();
     for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
