@@ -19,7 +19,7 @@ packages=(
   # data
   zlib1g-dev nlohmann-json3-dev uuid-dev libsqlite3-dev libportal-dev
   # call video and screen share: H.264, colour conversion, the screen-cast portal
-  libopenh264-dev libyuv-dev libportal-gtk3-dev
+  libopenh264-dev libyuv-dev libportal-gtk3-dev pipewire wireplumber
   # logging, formatting, command line
   libspdlog-dev libfmt-dev libcli11-dev
   # tests and benchmarks

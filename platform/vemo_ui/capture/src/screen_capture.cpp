@@ -133,12 +133,14 @@ void on_started(GObject* source, GAsyncResult* result, gpointer data) {
 struct StartContext {
     StateRef state;
     XdpParent* parent;
+    GCancellable* cancellable;
 };
 
 void on_created(GObject* source, GAsyncResult* result, gpointer data) {
     auto* context = static_cast<StartContext*>(data);
     StateRef state = std::move(context->state);
     XdpParent* parent = context->parent;
+    GCancellable* cancellable = context->cancellable;
     delete context;
     GError* error = nullptr;
     XdpSession* session =
@@ -152,14 +154,16 @@ void on_created(GObject* source, GAsyncResult* result, gpointer data) {
         }
         g_clear_error(&error);
         if (parent) xdp_parent_free(parent);
+        g_object_unref(cancellable);
         return;
     }
     g_signal_connect_data(
         session, "closed", G_CALLBACK(session_closed), new std::weak_ptr<State>(state),
         [](gpointer d, GClosure*) { delete static_cast<std::weak_ptr<State>*>(d); },
         GConnectFlags(0));
-    xdp_session_start(session, parent, nullptr, on_started, new StateRef(state));
+    xdp_session_start(session, parent, cancellable, on_started, new StateRef(state));
     if (parent) xdp_parent_free(parent);
+    g_object_unref(cancellable);
     g_object_unref(session);  // the start call holds its own reference
 }
 
@@ -187,12 +191,17 @@ class PortalRequest final : public ScreenCaptureRequest {
   public:
     explicit PortalRequest(StateRef state) : m_state(std::move(state)) {}
     PortalRequest(StateRef state, GDBusConnection* bus, XdpPortal* portal)
-        : m_state(std::move(state)), m_bus(bus), m_portal(portal) {
+        : m_state(std::move(state)),
+          m_bus(bus),
+          m_portal(portal),
+          m_cancellable(g_cancellable_new()) {
         m_watch = g_bus_watch_name_on_connection(
             bus, portal_bus_name, G_BUS_NAME_WATCHER_FLAGS_NONE, portal_appeared, portal_vanished,
             new std::weak_ptr<State>(m_state),
             [](gpointer d) { delete static_cast<std::weak_ptr<State>*>(d); });
     }
+    GCancellable* cancellable() const { return m_cancellable; }
+
     ~PortalRequest() override {
         std::optional<Answer> untaken;
         {
@@ -204,6 +213,11 @@ class PortalRequest final : public ScreenCaptureRequest {
         // An answer nobody took closes its session here, outside the lock: closing emits the
         // session's "closed" signal, whose handler takes the lock.
         untaken.reset();
+        // Withdraws a dialogue that is still open on the desktop.
+        if (m_cancellable) {
+            g_cancellable_cancel(m_cancellable);
+            g_object_unref(m_cancellable);
+        }
         stop_watching();
         if (m_portal) g_object_unref(m_portal);
         if (m_bus) g_object_unref(m_bus);
@@ -231,6 +245,7 @@ class PortalRequest final : public ScreenCaptureRequest {
     StateRef m_state;
     GDBusConnection* m_bus = nullptr;
     XdpPortal* m_portal = nullptr;
+    GCancellable* m_cancellable = nullptr;
     guint m_watch = 0;
     bool m_taken = false;
 };
@@ -259,7 +274,8 @@ std::unique_ptr<ScreenCaptureRequest> request_screen_capture(ScreenCaptureOption
     xdp_portal_create_screencast_session(
         portal, XdpOutputType(outputs), XDP_SCREENCAST_FLAG_NONE,
         options.show_cursor ? XDP_CURSOR_MODE_EMBEDDED : XDP_CURSOR_MODE_HIDDEN,
-        XDP_PERSIST_MODE_NONE, nullptr, nullptr, on_created, new StartContext{state, parent});
+        XDP_PERSIST_MODE_NONE, nullptr, request->cancellable(), on_created,
+        new StartContext{state, parent, G_CANCELLABLE(g_object_ref(request->cancellable()))});
     return request;
 }
 

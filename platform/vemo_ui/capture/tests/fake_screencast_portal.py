@@ -45,6 +45,9 @@ XML = """
     <property name="AvailableCursorModes" type="u" access="read"/>
     <property name="version" type="u" access="read"/>
   </interface>
+  <interface name="org.freedesktop.portal.Request">
+    <method name="Close"/>
+  </interface>
   <interface name="org.freedesktop.portal.Session">
     <method name="Close"/>
     <signal name="Closed"><arg type="a{sv}" name="details"/></signal>
@@ -56,7 +59,7 @@ mode = sys.argv[1] if len(sys.argv) > 1 else "grant"
 node = int(sys.argv[2]) if len(sys.argv) > 2 else 42
 log_path = os.environ.get("VEMO_FAKE_PORTAL_LOG")
 info = Gio.DBusNodeInfo.new_for_xml(XML)
-screencast, session_iface = info.interfaces
+screencast, request_iface, session_iface = info.interfaces
 loop = GLib.MainLoop()
 bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
 kept = []
@@ -70,6 +73,18 @@ def log(line):
 
 def sender_part(sender):
     return sender[1:].replace(".", "_")
+
+
+def request_call(conn, sender, path, iface, method, params, invocation):
+    log("Request.%s" % method)
+    invocation.return_value(None)
+
+
+def new_request(conn, sender, options):
+    path = "/org/freedesktop/portal/desktop/request/%s/%s" % (
+        sender_part(sender), options["handle_token"])
+    conn.register_object(path, request_iface, request_call, None, None)
+    return path
 
 
 def respond(sender, path, code, results):
@@ -102,8 +117,7 @@ def method_call(conn, sender, path, iface, method, params, invocation):
     args = params.unpack()
     if method == "CreateSession":
         options = args[0]
-        request = "/org/freedesktop/portal/desktop/request/%s/%s" % (
-            sender_part(sender), options["handle_token"])
+        request = new_request(conn, sender, options)
         session = "/org/freedesktop/portal/desktop/session/%s/%s" % (
             sender_part(sender), options["session_handle_token"])
         conn.register_object(session, session_iface, session_call, None, None)
@@ -112,16 +126,14 @@ def method_call(conn, sender, path, iface, method, params, invocation):
         respond(sender, request, 0, {"session_handle": GLib.Variant("s", session)})
     elif method == "SelectSources":
         session, options = args
-        request = "/org/freedesktop/portal/desktop/request/%s/%s" % (
-            sender_part(sender), options["handle_token"])
+        request = new_request(conn, sender, options)
         log("SelectSources types=%d cursor_mode=%d" % (options.get("types", 0),
                                                        options.get("cursor_mode", 0)))
         invocation.return_value(GLib.Variant("(o)", (request,)))
         respond(sender, request, 0, {})
     elif method == "Start":
         session, parent, options = args
-        request = "/org/freedesktop/portal/desktop/request/%s/%s" % (
-            sender_part(sender), options["handle_token"])
+        request = new_request(conn, sender, options)
         log("Start parent=%r" % parent)
         invocation.return_value(GLib.Variant("(o)", (request,)))
         if mode == "grant":

@@ -2,17 +2,12 @@
 // bus (ctest runs this under dbus-run-session).
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
+#include <memory>
 
+#include "portal_stand_in.hpp"
 #include "vemo_ui/screen_capture.hpp"
 
 using namespace vemo_ui::capture;
@@ -20,36 +15,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string read_file(std::string const& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Turns the main loop until `done` holds; a stuck dialogue fails the test instead of hanging.
-template <typename F>
-bool spin_until(F done, std::chrono::seconds guard = 20s) {
-    auto end = std::chrono::steady_clock::now() + guard;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-bool portal_owned(GDBusConnection* bus) {
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", "org.freedesktop.portal.Desktop"),
-        G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    gboolean owned = false;
-    if (reply) {
-        g_variant_get(reply, "(b)", &owned);
-        g_variant_unref(reply);
-    }
-    return owned;
-}
+using vemo_ui::capture::testing::portal_owned;
+using vemo_ui::capture::testing::PortalStandIn;
+using vemo_ui::capture::testing::spin_until;
 
 class ScreenCaptureTest : public ::testing::Test {
   protected:
@@ -59,36 +27,18 @@ class ScreenCaptureTest : public ::testing::Test {
         m_bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         ASSERT_NE(m_bus, nullptr);
         ASSERT_FALSE(portal_owned(m_bus)) << "a portal already runs on this bus";
-        m_log = (std::filesystem::temp_directory_path() /
-                 ("vemo-fake-portal-" + std::to_string(getpid()) + ".log"))
-                    .string();
-        std::filesystem::remove(m_log);
+        m_portal = std::make_unique<PortalStandIn>(m_bus);
     }
     void TearDown() override {
-        stop_portal();
+        m_portal.reset();
         if (m_bus) g_object_unref(m_bus);
-        std::filesystem::remove(m_log);
     }
 
     void start_portal(std::string const& mode) {
-        std::string script = std::string(VEMO_FAKE_PORTAL);
-        m_portal = fork();
-        ASSERT_GE(m_portal, 0);
-        if (m_portal == 0) {
-            setenv("VEMO_FAKE_PORTAL_LOG", m_log.c_str(), 1);
-            execl("/usr/bin/python3", "python3", script.c_str(), mode.c_str(), "42", nullptr);
-            _exit(127);
-        }
-        ASSERT_TRUE(spin_until([&] { return portal_owned(m_bus); }))
-            << "the stand-in never started";
+        ASSERT_TRUE(m_portal->start(mode)) << "the stand-in never started";
     }
-    void stop_portal() {
-        if (m_portal <= 0) return;
-        kill(m_portal, SIGTERM);
-        waitpid(m_portal, nullptr, 0);
-        m_portal = -1;
-        spin_until([&] { return !portal_owned(m_bus); }, 5s);
-    }
+    void stop_portal() { m_portal->stop(); }
+    std::string portal_log() const { return m_portal->log(); }
 
     ScreenCaptureRequest::Answer answer_of(ScreenCaptureRequest& request) {
         std::optional<ScreenCaptureRequest::Answer> answer;
@@ -99,8 +49,7 @@ class ScreenCaptureTest : public ::testing::Test {
     }
 
     GDBusConnection* m_bus = nullptr;
-    pid_t m_portal = -1;
-    std::string m_log;
+    std::unique_ptr<PortalStandIn> m_portal;
 };
 
 TEST_F(ScreenCaptureTest, AGrantedCastYieldsTheNodeAndARemote) {
@@ -117,17 +66,17 @@ TEST_F(ScreenCaptureTest, AGrantedCastYieldsTheNodeAndARemote) {
     EXPECT_EQ(fstat(answer->pipewire_remote.get(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     // Monitors and windows offered, the pointer drawn into the stream.
-    EXPECT_NE(read_file(m_log).find("SelectSources types=3 cursor_mode=2"), std::string::npos);
+    EXPECT_NE(portal_log().find("SelectSources types=3 cursor_mode=2"), std::string::npos);
     // Answered once only.
     auto again = request->poll();
     ASSERT_TRUE(again.has_value());
     EXPECT_FALSE(again->has_value());
 
     // The cast ends with the capture: its session is closed at the desktop.
-    EXPECT_EQ(read_file(m_log).find("Session.Close"), std::string::npos);
+    EXPECT_EQ(portal_log().find("Session.Close"), std::string::npos);
     answer = std::unexpected(std::string("dropped"));
     EXPECT_TRUE(
-        spin_until([&] { return read_file(m_log).find("Session.Close") != std::string::npos; }));
+        spin_until([&] { return portal_log().find("Session.Close") != std::string::npos; }));
 }
 
 struct FailureCase {
@@ -163,9 +112,12 @@ TEST_F(ScreenCaptureTest, WithoutAPortalTheRequestFailsInsteadOfHanging) {
 TEST_F(ScreenCaptureTest, DroppingAPendingRequestWithdrawsIt) {
     start_portal("hold");
     auto request = request_screen_capture({});
-    ASSERT_TRUE(spin_until([&] { return read_file(m_log).find("Start") != std::string::npos; }));
+    ASSERT_TRUE(spin_until([&] { return portal_log().find("Start") != std::string::npos; }));
     EXPECT_FALSE(request->poll().has_value());
     request.reset();
+    // The dialogue is closed at the desktop.
+    EXPECT_TRUE(
+        spin_until([&] { return portal_log().find("Request.Close") != std::string::npos; }));
     // The portal going away afterwards reaches nobody.
     stop_portal();
     for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
