@@ -9,7 +9,11 @@ AppSession::AppSession(std::unique_ptr<Widget> widget, std::unique_ptr<persist::
 {
 }
 
-AppSession::~AppSession() { flush(); }
+AppSession::~AppSession()
+{
+    flush();
+    m_sharing.reset();
+}
 
 std::expected<std::unique_ptr<AppSession>, std::string> AppSession::start(launch::LaunchConfig const& config)
 {
@@ -24,6 +28,7 @@ std::expected<std::unique_ptr<AppSession>, std::string> AppSession::start(launch
     if (!widget) return std::unexpected(std::string("the application could not be built"));
     auto session = std::unique_ptr<AppSession>(new AppSession(std::move(widget), std::move(store)));
     if (config.register_actions) config.register_actions(session->m_app);
+    if (auto shared = session->start_sharing(config); !shared) return std::unexpected(shared.error());
     if (session->m_store) {
         if (auto status = session->m_store->status()) std::cerr << *status << "\n";
     }
@@ -35,9 +40,40 @@ automerge::AutoCommit& AppSession::document()
     return m_store ? m_store->document() : m_memory_document;
 }
 
+std::expected<void, std::string> AppSession::start_sharing(launch::LaunchConfig const& config)
+{
+    if (!m_store || !config.sharing) return {};
+    auto options = config.sharing();
+    if (!options) return {};
+    bool joining = options->join.has_value();
+    auto started = share::Sharing::start(*m_store, std::move(*options));
+    if (!started) {
+        // Without a network the document still works locally; a join cannot.
+        if (joining) return std::unexpected(started.error());
+        std::cerr << "sharing is off: " << started.error() << "\n";
+        return {};
+    }
+    m_sharing = std::move(*started);
+    return {};
+}
+
+bool AppSession::poll_sharing()
+{
+    if (!m_sharing) return false;
+    return m_sharing->poll();
+}
+
+bool AppSession::adopting() const
+{
+    if (!m_sharing) return false;
+    auto state = m_sharing->join_state();
+    return state == share::JoinState::Waiting || state == share::JoinState::Failed;
+}
+
 void AppSession::sync(double now, double ui_scale)
 {
-    m_driver.sync(&document(), now, ui_scale);
+    poll_sharing();
+    m_driver.sync(adopting() ? nullptr : &document(), now, ui_scale);
     commit();
     if (m_store) {
         m_store->tick(std::chrono::steady_clock::now());

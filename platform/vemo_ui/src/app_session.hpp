@@ -10,6 +10,7 @@
 #include "vemo_ui/app.hpp"
 #include "vemo_ui/launch.hpp"
 #include "vemo_ui/persist.hpp"
+#include "vemo_ui/share/sharing.hpp"
 
 namespace vemo_ui::detail {
 
@@ -33,12 +34,23 @@ public:
     // Everything committed reaches the disk; for closing and termination signals.
     void flush();
 
+    // Between frames: takes in what peers sent. True when the document changed (redraw).
+    bool poll_sharing();
+    // Null when the document is not shared (no store, or sharing could not start).
+    share::Sharing* sharing() { return m_sharing.get(); }
+    // While a joined document has not arrived, the application must not see the empty one
+    // (it would seed it as a workspace of its own).
+    bool adopting() const;
+
 private:
     AppSession(std::unique_ptr<Widget> widget, std::unique_ptr<persist::DocumentStore> store);
+    std::expected<void, std::string> start_sharing(launch::LaunchConfig const& config);
 
     std::unique_ptr<Widget> m_widget;
     FrameDriver m_driver;
     std::unique_ptr<persist::DocumentStore> m_store;
+    // Declared after the store it shares, so that it stops first.
+    std::unique_ptr<share::Sharing> m_sharing;
     automerge::AutoCommit m_memory_document;  // when the application keeps no store
     app::App m_app;
     std::string m_last_status;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app_session.hpp"
+#include "automation_share.hpp"
 #include "doc_json.hpp"
 #include "vemo_actions/resource_json.hpp"
 #include "vemo_ui/cairo_painter.hpp"
@@ -122,6 +123,7 @@ public:
             if (!exported) return std::unexpected(exported.error().message);
             return *exported;
         }
+        if (auto shared = run_share_command(m_session, cmd, [this] { frame(false); })) return *shared;
         if (name == "heads") {
             json out = json::array();
             for (auto const& h : m_session.document().get_heads()) out.push_back(h.to_hex());

@@ -223,6 +223,8 @@ private:
     static gboolean on_tick(GtkWidget*, GdkFrameClock*, gpointer self_ptr)
     {
         auto* self = static_cast<WindowHost*>(self_ptr);
+        // Changes from peers arrive between frames and are shown by the next one.
+        if (self->m_session.poll_sharing()) self->mark_dirty();
         // A test run with a frame budget keeps frames coming until the budget is spent.
         if (self->m_dirty || self->m_frames_left || self->m_widget->needs_animation_frame() ||
             logical_changed(*self))

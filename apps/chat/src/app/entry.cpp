@@ -1,11 +1,16 @@
 #include "app/entry.hpp"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/chat_app.hpp"
 #include "actions/dispatch.hpp"
 #include "vemo_ui/app.hpp"
 #include "app/screenshots.hpp"
 #include "doc/store_opener.hpp"
 #include "qdoc/blobstore.hpp"
+#include "app/local_identity.hpp"
+#include "app/share_options.hpp"
 
 namespace chat {
 
@@ -20,6 +25,7 @@ vemo_ui::launch::LaunchConfig launch_config()
     config.default_window_size = [] { return vemo_ui::launch::WindowSize{1280, 800}; };
     config.max_windows = [] { return 1; };
     config.open_store = open_document_store;
+    config.sharing = [] { return sharing_options(ShareArgs{}); };
     config.single_instance = false;
     config.start_hidden = false;
     config.accessibility = true;
@@ -33,7 +39,14 @@ void run(int argc, char** argv)
     auto root = FsBlobStore::default_root();
     auto store = std::make_shared<FsBlobStore>(root, 0x2000000, 0x10000000, 0x2000, 0x4000);
     qdoc::blobstore::set_store(store);
-    vemo_ui::launch::run_or_exit(launch_config(), argc, argv);
+    auto args = take_share_args(argc, argv);
+    if (!args) {
+        std::fprintf(stderr, "%s: %s\n", argc > 0 ? argv[0] : "vemo-chat", args.error().c_str());
+        std::exit(2);
+    }
+    auto config = launch_config();
+    config.sharing = [share = args->share] { return sharing_options(share); };
+    vemo_ui::launch::run_or_exit(config, int(args->rest.size()), args->rest.data());
 }
 
 }  // namespace chat

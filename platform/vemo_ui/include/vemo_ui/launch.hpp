@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vemo_ui/persist.hpp"
+#include "vemo_ui/share/sharing.hpp"
 #include "vemo_ui/theme.hpp"
 #include "vemo_ui/widget.hpp"
 
@@ -55,6 +56,9 @@ struct LaunchConfig {
     std::function<int()> max_windows;
     std::function<persist::OpenResult(std::string_view app_id, persist::StoreOptions const&)>
         open_store;
+    // How the opened document is shared with the user's other devices and people; nothing
+    // (or an empty function) keeps it local. Asked once a window or automation session starts.
+    std::function<std::optional<share::Options>()> sharing;
     bool single_instance = false;
     bool start_hidden = false;
     bool accessibility = false;

@@ -190,6 +190,47 @@ uint64_t DocumentStore::durable_generation() const {
     return m_impl->writer->durable_generation();
 }
 
+namespace {
+
+std::unique_ptr<FileWriter> make_writer(DocumentStore::Impl const& impl, Opened& opened) {
+    return std::make_unique<FileWriter>(FileWriter::Config{
+        .path = impl.path,
+        .tmp_path = sibling(impl.path, ".compacting"),
+        .fd = std::move(opened.fd),
+        .file_size = opened.file_size,
+        .compacted_size = opened.compacted_size,
+        .sync_delay = impl.options.flush_interval / 2,
+        .before_rename = impl.options.before_compaction_rename,
+    });
+}
+
+}  // namespace
+
+std::expected<fs::path, std::string> DocumentStore::set_aside_and_start_empty(std::string_view tag) {
+    auto& impl = *m_impl;
+    if (auto flushed = flush(); !flushed) return std::unexpected(flushed.error());
+    // The writer owns the file descriptor and may be compacting: stop it before the rename.
+    impl.writer.reset();
+    auto aside = file_io::aside_path(impl.path, tag);
+    auto moved = file_io::rename_no_replace(impl.path, aside);
+    std::expected<Opened, std::string> opened = std::unexpected(moved ? std::string() : moved.error());
+    if (moved) opened = rewrite(impl.path, Opened{});
+    if (!opened) {
+        auto error = opened.error();
+        // Put the old document back under its writer; nothing was lost.
+        if (moved) (void)file_io::rename_no_replace(aside, impl.path);
+        auto reopened = load_or_create(impl.path, impl.app_id);
+        if (!reopened) return std::unexpected(error + "; reopening failed too: " + reopened.error());
+        impl.writer = make_writer(impl, *reopened);
+        return std::unexpected(error);
+    }
+    impl.doc = std::move(opened->doc);
+    impl.report = opened->report;
+    impl.note.reset();
+    impl.writer = make_writer(impl, *opened);
+    return aside;
+}
+
 OpenResult open_migrating(std::string_view app_id, StoreOptions const& options,
                           fs::path const& path) {
     std::error_code ec;
@@ -220,15 +261,7 @@ OpenResult open_migrating(std::string_view app_id, StoreOptions const& options,
     impl->note = opened->note;
     impl->doc = std::move(opened->doc);
     impl->lock = std::move(*lock);
-    impl->writer = std::make_unique<FileWriter>(FileWriter::Config{
-        .path = absolute,
-        .tmp_path = tmp,
-        .fd = std::move(opened->fd),
-        .file_size = opened->file_size,
-        .compacted_size = opened->compacted_size,
-        .sync_delay = options.flush_interval / 2,
-        .before_rename = options.before_compaction_rename,
-    });
+    impl->writer = make_writer(*impl, *opened);
     return std::make_unique<DocumentStore>(std::move(impl));
 }
 

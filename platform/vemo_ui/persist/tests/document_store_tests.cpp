@@ -359,3 +359,34 @@ TEST_F(DocumentStoreTest, LeftoverCompactionCopyIsRemovedAndTheDocumentKept) {
 }
 
 }  // namespace
+
+// A device adopting a shared document keeps its old file whole, and what it receives next is
+// saved like any other change.
+TEST_F(DocumentStoreTest, SetAsideKeepsTheOldFileAndStartsEmpty) {
+    auto store = open_at(path);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->document().put(ObjId::root(), "mine", int64_t{1}));
+    auto aside = store->set_aside_and_start_empty("before-join");
+    ASSERT_TRUE(aside) << aside.error();
+    EXPECT_EQ(siblings_tagged(path, "before-join"), std::vector<fs::path>{*aside});
+    auto old = AutoCommit::load(read_bytes(*aside));
+    ASSERT_TRUE(old);
+    EXPECT_EQ(get_int(*old, "mine"), 1);
+    EXPECT_TRUE(store->document().get_heads().empty());
+
+    AutoCommit peer;
+    ASSERT_TRUE(peer.put(ObjId::root(), "theirs", int64_t{2}));
+    peer.commit();
+    ASSERT_TRUE(store->document().merge(peer));
+    ASSERT_TRUE(store->flush());
+    store.reset();
+    auto reopened = open_at(path);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(get_int(reopened->document(), "theirs"), 2);
+    EXPECT_EQ(get_int(reopened->document(), "mine"), std::nullopt);
+    // A second adoption never overwrites the first file set aside.
+    auto second = reopened->set_aside_and_start_empty("before-join");
+    ASSERT_TRUE(second);
+    EXPECT_NE(*second, *aside);
+    EXPECT_EQ(siblings_tagged(path, "before-join").size(), 2u);
+}

@@ -93,6 +93,12 @@ class DocumentStore {
     uint64_t committed_generation() const;
     uint64_t durable_generation() const;
 
+    // Saves everything, moves the file aside as "<file>.<tag>-<UTC time>" (never replacing
+    // anything) and starts a new empty document in its place, for a device that adopts a
+    // document shared with it. Returns where the old file went. On failure the old document
+    // stays open as it was.
+    std::expected<std::filesystem::path, std::string> set_aside_and_start_empty(std::string_view tag);
+
   private:
     std::unique_ptr<Impl> m_impl;
 };

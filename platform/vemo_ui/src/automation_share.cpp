@@ -1,0 +1,99 @@
+#include "automation_share.hpp"
+
+#include <chrono>
+#include <thread>
+
+namespace vemo_ui::launch::detail {
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::seconds join_deadline{30};
+constexpr int max_settle_ms = 60000;
+constexpr std::chrono::milliseconds pump_pause{2};
+
+json status_json(share::Status const& s) {
+    json devices = json::array();
+    for (auto const& d : s.devices) {
+        devices.push_back({{"key", d.key},
+                           {"person", d.person},
+                           {"name", d.name},
+                           {"last_seen", d.last_seen},
+                           {"connected", d.connected},
+                           {"last_sync", d.last_sync ? json(*d.last_sync) : json(nullptr)},
+                           {"bytes_sent", d.bytes_sent},
+                           {"bytes_received", d.bytes_received}});
+    }
+    return {
+        {"url", s.document_url},
+        {"key", s.device_key},
+        {"devices", std::move(devices)},
+        {"server",
+         {{"url", s.server_url ? json(*s.server_url) : json(nullptr)}, {"state", s.server_state}}},
+        {"joining", s.joining},
+        {"summary", s.summary()}};
+}
+
+// Runs frames for `ms` milliseconds, so that the conversation with peers goes on while a test
+// or an agent waits.
+void pump(std::function<void()> const& frame, int ms) {
+    auto until = Clock::now() + std::chrono::milliseconds(ms);
+    do {
+        frame();
+        std::this_thread::sleep_for(pump_pause);
+    } while (Clock::now() < until);
+}
+
+ShareAnswer join(vemo_ui::detail::AppSession& session, share::Sharing& sharing, json const& cmd,
+                 std::function<void()> const& frame) {
+    auto it = cmd.find("invite");
+    if (it == cmd.end() || !it->is_string())
+        return std::unexpected(std::string("'invite' must be a string"));
+    if (auto begun = sharing.begin_join(it->get<std::string>()); !begun)
+        return std::unexpected(begun.error());
+    // Tests may wait less than the full time; nobody waits more.
+    auto wait = std::min<std::chrono::milliseconds>(
+        join_deadline, std::chrono::milliseconds(cmd.value("timeout_ms", 30000)));
+    auto deadline = Clock::now() + wait;
+    while (sharing.join_state() == share::JoinState::Waiting && Clock::now() < deadline) {
+        frame();
+        std::this_thread::sleep_for(pump_pause);
+    }
+    if (sharing.join_state() != share::JoinState::Done) {
+        auto problem = sharing.join_problem();
+        sharing.abandon_join(problem);
+        return std::unexpected("the workspace did not arrive within " +
+                               std::to_string((wait.count() + 999) / 1000) + " s: " + problem);
+    }
+    frame();
+    session.commit();
+    return json{{"url", sharing.document_url()}};
+}
+
+}  // namespace
+
+std::optional<ShareAnswer> run_share_command(vemo_ui::detail::AppSession& session, json const& cmd,
+                                             std::function<void()> const& frame) {
+    auto name = cmd.value("cmd", "");
+    if (name != "invite" && name != "join" && name != "sharing") return std::nullopt;
+    auto* sharing = session.sharing();
+    if (!sharing)
+        return ShareAnswer(
+            std::unexpected(std::string("this session does not share its document")));
+    if (name == "invite") {
+        auto invite = sharing->create_invite();
+        if (!invite) return ShareAnswer(std::unexpected(invite.error()));
+        return ShareAnswer(json{{"invite", *invite}});
+    }
+    if (name == "join") return join(session, *sharing, cmd, frame);
+    int settle = cmd.value("settle_ms", 0);
+    if (settle < 0 || settle > max_settle_ms)
+        return ShareAnswer(
+            std::unexpected("'settle_ms' must be between 0 and " + std::to_string(max_settle_ms)));
+    if (settle > 0) pump(frame, settle);
+    return ShareAnswer(status_json(sharing->status()));
+}
+
+}  // namespace vemo_ui::launch::detail
