@@ -29,7 +29,8 @@ struct TempDir {
 };
 
 // Runs one automation session over `commands` and returns the answers, one per line.
-std::vector<json> session(fs::path const& data, std::vector<std::string> const& commands)
+std::vector<json> session(fs::path const& data, std::vector<std::string> const& commands,
+                          std::string const& extra_env = "")
 {
     fs::path input = data.parent_path() / (data.filename().string() + "-in.jsonl");
     {
@@ -37,7 +38,7 @@ std::vector<json> session(fs::path const& data, std::vector<std::string> const& 
         for (auto const& c : commands) out << c << "\n";
     }
     std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS VEMO_CHAT_DATA='" +
-                      data.string() + "' '" + std::getenv("VEMO_CHAT_BIN") + "' --automation < '" + input.string() +
+                      data.string() + "' " + extra_env + " '" + std::getenv("VEMO_CHAT_BIN") + "' --automation < '" + input.string() +
                       "' 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
     std::string text;
@@ -101,4 +102,51 @@ TEST(Automation, CreatePostPersistAndReadBack)
     ASSERT_EQ(again.size(), 1u);
     EXPECT_TRUE(mentions_text(again[0]["result"], "hello from automation"));
     EXPECT_TRUE(mentions_text(again[0]["result"], "\"second\""));
+}
+
+namespace {
+
+std::string sha256_of_file(fs::path const& path)
+{
+    std::string cmd = "sha256sum '" + path.string() + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[65] = {};
+    EXPECT_EQ(fread(buf, 1, 64, p), 64u);
+    pclose(p);
+    return buf;
+}
+
+}  // namespace
+
+TEST(Automation, AttachmentImportThroughTheOperation)
+{
+    TempDir dir;
+    fs::path data = dir.path / "data";
+    fs::path file = dir.path / "notes.txt";
+    std::ofstream(file) << "meeting notes";
+    std::string import = R"({"cmd":"invoke","address":"chat.channel:c_general","action":"attach","value":")" +
+                         file.string() + R"("})";
+    std::string missing = R"({"cmd":"invoke","address":"chat.channel:c_general","action":"attach","value":")" +
+                          (dir.path / "gone.txt").string() + R"("})";
+    auto answers = session(data,
+                           {
+                               R"({"cmd":"frames","count":1})",
+                               import,
+                               import,  // refused: the first is still pending until a frame collects it
+                               R"({"cmd":"settle"})",
+                               missing,
+                               R"({"cmd":"settle"})",
+                               R"({"cmd":"document"})",
+                           },
+                           "XDG_DATA_HOME='" + (dir.path / "xdg").string() + "'");
+    ASSERT_EQ(answers.size(), 7u);
+    EXPECT_TRUE(answers[1]["ok"]) << answers[1];
+    EXPECT_EQ(answers[2]["error"], "attachment import was not accepted");
+    EXPECT_TRUE(answers[4]["ok"]) << answers[4] << ": a missing file is found missing in the background";
+    std::string document = answers[6]["result"].dump();
+    std::string reference = sha256_of_file(file);
+    EXPECT_NE(document.find(reference), std::string::npos) << "the document names the bytes by their SHA-256";
+    EXPECT_NE(document.find("\"notes.txt\""), std::string::npos);
+    EXPECT_EQ(document.find("gone.txt"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir.path / "xdg" / "qdoc" / "blobs" / reference.substr(0, 2) / reference));
 }

@@ -235,9 +235,13 @@ Result<std::vector<uint8_t>> FsBlobStore::get(std::string_view reference) {
     bytes.resize(filled);
     if (reference_of(bytes) != *normalized)
         return missing("failed verification (its bytes do not match)");
-    auto shared = std::make_shared<std::vector<uint8_t> const>(bytes);
-    std::lock_guard lock(m_mutex);
-    cache_insert(*normalized, std::move(shared));
+    // Big blobs are not cached: they are read once (an import's check, a file being opened),
+    // and a cached copy would double what their reader holds in memory.
+    if (bytes.size() <= m_max_blob_bytes / 8) {
+        auto shared = std::make_shared<std::vector<uint8_t> const>(bytes);
+        std::lock_guard lock(m_mutex);
+        cache_insert(*normalized, std::move(shared));
+    }
     return bytes;
 }
 

@@ -3,8 +3,10 @@
 // through the same widget operations a click or a screen reader uses.
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "app_session.hpp"
 #include "automation_share.hpp"
@@ -116,6 +118,17 @@ public:
             if (count < 0 || count > max_frames_per_command)
                 return std::unexpected("'count' must be between 0 and " + std::to_string(max_frames_per_command));
             for (int i = 0; i < count; ++i) frame(true);
+            return json(count);
+        }
+        if (name == "settle") {
+            // Frames, without drawing, until the application has no background work left.
+            int limit = cmd.value("frames", 3000);
+            int count = 0;
+            do {
+                if (count > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                frame(false);
+                ++count;
+            } while (count < limit && w.needs_animation_frame());
             return json(count);
         }
         if (name == "document") {

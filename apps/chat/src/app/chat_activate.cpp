@@ -120,8 +120,14 @@ void ChatApp::activate(HitTarget const& t) {
             if (write) m_emoji = EmojiPicker{std::nullopt, t.anchor};
             break;
         case Attach:
+            if (write) {
+                m_emoji.reset();
+                m_history.reset();
+                open_attachment_picker(t.a == "thread", t.anchor);
+            }
+            break;
         case AttachPick:
-            // Workspace files arrive with the attachment work.
+            pick_attachment(t.a);
             break;
         case StartCall:
             if (write) {
@@ -165,7 +171,8 @@ void ChatApp::activate(HitTarget const& t) {
             m_right_flap.toggle();
             break;
         case Dismiss:
-            if (m_emoji)
+            if (dismiss_attachment_picker()) {
+            } else if (m_emoji)
                 m_emoji.reset();
             else if (m_history)
                 m_history.reset();

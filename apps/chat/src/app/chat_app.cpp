@@ -67,11 +67,13 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
     m_tooltips.tick(ctx.time);
     tick_flaps(ctx.time);
     m_doc = ctx.document;
+    poll_attachment_listing();
     if (!m_doc) return;
     auto& doc = *m_doc;
 
     seed(doc);
     if (!m_attachment_pass_done) demo_attachment_pass(doc);
+    poll_attachment_import();
     if (m_initial_draft) {
         doc::set_draft(doc, m_nav.channel_id, *m_initial_draft);
         m_initial_draft.reset();
@@ -211,7 +213,7 @@ std::optional<Rect> ChatApp::text_input_caret_rect() const {
 
 bool ChatApp::needs_animation_frame() const {
     return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
-           m_tooltips.pending() || !m_images->is_idle();
+           m_tooltips.pending() || !m_images->is_idle() || m_attachment_jobs.busy();
 }
 
 bool ChatApp::take_layout_changed() {
@@ -327,12 +329,6 @@ void ChatApp::open_person(std::string const& user) {
     open_people_panel();
 }
 
-bool ChatApp::start_attachment_import(std::string const& channel, std::string const& path) {
-    // Importing files arrives with the attachment work; until then nothing is accepted.
-    (void)channel, (void)path;
-    return false;
-}
-
 // --- Lookups -----------------------------------------------------------------------------
 
 Channel const* ChatApp::find_channel(std::string_view id) const {
@@ -387,6 +383,8 @@ std::vector<std::string> ChatApp::shown_image_references() const {
         if (m.attachment)
             if (auto const* image = std::get_if<ImageAttachment>(&*m.attachment))
                 refs.push_back(image_source(image->blob));
+    for (auto const& entry : m_picker.entries)
+        if (!entry.preview_source.empty()) refs.push_back(entry.preview_source);
     return refs;
 }
 

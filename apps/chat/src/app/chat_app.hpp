@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "actions/attachment_jobs.hpp"
 #include "actions/dispatch.hpp"
 #include "actions/operations.hpp"
+#include "app/attachment_picker.hpp"
 #include "app/composer_text.hpp"
 #include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
@@ -188,8 +190,19 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
         apply_focus_rule();
     }
     vemo_ui::ImageStore& images() { return *m_images; }
-    // Image references of the shown conversation, for preloading.
+    // Image references of the shown conversation and the attachment picker, for preloading.
     std::vector<std::string> shown_image_references() const;
+
+    // Attachments: the picker, the import and the status line.
+    void open_attachment_picker(bool thread, vemo_ui::Rect anchor = {});
+    bool dismiss_attachment_picker();
+    void pick_attachment(std::string const& choice);
+    AttachmentPicker const& attachment_picker() const { return m_picker; }
+    std::string const& status_line() const { return m_status; }
+    void set_status_line(std::string text) { m_status = std::move(text); }
+    // Scenario set-up: the picker open on these entries, or still waiting for its listing.
+    void show_attachment_picker_for_review(std::vector<PickerEntry> entries);
+    void set_attachment_picker_waiting_for_review();
 
   private:
     // Frame cycle.
@@ -200,6 +213,9 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void tick_flaps(double now);
     bool dispatch(ChatAction const& action);
     bool can_write() const { return m_permissions.check(vemo_ui::AccessLevel::Write); }
+    void poll_attachment_listing();
+    void poll_attachment_import();
+    bool handle_picker_key(vemo_ui::KeyEvent const& key);
 
     // Input.
     bool handle_key(vemo_ui::KeyEvent const& key);
@@ -296,6 +312,8 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     automerge::AutoCommit* m_doc = nullptr;
 
     std::unique_ptr<vemo_ui::ImageStore> m_images;
+    AttachmentJobs m_attachment_jobs;
+    AttachmentPicker m_picker;
     ActionState m_actions;
     std::string m_status;
     std::optional<std::string> m_initial_draft;

@@ -64,6 +64,7 @@ bool ChatApp::handle_key(KeyEvent const& key) {
         return true;
     }
     if (key.key == Key::End && key.mods.control) return jump_to_latest(), true;
+    if (handle_picker_key(key)) return true;
     if (key.key == Key::Escape) {
         if (m_menu.is_open())
             m_menu.close();
@@ -298,6 +299,7 @@ LabelFacts ChatApp::label_facts(HitTarget const& t) const {
         f.category_name = c->name;
         f.category_collapsed = c->collapsed;
     }
+    if (t.kind == HitKind::AttachPick) f.file_name = t.b;
     if (t.kind == HitKind::Reaction)
         if (auto const* m = find_message(t.a))
             for (auto const& g : m->reactions)

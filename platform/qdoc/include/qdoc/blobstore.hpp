@@ -79,7 +79,8 @@ inline constexpr size_t default_max_blobs = 0x4000;              // 16384
 //   max_blob_bytes      largest single blob put or read (a bigger file is never loaded);
 //   max_total_bytes     sum of the sizes of all stored blobs;
 //   max_cached_entries  blobs whose bytes the read cache keeps in memory (the cache also
-//                       never holds more than max_blob_bytes bytes in total);
+//                       never holds more than max_blob_bytes bytes in total, nor a blob
+//                       larger than an eighth of that);
 //   max_blobs           number of stored blobs.
 // A put that would break a limit fails with TooLarge or StoreFull and stores nothing;
 // evict_unreferenced makes room again.
