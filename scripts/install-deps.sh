@@ -14,6 +14,8 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-pipewire
   libavcodec-dev libavutil-dev libswscale-dev
+  # call audio tests: a headless sound server with a null sink and a sine source
+  pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio
   # network and crypto
   libngtcp2-dev libngtcp2-crypto-gnutls-dev libgnutls28-dev nettle-dev
   # data

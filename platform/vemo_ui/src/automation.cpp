@@ -142,6 +142,7 @@ public:
             for (auto const& h : m_session.document().get_heads()) out.push_back(h.to_hex());
             return out;
         }
+        if (auto state = w.automation_state(name)) return json::parse(*state);
         return std::unexpected("unknown command '" + name + "'");
     }
 

@@ -145,6 +145,7 @@ public:
 
     ~WindowHost()
     {
+        if (m_realtime_source) g_source_remove(m_realtime_source);
         if (m_im) g_object_unref(m_im);
     }
 
@@ -188,6 +189,30 @@ private:
         m_last_size = size;
         m_dirty = false;
         gtk_widget_queue_draw(m_area);
+        keep_realtime_ticks();
+    }
+
+    // Live call media must flow between repaints: while the widget asks for it, a main-loop
+    // timer runs its realtime step alone, without layout or drawing.
+    void keep_realtime_ticks()
+    {
+        double interval = m_widget->realtime_interval();
+        if (interval <= 0 || m_realtime_source) return;
+        m_realtime_source = g_timeout_add(guint(interval * 1000), on_realtime, this);
+    }
+
+    static gboolean on_realtime(gpointer self_ptr)
+    {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        if (self->m_widget->realtime_interval() <= 0) {
+            self->m_realtime_source = 0;
+            return G_SOURCE_REMOVE;
+        }
+        FrameContext ctx{&self->m_session.document(), vemo_ui::detail::monotonic_seconds(),
+                         self->scale()};
+        self->m_widget->realtime_tick(ctx);
+        self->m_session.commit();
+        return G_SOURCE_CONTINUE;
     }
 
     // Screen readers re-read the tree only when something they can see changed.
@@ -395,6 +420,7 @@ private:
     bool m_dirty = true;
     bool m_synced_once = false;
     bool m_quitting = false;
+    guint m_realtime_source = 0;
 };
 
 gboolean on_terminate(gpointer host)

@@ -41,8 +41,7 @@ void ChatApp::activate(HitTarget const& t) {
             select_channel(t.a);
             break;
         case VoiceChannel:
-            // Joining is all that happens until the call machinery is here.
-            if (write) dispatch(action::JoinCall{t.a, m_identity.id});
+            join_call(t.a);
             break;
         case CategoryToggle:
             if (auto const* c = find_category(t.a); write && c)
@@ -130,7 +129,7 @@ void ChatApp::activate(HitTarget const& t) {
             pick_attachment(t.a);
             break;
         case StartCall:
-            if (write) {
+            if (write && !activate_call_control(t)) {
                 auto voice = std::ranges::find_if(m_view.channels, [&](auto const& c) {
                     return c.workspace == m_nav.workspace_id && c.kind == ChannelKind::Voice &&
                            !c.archived;
@@ -147,7 +146,7 @@ void ChatApp::activate(HitTarget const& t) {
                     dispatch(action::CreateChannel{m_nav.workspace_id, category, channel, "Voice",
                                                    ChannelKind::Voice});
                 }
-                dispatch(action::JoinCall{channel, m_identity.id});
+                join_call(channel);
             }
             break;
         case CloseThread:
@@ -162,7 +161,7 @@ void ChatApp::activate(HitTarget const& t) {
         case CallShareScreen:
         case CallExpand:
         case CallLeave:
-            // The call view draws these; without a call there is nothing to act on.
+            activate_call_control(t);
             break;
         case ToggleLeftFlap:
             m_left_flap.toggle();
@@ -190,7 +189,7 @@ void ChatApp::select_channel(std::string const& channel) {
     auto const* c = find_channel(channel);
     if (!c) return;
     if (c->kind == ChannelKind::Voice) {
-        if (can_write()) dispatch(action::JoinCall{c->id, m_identity.id});
+        join_call(c->id);
         return;
     }
     m_nav.workspace_id = c->workspace;

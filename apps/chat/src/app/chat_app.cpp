@@ -5,9 +5,12 @@
 #include <algorithm>
 
 #include "actions/resources.hpp"
+#include "audio/call_audio.hpp"
 #include "doc/ids.hpp"
 #include "doc/schema.hpp"
 #include "doc/seeds.hpp"
+#include "media/call_session.hpp"
+#include "media/simulated_transport.hpp"
 #include "model/readers.hpp"
 #include "vemo_ui/doc_text.hpp"
 #include "vemo_ui/presence.hpp"
@@ -42,6 +45,9 @@ ChatApp::ChatApp() : m_images(vemo_ui::ImageStore::create()) {
     m_thread_composer.set_placeholder("Reply…");
     register_pictures();
     apply_focus_rule();
+    m_call = std::make_unique<call::CallSession>(
+        std::make_unique<media::SimulatedTransport>(),
+        [this](ChatAction const& action) { return dispatch(action); });
 }
 
 ChatApp::~ChatApp() = default;
@@ -56,6 +62,8 @@ std::unique_ptr<ChatApp> ChatApp::create_interactive() {
     app->m_nav.workspace_id.clear();
     app->m_nav.remembered_workspace_id.clear();
     app->m_nav.channel_id.clear();
+    app->m_call->set_transport(media::create_transport());
+    app->m_call->set_cues_enabled(audio::gstreamer_available());
     return app;
 }
 
@@ -86,6 +94,7 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
         refresh();
     }
     mark_shown_read();
+    run_call_step();
 }
 
 void ChatApp::seed(automerge::AutoCommit& doc) {

@@ -14,6 +14,7 @@
 #include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
 #include "app/window_layout.hpp"
+#include "media/call_continuation.hpp"
 #include "model/view_model.hpp"
 #include "vemo_ui/context_menu.hpp"
 #include "vemo_ui/image_store.hpp"
@@ -22,6 +23,14 @@
 #include "vemo_ui/tooltip_host.hpp"
 #include "vemo_ui/transition.hpp"
 #include "vemo_ui/widget.hpp"
+
+namespace chat::call {
+class CallSession;
+struct CallEnv;
+}  // namespace chat::call
+namespace chat::media {
+class CallTransport;
+}
 
 namespace chat {
 
@@ -113,6 +122,23 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     bool take_layout_changed() override;
     void draw_with_presence(vemo_ui::DrawContext& ctx,
                             vemo_ui::PresenceCtx const& presence) override;
+    double realtime_interval() const override;
+    void realtime_tick(vemo_ui::FrameContext& ctx) override;
+    std::optional<std::string> automation_state(std::string const& topic) override;
+
+    // The call (chat_call.cpp).
+    void join_call(std::string const& channel);
+    void leave_call();
+    call::CallSession& call_session() { return *m_call; }
+    call::CallSession const& call_session() const { return *m_call; }
+    void set_call_transport(std::unique_ptr<media::CallTransport> transport);
+    // Carrying a running call across a hand-over: export while in a call, import keeps a
+    // continuation of a known voice channel pending, and the next sync after a resume request
+    // re-enters that call without joining again. A leave request is carried out likewise.
+    std::optional<std::string> export_call_continuation() const;
+    bool import_call_continuation(std::string const& json);
+    void request_call_resume() { m_call_resume_requested = true; }
+    void request_call_leave();
 
     // OperationTarget.
     void open_workspace(std::string const& workspace) override;
@@ -216,6 +242,12 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void poll_attachment_listing();
     void poll_attachment_import();
     bool handle_picker_key(vemo_ui::KeyEvent const& key);
+
+    call::CallEnv call_env() const;
+    void run_call_step();
+    void resume_pending_continuation();
+    bool activate_call_control(HitTarget const& target);
+    bool perform_call_control(std::string const& id);
 
     // Input.
     bool handle_key(vemo_ui::KeyEvent const& key);
@@ -333,6 +365,12 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     std::optional<std::pair<vemo_ui::Point, std::string>> m_channel_press;
     vemo_ui::TooltipHost m_tooltips;
     vemo_ui::Rect m_composer_rect, m_thread_composer_rect, m_edit_rect, m_rename_rect;
+
+    std::unique_ptr<call::CallSession> m_call;
+    bool m_call_leftovers_cleared = false;
+    std::optional<call::ChatCallContinuation> m_pending_continuation;
+    bool m_call_resume_requested = false;
+    double m_voice_view_read_at = 0;
 
     // Frame flags.
     bool m_interactive = false;

@@ -261,7 +261,7 @@ bool ChatApp::perform_semantic_action(std::string const& id, std::string const& 
         return true;
     }
     auto const* region = region_of(id);
-    if (!region) return false;
+    if (!region) return perform_call_control(id);
     auto target = region->target;
     if (is_text_field(target.kind) && action != "activate" && action != "focus" &&
         !action.empty()) {

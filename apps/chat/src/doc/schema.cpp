@@ -391,4 +391,18 @@ bool set_ticket(AutoCommit& doc, std::string_view channel, std::string_view pers
     return true;
 }
 
+bool is_stale_presence(std::optional<int64_t> last_seen, int64_t now) {
+    return last_seen && now - *last_seen > voice_presence_expiry_seconds;
+}
+
+bool touch_voice_presence(AutoCommit& doc, std::string_view channel, std::string_view person,
+                          int64_t now) {
+    auto voice = get_map(doc, ObjId::root(), voice_key);
+    auto call = voice ? get_map(doc, *voice, channel) : std::nullopt;
+    auto record = call ? get_map(doc, *call, person) : std::nullopt;
+    if (!record) return false;
+    must(put_int(doc, *record, last_seen_key, now), "put map");
+    return true;
+}
+
 }  // namespace chat::doc

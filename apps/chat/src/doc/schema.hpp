@@ -90,4 +90,16 @@ bool set_sharing(AutoCommit& doc, std::string_view channel, std::string_view per
 bool set_ticket(AutoCommit& doc, std::string_view channel, std::string_view person,
                 std::string_view ticket);
 
+// A device refreshes "last_seen" (Unix seconds) in its own participant record while it is in
+// the call; a record that has one and was not refreshed for a minute belongs to a device that
+// went away without leaving (crash, power loss) and counts as gone. Records without the key
+// (written before it existed) are kept.
+inline constexpr int64_t voice_presence_refresh_seconds = 15;
+inline constexpr int64_t voice_presence_expiry_seconds = 60;
+inline constexpr std::string_view last_seen_key = "last_seen";
+bool is_stale_presence(std::optional<int64_t> last_seen, int64_t now);
+// Writes the time into an existing record; a record that is gone stays gone.
+bool touch_voice_presence(AutoCommit& doc, std::string_view channel, std::string_view person,
+                          int64_t now);
+
 }  // namespace chat::doc

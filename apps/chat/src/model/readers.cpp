@@ -120,6 +120,10 @@ std::vector<Message> read_messages(AutoCommit& doc, std::string_view channel) {
 }
 
 std::vector<VoiceParticipant> read_voice(AutoCommit& doc, std::string_view channel) {
+    return read_voice(doc, channel, std::numeric_limits<int64_t>::min());
+}
+
+std::vector<VoiceParticipant> read_voice(AutoCommit& doc, std::string_view channel, int64_t now) {
     std::vector<VoiceParticipant> out;
     auto voice = get_map(doc, ObjId::root(), doc::voice_key);
     auto call = voice ? get_map(doc, *voice, channel) : std::nullopt;
@@ -127,6 +131,9 @@ std::vector<VoiceParticipant> read_voice(AutoCommit& doc, std::string_view chann
     for (auto& person : doc::keys(doc, *call)) {
         auto m = get_map(doc, *call, person);
         if (!m) continue;
+        auto last_seen = doc::get_int(doc, *m, doc::last_seen_key);
+        if (now != std::numeric_limits<int64_t>::min() && doc::is_stale_presence(last_seen, now))
+            continue;
         out.push_back(VoiceParticipant{std::move(person), str_or_empty(doc, *m, "ticket"),
                                        get_bool(doc, *m, "talking").value_or(false),
                                        get_bool(doc, *m, "muted").value_or(false),

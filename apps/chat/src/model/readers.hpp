@@ -27,6 +27,8 @@ std::vector<Person> read_users(AutoCommit& doc);
 std::vector<Message> read_messages(AutoCommit& doc, std::string_view channel);
 // The participants of the channel's call, in person-id order.
 std::vector<VoiceParticipant> read_voice(AutoCommit& doc, std::string_view channel);
+// The same, leaving out records whose device stopped refreshing them (see is_stale_presence).
+std::vector<VoiceParticipant> read_voice(AutoCommit& doc, std::string_view channel, int64_t now);
 // The draft stored under `key`, empty when there is none.
 std::string read_draft(AutoCommit& doc, std::string_view key);
 // Top-level messages of the channel the person has not read yet; never below zero.

@@ -1,6 +1,7 @@
 #include "model/view_model.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "doc/schema.hpp"
@@ -9,6 +10,11 @@
 namespace chat::model {
 
 namespace {
+
+int64_t unix_seconds_now() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
 
 template <class T>
 bool contains_id(std::vector<T> const& items, std::string_view id) {
@@ -89,7 +95,7 @@ std::map<std::string, std::vector<VoiceParticipant>> workspace_calls(
     std::map<std::string, std::vector<VoiceParticipant>> calls;
     for (auto const& channel : channels)
         if (channel.workspace == workspace && channel.kind == ChannelKind::Voice)
-            calls[channel.id] = read_voice(doc, channel.id);
+            calls[channel.id] = read_voice(doc, channel.id, unix_seconds_now());
     return calls;
 }
 

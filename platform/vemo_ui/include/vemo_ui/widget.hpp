@@ -110,6 +110,15 @@ public:
     }
     // Surfaces drawn outside the main window (a detached call window, say), for screenshots.
     virtual void draw_floating_surfaces(DrawContext& ctx) { (void)ctx; }
+    // Work that must keep running between repaints (live call media): while this answers a
+    // positive number of seconds, the host runs realtime_tick at least that often, drawn or not.
+    virtual double realtime_interval() const { return 0; }
+    virtual void realtime_tick(FrameContext& ctx) { (void)ctx; }
+    // State the automation host reports for a command it does not know itself, as JSON text.
+    virtual std::optional<std::string> automation_state(std::string const& topic)
+    {
+        return (void)topic, std::nullopt;
+    }
 };
 
 }  // namespace vemo_ui

@@ -1,0 +1,151 @@
+// Mouth-to-ear latency of call audio on loopback, with real sound. Run it through
+// apps/chat/tests/call_audio_test.sh, which starts a private sound server; this program then
+// adds a second null sink "vmic" whose monitor serves as the microphone, plays short tone
+// bursts into it, and records both the microphone and the loudspeaker monitor in one
+// pipeline, so that both recordings share one clock. The latency of a burst is the time
+// between its onset in the two recordings: capture, Opus, QUIC, the receive step and the
+// playback pipeline included.
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "../tests/call_test_support.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using chat::test::Device;
+
+constexpr int rate = 16000;
+constexpr int window = 16;  // 1 ms of samples
+constexpr double threshold = 0.05;
+
+struct Track {
+    GstElement* sink = nullptr;
+    std::vector<float> samples;
+    std::optional<GstClockTime> first_pts;
+    void pull() {
+        while (GstSample* s = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 0)) {
+            GstBuffer* b = gst_sample_get_buffer(s);
+            GstMapInfo map;
+            if (b && gst_buffer_map(b, &map, GST_MAP_READ)) {
+                if (!first_pts) first_pts = GST_BUFFER_PTS(b);
+                auto const* f = reinterpret_cast<float const*>(map.data);
+                samples.insert(samples.end(), f, f + map.size / sizeof(float));
+                gst_buffer_unmap(b, &map);
+            }
+            gst_sample_unref(s);
+        }
+    }
+    // Onsets in milliseconds of pipeline time: loud windows after at least 100 ms of quiet.
+    std::vector<double> onsets() const {
+        std::vector<double> out;
+        int quiet = 1000;
+        double start = first_pts ? double(*first_pts) / 1e6 : 0;
+        for (size_t i = 0; i + window <= samples.size(); i += window) {
+            float peak = 0;
+            for (int k = 0; k < window; ++k) peak = std::max(peak, std::abs(samples[i + k]));
+            if (peak > threshold) {
+                if (quiet >= 100) out.push_back(start + double(i) * 1000.0 / rate);
+                quiet = 0;
+            } else {
+                ++quiet;
+            }
+        }
+        return out;
+    }
+};
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    if (std::system("pactl load-module module-null-sink sink_name=vmic >/dev/null") != 0 ||
+        std::system("pactl set-default-source vmic.monitor") != 0) {
+        std::fprintf(stderr, "no sound server to measure with\n");
+        return 1;
+    }
+    gst_init(nullptr, nullptr);
+    GstElement* bursts = gst_parse_launch(
+        "audiotestsrc is-live=true wave=ticks tick-interval=500000000 freq=1000 volume=0.8 ! "
+        "audioconvert ! pulsesink device=vmic",
+        nullptr);
+    GstElement* recorder = gst_parse_launch(
+        "pulsesrc device=vmic.monitor ! audioconvert ! audioresample ! "
+        "audio/x-raw,format=F32LE,rate=16000,channels=1 ! appsink name=mouth sync=false "
+        "pulsesrc device=vsink.monitor ! audioconvert ! audioresample ! "
+        "audio/x-raw,format=F32LE,rate=16000,channels=1 ! appsink name=ear sync=false",
+        nullptr);
+    Track mouth{gst_bin_get_by_name(GST_BIN(recorder), "mouth")};
+    Track ear{gst_bin_get_by_name(GST_BIN(recorder), "ear")};
+
+    automerge::AutoCommit base;
+    chat::test::add_voice_channel(base, "c_v");
+    Device talker("u_talker", chat::test::start_loopback(), base.fork());
+    Device listener("u_listener", chat::test::start_loopback(), base.fork());
+    listener.call.join_call(listener.env(), "c_v");
+    listener.call.toggle_mute(listener.env());
+    chat::test::sync_documents(talker.doc, listener.doc);
+    talker.call.join_call(talker.env(), "c_v");
+    chat::test::sync_documents(talker.doc, listener.doc);
+
+    gst_element_set_state(recorder, GST_STATE_PLAYING);
+    gst_element_set_state(bursts, GST_STATE_PLAYING);
+    auto run = [&](std::chrono::seconds length) {
+        auto end = std::chrono::steady_clock::now() + length;
+        while (std::chrono::steady_clock::now() < end) {
+            talker.call.step(talker.env());
+            listener.call.step(listener.env());
+            mouth.pull();
+            ear.pull();
+            std::this_thread::sleep_for(20ms);
+        }
+    };
+    run(2s);  // connections and pipelines settle
+    mouth.samples.clear(), ear.samples.clear();
+    mouth.first_pts.reset(), ear.first_pts.reset();
+    double cpu0 = cpu_seconds();
+    auto wall0 = std::chrono::steady_clock::now();
+    run(std::chrono::seconds(seconds));
+    double cpu = cpu_seconds() - cpu0;
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+
+    std::vector<double> latencies;
+    auto in = mouth.onsets();
+    for (double heard : ear.onsets()) {
+        auto said = std::upper_bound(in.begin(), in.end(), heard);
+        if (said == in.begin()) continue;
+        double latency = heard - *std::prev(said);
+        if (latency > 0 && latency < 450) latencies.push_back(latency);
+    }
+    std::printf("bursts said %zu, heard %zu, matched %zu\n", in.size(), ear.onsets().size(),
+                latencies.size());
+    if (!latencies.empty())
+        std::printf("mouth-to-ear latency: p50 %.1f ms, p99 %.1f ms\n", percentile(latencies, 0.5),
+                    percentile(latencies, 0.99));
+    std::printf(
+        "CPU of the process (both participants, recorder, burst source): %.1f %% of one "
+        "core\n",
+        100 * cpu / wall);
+    gst_element_set_state(bursts, GST_STATE_NULL);
+    gst_element_set_state(recorder, GST_STATE_NULL);
+    return latencies.empty() ? 1 : 0;
+}

@@ -1,0 +1,232 @@
+#include "audio/call_audio.hpp"
+
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <utility>
+
+namespace chat::audio {
+
+namespace {
+
+struct ElementRef {
+    GstElement* element = nullptr;
+    ElementRef() = default;
+    explicit ElementRef(GstElement* e) : element(e) {}
+    ElementRef(ElementRef&& other) noexcept : element(std::exchange(other.element, nullptr)) {}
+    ElementRef& operator=(ElementRef&& other) noexcept {
+        std::swap(element, other.element);
+        return *this;
+    }
+    ~ElementRef() {
+        if (element) gst_object_unref(element);
+    }
+    explicit operator bool() const { return element != nullptr; }
+};
+
+// Parses a launch description that must yield a pipeline.
+ElementRef parse_pipeline(char const* description) {
+    if (!gstreamer_available()) return {};
+    GError* error = nullptr;
+    GstElement* parsed = gst_parse_launch(description, &error);
+    if (error) g_error_free(error);
+    if (!parsed) return {};
+    gst_object_ref_sink(parsed);
+    ElementRef ref(parsed);
+    if (!GST_IS_PIPELINE(parsed)) return {};
+    return ref;
+}
+
+ElementRef child_of_type(ElementRef const& pipeline, char const* name, GType type) {
+    GstElement* child = gst_bin_get_by_name(GST_BIN(pipeline.element), name);
+    ElementRef ref(child);
+    if (!child || !G_TYPE_CHECK_INSTANCE_TYPE(child, type)) return {};
+    return ref;
+}
+
+bool set_playing(ElementRef const& pipeline) {
+    return gst_element_set_state(pipeline.element, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+}
+
+void stop(ElementRef& pipeline) {
+    if (pipeline) gst_element_set_state(pipeline.element, GST_STATE_NULL);
+}
+
+// Empties the pipeline's bus (nobody else reads it, so it would grow) and answers whether an
+// error was among the messages.
+bool bus_reported_error(ElementRef const& pipeline) {
+    GstBus* bus = gst_element_get_bus(pipeline.element);
+    if (!bus) return false;
+    bool error = false;
+    while (GstMessage* message = gst_bus_pop(bus)) {
+        error = error || GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR;
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    return error;
+}
+
+// The newest cue stays referenced here until the next one, so that its tone is heard; the
+// stopping thread only ever holds a weak reference.
+ElementRef& last_cue() {
+    static ElementRef cue;
+    return cue;
+}
+
+}  // namespace
+
+bool gstreamer_available() {
+    static bool const available = gst_init_check(nullptr, nullptr, nullptr);
+    return available;
+}
+
+// --- Capture ------------------------------------------------------------------------------
+
+struct AudioCapture::Handles {
+    ElementRef pipeline;
+    ElementRef sink;
+    bool failed = false;
+};
+
+AudioCapture::AudioCapture(std::unique_ptr<Handles> handles) : m(std::move(handles)) {}
+
+AudioCapture::~AudioCapture() {
+    stop(m->pipeline);
+}
+
+std::unique_ptr<AudioCapture> AudioCapture::start() {
+    auto h = std::make_unique<Handles>();
+    h->pipeline = parse_pipeline(capture_launch);
+    if (!h->pipeline) return nullptr;
+    h->sink = child_of_type(h->pipeline, "sink", gst_app_sink_get_type());
+    if (!h->sink || !set_playing(h->pipeline)) {
+        stop(h->pipeline);
+        return nullptr;
+    }
+    return std::unique_ptr<AudioCapture>(new AudioCapture(std::move(h)));
+}
+
+std::vector<Packet> AudioCapture::pull_packets() {
+    std::vector<Packet> out;
+    auto* sink = GST_APP_SINK(m->sink.element);
+    while (GstSample* sample = gst_app_sink_try_pull_sample(sink, 0)) {
+        if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
+            GstMapInfo map;
+            if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+                out.emplace_back(map.data, map.data + map.size);
+                gst_buffer_unmap(buffer, &map);
+            }
+        }
+        gst_sample_unref(sample);
+    }
+    return out;
+}
+
+bool AudioCapture::failed() {
+    m->failed = m->failed || bus_reported_error(m->pipeline);
+    return m->failed;
+}
+
+// --- Playback -----------------------------------------------------------------------------
+
+struct AudioPlayback::Handles {
+    ElementRef pipeline;
+    ElementRef src;
+    bool failed = false;
+};
+
+AudioPlayback::AudioPlayback(std::unique_ptr<Handles> handles) : m(std::move(handles)) {}
+
+AudioPlayback::~AudioPlayback() {
+    if (m->src) gst_app_src_end_of_stream(GST_APP_SRC(m->src.element));
+    stop(m->pipeline);
+}
+
+std::unique_ptr<AudioPlayback> AudioPlayback::start() {
+    auto h = std::make_unique<Handles>();
+    h->pipeline = parse_pipeline(playback_launch);
+    if (!h->pipeline) return nullptr;
+    h->src = child_of_type(h->pipeline, "src", gst_app_src_get_type());
+    if (!h->src) return nullptr;
+    GstCaps* caps = gst_caps_new_empty();
+    gst_caps_append_structure(
+        caps, gst_structure_new("audio/x-opus", "rate", G_TYPE_INT, 48000, "channels", G_TYPE_INT,
+                                1, "channel-mapping-family", G_TYPE_INT, 0, nullptr));
+    auto* src = GST_APP_SRC(h->src.element);
+    gst_app_src_set_caps(src, caps);
+    gst_caps_unref(caps);
+    g_object_set(src, "format", GST_FORMAT_TIME, nullptr);
+    if (!set_playing(h->pipeline)) {
+        stop(h->pipeline);
+        return nullptr;
+    }
+    return std::unique_ptr<AudioPlayback>(new AudioPlayback(std::move(h)));
+}
+
+// How far the playback pipeline's clock has run since it started playing, in milliseconds.
+std::optional<std::uint64_t> AudioPlayback::running_ms() const {
+    GstClock* clock = gst_element_get_clock(m->pipeline.element);
+    if (!clock) return std::nullopt;
+    GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    GstClockTime base = gst_element_get_base_time(m->pipeline.element);
+    return now > base ? (now - base) / GST_MSECOND : 0;
+}
+
+void AudioPlayback::push(std::span<std::uint8_t const> packet) {
+    if (packet.empty()) return;
+    // Packets stamped behind the clock are never heard: after a pause (the talker muted, we
+    // were deafened, the network stalled) the sink would drop everything from then on. So
+    // presentation continues 20 ms per packet, but never from a time already past.
+    if (auto now = running_ms()) m_next_ms = std::max(m_next_ms, *now);
+    GstBuffer* buffer = gst_buffer_new_memdup(packet.data(), packet.size());
+    if (!buffer) return;
+    GST_BUFFER_PTS(buffer) = m_next_ms * GST_MSECOND;
+    GST_BUFFER_DURATION(buffer) = packet_ms * GST_MSECOND;
+    m_next_ms += packet_ms;
+    gst_app_src_push_buffer(GST_APP_SRC(m->src.element), buffer);
+}
+
+bool AudioPlayback::failed() {
+    m->failed = m->failed || bus_reported_error(m->pipeline);
+    return m->failed;
+}
+
+// --- Cues ---------------------------------------------------------------------------------
+
+std::string cue_description(Cue cue) {
+    char text[sizeof(cue_launch_format) + 16];
+    std::snprintf(text, sizeof text, cue_launch_format,
+                  cue == Cue::Leave ? leave_cue_hz : join_cue_hz);
+    return text;
+}
+
+void play_cue(CueSetting& setting, Cue cue) {
+    setting.last = cue;
+    if (!setting.enabled) return;
+    ElementRef pipeline = parse_pipeline(cue_description(cue).c_str());
+    if (!pipeline || !set_playing(pipeline)) {
+        stop(pipeline);
+        return;
+    }
+    auto* weak = new GWeakRef;
+    g_weak_ref_init(weak, pipeline.element);
+    std::thread([weak] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(cue_stop_ms));
+        if (auto* still = static_cast<GstElement*>(g_weak_ref_get(weak))) {
+            gst_element_set_state(still, GST_STATE_NULL);
+            gst_object_unref(still);
+        }
+        g_weak_ref_clear(weak);
+        delete weak;
+    }).detach();
+    ElementRef previous = std::exchange(last_cue(), std::move(pipeline));
+    stop(previous);
+}
+
+}  // namespace chat::audio

@@ -1,0 +1,165 @@
+// Real sound through a private sound server (see call_audio_test.sh): this test plays a 440 Hz
+// tone into what the microphone hears and records the monitor of the default loudspeaker. Two
+// devices in one call over loopback QUIC; what the listener plays must carry the talker's tone, and
+// muting or deafening must silence it.
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "call_test_support.hpp"
+
+namespace chat::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int rate = 16000;
+constexpr double tone_hz = 440;
+
+// Amplitude (full scale 1.0) of the component at `hz`, by the Goertzel recurrence.
+double amplitude_at(std::vector<float> const& samples, double hz) {
+    if (samples.empty()) return 0;
+    double coeff = 2 * std::cos(2 * std::numbers::pi * hz / rate);
+    double s1 = 0, s2 = 0;
+    for (float x : samples) {
+        double s0 = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return 2 * std::sqrt(std::max(power, 0.0)) / double(samples.size());
+}
+
+// Records the null sink's monitor: everything any playback pipeline of this process played.
+// The microphone's tone plays into "vmic" for as long as the recorder lives.
+class Recorder {
+  public:
+    Recorder() {
+        if (!audio::gstreamer_available()) return;
+        GError* error = nullptr;
+        m_pipeline = gst_parse_launch(
+            "pulsesrc device=vsink.monitor ! audioconvert ! audioresample ! "
+            "audio/x-raw,format=F32LE,rate=16000,channels=1 ! appsink name=rec sync=false "
+            "audiotestsrc is-live=true freq=440 volume=0.5 ! audioconvert ! pulsesink device=vmic",
+            &error);
+        if (error) g_error_free(error);
+        if (!m_pipeline) return;
+        m_sink = gst_bin_get_by_name(GST_BIN(m_pipeline), "rec");
+        gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+    }
+    ~Recorder() {
+        if (m_sink) gst_object_unref(m_sink);
+        if (m_pipeline) {
+            gst_element_set_state(m_pipeline, GST_STATE_NULL);
+            gst_object_unref(m_pipeline);
+        }
+    }
+    bool ok() const { return m_sink != nullptr; }
+    // Everything recorded since the last call.
+    std::vector<float> take() {
+        std::vector<float> out;
+        while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(m_sink), 0)) {
+            GstBuffer* buffer = gst_sample_get_buffer(sample);
+            GstMapInfo map;
+            if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+                auto const* f = reinterpret_cast<float const*>(map.data);
+                out.insert(out.end(), f, f + map.size / sizeof(float));
+                gst_buffer_unmap(buffer, &map);
+            }
+            gst_sample_unref(sample);
+        }
+        return out;
+    }
+
+  private:
+    GstElement* m_pipeline = nullptr;
+    GstElement* m_sink = nullptr;
+};
+
+struct AudioCall : ::testing::Test {
+    AudioCall() {
+        EXPECT_TRUE(audio::gstreamer_available());
+        automerge::AutoCommit base;
+        add_voice_channel(base, "c_v");
+        talker = std::make_unique<Device>("u_talker", start_loopback(), base.fork());
+        listener = std::make_unique<Device>("u_listener", start_loopback(), base.fork());
+    }
+
+    // Runs both devices' call steps every 20 ms for `duration`, as the main loop timer does,
+    // and answers what the loudspeaker played in the second half (after the pipelines settle).
+    std::vector<float> run_for(std::chrono::milliseconds duration, bool keep_all = false) {
+        (void)recorder.take();
+        auto end = std::chrono::steady_clock::now() + duration;
+        auto half = std::chrono::steady_clock::now() + (keep_all ? 0ms : duration / 2);
+        std::vector<float> kept;
+        while (std::chrono::steady_clock::now() < end) {
+            talker->call.step(talker->env());
+            listener->call.step(listener->env());
+            std::this_thread::sleep_for(20ms);
+            auto got = recorder.take();
+            if (std::chrono::steady_clock::now() >= half)
+                kept.insert(kept.end(), got.begin(), got.end());
+        }
+        return kept;
+    }
+
+    // Opening a microphone takes a while on a busy machine: runs until new packets arrive.
+    void wait_for_packets() {
+        auto const& mic = listener->call.counters(media::MediaKind::Microphone);
+        auto seen = mic.received;
+        for (int i = 0; i < 500 && mic.received < seen + 10; ++i) run_for(20ms);
+    }
+
+    void toggle(Device& d, void (call::CallSession::*press)(call::CallEnv const&)) {
+        (d.call.*press)(d.env());
+        sync_documents(talker->doc, listener->doc);
+    }
+
+    Recorder recorder;
+    std::unique_ptr<Device> talker, listener;
+};
+
+TEST_F(AudioCall, TheToneArrivesAndMutingOrDeafeningSilencesIt) {
+    ASSERT_TRUE(recorder.ok());
+    ASSERT_TRUE(eventually([&] { return !recorder.take().empty(); }));
+    talker->call.set_cues_enabled(true);
+    listener->call.join_call(listener->env(), "c_v");
+    listener->call.toggle_mute(listener->env());  // only the talker's microphone is heard
+    sync_documents(talker->doc, listener->doc);
+    (void)recorder.take();
+    talker->call.join_call(talker->env(), "c_v");
+    sync_documents(talker->doc, listener->doc);
+    auto cue = run_for(400ms, true);  // the join cue sounds at once
+    EXPECT_GT(amplitude_at(cue, audio::join_cue_hz), 0.02);
+    EXPECT_EQ(talker->call.cues().last, audio::Cue::Join);
+
+    wait_for_packets();
+    auto talking = run_for(1500ms);
+    EXPECT_GT(amplitude_at(talking, tone_hz), 0.05);
+    EXPECT_TRUE(talker->call.capturing());
+    EXPECT_TRUE(listener->call.playing());
+    EXPECT_GT(listener->call.counters(media::MediaKind::Microphone).received, 50u);
+
+    toggle(*talker, &call::CallSession::toggle_mute);
+    auto muted = run_for(1500ms);
+    EXPECT_LT(amplitude_at(muted, tone_hz), 0.01);
+    EXPECT_FALSE(talker->call.capturing());
+
+    toggle(*talker, &call::CallSession::toggle_mute);
+    toggle(*listener, &call::CallSession::toggle_deafen);
+    auto deafened = run_for(1500ms);
+    EXPECT_LT(amplitude_at(deafened, tone_hz), 0.01);
+    EXPECT_TRUE(listener->call.playing());  // kept, just not fed
+
+    // Undeafening plays the tone again in the same pipeline, after the pause.
+    toggle(*listener, &call::CallSession::toggle_deafen);
+    wait_for_packets();
+    auto again = run_for(1500ms);
+    EXPECT_GT(amplitude_at(again, tone_hz), 0.05);
+}
+
+}  // namespace
+}  // namespace chat::test

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <variant>
+
+#include "call_test_support.hpp"
+#include "media/simulated_transport.hpp"
+#include "model/readers.hpp"
+
+namespace chat::test {
+namespace {
+
+using media::MediaKind;
+using media::MediaTimestamp;
+
+std::string name_of(ChatAction const& a) {
+    return std::visit(
+        [](auto const& v) -> std::string {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, action::JoinCall>) return "JoinCall " + v.channel;
+            if constexpr (std::is_same_v<T, action::LeaveCall>) return "LeaveCall " + v.channel;
+            if constexpr (std::is_same_v<T, action::SetCallTicket>)
+                return "SetCallTicket " + v.ticket;
+            if constexpr (std::is_same_v<T, action::SetScreenShare>)
+                return std::string("SetScreenShare ") + (v.sharing ? "on" : "off");
+            if constexpr (std::is_same_v<T, action::SetCallState>)
+                return std::string("SetCallState") + (v.talking ? " talking" : "") +
+                       (v.muted ? " muted" : "") + (v.deafened ? " deafened" : "") +
+                       (v.audio_only ? " audio_only" : "");
+            return "other";
+        },
+        a);
+}
+
+std::vector<std::string> names(std::vector<ChatAction> const& actions) {
+    std::vector<std::string> out;
+    for (auto const& a : actions) out.push_back(name_of(a));
+    return out;
+}
+
+struct CallFixture : ::testing::Test {
+    CallFixture() {
+        add_voice_channel(me.doc, "c_a");
+        add_voice_channel(me.doc, "c_b");
+    }
+    Device me{"u_me", std::make_unique<media::SimulatedTransport>()};
+};
+
+TEST_F(CallFixture, JoiningAnotherChannelLeavesTheOldOneFirst) {
+    me.call.join_call(me.env(), "c_a");
+    me.issued.clear();
+    me.call.join_call(me.env(), "c_b");
+    EXPECT_EQ(names(me.issued),
+              (std::vector<std::string>{"LeaveCall c_a", "JoinCall c_b",
+                                        "SetCallTicket sim://local", "SetCallState talking"}));
+    me.issued.clear();
+    me.call.join_call(me.env(), "c_b");
+    EXPECT_EQ(names(me.issued).front(), "JoinCall c_b");  // no LeaveCall for the same channel
+    EXPECT_TRUE(model::read_voice(me.doc, "c_a").empty());
+    ASSERT_EQ(model::read_voice(me.doc, "c_b").size(), 1u);
+    EXPECT_EQ(model::read_voice(me.doc, "c_b")[0].ticket, "sim://local");
+    auto const& kinds = me.call.transport().bookkeeping().enabled_kinds();
+    EXPECT_EQ(kinds, std::vector<MediaKind>{MediaKind::Microphone});
+}
+
+TEST_F(CallFixture, JoiningWithoutPermissionDoesNothing) {
+    me.permitted = false;
+    me.call.join_call(me.env(), "c_a");
+    EXPECT_FALSE(me.call.in_call());
+    EXPECT_TRUE(me.issued.empty());
+}
+
+// Each row: the toggles pressed in order, then the call state published by the last one.
+struct ToggleCase {
+    std::string presses;  // m = mute, d = deafen, a = audio only
+    std::string published;
+};
+
+class Toggles : public CallFixture, public ::testing::WithParamInterface<ToggleCase> {};
+
+TEST_P(Toggles, PublishTheResultingState) {
+    me.call.join_call(me.env(), "c_a");
+    for (char press : GetParam().presses) {
+        me.issued.clear();
+        if (press == 'm') me.call.toggle_mute(me.env());
+        if (press == 'd') me.call.toggle_deafen(me.env());
+        if (press == 'a') me.call.toggle_audio_only(me.env());
+        ASSERT_EQ(me.issued.size(), 1u);
+    }
+    EXPECT_EQ(name_of(me.issued.back()), GetParam().published);
+    auto record = model::read_voice(me.doc, "c_a").at(0);
+    EXPECT_EQ(record.talking, !record.muted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CallState, Toggles,
+    ::testing::Values(ToggleCase{"d", "SetCallState muted deafened"},
+                      ToggleCase{"dm", "SetCallState talking"},  // unmuting ends deafen
+                      ToggleCase{"md", "SetCallState muted deafened"},
+                      ToggleCase{"mdd", "SetCallState muted"},  // undeafening keeps the mute
+                      ToggleCase{"m", "SetCallState muted"},
+                      ToggleCase{"mm", "SetCallState talking"},
+                      ToggleCase{"a", "SetCallState talking audio_only"},
+                      ToggleCase{"aa", "SetCallState talking"}));
+
+TEST_F(CallFixture, TogglesOutsideACallPublishNothing) {
+    me.call.toggle_mute(me.env());
+    me.call.toggle_deafen(me.env());
+    me.call.leave_call(me.env());
+    EXPECT_TRUE(me.issued.empty());
+}
+
+TEST_F(CallFixture, LeavingRemovesTheRecordAndTheNextStepTearsDown) {
+    me.call.join_call(me.env(), "c_a");
+    EXPECT_TRUE(me.call.send_media("u_me", MediaKind::Camera, {}, {1, 2, 3}));
+    me.call.step(me.env());
+    EXPECT_EQ(me.call.counters(MediaKind::Camera).dropped_own, 1u);  // looped back, ours
+    EXPECT_EQ(me.call.sequence(), 1u);
+    me.issued.clear();
+    me.call.leave_call(me.env());
+    EXPECT_EQ(names(me.issued), std::vector<std::string>{"LeaveCall c_a"});
+    EXPECT_TRUE(model::read_voice(me.doc, "c_a").empty());
+    EXPECT_TRUE(me.call.transport().bookkeeping().enabled_kinds().empty());
+    EXPECT_EQ(me.call.cues().last, audio::Cue::Leave);
+    me.call.step(me.env());
+    EXPECT_EQ(me.call.sequence(), 0u);
+}
+
+TEST_F(CallFixture, PendingLeaveIsCarriedOutByTheNextStepWithoutACue) {
+    me.call.join_call(me.env(), "c_a");
+    me.call.request_leave();
+    EXPECT_TRUE(me.call.in_call());
+    me.issued.clear();
+    me.call.step(me.env());
+    EXPECT_FALSE(me.call.in_call());
+    EXPECT_EQ(names(me.issued), std::vector<std::string>{"LeaveCall c_a"});
+    EXPECT_EQ(me.call.cues().last, audio::Cue::Join);
+    EXPECT_TRUE(me.call.transport().bookkeeping().enabled_kinds().empty());
+}
+
+TEST_F(CallFixture, OversizedFrameStopsItsSourceWithANotice) {
+    me.call.join_call(me.env(), "c_a");
+    std::vector<std::uint8_t> huge(media::max_payload_bytes + 1);
+    EXPECT_FALSE(me.call.send_media("u_me", MediaKind::ScreenShare, {}, huge));
+    EXPECT_EQ(me.call.notice(),
+              "Screen sharing stopped: encoded frame (2097153 bytes) exceeds Chat's 2097152 byte "
+              "media limit");
+    EXPECT_EQ(me.call.sequence(), 0u);
+    EXPECT_TRUE(me.call.screen_share_changed());
+    me.issued.clear();
+    me.call.step(me.env());
+    EXPECT_EQ(names(me.issued), std::vector<std::string>{"SetScreenShare off"});
+    EXPECT_TRUE(me.call.send_media("u_me", MediaKind::ScreenShare, {},
+                                   std::vector<std::uint8_t>(media::max_payload_bytes)));
+}
+
+// --- Presence -----------------------------------------------------------------------------
+
+TEST_F(CallFixture, PresenceIsRefreshedEveryFifteenSecondsAndExpiresAfterAMinute) {
+    std::int64_t t0 = 1'700'000'000;
+    me.call.join_call(me.env(100.0, t0), "c_a");
+    auto last_seen = [&] {
+        auto voice = *doc::get_map(me.doc, doc::ObjId::root(), doc::voice_key);
+        auto record = *doc::get_map(me.doc, *doc::get_map(me.doc, voice, "c_a"), "u_me");
+        return doc::get_int(me.doc, record, doc::last_seen_key);
+    };
+    EXPECT_EQ(last_seen(), t0);
+    me.call.step(me.env(101.0, t0 + 14));
+    EXPECT_EQ(last_seen(), t0);
+    me.call.step(me.env(102.0, t0 + 15));
+    EXPECT_EQ(last_seen(), t0 + 15);
+
+    EXPECT_EQ(model::read_voice(me.doc, "c_a", t0 + 75).size(), 1u);
+    EXPECT_TRUE(model::read_voice(me.doc, "c_a", t0 + 76).empty());
+    // Without a time the raw records are read, stale or not.
+    EXPECT_EQ(model::read_voice(me.doc, "c_a").size(), 1u);
+}
+
+TEST_F(CallFixture, StaleParticipantsAreNotDialled) {
+    auto peer = Identity::make();
+    auto transport = std::make_unique<ScriptedTransport>("me-ticket");
+    auto* scripted = transport.get();
+    me.call.set_transport(std::move(transport));
+    std::int64_t t0 = 1'700'000'000;
+    doc::join_call(me.doc, "c_a", "u_gone");
+    doc::set_ticket(me.doc, "c_a", "u_gone", peer.ticket);
+    doc::touch_voice_presence(me.doc, "c_a", "u_gone", t0 - 61);
+    doc::join_call(me.doc, "c_a", "u_old");  // written before last-seen existed: kept
+    doc::set_ticket(me.doc, "c_a", "u_old", peer.ticket);
+    me.call.join_call(me.env(100.0, t0), "c_a");
+    EXPECT_EQ(me.call.connected_peers(), std::vector<std::string>{"u_old"});
+    EXPECT_EQ(scripted->connects.size(), 1u);
+}
+
+TEST_F(CallFixture, LeftoverRecordsOfThisDeviceAreClearedAtStart) {
+    doc::join_call(me.doc, "c_a", "u_me");
+    doc::join_call(me.doc, "c_b", "u_me");
+    doc::join_call(me.doc, "c_b", "u_other");
+    me.call.clear_leftover_records(me.env());
+    EXPECT_TRUE(model::read_voice(me.doc, "c_a").empty());
+    ASSERT_EQ(model::read_voice(me.doc, "c_b").size(), 1u);
+    EXPECT_EQ(model::read_voice(me.doc, "c_b")[0].person, "u_other");
+}
+
+// --- Receiving ----------------------------------------------------------------------------
+
+struct ReceiveFixture : CallFixture {
+    ReceiveFixture() {
+        auto transport = std::make_unique<ScriptedTransport>("me-ticket");
+        scripted = transport.get();
+        me.call.set_transport(std::move(transport));
+        doc::join_call(me.doc, "c_a", "u_peer");
+        doc::set_ticket(me.doc, "c_a", "u_peer", peer.ticket);
+        doc::join_call(me.doc, "c_a", "u_noticket");
+        me.call.join_call(me.env(), "c_a");
+    }
+    void deliver(std::string sender, std::uint64_t sequence, std::uint64_t millis,
+                 std::string remote) {
+        media::MediaFrame f{std::move(sender),
+                            {7},
+                            MediaTimestamp::from_millis(millis),
+                            sequence,
+                            MediaKind::Camera,
+                            std::move(remote)};
+        scripted->incoming.push_back(std::move(f));
+    }
+    call::KindCounters const& camera() { return me.call.counters(MediaKind::Camera); }
+    Identity peer = Identity::make();
+    Identity stranger = Identity::make();
+    ScriptedTransport* scripted = nullptr;
+};
+
+TEST_F(ReceiveFixture, SequenceCheckDropsRepeatsAndOlderFrames) {
+    struct Step {
+        std::uint64_t sequence, millis;
+        bool accepted;
+    };
+    for (auto s : {Step{10, 200, true}, Step{10, 200, false}, Step{9, 180, false},
+                   Step{11, 220, true}, Step{0, 5, false}, Step{0, 0, true}, Step{1, 20, true}}) {
+        auto before = camera().received;
+        deliver("u_peer", s.sequence, s.millis, peer.key);
+        me.call.step(me.env());
+        EXPECT_EQ(camera().received - before, s.accepted ? 1u : 0u) << s.sequence;
+    }
+    EXPECT_EQ(camera().dropped_sequence, 3u);
+}
+
+TEST_F(ReceiveFixture, FramesCountOnlyFromTheEndpointOfTheSendersTicket) {
+    deliver("u_peer", 5, 100, stranger.key);  // someone else speaking for u_peer
+    deliver("u_noticket", 1, 20, peer.key);   // a participant without a ticket
+    deliver("u_nobody", 1, 20, peer.key);     // not in the call
+    deliver("u_peer", 6, 120, "");            // no authenticated connection
+    deliver("u_me", 1, 20, peer.key);         // our own
+    deliver("u_peer", 1, 20, peer.key);       // the real one
+    me.call.step(me.env());
+    EXPECT_EQ(camera().dropped_unauthenticated, 4u);
+    EXPECT_EQ(camera().dropped_own, 1u);
+    EXPECT_EQ(camera().received, 1u);
+    // A forged high sequence did not advance the real sender's history.
+    deliver("u_peer", 2, 40, peer.key);
+    me.call.step(me.env());
+    EXPECT_EQ(camera().received, 2u);
+}
+
+}  // namespace
+}  // namespace chat::test
