@@ -49,6 +49,22 @@ ElementRef child_of_type(ElementRef const& pipeline, char const* name, GType typ
     return ref;
 }
 
+// The sound server's defaults buffer 200 ms on each side, several times what a conversation
+// tolerates; the device elements that autoaudiosrc and autoaudiosink pick get small buffers.
+void on_element_added(GstBin*, GstBin*, GstElement* element, gpointer) {
+    GObjectClass* klass = G_OBJECT_GET_CLASS(element);
+    if (!g_object_class_find_property(klass, "buffer-time") ||
+        !g_object_class_find_property(klass, "latency-time"))
+        return;
+    g_object_set(element, "buffer-time", device_buffer_us, "latency-time", device_period_us,
+                 nullptr);
+}
+
+void keep_device_buffers_small(ElementRef const& pipeline) {
+    g_signal_connect(pipeline.element, "deep-element-added", G_CALLBACK(on_element_added),
+                     nullptr);
+}
+
 bool set_playing(ElementRef const& pipeline) {
     return gst_element_set_state(pipeline.element, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
 }
@@ -104,6 +120,7 @@ std::unique_ptr<AudioCapture> AudioCapture::start() {
     h->pipeline = parse_pipeline(capture_launch);
     if (!h->pipeline) return nullptr;
     h->sink = child_of_type(h->pipeline, "sink", gst_app_sink_get_type());
+    keep_device_buffers_small(h->pipeline);
     if (!h->sink || !set_playing(h->pipeline)) {
         stop(h->pipeline);
         return nullptr;
@@ -153,6 +170,7 @@ std::unique_ptr<AudioPlayback> AudioPlayback::start() {
     if (!h->pipeline) return nullptr;
     h->src = child_of_type(h->pipeline, "src", gst_app_src_get_type());
     if (!h->src) return nullptr;
+    keep_device_buffers_small(h->pipeline);
     GstCaps* caps = gst_caps_new_empty();
     gst_caps_append_structure(
         caps, gst_structure_new("audio/x-opus", "rate", G_TYPE_INT, 48000, "channels", G_TYPE_INT,

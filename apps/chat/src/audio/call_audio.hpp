@@ -23,6 +23,9 @@ inline constexpr unsigned join_cue_hz = 523;
 inline constexpr unsigned leave_cue_hz = 784;
 inline constexpr unsigned cue_stop_ms = 260;
 inline constexpr std::uint64_t packet_ms = 20;
+// What the sound devices buffer, in microseconds.
+inline constexpr std::int64_t device_buffer_us = 60'000;
+inline constexpr std::int64_t device_period_us = 10'000;
 
 // True once GStreamer initialised; tried once per process.
 bool gstreamer_available();
