@@ -14,28 +14,18 @@
 #include <vector>
 
 #include "../tests/test_pattern.hpp"
+#include "process_clock.hpp"
 #include "vemo_callstream/h264_decoder.hpp"
 #include "vemo_callstream/h264_encoder.hpp"
 
 using namespace vemo_callstream;
+using vemo_callstream::bench::cpu_seconds;
+using vemo_callstream::bench::monotonic_ns;
 
 namespace {
 
 constexpr int W = 640, H = 480, fps = 30;
 constexpr int64_t period_ns = 1'000'000'000 / fps;
-
-int64_t monotonic_ns() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-double cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 using Stream = std::vector<std::vector<uint8_t>>;
 
