@@ -20,25 +20,15 @@
 #include <cstring>
 #include <vector>
 
+#include "process_clock.hpp"
 #include "vemo_callstream/h264_decoder.hpp"
 #include "vemo_callstream/h264_encoder.hpp"
 
 using namespace vemo_callstream;
+using vemo_callstream::bench::cpu_seconds;
+using vemo_callstream::bench::monotonic_ns;
 
 namespace {
-
-int64_t monotonic_ns() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-double cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 bool write_all(int fd, void const* data, size_t size) {
     auto const* p = static_cast<uint8_t const*>(data);

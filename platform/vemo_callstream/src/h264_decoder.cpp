@@ -60,7 +60,34 @@ H264Decoder::H264Decoder(H264Decoder&&) noexcept = default;
 H264Decoder& H264Decoder::operator=(H264Decoder&&) noexcept = default;
 H264Decoder::~H264Decoder() = default;
 
+bool contains_idr(std::span<uint8_t const> unit) {
+    constexpr uint8_t idr_slice = 5;
+    for (size_t i = 0; i + 3 < unit.size(); ++i) {
+        if (unit[i] == 0 && unit[i + 1] == 0 && unit[i + 2] == 1 &&
+            (unit[i + 3] & 0x1f) == idr_slice)
+            return true;
+    }
+    return false;
+}
+
 std::expected<std::optional<Picture>, CodecError> H264Decoder::decode(
+    std::span<uint8_t const> access_unit) {
+    bool key = contains_idr(access_unit);
+    if (key && m_damaged) {
+        m_decoder.reset(make_decoder());
+        m_damaged = false;
+    }
+    auto result = decode_once(access_unit);
+    if (key && result && !*result) {
+        // A clean key frame always yields its picture; a codec that says otherwise is stuck.
+        m_decoder.reset(make_decoder());
+        result = decode_once(access_unit);
+    }
+    if (!result) m_damaged = true;
+    return result;
+}
+
+std::expected<std::optional<Picture>, CodecError> H264Decoder::decode_once(
     std::span<uint8_t const> access_unit) {
     if (!m_decoder) return std::unexpected(CodecError{"the H.264 decoder could not be created"});
     if (access_unit.empty()) return std::unexpected(CodecError{"empty access unit"});

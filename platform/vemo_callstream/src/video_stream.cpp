@@ -122,7 +122,13 @@ std::expected<std::optional<VideoStreamSender::Packet>, FrameError> VideoStreamS
     // A refresh of a still screen is for late joiners, who can only start at a key frame.
     bool key =
         m_key_pending || !changed || !m_last_key || now - *m_last_key >= m_options.key_interval;
-    auto unit = encode_within_limit(rgba, key);
+    if (key && m_coarse_since && now - *m_coarse_since >= m_options.coarse_hold) {
+        auto normal = restart_encoder(
+            encoder::EncoderSettings::screen(m_options.width, m_options.height, m_options.fps));
+        if (!normal) return std::unexpected(normal.error());
+        m_coarse_since.reset();
+    }
+    auto unit = encode_within_limit(rgba, key, now);
     if (!unit) return std::unexpected(unit.error());
     if (unit->empty()) return std::optional<Packet>{};  // the rate control skipped it
 
@@ -148,7 +154,7 @@ std::expected<std::optional<VideoStreamSender::Packet>, FrameError> VideoStreamS
 }
 
 std::expected<std::vector<uint8_t>, FrameError> VideoStreamSender::encode_within_limit(
-    std::span<uint8_t const> rgba, bool key) {
+    std::span<uint8_t const> rgba, bool key, Clock::time_point now) {
     size_t limit = m_options.max_packet_bytes - PacketHeader::size;
     for (int attempt = 0;; ++attempt) {
         if (key) m_encoder.force_key_frame();
@@ -167,15 +173,22 @@ std::expected<std::vector<uint8_t>, FrameError> VideoStreamSender::encode_within
                                                   std::to_string(attempt + 1) + " attempts"});
         settings.min_qp = std::min(std::max(settings.min_qp, 20) + qp_step, 51);
         settings.max_qp = std::max(settings.max_qp, settings.min_qp);
-        auto coarser = encoder::H264Encoder::create(m_options.width, m_options.height,
-                                                    m_options.fps, settings);
-        if (!coarser)
-            return std::unexpected(
-                FrameError{FrameError::Kind::EncoderFailed, coarser.error().message});
-        m_encoder = std::move(*coarser);
-        m_key_pending = true;
+        if (auto coarser = restart_encoder(settings); !coarser)
+            return std::unexpected(coarser.error());
+        m_coarse_since = now;
         key = true;
     }
+}
+
+std::expected<void, FrameError> VideoStreamSender::restart_encoder(
+    encoder::EncoderSettings const& settings) {
+    auto fresh =
+        encoder::H264Encoder::create(m_options.width, m_options.height, m_options.fps, settings);
+    if (!fresh)
+        return std::unexpected(FrameError{FrameError::Kind::EncoderFailed, fresh.error().message});
+    m_encoder = std::move(*fresh);
+    m_key_pending = true;  // the receiver's references are gone with the old encoder
+    return {};
 }
 
 // --- receiver -----------------------------------------------------------------------------

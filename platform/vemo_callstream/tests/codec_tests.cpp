@@ -161,6 +161,18 @@ TEST(H264Decoder, ALateDecoderShowsAPictureWithinTwoSeconds) {
     }
 }
 
+TEST(H264Decoder, TellsKeyFramesFromTheRest) {
+    auto encoder = H264Encoder::create(320, 240, 30);
+    ASSERT_TRUE(encoder.has_value());
+    auto key = encoder->encode(moving_pattern(320, 240, 0)).value();
+    auto delta = encoder->encode(moving_pattern(320, 240, 1)).value();
+    ASSERT_FALSE(delta.empty());
+    EXPECT_TRUE(decoder::contains_idr(key));
+    EXPECT_FALSE(decoder::contains_idr(delta));
+    EXPECT_FALSE(decoder::contains_idr(std::vector<uint8_t>{0, 0, 1}));
+    EXPECT_FALSE(decoder::contains_idr(std::vector<uint8_t>(64, 0x65)));
+}
+
 TEST(H264Decoder, EmptyInputIsAnError) {
     H264Decoder decoder;
     EXPECT_FALSE(decoder.decode({}).has_value());

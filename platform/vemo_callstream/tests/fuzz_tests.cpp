@@ -151,7 +151,7 @@ TEST(Fuzz, ReceiverSurvivesDamagedPackets) {
         }
     }
     EXPECT_GT(receiver.stats().rejected, 0u);
-    EXPECT_EQ(receiver.push(packets.front()).size(), 1u);
+    EXPECT_EQ(receiver.push(packets.front()).size(), 1u) << receiver.last_error();
 }
 
 }  // namespace

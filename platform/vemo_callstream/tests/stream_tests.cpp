@@ -150,6 +150,27 @@ TEST(VideoStreamSender, NeverEmitsAPacketOverTheLimit) {
     }
 }
 
+// One picture that had to be squeezed must not cost the rest of the share its quality.
+TEST(VideoStreamSender, NormalQualityReturnsAfterAPictureHadToBeSqueezed) {
+    SenderOptions options;
+    options.max_packet_bytes = 40'000;
+    auto sender = make_sender(options);
+    auto noise = sender.offer_frame(noise_frame(W, H, 1), t0);
+    ASSERT_TRUE(noise.has_value() && *noise);
+    // A still screen afterwards: a key-frame refresh of the same picture every second.
+    std::vector<size_t> refresh_sizes;
+    auto still = moving_pattern(W, H, 3);
+    for (int i = 1; i <= 13 * 30; ++i) {
+        auto packet = sender.offer_frame(still, t0 + per_second(30) * i);
+        ASSERT_TRUE(packet.has_value());
+        if (*packet) refresh_sizes.push_back((*packet)->size());
+    }
+    ASSERT_GE(refresh_sizes.size(), 12u);
+    // The same picture, coded coarsely until the hold ran out, then at the normal quality.
+    EXPECT_GT(refresh_sizes.back(), refresh_sizes[1] * 3 / 2);
+    EXPECT_GT(refresh_sizes.back(), refresh_sizes[8] * 3 / 2);
+}
+
 TEST(VideoStreamReceiver, TenPacketsInOnePushGiveTenPicturesOldestFirst) {
     auto sender = make_sender();
     auto sent = run(sender, 10, per_second(30), false);

@@ -63,6 +63,9 @@ struct SenderOptions {
     // While the picture changes a key frame goes out at least this often.
     Clock::duration key_interval = std::chrono::seconds(2);
     size_t max_packet_bytes = session::max_packet_bytes;
+    // After a picture had to be coded more coarsely to fit, the normal quality returns at the
+    // first key frame this long afterwards.
+    Clock::duration coarse_hold = std::chrono::seconds(10);
 };
 
 // Turns a stream of captured screen frames into packets. Offer every captured frame; the
@@ -87,7 +90,8 @@ class VideoStreamSender {
     VideoStreamSender(SenderOptions options, encoder::H264Encoder encoder);
     bool due(Clock::time_point now, bool changed) const;
     std::expected<std::vector<uint8_t>, FrameError> encode_within_limit(
-        std::span<uint8_t const> rgba, bool key);
+        std::span<uint8_t const> rgba, bool key, Clock::time_point now);
+    std::expected<void, FrameError> restart_encoder(encoder::EncoderSettings const& settings);
 
     SenderOptions m_options;
     encoder::H264Encoder m_encoder;
@@ -96,6 +100,7 @@ class VideoStreamSender {
     std::optional<Clock::time_point> m_last_key;
     uint32_t m_next_number = 0;
     bool m_key_pending = true;  // the encoder's references are no longer the receiver's
+    std::optional<Clock::time_point> m_coarse_since;  // when quality was last lowered to fit
 };
 
 // Decodes the packets of one sender. Packets that cannot be used are dropped: malformed or
