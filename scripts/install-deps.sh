@@ -27,6 +27,8 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool dbus dbus-x11 at-spi2-core python3-gi gir1.2-atspi-2.0
+  # window tests: Unicode's segmentation test data for caret and word boundaries
+  unicode-data
   # fonts
   fonts-inter fonts-noto-color-emoji fonts-dejavu-core fonts-droid-fallback
 )

@@ -1,8 +1,11 @@
 #include "text_boundaries.hpp"
 
 #include <glib.h>
+#include <pango/pango.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace vemo_ui::text {
 
@@ -16,59 +19,53 @@ bool in(char32_t c, char32_t lo, char32_t hi) {
     return c >= lo && c <= hi;
 }
 
-bool is_control_break(char32_t c) {
-    return c == '\r' || c == '\n' || (c < 0x20) || in(c, 0x7f, 0x9f) || c == 0x2028 || c == 0x2029;
-}
-
-bool is_extend(char32_t c) {
-    return g_unichar_ismark(gunichar(c)) || c == 0x200d || in(c, 0xfe00, 0xfe0f) ||
-           in(c, 0xe0100, 0xe01ef) || in(c, 0xe0020, 0xe007f) || in(c, 0x1f3fb, 0x1f3ff);
-}
-
-bool is_regional_indicator(char32_t c) {
-    return in(c, 0x1f1e6, 0x1f1ff);
-}
-
-// Close enough to Extended_Pictographic for joining emoji sequences.
-bool is_pictographic(char32_t c) {
-    if (is_regional_indicator(c) || in(c, 0x1f3fb, 0x1f3ff)) return false;
-    return c == 0xa9 || c == 0xae || c == 0x203c || c == 0x2049 || c == 0x2122 || c == 0x2139 ||
-           in(c, 0x2194, 0x21aa) || in(c, 0x231a, 0x23ff) || c == 0x24c2 || in(c, 0x25aa, 0x27bf) ||
-           in(c, 0x2934, 0x2935) || in(c, 0x2b05, 0x2b55) || c == 0x3030 || c == 0x303d ||
-           c == 0x3297 || c == 0x3299 || in(c, 0x1f000, 0x1faff) || in(c, 0x1fc00, 0x1fffd);
-}
-
-enum class Hangul : uint8_t { None, L, V, T, LV, LVT };
-
-Hangul hangul_of(char32_t c) {
-    if (in(c, 0x1100, 0x115f) || in(c, 0xa960, 0xa97c)) return Hangul::L;
-    if (in(c, 0x1160, 0x11a7) || in(c, 0xd7b0, 0xd7c6)) return Hangul::V;
-    if (in(c, 0x11a8, 0x11ff) || in(c, 0xd7cb, 0xd7fb)) return Hangul::T;
-    if (in(c, 0xac00, 0xd7a3)) return (c - 0xac00) % 28 == 0 ? Hangul::LV : Hangul::LVT;
-    return Hangul::None;
-}
-
-bool hangul_joins(char32_t prev, char32_t c) {
-    Hangul a = hangul_of(prev), b = hangul_of(c);
-    if (a == Hangul::None || b == Hangul::None) return false;
-    if (a == Hangul::L) return b != Hangul::T;
-    if (a == Hangul::LV || a == Hangul::V) return b == Hangul::V || b == Hangul::T;
-    return b == Hangul::T;  // LVT or T
-}
-
 bool is_word_char(char32_t c) {
     return c == '_' || g_unichar_isalnum(gunichar(c)) || g_unichar_ismark(gunichar(c));
 }
 
-bool is_space(char32_t c) {
-    return g_unichar_isspace(gunichar(c));
+// The boundaries of one paragraph (a line with its ending newline, so CR LF stays whole), from
+// Pango's log attributes: the same segmentation Pango uses to shape and draw the text. `bytes`
+// maps each character index to its byte offset in the whole text (one entry past the end).
+struct Paragraph {
+    size_t begin = 0;
+    size_t end = 0;
+    std::vector<size_t> bytes;
+    std::vector<PangoLogAttr> attrs;  // bytes.size() entries
+};
+
+Paragraph paragraph_at(std::string_view s, size_t p) {
+    Paragraph para;
+    para.begin = line_start(s, p);
+    size_t nl = s.find('\n', p);
+    para.end = nl == std::string_view::npos ? s.size() : nl + 1;
+    std::string_view text = s.substr(para.begin, para.end - para.begin);
+    for (size_t pos = 0; pos < text.size(); pos += decode_at(text, pos).length)
+        para.bytes.push_back(para.begin + pos);
+    para.bytes.push_back(para.end);
+    para.attrs.assign(para.bytes.size(), PangoLogAttr{});
+    if (g_utf8_validate(text.data(), gssize(text.size()), nullptr)) {
+        pango_get_log_attrs(text.data(), int(text.size()), -1, pango_language_get_default(),
+                            para.attrs.data(), int(para.attrs.size()));
+        return para;
+    }
+    // Damaged text: every byte sequence is a character, words are runs of letters and digits.
+    for (size_t i = 0; i < para.attrs.size(); ++i) {
+        bool here = i + 1 < para.bytes.size() && is_word_char(decode_at(s, para.bytes[i]).code);
+        bool before = i > 0 && is_word_char(decode_at(s, para.bytes[i - 1]).code);
+        para.attrs[i].is_cursor_position = 1;
+        para.attrs[i].is_word_start = here && !before;
+        para.attrs[i].is_word_end = before && !here;
+        para.attrs[i].is_white = i + 1 < para.bytes.size() &&
+                                 g_unichar_isspace(gunichar(decode_at(s, para.bytes[i]).code));
+    }
+    return para;
 }
 
-// Every grapheme boundary of the paragraph that holds `at`, handed to f until it says stop.
-template <typename F>
-void for_each_boundary_from_line(std::string_view s, size_t at, F&& f) {
-    size_t pos = line_start(s, at);
-    while (f(pos) && pos < s.size()) pos = next_grapheme(s, pos);
+// The character index of byte offset `at` inside the paragraph (the one starting there or
+// holding it).
+size_t index_of(Paragraph const& para, size_t at) {
+    auto it = std::upper_bound(para.bytes.begin(), para.bytes.end(), at);
+    return size_t(it - para.bytes.begin()) - 1;
 }
 
 }  // namespace
@@ -108,70 +105,47 @@ size_t previous_char(std::string_view s, size_t at) {
 
 size_t next_grapheme(std::string_view s, size_t at) {
     if (at >= s.size()) return s.size();
-    Decoded first = decode_at(s, at);
-    char32_t prev = first.code;
-    size_t pos = at + first.length;
-    bool pictographic = is_pictographic(prev);
-    int regional = is_regional_indicator(prev) ? 1 : 0;
-    while (pos < s.size()) {
-        Decoded d = decode_at(s, pos);
-        char32_t c = d.code;
-        bool join = false;
-        if (prev == '\r' && c == '\n')
-            join = true;
-        else if (is_control_break(prev) || is_control_break(c))
-            join = false;
-        else if (hangul_joins(prev, c) || is_extend(c))
-            join = true;
-        else if (prev == 0x200d && pictographic && is_pictographic(c))
-            join = true;
-        else if (is_regional_indicator(c) && regional % 2 == 1)
-            join = true;
-        if (!join) break;
-        if (is_regional_indicator(c)) ++regional;
-        prev = c;
-        pos += d.length;
-    }
-    return pos;
+    auto para = paragraph_at(s, at);
+    for (size_t i = index_of(para, at) + 1; i < para.bytes.size(); ++i)
+        if (para.attrs[i].is_cursor_position) return para.bytes[i];
+    return para.end;
 }
 
 size_t previous_grapheme(std::string_view s, size_t at) {
     at = std::min(at, s.size());
     if (at == 0) return 0;
-    size_t best = previous_char(s, at);
-    size_t found = line_start(s, best);
-    for_each_boundary_from_line(s, best, [&](size_t pos) {
-        if (pos >= at) return false;
-        found = pos;
-        return true;
-    });
-    return found;
+    auto para = paragraph_at(s, at - 1);
+    for (size_t i = index_of(para, at - 1) + 1; i-- > 0;)
+        if (para.bytes[i] < at && para.attrs[i].is_cursor_position) return para.bytes[i];
+    return para.begin;
 }
 
 size_t snap_to_grapheme(std::string_view s, size_t at) {
     if (at >= s.size()) return s.size();
-    size_t found = 0;
-    for_each_boundary_from_line(s, at, [&](size_t pos) {
-        if (pos > at) return false;
-        found = pos;
-        return true;
-    });
-    return found;
+    auto para = paragraph_at(s, at);
+    for (size_t i = index_of(para, at) + 1; i-- > 0;)
+        if (para.attrs[i].is_cursor_position) return para.bytes[i];
+    return para.begin;
 }
 
 size_t next_word_end(std::string_view s, size_t at) {
-    size_t pos = std::min(at, s.size());
-    while (pos < s.size() && !is_word_char(decode_at(s, pos).code)) pos += decode_at(s, pos).length;
-    while (pos < s.size() && is_word_char(decode_at(s, pos).code)) pos += decode_at(s, pos).length;
-    return snap_to_grapheme(s, pos) == pos ? pos : next_grapheme(s, pos);
+    for (size_t p = std::min(at, s.size()); p < s.size();) {
+        auto para = paragraph_at(s, p);
+        for (size_t i = index_of(para, p) + 1; i < para.bytes.size(); ++i)
+            if (para.attrs[i].is_word_end && para.bytes[i] > at) return para.bytes[i];
+        p = para.end;
+    }
+    return s.size();
 }
 
 size_t previous_word_start(std::string_view s, size_t at) {
-    size_t pos = std::min(at, s.size());
-    auto before = [&](size_t p) { return decode_at(s, previous_char(s, p)).code; };
-    while (pos > 0 && !is_word_char(before(pos))) pos = previous_char(s, pos);
-    while (pos > 0 && is_word_char(before(pos))) pos = previous_char(s, pos);
-    return snap_to_grapheme(s, pos);
+    for (size_t p = std::min(at, s.size()); p > 0;) {
+        auto para = paragraph_at(s, p - 1);
+        for (size_t i = index_of(para, p - 1) + 1; i-- > 0;)
+            if (para.attrs[i].is_word_start && para.bytes[i] < at) return para.bytes[i];
+        p = para.begin;
+    }
+    return 0;
 }
 
 Range word_at(std::string_view s, size_t at) {
@@ -180,20 +154,26 @@ Range word_at(std::string_view s, size_t at) {
         if (at == 0) return {0, 0};
         at = previous_grapheme(s, at);
     }
-    char32_t c = decode_at(s, at).code;
-    if (c == '\n') return {at, at};
-    auto same_kind = [&](char32_t x) {
-        if (is_word_char(c)) return is_word_char(x);
-        if (is_space(c)) return is_space(x) && x != '\n';
-        return false;
+    if (s[at] == '\n') return {at, at};
+    auto para = paragraph_at(s, at);
+    size_t i = index_of(para, at);
+    // Inside a word when the nearest word boundary at or before the character is a start.
+    for (size_t k = i + 1; k-- > 0;) {
+        if (para.attrs[k].is_word_start) {
+            size_t e = i + 1;
+            while (e + 1 < para.bytes.size() && !para.attrs[e].is_word_end) ++e;
+            return {para.bytes[k], para.bytes[e]};
+        }
+        if (para.attrs[k].is_word_end) break;
+    }
+    auto blank = [&](size_t k) {
+        return k + 1 < para.bytes.size() && para.attrs[k].is_white && s[para.bytes[k]] != '\n';
     };
-    if (!is_word_char(c) && !is_space(c)) return {at, next_grapheme(s, at)};
-    size_t begin = at, end = at;
-    while (begin > 0 && same_kind(decode_at(s, previous_char(s, begin)).code))
-        begin = previous_char(s, begin);
-    while (end < s.size() && same_kind(decode_at(s, end).code)) end += decode_at(s, end).length;
-    return {snap_to_grapheme(s, begin),
-            snap_to_grapheme(s, end) == end ? end : next_grapheme(s, end)};
+    if (!blank(i)) return {at, next_grapheme(s, at)};
+    size_t b = i, e = i;
+    while (b > 0 && blank(b - 1)) --b;
+    while (blank(e)) ++e;
+    return {para.bytes[b], para.bytes[e]};
 }
 
 size_t scalars_before(std::string_view s, size_t byte) {
