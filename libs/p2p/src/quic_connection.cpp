@@ -636,6 +636,12 @@ void QuicConnection::read_exact(std::int64_t stream, std::size_t count, ReadDone
         });
         return;
     }
+    if (count > m_core->options().max_connection_buffer) {
+        post([done = std::move(done)] {
+            done(fail(ErrorKind::InvalidInput, "read larger than the connection's buffer limit"));
+        });
+        return;
+    }
     auto& state = it->second;
     state.want = count;
     state.out.clear();

@@ -152,9 +152,15 @@ TEST_F(LimitsTest, AConnectionBufferingPastItsLimitIsClosed) {
     ASSERT_TRUE(conn);
     auto accepted = wait(handler->next());
     ASSERT_TRUE(accepted);
-    // Nobody on the accepting side reads, so everything sent stays buffered there.
     auto out = *wait(conn->open_uni());
-    out.write_all(pattern(1 << 20));
+    ASSERT_TRUE(wait(out.write_all({1})));
+    // A read the limit could never hold fails at once.
+    auto too_large = wait(read_next_stream(*accepted, (256 << 10) + 1));
+    ASSERT_FALSE(too_large);
+    EXPECT_EQ(too_large.error().kind, ErrorKind::InvalidInput);
+    // Nobody on the accepting side takes the next stream, so all of it stays buffered there.
+    auto bulk = *wait(conn->open_uni());
+    bulk.write_all(pattern(1 << 20));
     EXPECT_TRUE(wait(accepted->closed()));
     EXPECT_EQ(stats(server).buffered_bytes, 0u);
 }

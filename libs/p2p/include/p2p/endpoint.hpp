@@ -45,7 +45,8 @@ struct EndpointOptions {
     // Received bytes the application has not taken yet (stream data nobody read and partly
     // filled reads). A connection over its own limit is closed; while the endpoint is over
     // its limit, the connections holding the oldest unfinished reads (or, without any, the
-    // most bytes) are closed until it is back under.
+    // most bytes) are closed until it is back under. A single read larger than the
+    // connection limit fails at once: protocols with larger messages raise the limits.
     std::size_t max_connection_buffer = std::size_t{24} << 20;
     std::size_t max_endpoint_buffer = std::size_t{64} << 20;
 };
