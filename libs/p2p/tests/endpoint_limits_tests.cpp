@@ -141,6 +141,15 @@ TEST_F(LimitsTest, APeerThatKeepsCompletingReadsStaysConnected) {
     auto more = wait(in.read_exact(1));
     ASSERT_TRUE(more) << more.error().message;
     EXPECT_EQ(*more, Bytes{3});
+
+    // A read that takes longer than the timeout is fine while its bytes keep coming.
+    auto slow = in.read_exact(800);
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(wait(out.write_all(pattern(100))));
+        std::this_thread::sleep_for(100ms);
+    }
+    auto got = wait(std::move(slow));
+    ASSERT_TRUE(got) << got.error().message;
 }
 
 TEST_F(LimitsTest, AConnectionBufferingPastItsLimitIsClosed) {
