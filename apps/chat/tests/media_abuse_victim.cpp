@@ -4,8 +4,7 @@
 //   report           prints "report <frames> <connections> <pending handshakes>
 //                    <buffered bytes> <retries> <refused> <rss kB> <peak rss kB>
 //                    <C++ heap kB> <peak C++ heap kB>"
-// Meanwhile it drains and counts incoming frames. It ends when stdin closes. An optional
-// argument sets the endpoint's receive buffer limit in bytes, for comparisons by hand.
+// Meanwhile it drains and counts incoming frames. It ends when stdin closes.
 #include <unistd.h>
 
 #include <atomic>
@@ -34,10 +33,9 @@ long status_kb(std::string const& field) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     p2p::EndpointOptions options;
     options.loopback_only = true;
-    if (argc > 1) options.max_endpoint_buffer = std::stoull(argv[1]);
     auto transport = NetworkTransport::start(options);
     if (!transport) {
         std::cerr << "media_abuse_victim: " << transport.error().message << "\n";

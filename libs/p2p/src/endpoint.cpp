@@ -390,7 +390,6 @@ void EndpointCore::enforce_buffer_limit() {
             if (conn->held() > 0 && (!victim || worse(*conn, *victim))) victim = conn;
         if (!victim) return;
         victim->abort(QuicConnection::buffer_code, "receive buffer limit of the endpoint");
-        victim->flush();
     }
 }
 

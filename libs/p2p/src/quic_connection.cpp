@@ -636,6 +636,12 @@ void QuicConnection::read_exact(std::int64_t stream, std::size_t count, ReadDone
         });
         return;
     }
+    if (count > m_core->options().max_connection_buffer) {
+        post([done = std::move(done)] {
+            done(fail(ErrorKind::InvalidInput, "read larger than the connection's buffer limit"));
+        });
+        return;
+    }
     auto& state = it->second;
     state.want = count;
     state.out.clear();
@@ -694,19 +700,27 @@ void QuicConnection::service_read(std::int64_t id, RecvState& state) {
 void QuicConnection::update_held() {
     if (m_closed) return;
     std::size_t held = 0;
-    bool partial = false;
+    std::size_t partial = 0;  // bytes in reads started but not finished
+    bool reading = false;
     for (auto const& [id, state] : m_recv) {
         held += state.buffered + state.chunks.size() * chunk_overhead + state.out.capacity();
-        partial = partial || (state.want && !state.out.empty());
+        if (state.want && !state.out.empty()) {
+            reading = true;
+            partial += state.out.size();
+        }
     }
     m_core->add_held(held, m_held);
     m_held = held;
     if (held > m_core->options().max_connection_buffer) m_over_limit = true;
-    if (!partial) {
+    if (!reading) {
         m_incomplete_since.reset();
-    } else if (!m_incomplete_since) {
-        m_incomplete_since = Clock::now();
-        watch_incomplete(*m_incomplete_since);
+        return;
+    }
+    if (partial != m_partial_bytes) m_last_progress = Clock::now();
+    m_partial_bytes = partial;
+    if (!m_incomplete_since) {
+        m_incomplete_since = m_last_progress;
+        watch_incomplete();
     }
 }
 
@@ -727,14 +741,20 @@ void QuicConnection::watch_first_read() {
     });
 }
 
-void QuicConnection::watch_incomplete(Clock::time_point since) {
+// A slow sender is fine as long as its bytes keep coming; one that stops in the middle
+// of what the application is reading is not.
+void QuicConnection::watch_incomplete() {
     auto timeout = m_core->options().incomplete_read_timeout;
     if (m_is_client || timeout.count() <= 0) return;
     std::weak_ptr<QuicConnection> weak = weak_from_this();
-    m_loop.schedule(since + timeout, [weak, since] {
+    m_loop.schedule(m_last_progress + timeout, [weak, timeout] {
         auto self = weak.lock();
-        if (!self || self->m_closed || self->m_incomplete_since != since) return;
-        self->abort(stalled_code, "peer left a read unfinished");
+        if (!self || self->m_closed || !self->m_incomplete_since) return;
+        if (Clock::now() - self->m_last_progress < timeout) {
+            self->watch_incomplete();
+            return;
+        }
+        self->abort(stalled_code, "peer stopped in the middle of a read");
         self->flush();
     });
 }

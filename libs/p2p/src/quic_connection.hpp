@@ -154,7 +154,7 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     void update_held();
     void on_read_completed(std::size_t count);
     void watch_first_read();
-    void watch_incomplete(Clock::time_point since);
+    void watch_incomplete();
     void arm_timer();
     void on_timer();
     void maybe_close_released();
@@ -183,6 +183,8 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection>, publ
     bool m_over_limit = false;
     std::size_t m_held = 0;
     std::optional<Clock::time_point> m_incomplete_since;
+    Clock::time_point m_last_progress;
+    std::size_t m_partial_bytes = 0;
     std::optional<Error> m_close_error;
     std::optional<EventLoop::TimerId> m_timer;
 

@@ -141,6 +141,15 @@ TEST_F(LimitsTest, APeerThatKeepsCompletingReadsStaysConnected) {
     auto more = wait(in.read_exact(1));
     ASSERT_TRUE(more) << more.error().message;
     EXPECT_EQ(*more, Bytes{3});
+
+    // A read that takes longer than the timeout is fine while its bytes keep coming.
+    auto slow = in.read_exact(800);
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(wait(out.write_all(pattern(100))));
+        std::this_thread::sleep_for(100ms);
+    }
+    auto got = wait(std::move(slow));
+    ASSERT_TRUE(got) << got.error().message;
 }
 
 TEST_F(LimitsTest, AConnectionBufferingPastItsLimitIsClosed) {
@@ -152,9 +161,15 @@ TEST_F(LimitsTest, AConnectionBufferingPastItsLimitIsClosed) {
     ASSERT_TRUE(conn);
     auto accepted = wait(handler->next());
     ASSERT_TRUE(accepted);
-    // Nobody on the accepting side reads, so everything sent stays buffered there.
     auto out = *wait(conn->open_uni());
-    out.write_all(pattern(1 << 20));
+    ASSERT_TRUE(wait(out.write_all({1})));
+    // A read the limit could never hold fails at once.
+    auto too_large = wait(read_next_stream(*accepted, (256 << 10) + 1));
+    ASSERT_FALSE(too_large);
+    EXPECT_EQ(too_large.error().kind, ErrorKind::InvalidInput);
+    // Nobody on the accepting side takes the next stream, so all of it stays buffered there.
+    auto bulk = *wait(conn->open_uni());
+    bulk.write_all(pattern(1 << 20));
     EXPECT_TRUE(wait(accepted->closed()));
     EXPECT_EQ(stats(server).buffered_bytes, 0u);
 }

@@ -1,10 +1,19 @@
 #include "media/network_transport.hpp"
 
+#include <algorithm>
 #include <chrono>
 
 #include "media/media_protocol.hpp"
 
 namespace chat::media {
+
+namespace {
+
+// A frame plus the stream and connection flow-control windows of one peer.
+constexpr std::size_t media_connection_buffer = std::size_t{16} << 20;
+constexpr std::size_t media_endpoint_buffer = std::size_t{64} << 20;
+
+}  // namespace
 
 p2p::Result<std::unique_ptr<NetworkTransport>> NetworkTransport::start(
     p2p::EndpointOptions options) {
@@ -14,6 +23,11 @@ p2p::Result<std::unique_ptr<NetworkTransport>> NetworkTransport::start(
     // Anyone who can reach the port could otherwise take connection slots and buffer
     // memory; the call's participants are known from their tickets.
     auto participants = std::make_shared<Participants>();
+    // Frames are at most 2 MiB, so far less than the library's defaults (sized for
+    // large sync messages) is needed per peer.
+    options.max_connection_buffer =
+        std::min(options.max_connection_buffer, media_connection_buffer);
+    options.max_endpoint_buffer = std::min(options.max_endpoint_buffer, media_endpoint_buffer);
     auto also = std::move(options.accept_peer);
     options.accept_peer = [participants, also](p2p::PublicKey const& key) {
         return participants->contains(key) && (!also || also(key));

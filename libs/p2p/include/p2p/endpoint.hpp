@@ -38,16 +38,18 @@ struct EndpointOptions {
     // through. Empty accepts everyone. Connections this endpoint dials are not asked about.
     std::function<bool(PublicKey const&)> accept_peer;
     // A connection this endpoint accepted is closed when the peer completes nothing the
-    // application reads within `first_read_timeout` of the handshake, or leaves a read it
-    // has started filling unfinished for `incomplete_read_timeout`. Zero turns a check off.
+    // application reads within `first_read_timeout` of the handshake, or sends nothing for
+    // `incomplete_read_timeout` while a read it has started filling waits for the rest.
+    // Zero turns a check off.
     std::chrono::milliseconds first_read_timeout{5000};
     std::chrono::milliseconds incomplete_read_timeout{10000};
     // Received bytes the application has not taken yet (stream data nobody read and partly
     // filled reads). A connection over its own limit is closed; while the endpoint is over
     // its limit, the connections holding the oldest unfinished reads (or, without any, the
-    // most bytes) are closed until it is back under.
-    std::size_t max_connection_buffer = std::size_t{24} << 20;
-    std::size_t max_endpoint_buffer = std::size_t{64} << 20;
+    // most bytes) are closed until it is back under. A single read larger than the
+    // connection limit fails at once: protocols with larger messages raise the limits.
+    std::size_t max_connection_buffer = std::size_t{80} << 20;
+    std::size_t max_endpoint_buffer = std::size_t{160} << 20;
 };
 
 // A snapshot of an endpoint's load, for diagnostics and tests.
