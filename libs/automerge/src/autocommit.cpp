@@ -342,6 +342,10 @@ std::vector<ChangeHash> AutoCommit::get_missing_deps(std::span<ChangeHash const>
     return m_doc->missing_deps(heads);
 }
 
+size_t AutoCommit::queued_changes() const {
+    return m_doc->queued_changes();
+}
+
 std::optional<Change> AutoCommit::get_change_by_hash(ChangeHash const& hash) {
     m_doc->commit({}, {});
     auto i = m_doc->change_index(hash);

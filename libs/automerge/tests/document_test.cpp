@@ -261,8 +261,10 @@ TEST(Storage, ChangesApplyInAnyOrderOnceTheirDepsArrive) {
     auto missing = other.get_missing_deps({});
     ASSERT_EQ(missing.size(), 1u);
     EXPECT_EQ(missing[0], changes[0].hash);
+    EXPECT_EQ(other.queued_changes(), reversed.size());
     ASSERT_TRUE(other.apply_changes(std::span(changes).first(1)));
     EXPECT_EQ(other.get_heads(), doc.get_heads());
+    EXPECT_EQ(other.queued_changes(), 0u);
     EXPECT_EQ(dump(other), dump(doc));
     EXPECT_TRUE(other.get_missing_deps({}).empty());
 

@@ -1,12 +1,13 @@
 #include "file_io.hpp"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <iostream>
 #include <memory>
+
+#include "vemo_ui/chunk_recovery.hpp"
+#include "vemo_ui/document_file.hpp"
 
 namespace amdoc {
 
@@ -31,35 +32,46 @@ Result<std::vector<uint8_t>> read_file(std::filesystem::path const& path) {
 
 Result<void> write_file_atomically(std::filesystem::path const& path,
                                    std::span<uint8_t const> bytes) {
-    auto tmp = path;
-    tmp += ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return fail("cannot create " + tmp.string() + ": " + std::strerror(errno));
-        out.write(reinterpret_cast<char const*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(tmp, ignored);
-            return fail("cannot write " + tmp.string());
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        return fail("cannot replace " + path.string() + ": " + ec.message());
-    }
+    auto written = vemo_ui::persist::replace_document(path, bytes);
+    if (!written) return fail(written.error());
     return {};
 }
 
-Result<automerge::AutoCommit> load_document(std::filesystem::path const& path) {
+Result<LoadedDocument> read_document(std::filesystem::path const& path) {
     auto bytes = read_file(path);
     if (!bytes) return std::unexpected(bytes.error());
-    auto doc = automerge::AutoCommit::load(*bytes);
-    if (!doc) return fail(path.string() + " is not a readable document: " + doc.error().message);
-    return doc;
+    auto recovery = vemo_ui::persist::recover_document(*bytes);
+    if (recovery.loaded_chunks == 0)
+        return fail(path.string() + " is not a readable document: no part of it loads");
+    return LoadedDocument{std::move(recovery.doc), std::move(recovery.unreadable),
+                          recovery.loaded_chunks};
+}
+
+std::vector<std::string> document_warnings(std::filesystem::path const& path,
+                                           LoadedDocument& loaded) {
+    std::vector<std::string> out;
+    if (!loaded.unreadable.empty())
+        out.push_back(path.string() + ": " + std::to_string(loaded.unreadable.size()) +
+                      " bytes could not be read (a torn or damaged write) and are left out; "
+                      "'amdoc check --repair' sets them aside");
+    if (size_t waiting = loaded.doc.queued_changes()) {
+        auto missing = loaded.doc.get_missing_deps({});
+        std::string hashes;
+        for (auto const& h : missing) hashes += (hashes.empty() ? "" : ", ") + h.to_hex();
+        out.push_back(path.string() + ": " + std::to_string(waiting) +
+                      (waiting == 1 ? " change is" : " changes are") +
+                      " waiting for history this file does not have (missing " + hashes +
+                      "); kept, but not shown until that history is merged in");
+    }
+    return out;
+}
+
+Result<automerge::AutoCommit> load_document(std::filesystem::path const& path) {
+    auto loaded = read_document(path);
+    if (!loaded) return std::unexpected(loaded.error());
+    for (auto const& warning : document_warnings(path, *loaded))
+        std::cerr << "amdoc: warning: " << warning << '\n';
+    return std::move(loaded->doc);
 }
 
 }  // namespace amdoc

@@ -5,6 +5,7 @@
 
 #include "doc_json.hpp"
 #include "file_io.hpp"
+#include "vemo_ui/document_file.hpp"
 
 namespace {
 
@@ -18,6 +19,12 @@ constexpr char const* footer = R"(JSON mapping (export):
   Of conflicting values only the winner is shown.
 JSON mapping (import): objects -> maps, arrays -> lists, strings -> text, whole numbers ->
   int (uint above the int range), other numbers -> float; the top level must be an object.
+Damaged files: every command reads what loads, as the application does; the bytes of a torn
+  or damaged write and changes waiting for history the file lacks are reported on standard
+  error. 'check' says what it found (status 1 when anything is wrong); with --repair it sets
+  unreadable bytes aside in FILE.unreadable-<time> and rewrites FILE without them.
+Writing: every command that writes takes the lock a running application holds on the output
+  (OUTPUT.lock) and refuses while it is held; the output is replaced through a temporary file.
 Exit status: 0 success, 1 failure (one line on standard error), 2 bad usage.)";
 
 int report(automerge::Error const& error) {
@@ -25,9 +32,40 @@ int report(automerge::Error const& error) {
     return 1;
 }
 
+int warn(std::string const& message) {
+    std::cerr << "amdoc: warning: " << message << '\n';
+    return 1;
+}
+
+using Lock = std::expected<vemo_ui::persist::DocumentLock, std::string>;
+
+// Held from before the inputs are read until the output is in place, so that no running
+// application appends to a file that is being replaced.
+Lock lock_output(std::string const& out) {
+    return vemo_ui::persist::lock_document(out);
+}
+
 Result<void> save_to(automerge::AutoCommit& doc, std::string const& out) {
     auto bytes = doc.save();
     return amdoc::write_file_atomically(out, bytes);
+}
+
+bool same_file(std::string const& a, std::string const& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec);
+}
+
+// A document to be rewritten: its unreadable bytes must be set aside first, not dropped.
+Result<automerge::AutoCommit> load_for_rewrite(std::string const& file, std::string const& out) {
+    if (!same_file(file, out)) return amdoc::load_document(file);
+    auto loaded = amdoc::read_document(file);
+    if (!loaded) return std::unexpected(loaded.error());
+    if (!loaded->unreadable.empty())
+        return automerge::fail(file + " holds " + std::to_string(loaded->unreadable.size()) +
+                               " unreadable bytes; 'amdoc check --repair " + file +
+                               "' sets them aside first");
+    for (auto const& warning : amdoc::document_warnings(file, *loaded)) warn(warning);
+    return std::move(loaded->doc);
 }
 
 int run_export(std::string const& file) {
@@ -40,6 +78,8 @@ int run_export(std::string const& file) {
 }
 
 int run_import(std::string const& file, std::string const& out) {
+    auto lock = lock_output(out);
+    if (!lock) return report(automerge::Error{lock.error()});
     auto text = amdoc::read_file(file);
     if (!text) return report(text.error());
     auto doc = amdoc::import_json(
@@ -50,9 +90,11 @@ int run_import(std::string const& file, std::string const& out) {
 }
 
 int run_merge(std::string const& a, std::string const& b, std::string const& out) {
-    auto left = amdoc::load_document(a);
+    auto lock = lock_output(out);
+    if (!lock) return report(automerge::Error{lock.error()});
+    auto left = load_for_rewrite(a, out);
     if (!left) return report(left.error());
-    auto right = amdoc::load_document(b);
+    auto right = load_for_rewrite(b, out);
     if (!right) return report(right.error());
     auto merged = left->merge(*right);
     if (!merged) return report(merged.error());
@@ -83,10 +125,41 @@ int run_changes(std::string const& file) {
 }
 
 int run_compact(std::string const& in, std::string const& out) {
-    auto doc = amdoc::load_document(in);
+    auto lock = lock_output(out);
+    if (!lock) return report(automerge::Error{lock.error()});
+    auto doc = load_for_rewrite(in, out);
     if (!doc) return report(doc.error());
     auto saved = save_to(*doc, out);
     return saved ? 0 : report(saved.error());
+}
+
+// Says what is wrong with a document file; with `repair`, sets its unreadable bytes aside
+// and rewrites it without them (changes waiting for missing history stay in the file).
+int run_check(std::string const& file, bool repair) {
+    Lock lock = std::unexpected(std::string());
+    if (repair) {
+        lock = lock_output(file);
+        if (!lock) return report(automerge::Error{lock.error()});
+    }
+    auto loaded = amdoc::read_document(file);
+    if (!loaded) return report(loaded.error());
+    auto& doc = loaded->doc;
+    size_t waiting = doc.queued_changes();
+    std::cout << file << ": " << loaded->chunks << " chunks, " << doc.get_changes({}).size()
+              << " changes, " << doc.get_heads().size() << " heads, " << loaded->unreadable.size()
+              << " unreadable bytes, " << waiting << " changes waiting for missing history\n";
+    auto warnings = amdoc::document_warnings(file, *loaded);
+    if (!repair || loaded->unreadable.empty()) {
+        for (auto const& w : warnings) warn(w);
+        return warnings.empty() ? 0 : 1;
+    }
+    auto aside = vemo_ui::persist::keep_aside(file, "unreadable", loaded->unreadable);
+    if (!aside) return report(automerge::Error{aside.error()});
+    auto saved = save_to(doc, file);
+    if (!saved) return report(saved.error());
+    std::cout << file << ": repaired; the unreadable bytes are kept in " << aside->string() << '\n';
+    if (waiting == 0) return 0;
+    return warn(warnings.back());
 }
 
 }  // namespace
@@ -114,6 +187,11 @@ int main(int argc, char** argv) {
     auto* compact_cmd = app.add_subcommand("compact", "Load a document and save it compactly");
     compact_cmd->add_option("IN", file, "document file")->required();
     compact_cmd->add_option("-o,--output", out, "document file to write")->required();
+    bool repair = false;
+    auto* check_cmd = app.add_subcommand(
+        "check", "Report unreadable bytes and changes waiting for missing history");
+    check_cmd->add_option("FILE", file, "document file")->required();
+    check_cmd->add_flag("--repair", repair, "set unreadable bytes aside and rewrite the file");
 
     try {
         app.parse(argc, argv);
@@ -131,5 +209,6 @@ int main(int argc, char** argv) {
     if (heads_cmd->parsed()) return run_heads(file);
     if (changes_cmd->parsed()) return run_changes(file);
     if (compact_cmd->parsed()) return run_compact(file, out);
+    if (check_cmd->parsed()) return run_check(file, repair);
     return 2;
 }

@@ -1,6 +1,7 @@
 // Runs the amdoc binary on real files: JSON in and out, merging, compacting, listing, and
 // the exit status and single error line on failure.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -11,6 +12,7 @@
 
 #include "doc_json.hpp"
 #include "file_io.hpp"
+#include "vemo_ui/persist.hpp"
 
 namespace amdoc {
 namespace {
@@ -138,6 +140,136 @@ TEST_F(AmdocTool, ExportMapsTypesWithoutJsonCounterparts) {
         "bytes": "3q2+7w==", "when": "2023-11-14T22:13:20.123Z", "likes": 5,
         "huge": 18446744073709551615, "nan": null, "plain": "scalar string"})"));
 }
+
+// A document of `changes` commits, and its bytes as the application stores it: a document
+// chunk followed by one appended change chunk per later commit.
+struct AppendedFile {
+    std::vector<uint8_t> bytes;
+    std::vector<std::vector<uint8_t>> chunks;
+
+    explicit AppendedFile(int changes) {
+        automerge::AutoCommit doc;
+        for (int i = 0; i < changes; ++i) {
+            (void)doc.put(automerge::ObjId::root(), "k" + std::to_string(i), int64_t{i});
+            doc.commit();
+            chunks.push_back(i == 0 ? doc.save() : doc.save_incremental());
+            if (i == 0) (void)doc.save_incremental();
+        }
+        for (auto const& c : chunks) bytes.insert(bytes.end(), c.begin(), c.end());
+    }
+};
+
+std::vector<uint8_t> read_all(fs::path const& p) {
+    auto bytes = read_file(p);
+    return bytes ? *bytes : std::vector<uint8_t>{};
+}
+
+TEST_F(AmdocTool, TornTailIsReadLikeTheApplicationAndRepairedOnlyWhenAsked) {
+    AppendedFile sample(3);
+    auto file = path("doc.am");
+    auto torn = sample.bytes;
+    for (uint8_t b : std::string("garbage tail")) torn.push_back(b);
+    ASSERT_TRUE(write_file_atomically(file, torn));
+
+    auto exported = run("export " + file.string());
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(json::parse(exported.out), json::parse(R"({"k0":0,"k1":1,"k2":2})"));
+    EXPECT_NE(exported.err.find("12 bytes could not be read"), std::string::npos) << exported.err;
+    EXPECT_EQ(read_all(file), torn) << "reading never changes the file";
+
+    auto checked = run("check " + file.string());
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.err.find("warning"), std::string::npos) << checked.err;
+    auto in_place = run("compact " + file.string() + " -o " + file.string());
+    EXPECT_EQ(in_place.status, 1) << "rewriting in place would drop the unreadable bytes";
+    EXPECT_EQ(read_all(file), torn);
+
+    auto repaired = run("check --repair " + file.string());
+    ASSERT_EQ(repaired.status, 0) << repaired.err;
+    EXPECT_EQ(run("check " + file.string()).status, 0);
+    EXPECT_EQ(json::parse(run("export " + file.string()).out), json::parse(exported.out));
+    std::vector<fs::path> aside;
+    for (auto const& entry : fs::directory_iterator(m_dir))
+        if (entry.path().filename().string().starts_with("doc.am.unreadable-"))
+            aside.push_back(entry.path());
+    ASSERT_EQ(aside.size(), 1u);
+    auto kept = read_all(aside[0]);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "garbage tail");
+}
+
+TEST_F(AmdocTool, ChangesWaitingForAMissingChangeAreReported) {
+    AppendedFile sample(4);
+    std::vector<uint8_t> gap = sample.chunks[0];
+    for (size_t i = 2; i < sample.chunks.size(); ++i)
+        gap.insert(gap.end(), sample.chunks[i].begin(), sample.chunks[i].end());
+    auto file = path("gap.am");
+    ASSERT_TRUE(write_file_atomically(file, gap));
+
+    auto checked = run("check " + file.string());
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.err.find("2 changes are waiting for history this file does not have"),
+              std::string::npos)
+        << checked.err;
+    auto exported = run("export " + file.string());
+    EXPECT_EQ(exported.status, 0);
+    EXPECT_EQ(json::parse(exported.out), json::parse(R"({"k0":0})"));
+    EXPECT_NE(exported.err.find("waiting for history"), std::string::npos) << exported.err;
+
+    // Compacting keeps the waiting changes: merging the missing one in later restores all.
+    ASSERT_EQ(run("compact " + file.string() + " -o " + file.string()).status, 0);
+    auto doc = load_document(file);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(doc->load_incremental(sample.chunks[1]));
+    EXPECT_EQ(doc->queued_changes(), 0u);
+    EXPECT_EQ(export_json(*doc).value(), json::parse(R"({"k0":0,"k1":1,"k2":2,"k3":3})"));
+}
+
+TEST_F(AmdocTool, WritingOntoTheInputGoesThroughANewFile) {
+    AppendedFile sample(3);
+    auto file = path("doc.am");
+    ASSERT_TRUE(write_file_atomically(file, sample.bytes));
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    auto compacted = run("compact " + file.string() + " -o " + file.string());
+    ASSERT_EQ(compacted.status, 0) << compacted.err;
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino) << "replaced by rename, not rewritten in place";
+    for (auto const& entry : fs::directory_iterator(m_dir)) {
+        auto name = entry.path().filename().string();
+        EXPECT_TRUE(name == "doc.am" || name == "doc.am.lock" || name == "stderr.txt") << name;
+    }
+}
+
+// A running application holds its document's lock; a tool that replaced the file under it
+// would leave the application appending to a file nobody reads any more.
+class AmdocLocked : public AmdocTool, public testing::WithParamInterface<char const*> {};
+
+TEST_P(AmdocLocked, RefusesToWriteADocumentAnApplicationHasOpen) {
+    auto file = path("open.automerge");
+    auto store = vemo_ui::persist::open_migrating("org.example.AmdocTest", {}, file);
+    ASSERT_TRUE(store) << store.error();
+    ASSERT_TRUE((*store)->document().put(automerge::ObjId::root(), "live", int64_t{1}));
+    ASSERT_TRUE((*store)->flush());
+    auto before = read_all(file);
+    write("in.json", R"({"other": 2})");
+
+    std::string args = GetParam();
+    for (size_t at; (at = args.find("DIR/")) != std::string::npos;)
+        args.replace(at, 4, m_dir.string() + "/");
+    auto result = run(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("is open in a running application"), std::string::npos) << result.err;
+    EXPECT_EQ(lines(result.err).size(), 1u) << result.err;
+    EXPECT_EQ(read_all(file), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, AmdocLocked,
+    testing::Values("compact DIR/open.automerge -o DIR/open.automerge",
+                    "import DIR/in.json -o DIR/open.automerge",
+                    "merge DIR/open.automerge DIR/open.automerge -o DIR/open.automerge",
+                    "check --repair DIR/open.automerge"));
 
 struct Failure {
     char const* name;

@@ -64,6 +64,9 @@ class AutoCommit {
     Result<void> apply_change_bytes(std::span<uint8_t const> bytes);
     // Dependencies of queued changes and of `heads` that this document lacks, sorted.
     std::vector<ChangeHash> get_missing_deps(std::span<ChangeHash const> heads);
+    // Changes received whose dependencies this document lacks: kept (and saved), but not
+    // applied until the missing history arrives.
+    size_t queued_changes() const;
     std::optional<Change> get_change_by_hash(ChangeHash const& hash);
     bool has_change(ChangeHash const& hash) const;
 

@@ -68,6 +68,7 @@ class Document {
     std::optional<uint32_t> change_index(ChangeHash const& h) const;
     std::vector<uint32_t> changes_since(std::span<ChangeHash const> have) const;
     std::vector<ChangeHash> missing_deps(std::span<ChangeHash const> heads) const;
+    size_t queued_changes() const { return m_queue.size(); }
     Change public_change(uint32_t index) const;
 
     // Applies changes whose dependencies are present; queues the rest.

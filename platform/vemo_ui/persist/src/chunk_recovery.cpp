@@ -1,4 +1,4 @@
-#include "chunk_recovery.hpp"
+#include "vemo_ui/chunk_recovery.hpp"
 
 #include <algorithm>
 #include <array>

@@ -3,9 +3,10 @@
 #include <automerge/automerge.hpp>
 #include <xdg_paths/xdg_paths.hpp>
 
-#include "chunk_recovery.hpp"
 #include "file_io.hpp"
 #include "file_writer.hpp"
+#include "vemo_ui/chunk_recovery.hpp"
+#include "vemo_ui/document_file.hpp"
 #include "vemo_ui/persist.hpp"
 
 namespace vemo_ui::persist {
@@ -132,7 +133,7 @@ struct DocumentStore::Impl {
     LoadReport report;
     std::optional<std::string> note;
     automerge::AutoCommit doc;
-    file_io::Fd lock;
+    std::optional<DocumentLock> lock;
     uint64_t committed = 0;
     Clock::time_point next_compaction{};
     // Declared last: its destructor flushes while everything above is still alive.
@@ -178,9 +179,39 @@ std::expected<void, std::string> DocumentStore::flush() {
     return m_impl->writer->flush(m_impl->committed);
 }
 
+std::expected<void, std::string> DocumentStore::wait_written() {
+    commit_frame();
+    return m_impl->writer->wait_written(m_impl->committed);
+}
+
 std::optional<std::string> DocumentStore::status() const {
-    if (auto error = m_impl->writer->error()) return "Changes are not being saved: " + *error;
-    return m_impl->note;
+    std::vector<std::string> parts;
+    if (auto error = save_failure()) parts.push_back("Changes are not being saved: " + *error);
+    if (auto waiting = waiting_changes_text(waiting_changes()); !waiting.empty())
+        parts.push_back(std::move(waiting));
+    if (m_impl->note) parts.push_back(*m_impl->note);
+    if (parts.empty()) return std::nullopt;
+    std::string line = parts.front();
+    for (size_t i = 1; i < parts.size(); ++i) line += " · " + parts[i];
+    return line;
+}
+
+std::optional<std::string> DocumentStore::save_failure() const {
+    return m_impl->writer->error();
+}
+
+size_t DocumentStore::waiting_changes() const {
+    return m_impl->doc.queued_changes();
+}
+
+std::string waiting_changes_text(size_t count) {
+    if (count == 0) return {};
+    if (count == 1)
+        return "1 change is waiting for history this device does not have; it will appear when "
+               "a peer sends it";
+    return std::to_string(count) +
+           " changes are waiting for history this device does not have; they will appear "
+           "when a peer sends it";
 }
 
 uint64_t DocumentStore::committed_generation() const {
@@ -242,7 +273,7 @@ OpenResult open_migrating(std::string_view app_id, StoreOptions const& options,
         return std::unexpected("cannot create " + absolute.parent_path().string() + ": " +
                                ec.message());
 
-    auto lock = file_io::lock_file(sibling(absolute, ".lock"));
+    auto lock = lock_document(absolute);
     if (!lock) return std::unexpected(lock.error());
     // A compaction that died before its rename leaves only a partial copy; the document
     // itself is intact, so the copy goes.

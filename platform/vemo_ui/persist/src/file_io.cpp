@@ -164,7 +164,7 @@ std::expected<Fd, std::string> lock_file(std::filesystem::path const& path) {
     Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!fd) return errno_failure("cannot open", path);
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) return std::unexpected("another process holds " + path.string());
+        if (errno == EWOULDBLOCK) return std::unexpected(std::string(lock_held_prefix) + path.string());
         return errno_failure("cannot lock", path);
     }
     return fd;

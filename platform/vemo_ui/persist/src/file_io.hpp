@@ -27,6 +27,7 @@ class Fd {
     ~Fd();
 
     int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
     explicit operator bool() const { return m_fd >= 0; }
 
   private:
@@ -63,7 +64,9 @@ Status rename_no_replace(std::filesystem::path const& from, std::filesystem::pat
 // "<path>.<tag>-<UTC time>", with "-2", "-3", ... added when that name is taken.
 std::filesystem::path aside_path(std::filesystem::path const& path, std::string_view tag);
 
-// Takes an exclusive lock on `path` (created if needed) for as long as the Fd lives.
+// Takes an exclusive lock on `path` (created if needed) for as long as the Fd lives. When
+// another process holds it, the error starts with lock_held_prefix.
+inline constexpr std::string_view lock_held_prefix = "another process holds ";
 std::expected<Fd, std::string> lock_file(std::filesystem::path const& path);
 
 }  // namespace vemo_ui::persist::file_io

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "chunk_recovery.hpp"
+#include "vemo_ui/chunk_recovery.hpp"
 
 namespace vemo_ui::persist {
 
@@ -75,6 +75,15 @@ file_io::Status FileWriter::flush(uint64_t generation) {
     m_progress.wait(lock, [&] { return m_durable >= generation || m_failures != failures_before; });
     --m_flush_waiters;
     if (m_durable >= generation) return {};
+    return std::unexpected(m_error.value_or("the document could not be written"));
+}
+
+file_io::Status FileWriter::wait_written(uint64_t generation) {
+    std::unique_lock lock(m_mutex);
+    uint64_t failures_before = m_failures;
+    m_progress.wait(
+        lock, [&] { return m_written >= generation || m_error || m_failures != failures_before; });
+    if (m_written >= generation) return {};
     return std::unexpected(m_error.value_or("the document could not be written"));
 }
 
@@ -177,7 +186,7 @@ std::deque<FileWriter::Request> FileWriter::write_requests(std::deque<Request> r
         if (m_compactor.joinable())
             m_appended_since_snapshot.insert(m_appended_since_snapshot.end(), bytes.begin(),
                                              bytes.end());
-        m_written = std::max(m_written, generation);
+        m_written = std::max(m_written.load(), generation);
         requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(count));
     }
     return {};
@@ -217,7 +226,7 @@ void FileWriter::finish_compaction(std::expected<std::vector<uint8_t>, std::stri
         m_tail_size = appended.size();
         // Everything written so far is in the new, synced file.
         std::lock_guard lock(m_mutex);
-        m_durable = std::max(m_durable.load(), m_written);
+        m_durable = std::max(m_durable.load(), m_written.load());
     }
     // The appends kept going to the old file, so a failed compaction loses nothing: it is
     // logged, and neither fails a flush nor claims in the status that saving stopped.

@@ -46,6 +46,9 @@ class FileWriter {
     void compact();
     // Waits until `generation` is durable or an attempt to get it there failed.
     file_io::Status flush(uint64_t generation);
+    // Waits until `generation` is written to the file (not yet synced), so that a killed
+    // process no longer loses it. Fails at once while writing is failing.
+    file_io::Status wait_written(uint64_t generation);
 
     uint64_t durable_generation() const { return m_durable.load(); }
     bool compaction_due(size_t floor) const;
@@ -83,10 +86,10 @@ class FileWriter {
     uint64_t m_file_size;
     std::function<void()> m_before_rename;
     std::chrono::milliseconds m_sync_delay;
-    uint64_t m_written = 0;
     std::thread m_compactor;
     std::vector<uint8_t> m_appended_since_snapshot;
 
+    std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_durable{0};
     std::atomic<uint64_t> m_compacted_size;
     std::atomic<uint64_t> m_tail_size;

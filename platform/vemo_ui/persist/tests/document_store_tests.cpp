@@ -106,6 +106,87 @@ TEST_F(DocumentStoreTest, FailedWritesAreReportedAndRetried) {
     EXPECT_TRUE(again->document().get(ObjId::root(), "big").value());
 }
 
+// What a caller is told after wait_written() is in the file already: a process killed at
+// that moment (before any sync) loses none of it.
+TEST_F(DocumentStoreTest, WaitWrittenLeavesEveryChangeInTheFile) {
+    auto store = open_at(path);
+    ASSERT_TRUE(store);
+    for (int64_t i = 0; i < 40; ++i) {
+        ASSERT_TRUE(store->document().put(ObjId::root(), "k" + std::to_string(i), i));
+        store->commit_frame();
+        ASSERT_TRUE(store->wait_written());
+        auto on_disk = AutoCommit::load(read_bytes(path));
+        ASSERT_TRUE(on_disk);
+        ASSERT_EQ(get_int(*on_disk, "k" + std::to_string(i)), i) << "change " << i;
+    }
+    EXPECT_FALSE(store->save_failure());
+}
+
+// While writes fail, waiting reports the failure at once instead of hanging or claiming
+// success; the change stays queued and lands once there is room.
+TEST_F(DocumentStoreTest, WaitWrittenReportsAFailingDiskUntilItRecovers) {
+    auto store = open_at(path);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->flush());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = fs::file_size(path) + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    ASSERT_TRUE(store->document().put(ObjId::root(), "big", std::string(4096, 'b')));
+    auto first = store->wait_written();
+    ASSERT_TRUE(store->document().put(ObjId::root(), "more", int64_t{2}));
+    auto second = store->wait_written();
+    auto failure = store->save_failure();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous_handler);
+    ASSERT_FALSE(first);
+    ASSERT_FALSE(second);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(second.error(), *failure);
+
+    EXPECT_TRUE(store->flush());
+    EXPECT_FALSE(store->save_failure());
+    store.reset();
+    auto again = open_at(path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(get_int(again->document(), "more"), 2);
+}
+
+// A change chunk missing from the file: the changes after it cannot apply yet. They are
+// counted for the status line, kept in the file, and apply once the missing one arrives.
+TEST_F(DocumentStoreTest, ChangesWaitingForMissingHistoryAreCountedAndKept) {
+    SampleFile sample(4);
+    Bytes file(sample.bytes.begin(), sample.bytes.begin() + long(sample.chunk_starts[0]));
+    for (size_t i = 1; i < sample.chunks.size(); ++i)
+        file.insert(file.end(), sample.chunks[i].begin(), sample.chunks[i].end());
+    fs::create_directories(path.parent_path());
+    write_bytes(path, file);
+    {
+        auto store = open_at(path);
+        ASSERT_TRUE(store);
+        EXPECT_EQ(store->waiting_changes(), 3u);
+        EXPECT_EQ(store->status(),
+                  "3 changes are waiting for history this device does not have; they will "
+                  "appear when a peer sends it");
+        EXPECT_FALSE(get_int(store->document(), "t3"));
+        ASSERT_TRUE(store->document().put(ObjId::root(), "local", int64_t{7}));
+        ASSERT_TRUE(store->flush());
+    }
+    auto store = open_at(path);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->waiting_changes(), 3u) << "the waiting changes stay in the file";
+    ASSERT_TRUE(store->document().load_incremental(sample.chunks[0]));
+    EXPECT_EQ(store->waiting_changes(), 0u);
+    EXPECT_FALSE(store->status());
+    EXPECT_EQ(get_int(store->document(), "t3"), 3);
+    EXPECT_EQ(get_int(store->document(), "local"), 7);
+    EXPECT_EQ(vemo_ui::persist::waiting_changes_text(1),
+              "1 change is waiting for history this device does not have; it will appear "
+              "when a peer sends it");
+}
+
 TEST_F(DocumentStoreTest, SecondOpenOfTheSameFileIsRefusedWhileTheFirstIsOpen) {
     auto first = open_at(path);
     ASSERT_TRUE(first);

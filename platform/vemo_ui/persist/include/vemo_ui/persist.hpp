@@ -83,9 +83,23 @@ class DocumentStore {
     // SIGTERM/SIGINT (called from the main loop, not from a signal handler).
     std::expected<void, std::string> flush();
 
-    // One line for the status bar when the user should know something about the file (where
-    // unreadable data was put, or that saving is failing); empty otherwise.
+    // Commits and waits until everything committed so far is written to the file (synced
+    // within half the flush interval), so that a process killed from now on loses none of
+    // it. Fails at once, with the writer's reason, while writing is failing; the changes
+    // stay queued and the writer keeps trying.
+    std::expected<void, std::string> wait_written();
+
+    // One line for the status bar when the user should know something about the file (that
+    // saving is failing, that changes wait for history this device lacks, where unreadable
+    // data was put); empty otherwise.
     std::optional<std::string> status() const;
+
+    // Why saving is failing right now; empty once a later write succeeded.
+    std::optional<std::string> save_failure() const;
+
+    // Changes in the document whose dependencies it lacks (a chunk missing from the file, or
+    // not yet sent by a peer). They are kept and saved, and appear once the history arrives.
+    size_t waiting_changes() const;
 
     // Counters for callers that must know what has reached the disk: every commit_frame()
     // that produced changes advances the committed generation, and the durable generation
@@ -102,6 +116,9 @@ class DocumentStore {
   private:
     std::unique_ptr<Impl> m_impl;
 };
+
+// The status text for `count` changes waiting for missing history; empty for none.
+std::string waiting_changes_text(size_t count);
 
 using OpenResult = std::expected<std::unique_ptr<DocumentStore>, std::string>;
 
