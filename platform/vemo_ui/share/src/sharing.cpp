@@ -142,6 +142,7 @@ struct Sharing::Impl {
         eo.secret_key = key;
         eo.loopback_only = options.loopback_only;
         eo.port = files.read_port().value_or(0);
+        eo.accept_peer = [admission = admission](p2p::PublicKey const& peer) { return admission->may_connect(peer); };
         auto bound = p2p::Endpoint::bind(runtime, eo);
         if (!bound && eo.port != 0) {
             eo.port = 0;
