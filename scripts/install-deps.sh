@@ -24,6 +24,8 @@ packages=(
   libopenh264-dev libyuv-dev libportal-gtk3-dev pipewire wireplumber
   # logging, formatting, command line
   libspdlog-dev libfmt-dev libcli11-dev
+  # sharing: sync server connection
+  libsoup-3.0-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool dbus dbus-x11 at-spi2-core python3-gi gir1.2-atspi-2.0
@@ -53,7 +55,7 @@ fi
 
 # The reference document engine, used only as a test oracle.
 root=$(cd "$(dirname "$0")/.." && pwd)
-if [ -f "$root/tests/oracle/package-lock.json" ] && [ ! -d "$root/tests/oracle/node_modules/@automerge" ]; then
+if [ -f "$root/tests/oracle/package-lock.json" ] && [ ! -d "$root/tests/oracle/node_modules/@automerge/automerge-repo-storage-nodefs" ]; then
   (cd "$root/tests/oracle" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi
 exit 0

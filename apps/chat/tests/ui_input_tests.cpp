@@ -59,6 +59,10 @@ std::vector<TargetCase> target_cases() {
         {{ToggleLeftFlap}, "chat.toggle-navigation", "Show conversation navigation"},
         {{ToggleRightFlap}, "chat.toggle-details", "Show people or thread"},
         {{Dismiss}, "chat.control:Dismiss", ""},
+        {{ShareOpen}, "chat.share", "Invite people or join a workspace"},
+        {{ShareCopy}, "chat.share-copy", "Copy invite"},
+        {{ShareJoin}, "chat.share-join", "Join the workspace of the invite on the clipboard"},
+        {{ShareClose}, "chat.share-close", "Close sharing"},
     };
 }
 

@@ -73,7 +73,7 @@ bool AppSession::adopting() const
 void AppSession::sync(double now, double ui_scale)
 {
     poll_sharing();
-    m_driver.sync(adopting() ? nullptr : &document(), now, ui_scale);
+    m_driver.sync(adopting() ? nullptr : &document(), now, ui_scale, m_sharing.get());
     commit();
     if (m_store) {
         m_store->tick(std::chrono::steady_clock::now());

@@ -4,9 +4,9 @@
 
 namespace vemo_ui::detail {
 
-void FrameDriver::sync(automerge::AutoCommit* document, double time, double ui_scale)
+void FrameDriver::sync(automerge::AutoCommit* document, double time, double ui_scale, share::Sharing* sharing)
 {
-    FrameContext ctx{.document = document, .time = time, .ui_scale = ui_scale};
+    FrameContext ctx{.document = document, .time = time, .ui_scale = ui_scale, .sharing = sharing};
     m_widget.sync(ctx);
 }
 

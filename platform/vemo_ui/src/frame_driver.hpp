@@ -13,7 +13,7 @@ class FrameDriver {
 public:
     explicit FrameDriver(Widget& widget) : m_widget(widget) {}
 
-    void sync(automerge::AutoCommit* document, double time, double ui_scale);
+    void sync(automerge::AutoCommit* document, double time, double ui_scale, share::Sharing* sharing = nullptr);
     std::expected<void, LayoutError> layout(Size size);
     void draw(DrawContext& ctx, PresenceCtx const* presence);
 

@@ -169,8 +169,16 @@ void ChatApp::activate(HitTarget const& t) {
         case ToggleRightFlap:
             m_right_flap.toggle();
             break;
+        case ShareOpen:
+        case ShareCopy:
+        case ShareJoin:
+        case ShareClose:
+            activate_share(t);
+            break;
         case Dismiss:
-            if (dismiss_attachment_picker()) {
+            if (m_share_dialog) {
+                m_share_dialog.reset();
+            } else if (dismiss_attachment_picker()) {
             } else if (m_emoji)
                 m_emoji.reset();
             else if (m_history)

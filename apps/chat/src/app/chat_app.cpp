@@ -74,6 +74,7 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
     m_time = ctx.time;
     m_tooltips.tick(ctx.time);
     tick_flaps(ctx.time);
+    m_sharing = ctx.sharing;
     m_doc = ctx.document;
     poll_attachment_listing();
     if (!m_doc) return;

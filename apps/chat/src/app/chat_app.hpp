@@ -280,6 +280,15 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     double draw_channel_entry(vemo_ui::DrawContext& ctx, Channel const& channel, double x, double y,
                               double width, std::string_view from_workspace);
     void draw_identity_bar(vemo_ui::DrawContext& ctx, vemo_ui::Rect bar);
+    // Sharing: the identity bar's status and button, the invite/join dialogue (share_dialog.cpp).
+    struct ShareDialog {
+        std::string invite;
+        std::string note;
+    };
+    std::string sharing_summary() const;
+    void draw_share_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect bar);
+    void draw_share_dialog(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
+    void activate_share(HitTarget const& target);
     void draw_main(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_heading(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_message_list(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
@@ -329,6 +338,8 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     vemo_ui::ContextMenu m_menu;
     std::optional<MenuTarget> m_menu_target;
     std::optional<EmojiPicker> m_emoji;
+    vemo_ui::share::Sharing* m_sharing = nullptr;
+    std::optional<ShareDialog> m_share_dialog;
     std::optional<HistoryPopover> m_history;
 
     // Identity and the document view.

@@ -123,6 +123,7 @@ void ChatApp::draw(DrawContext& ctx) {
     }
     draw_history_popover(ctx);
     draw_emoji_picker(ctx);
+    draw_share_dialog(ctx, content);
     if (m_menu.is_open()) m_menu.draw(ctx);
     m_tooltips.draw(ctx, content);
     ctx.painter.pop_clip();

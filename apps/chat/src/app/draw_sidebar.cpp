@@ -304,10 +304,11 @@ void ChatApp::draw_identity_bar(DrawContext& ctx, Rect bar) {
     ctx.text.draw_text_weighted(ctx.painter, m_identity.display_name,
                                 {avatar.right() + 10, bar.y + 10}, 14, FontWeight::Semibold,
                                 t.text_primary, bar.width - 70, true);
-    ctx.text.draw_text_weighted(
-        ctx.painter, translate(in_call ? "chat-identity-in-voice" : "chat-identity-available"),
-        {avatar.right() + 10, bar.y + 29}, 12, FontWeight::Regular, t.text_secondary,
-        bar.width - 70, true);
+    std::string second = translate(in_call ? "chat-identity-in-voice" : "chat-identity-available");
+    if (m_sharing) second += " · " + sharing_summary();
+    ctx.text.draw_text_weighted(ctx.painter, second, {avatar.right() + 10, bar.y + 29}, 12,
+                                FontWeight::Regular, t.text_secondary, bar.width - 100, true);
+    draw_share_button(ctx, bar);
 }
 
 }  // namespace chat

@@ -16,7 +16,8 @@ constexpr std::array<std::string_view, hit_kind_count> kind_names = {
     "StartCall",      "CloseThread",    "CallDragHandle", "CallParticipantsToggle",
     "CallMute",       "CallDeafen",     "CallAudioOnly",  "CallShareScreen",
     "CallExpand",     "CallLeave",      "ToggleLeftFlap", "ToggleRightFlap",
-    "Dismiss",
+    "Dismiss",        "ShareOpen",      "ShareCopy",      "ShareJoin",
+    "ShareClose",
 };
 
 }  // namespace
@@ -102,6 +103,14 @@ std::string semantic_id(HitTarget const& t) {
             return "chat.toggle-navigation";
         case ToggleRightFlap:
             return "chat.toggle-details";
+        case ShareOpen:
+            return "chat.share";
+        case ShareCopy:
+            return "chat.share-copy";
+        case ShareJoin:
+            return "chat.share-join";
+        case ShareClose:
+            return "chat.share-close";
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:
@@ -240,6 +249,14 @@ std::string access_label(HitTarget const& t, LabelFacts const& f) {
             return "Show conversation navigation";
         case ToggleRightFlap:
             return "Show people or thread";
+        case ShareOpen:
+            return "Invite people or join a workspace";
+        case ShareCopy:
+            return "Copy invite";
+        case ShareJoin:
+            return "Join the workspace of the invite on the clipboard";
+        case ShareClose:
+            return "Close sharing";
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:

@@ -49,9 +49,13 @@ enum class HitKind : uint8_t {
     ToggleLeftFlap,
     ToggleRightFlap,
     Dismiss,
+    ShareOpen,
+    ShareCopy,
+    ShareJoin,
+    ShareClose,
 };
 
-inline constexpr size_t hit_kind_count = 37;
+inline constexpr size_t hit_kind_count = 41;
 
 // A control with what it acts on: `a` is the channel, category, workspace, message or emoji
 // the control names, `b` the second field of the two-field controls (AddChannel's category,

@@ -61,6 +61,7 @@ std::optional<vemo_ui::share::Options> sharing_options(ShareArgs const& args) {
     options.join = args.join;
     options.sync_server = args.sync_server ? args.sync_server : env("VEMO_CHAT_SYNC_SERVER");
     options.loopback_only = env("VEMO_CHAT_SYNC_LOOPBACK") == "1";
+    options.direct = env("VEMO_CHAT_SYNC_DIRECT") != "off";
     return options;
 }
 

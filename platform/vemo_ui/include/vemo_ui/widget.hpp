@@ -17,6 +17,10 @@ namespace automerge {
 class AutoCommit;
 }
 
+namespace vemo_ui::share {
+class Sharing;
+}
+
 namespace vemo_ui {
 
 class Painter;
@@ -29,6 +33,7 @@ struct FrameContext {
     automerge::AutoCommit* document = nullptr;  // the framework's document; null when none is open
     double time = 0;                           // monotonic seconds
     double ui_scale = 1;
+    share::Sharing* sharing = nullptr;  // how the document is shared; null when it is not
 };
 
 struct DrawContext {

@@ -1,11 +1,14 @@
 #include "vemo_ui/share/sharing.hpp"
 
+#include <glib.h>
+
 #include <automerge/sync.hpp>
 #include <chrono>
 #include <map>
 #include <set>
 
 #include "devices.hpp"
+#include "repo_client.hpp"
 #include "share_files.hpp"
 #include "share_log.hpp"
 #include "sync_link.hpp"
@@ -116,6 +119,12 @@ struct Sharing::Impl {
     bool heads_known = false;
     bool own_record_written = false;
 
+    std::unique_ptr<detail::RepoClient> server;
+    automerge::SyncState server_state;
+    std::vector<automerge::ChangeHash> server_saved_heads;
+    bool server_wants = false;
+    bool server_warned = false;
+
     JoinState join = JoinState::None;
     std::optional<Invite> join_invite;
     std::string join_problem;
@@ -142,6 +151,12 @@ struct Sharing::Impl {
         eo.secret_key = key;
         eo.loopback_only = options.loopback_only;
         eo.port = files.read_port().value_or(0);
+        if (options.direct)
+            eo.accept_peer = [admission = admission](p2p::PublicKey const& peer) {
+                return admission->may_connect(peer);
+            };
+        else
+            eo.accept_peer = [](p2p::PublicKey const&) { return false; };
         auto bound = p2p::Endpoint::bind(runtime, eo);
         if (!bound && eo.port != 0) {
             eo.port = 0;
@@ -208,11 +223,13 @@ struct Sharing::Impl {
             last_heads = heads;
             document_moved();
         }
+        changed |= poll_server();
         check_join();
         keep_own_record();
         for (auto& [id, link] : links)
             if (link.wants_message) send_next(link);
-        dial_members();
+        if (server_wants) send_to_server();
+        if (options.direct) dial_members();
         return changed;
     }
 
@@ -223,6 +240,71 @@ struct Sharing::Impl {
             if (auto k = p2p::PublicKey::from_text(hex)) members.insert(*k);
         admission->set_members(std::move(members));
         for (auto& [id, link] : links) link.wants_message = true;
+        server_wants = true;
+    }
+
+    // --- sync server ---------------------------------------------------------------------------
+
+    void start_server(std::string const& url) {
+        auto peer_id =
+            "vemo-" + key_hex.substr(0, 12) + "-" + hex_secret(random_secret()).substr(0, 8);
+        server = std::make_unique<detail::RepoClient>(url, url_document_id(), peer_id, key_hex);
+    }
+
+    std::string url_document_id() const { return url.document_id(); }
+
+    std::string server_state_name() const {
+        std::string name = "server";
+        for (unsigned char c : options.sync_server.value_or("")) name += "0123456789abcdef"[c % 16];
+        return name.substr(0, 120);
+    }
+
+    bool poll_server() {
+        if (!server) return false;
+        // Headless runs have no main loop: let the WebSocket's sources run here. Inside a
+        // main loop (the window) they run by themselves.
+        if (g_main_depth() == 0)
+            for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+            }
+        server->tick();
+        if (server->take_connected()) {
+            server_state = {};
+            if (auto bytes = files.read_sync_state(url.document_id(), server_state_name()))
+                if (auto state = automerge::SyncState::decode(*bytes))
+                    server_state = std::move(*state);
+            server_saved_heads = server_state.shared_heads;
+            server_wants = true;
+        }
+        auto before = doc().get_heads();
+        while (auto in = server->take()) {
+            if (in->type == "sync" || in->type == "request") {
+                auto applied = automerge::receive_sync_message(doc(), server_state, in->data);
+                if (!applied) {
+                    if (!server_warned)
+                        share_log().warn("the sync server sent a message we cannot use: {}",
+                                         applied.error().message);
+                    server_warned = true;
+                    server_state = {};
+                }
+                server_wants = true;
+            } else if (in->type == "doc-unavailable") {
+                if (join == JoinState::Waiting)
+                    join_problem = "the sync server does not have the workspace";
+            }
+        }
+        if (server_state.shared_heads != server_saved_heads) {
+            server_saved_heads = server_state.shared_heads;
+            files.write_sync_state(url.document_id(), server_state_name(), server_state.encode());
+        }
+        return doc().get_heads() != before;
+    }
+
+    void send_to_server() {
+        server_wants = false;
+        if (!server || server->state() != detail::RepoClient::State::Connected) return;
+        bool empty = doc().get_heads().empty();
+        if (auto message = automerge::generate_sync_message(doc(), server_state))
+            server->send_sync(*message, empty);
     }
 
     void handle(LinkEvent event) {
@@ -362,7 +444,8 @@ struct Sharing::Impl {
             busy.insert(addr.id);
         };
         if (join == JoinState::Waiting || join == JoinState::Failed) {
-            if (join_invite) try_dial(join_invite->inviter, hex_secret(join_invite->secret));
+            if (join_invite && options.direct)
+                try_dial(join_invite->inviter, hex_secret(join_invite->secret));
             return;
         }
         for (auto const& [hex, record] : devices) {
@@ -402,8 +485,23 @@ struct Sharing::Impl {
 
     // --- joining -----------------------------------------------------------------------------
 
+    bool arrived(automerge::SyncState const& state) {
+        auto const& theirs = state.their_heads;
+        if (!theirs || theirs->empty()) return false;
+        for (auto const& h : *theirs)
+            if (!doc().has_change(h)) return false;
+        return true;
+    }
+
     void check_join() {
         if (join != JoinState::Waiting && join != JoinState::Failed) return;
+        if (server && server->state() == detail::RepoClient::State::Connected &&
+            arrived(server_state)) {
+            join = JoinState::Done;
+            join_problem.clear();
+            share_log().info("joined {} through the sync server", url_text);
+            return;
+        }
         for (auto const& [id, link] : links) {
             if (!join_invite || link.peer != join_invite->inviter.id) continue;
             auto const& theirs = link.state.their_heads;
@@ -443,6 +541,13 @@ struct Sharing::Impl {
         if (invite->sync_server && !options.sync_server) {
             options.sync_server = invite->sync_server;
             files.write_sync_server(*invite->sync_server);
+            start_server(*options.sync_server);
+        }
+        if (server) {
+            server->set_document(url.document_id());
+            server_state = {};
+            server_saved_heads.clear();
+            server_wants = true;
         }
         heads_known = false;
         own_record_written = false;
@@ -489,7 +594,14 @@ struct Sharing::Impl {
         for (auto const& k : connected)
             if (!devices.contains(k.to_text())) add(k.to_text(), {});
         s.server_url = options.sync_server;
-        s.server_state = options.sync_server ? "connecting" : "off";
+        s.server_state = "off";
+        if (server) {
+            using S = detail::RepoClient::State;
+            auto st = server->state();
+            s.server_state = st == S::Connected    ? "connected"
+                             : st == S::Connecting ? "connecting"
+                                                   : "offline: " + server->last_error();
+        }
         s.joining = join == JoinState::Waiting;
         if (join == JoinState::Failed) s.join_error = join_problem;
         return s;
@@ -518,6 +630,7 @@ std::expected<std::unique_ptr<Sharing>, std::string> Sharing::start(persist::Doc
         impl->options.sync_server = impl->files.read_sync_server();
     impl->load_url();
     impl->load_invites();
+    if (impl->options.sync_server) impl->start_server(*impl->options.sync_server);
     if (auto bound = impl->bind(); !bound) return std::unexpected(bound.error());
     auto sharing = std::unique_ptr<Sharing>(new Sharing(std::move(impl)));
     if (sharing->m_impl->options.join) {

@@ -76,6 +76,11 @@ bool Admission::is_member(p2p::PublicKey const& key) const {
     return m_members.contains(key);
 }
 
+bool Admission::may_connect(p2p::PublicKey const& key) const {
+    std::lock_guard lock(m_mutex);
+    return m_members.contains(key) || !m_invites.empty();
+}
+
 Admission::Decision Admission::admit(p2p::PublicKey const& key, Greeting const& greeting,
                                      std::int64_t now) {
     std::lock_guard lock(m_mutex);
@@ -363,8 +368,8 @@ std::uint64_t LinkHub::dial(p2p::EndpointAddr const& addr, Greeting greeting) {
 }
 
 void LinkHub::accept(p2p::Connection connection) {
-    // Until the endpoint refuses unknown keys during the handshake, a key we have never
-    // heard of still gets as far as its greeting, where the invite check decides.
+    // The endpoint refused unknown keys during the handshake unless an invite is open; the
+    // greeting decides the rest.
     make_task(std::move(connection), false)->run_acceptor();
 }
 

@@ -21,7 +21,7 @@ namespace vemo_ui::share::detail {
 
 inline constexpr char const* sync_alpn = "vemo-doc-sync/0";
 // A whole 10,000-message workspace syncs in a few megabytes; anything near this is hostile.
-inline constexpr std::uint32_t max_message_bytes = 64u << 20;
+inline constexpr std::uint32_t max_message_bytes = 16u << 20;
 inline constexpr std::uint32_t max_greeting_bytes = 4096;
 // Messages of one connection waiting for the UI thread; reading pauses beyond this, so a
 // flooding peer is held back by flow control instead of growing our memory.
@@ -52,6 +52,9 @@ class Admission {
     // Digest -> expiry (Unix seconds) of every invite that is still unused.
     void set_invites(std::map<std::string, std::int64_t> invites);
     bool is_member(p2p::PublicKey const& key) const;
+    // The handshake's question: members, and anyone while an invite is open (the greeting
+    // then has to carry it).
+    bool may_connect(p2p::PublicKey const& key) const;
     // Spends the invite when it lets the peer in, so that it works once.
     Decision admit(p2p::PublicKey const& key, Greeting const& greeting, std::int64_t now);
 

@@ -26,6 +26,8 @@ struct Options {
     std::optional<std::string> sync_server;
     // Bind and dial loopback addresses only (tests).
     bool loopback_only = false;
+    // Connect to other devices directly; off leaves only the sync server.
+    bool direct = true;
 };
 
 struct DeviceStatus {
