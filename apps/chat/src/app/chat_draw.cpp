@@ -124,6 +124,7 @@ void ChatApp::draw(DrawContext& ctx) {
     draw_history_popover(ctx);
     draw_emoji_picker(ctx);
     if (m_menu.is_open()) m_menu.draw(ctx);
+    draw_search(ctx, content);
     m_tooltips.draw(ctx, content);
     ctx.painter.pop_clip();
 }

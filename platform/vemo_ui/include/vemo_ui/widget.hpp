@@ -1,6 +1,7 @@
 #pragma once
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ class AutoCommit;
 }
 
 namespace vemo_ui {
+
+namespace search::provider {
+class SearchProvider;
+}
 
 class Painter;
 class TextRenderer;
@@ -107,6 +112,11 @@ public:
     {
         (void)presence;
         draw(ctx);
+    }
+    // What the application offers the global search; asked for whenever a search runs.
+    virtual std::vector<std::shared_ptr<search::provider::SearchProvider>> search_providers()
+    {
+        return {};
     }
     // Surfaces drawn outside the main window (a detached call window, say), for screenshots.
     virtual void draw_floating_surfaces(DrawContext& ctx) { (void)ctx; }
