@@ -16,7 +16,7 @@ namespace vemo_ui::search::provider {
 namespace {
 
 // Bump when the tables change: an index of another version is thrown away and rebuilt.
-constexpr int schema_version = 2;
+constexpr int schema_version = 3;
 constexpr int application_id = 0x56534331;  // "VSC1"
 constexpr double title_weight = 4.0;
 constexpr double text_weight = 1.0;
@@ -62,8 +62,9 @@ END;
 )sql";
 
 // Each kind of match takes the newest `ranked_matches` matches (the index walks its lists
-// newest first, so this stops early) and ranks them: whole words above substrings, then BM25
-// with the title weighing more, lifted for recent entries.
+// newest first, so this stops early) and ranks them: whole words above substrings; words by
+// BM25 with the title weighing more, lifted for recent entries; substrings by recency alone
+// (BM25 over trigrams costs more than it tells).
 constexpr char const* filter_sql =
     " AND (?4 IS NULL OR e.collection = ?4) AND (?5 IS NULL OR e.scope = ?5) ";
 
@@ -76,8 +77,8 @@ std::string words_cte() {
 
 std::string grams_cte() {
     return std::string(
-               "g AS MATERIALIZED (SELECT grams.rowid AS id, bm25(grams, 4.0, 1.0, 0.0, 0.0) "
-               "AS base FROM grams JOIN entries e ON e.id = grams.rowid WHERE grams MATCH ?2 "
+               "g AS MATERIALIZED (SELECT grams.rowid AS id, -1.0 AS base FROM grams JOIN entries "
+               "e ON e.id = grams.rowid WHERE grams MATCH ?2 "
                "AND search_contains(e.ntitle, e.nbody, ?9)") +
            filter_sql + "ORDER BY grams.rowid DESC LIMIT ?8)";
 }
@@ -229,6 +230,14 @@ int64_t digest_of(SearchEntry const& e) {
     d.add_optional(e.subtitle);
     d.add_number(uint64_t(e.timestamp));
     return d.value();
+}
+
+// A long title that only repeats the text (a message's first line, say) is not indexed a
+// second time: it would double the index of every message for no gain in ranking.
+bool repeats_text(std::string_view title, std::string_view body) {
+    constexpr size_t long_title = 24;
+    if (title.ends_with("...")) title.remove_suffix(3);  // "…" after normalisation
+    return title.size() >= long_title && body.find(title) != std::string_view::npos;
 }
 
 struct MatchExpressions {
@@ -489,8 +498,11 @@ std::expected<InsertOutcome, std::string> SearchCatalog::insert_locked(SearchEnt
     q.integer(9, e.timestamp);
     q.text(10, e.scope);
     q.integer(11, digest);
-    q.text(12, normalize_search_text(e.title));
-    q.text(13, normalize_search_text(e.text));
+    std::string body = normalize_search_text(e.text);
+    std::string title = normalize_search_text(e.title);
+    if (repeats_text(title, body)) title.clear();
+    q.text(12, title);
+    q.text(13, body);
     rc = q.step();
     q.reset();
     if (rc != SQLITE_DONE) return std::unexpected(error_of(m_db, "storing a search entry"));
