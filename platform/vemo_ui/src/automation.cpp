@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <thread>
 #include <string>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "vemo_actions/resource_json.hpp"
 #include "vemo_ui/cairo_painter.hpp"
 #include "vemo_ui/launch.hpp"
+#include "vemo_ui/search/provider.hpp"
 #include "vemo_ui/text_renderer.hpp"
 #include "vemo_ui/theme.hpp"
 
@@ -27,6 +29,9 @@ using Answer = std::expected<json, std::string>;
 constexpr int automation_width = 1280;
 constexpr int automation_height = 800;
 constexpr int max_frames_per_command = 10000;
+constexpr size_t search_default_limit = 20;
+constexpr int64_t search_max_limit = 1000;
+constexpr auto search_settle_time = std::chrono::seconds(60);
 
 json rect_json(Rect const& r) { return {{"x", r.x}, {"y", r.y}, {"w", r.width}, {"h", r.height}}; }
 
@@ -90,6 +95,7 @@ public:
             return vemo_actions::resource::to_json(*r);
         }
         if (name == "invoke") return invoke(cmd);
+        if (name == "search") return search(cmd);
         if (name == "dispatch") {
             vemo_actions::EncodedAction action{required_string(cmd, "kind"), payload_text(cmd), std::nullopt};
             return run_encoded(action);
@@ -168,6 +174,38 @@ private:
         auto encoded = spec->resolve(args);
         if (!encoded) return std::unexpected(encoded.error().display());
         return run_encoded(*encoded);
+    }
+
+    // The providers' results in rank order, once each has indexed what it was handed.
+    Answer search(json const& cmd)
+    {
+        std::string query = required_string(cmd, "query");
+        size_t limit = search_default_limit;
+        if (auto it = cmd.find("limit"); it != cmd.end()) {
+            if (!it->is_number_integer() || it->get<int64_t>() < 1 || it->get<int64_t>() > search_max_limit)
+                return std::unexpected("'limit' must be an integer from 1 to " + std::to_string(search_max_limit));
+            limit = it->get<size_t>();
+        }
+        json out = json::array();
+        for (auto const& provider : m_session.widget().search_providers()) {
+            if (!provider) continue;
+            auto deadline = std::chrono::steady_clock::now() + search_settle_time;
+            while (provider->indexing() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            auto page = provider->query_page({query, std::nullopt, std::nullopt}, std::nullopt, {limit});
+            if (page.status == search::provider::PageStatus::Failed) return std::unexpected(page.error);
+            auto optional = [](std::optional<std::string> const& s) { return s ? json(*s) : json(nullptr); };
+            for (auto const& r : page.results) {
+                if (out.size() >= limit) break;
+                out.push_back({{"provider", provider->name()},
+                               {"collection", r.collection},
+                               {"title", r.title},
+                               {"subtitle", optional(r.subtitle)},
+                               {"kind", optional(r.kind)},
+                               {"address", r.action_address}});
+            }
+        }
+        return out;
     }
 
     Answer run_encoded(vemo_actions::EncodedAction const& action)

@@ -51,6 +51,7 @@ AccessNode ChatApp::accessibility() const {
         root.children.push_back(std::move(heading));
     }
     if (m_menu.is_open()) root.children.push_back(m_menu.accessibility());
+    root.children.push_back(m_search_window.accessibility());
 
     std::vector<std::string> seen;
     for (auto const& region : m_hits) {

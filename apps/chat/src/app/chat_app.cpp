@@ -162,6 +162,7 @@ void ChatApp::refresh() {
     if (m_editing) main.text = model::read_draft(*m_doc, m_nav.channel_id);
     put_back(m_composer, main);
     put_back(m_thread_composer, m_view.thread_composer);
+    update_search();
 }
 
 void ChatApp::mark_shown_read() {
@@ -331,7 +332,7 @@ void ChatApp::reveal_message(std::string const& workspace, std::string const& ch
                              std::string const& message, std::optional<std::string> const& parent) {
     open_channel(workspace, channel);
     if (parent) open_thread(*parent);
-    (void)message;
+    m_pending_reveal = parent ? *parent : message;
 }
 
 void ChatApp::open_person(std::string const& user) {

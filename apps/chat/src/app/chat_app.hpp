@@ -13,9 +13,11 @@
 #include "app/composer_text.hpp"
 #include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
+#include "app/search_window.hpp"
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
 #include "model/view_model.hpp"
+#include "search/chat_search.hpp"
 #include "vemo_ui/context_menu.hpp"
 #include "vemo_ui/image_store.hpp"
 #include "vemo_ui/permission.hpp"
@@ -139,6 +141,8 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     bool import_call_continuation(std::string const& json);
     void request_call_resume() { m_call_resume_requested = true; }
     void request_call_leave();
+    std::vector<std::shared_ptr<vemo_ui::search::provider::SearchProvider>> search_providers()
+        override;
 
     // OperationTarget.
     void open_workspace(std::string const& workspace) override;
@@ -162,6 +166,9 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void insert_text(std::string_view text);
     void open_context_menu(MenuTarget target, vemo_ui::Point at);
     void run_menu_item(int code);
+    // The search window: over everything, or within the open conversation.
+    void open_search(bool in_conversation);
+    SearchWindow const& search_window() const { return m_search_window; }
 
     // What the window shows and holds; read by tests, screenshots and the accessibility tree.
     bool interactive() const { return m_interactive; }
@@ -314,6 +321,16 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void register_pictures();
     void settle_after_draw();
 
+    // Search (search_window.cpp).
+    std::shared_ptr<search::ChatSearchProvider> const& search_provider();
+    void update_search();
+    bool handle_search_event(vemo_ui::Event const& event);
+    std::optional<bool> perform_search_action(std::string const& id, std::string const& action);
+    void choose_search_result(size_t index);
+    double draw_search_field(vemo_ui::DrawContext& ctx, double x, double y, double width);
+    void draw_search(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
+    void apply_pending_reveal(vemo_ui::DrawContext& ctx, vemo_ui::Rect list);
+
     // Text inputs.
     vemo_ui::TextInput m_composer = vemo_ui::TextInput::local();
     vemo_ui::TextInput m_thread_composer = vemo_ui::TextInput::local();
@@ -382,6 +399,11 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     std::optional<call::ChatCallContinuation> m_pending_continuation;
     bool m_call_resume_requested = false;
     double m_voice_view_read_at = 0;
+    // Search.
+    std::shared_ptr<search::ChatSearchProvider> m_search;
+    std::vector<automerge::ChangeHash> m_search_heads;  // what the search last saw
+    SearchWindow m_search_window;
+    std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
 
     // Frame flags.
     bool m_interactive = false;

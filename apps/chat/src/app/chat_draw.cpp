@@ -125,6 +125,7 @@ void ChatApp::draw(DrawContext& ctx) {
     draw_emoji_picker(ctx);
     draw_share_dialog(ctx, content);
     if (m_menu.is_open()) m_menu.draw(ctx);
+    draw_search(ctx, content);
     m_tooltips.draw(ctx, content);
     ctx.painter.pop_clip();
     settle_after_draw();

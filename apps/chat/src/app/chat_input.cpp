@@ -23,6 +23,7 @@ bool is_text_field(HitKind kind) {
 }  // namespace
 
 bool ChatApp::handle_event(Event const& event) {
+    if (handle_search_event(event)) return true;
     if (auto const* key = std::get_if<KeyEvent>(&event)) return handle_key(*key);
     if (auto const* pointer = std::get_if<PointerEvent>(&event)) return handle_pointer(*pointer);
     if (auto const* wheel = std::get_if<vemo_ui::WheelEvent>(&event)) return handle_wheel(*wheel);
@@ -254,6 +255,7 @@ bool ChatApp::handle_wheel(vemo_ui::WheelEvent const& wheel) {
 }
 
 bool ChatApp::perform_semantic_action(std::string const& id, std::string const& action) {
+    if (auto searched = perform_search_action(id, action)) return *searched;
     if (id.starts_with(vemo_ui::ContextMenu::item_id_prefix)) {
         if (!m_menu.is_open()) return false;
         m_menu.perform_semantic_action(id);

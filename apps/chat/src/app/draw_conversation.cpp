@@ -116,6 +116,7 @@ void ChatApp::draw_day_label(DrawContext& ctx, Rect list, double y) {
 void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
     auto const& t = ctx.theme;
     if (list.height < 1) return;
+    apply_pending_reveal(ctx, list);
     ctx.painter.push_clip(list);
     if (m_follow && m_scroll <= 0.5) m_scroll = 0;
     // Measure from the latest message up until the list is filled at this scroll offset; when

@@ -176,7 +176,7 @@ void ChatApp::draw_sidebar(DrawContext& ctx, Rect r) {
     if (m_focused && *m_focused == context)
         vemo_ui::surface::focus_ring(ctx.painter, t, header.inset(4), t.radius_small);
     hit(header, context);
-    double y = header.bottom();
+    double y = draw_search_field(ctx, x, header.bottom(), w);
     if (m_in_inbox) {
         // Wrapped, not cut: the sidebar is narrower than the sentence.
         auto spans = std::vector<vemo_ui::TextSpan>{

@@ -31,10 +31,14 @@ uint64_t entry_digest(sp::SearchEntry const& e) {
     return h.value();
 }
 
-// Everything a message's entry is made of, besides the names of people (see people_digest).
+// A fingerprint of what a message's entry is made of, besides the names of people (see
+// people_digest), cheap enough to take of every message on every change: it reads only what
+// sits in the record itself, not the text. An edit always grows the history, so the text's
+// length and the history's cover every change an action makes.
 uint64_t message_digest(Message const& m, uint64_t channel_digest) {
     Hasher h;
-    h.add(m.id).add(m.text).add(m.author).add(uint64_t(m.ts)).add(channel_digest);
+    h.add(uint64_t(m.ts)).add(channel_digest).add(m.text.size()).add(m.author.size());
+    h.add(uint64_t(m.history.size()) << 1 | uint64_t(m.edited));
     if (m.attachment)
         h.add(std::visit([](auto const& a) -> std::string_view { return a.name; }, *m.attachment));
     return h.value();
@@ -134,14 +138,16 @@ void ChatSearchProvider::update_small(model::ViewModel const& view, EntryContext
 }
 
 // Messages come channel by channel; each channel's list is compared with the last one in
-// order, so a message added at the end costs one comparison per message and one entry.
+// order, so a message added at the end costs one comparison per message and one entry. Ids
+// matched in order are moved over, not copied.
 void ChatSearchProvider::update_messages(model::ViewModel const& view, EntryContext const& ctx,
                                          bool everything, std::vector<sp::SearchEntry>& changed,
                                          std::vector<std::string>& gone) {
     std::unordered_map<std::string, std::vector<Seen>> now;
-    // Channels whose list had to be compared by id rather than in order.
-    std::unordered_set<std::string> reordered;
     auto const& all = view.all_messages;
+    auto changed_message = [&](Message const& m) {
+        if (auto e = message_entry(m, ctx)) changed.push_back(std::move(*e));
+    };
     for (size_t begin = 0; begin < all.size();) {
         std::string const& channel_id = all[begin].channel;
         size_t end = begin;
@@ -149,51 +155,41 @@ void ChatSearchProvider::update_messages(model::ViewModel const& view, EntryCont
         auto const* channel = ctx.channel(channel_id);
         if (!channel) {
             begin = end;
-            continue;  // not indexed; whatever was will be forgotten below
+            continue;  // not indexed; what was will be forgotten below
         }
         uint64_t context = channel_digest(channel, ctx);
+        std::vector<Seen> old;
+        if (auto it = m_messages.find(channel_id); it != m_messages.end())
+            old = std::move(it->second);
         auto& run = now[channel_id];
-        auto old_it = m_messages.find(channel_id);
-        std::vector<Seen> const* old = old_it == m_messages.end() ? nullptr : &old_it->second;
-        std::unordered_map<std::string_view, uint64_t> old_rest;
-        size_t matched = 0;
-        for (size_t i = begin; i < end; ++i) {
-            auto const& m = all[i];
-            uint64_t digest = message_digest(m, context);
-            size_t k = run.size();
-            bool same = false;
-            if (old && old_rest.empty() && k < old->size() && (*old)[k].id == m.id) {
-                same = (*old)[k].digest == digest;
-                matched = k + 1;
-            } else if (old) {
-                if (old_rest.empty()) {
-                    reordered.insert(channel_id);
-                    for (size_t j = matched; j < old->size(); ++j)
-                        old_rest.emplace((*old)[j].id, (*old)[j].digest);
-                }
-                auto found = old_rest.find(m.id);
-                same = found != old_rest.end() && found->second == digest;
-            }
-            if (!same || everything)
-                if (auto e = message_entry(m, ctx)) changed.push_back(std::move(*e));
-            run.push_back({m.id, digest});
+        run.reserve(end - begin);
+        // In order while the ids agree.
+        size_t i = begin;
+        for (; i < end && i - begin < old.size() && old[i - begin].id == all[i].id; ++i) {
+            auto& seen = old[i - begin];
+            uint64_t digest = message_digest(all[i], context);
+            if (digest != seen.digest || everything) changed_message(all[i]);
+            run.push_back({std::move(seen.id), digest});
         }
+        // The rest by id: what is new or changed is handed over, what is missing is gone.
+        size_t matched = i - begin;
+        std::unordered_map<std::string_view, uint64_t> rest;
+        for (size_t j = matched; j < old.size(); ++j) rest.emplace(old[j].id, old[j].digest);
+        for (; i < end; ++i) {
+            uint64_t digest = message_digest(all[i], context);
+            auto found = rest.find(all[i].id);
+            if (found == rest.end() || found->second != digest || everything)
+                changed_message(all[i]);
+            if (found != rest.end()) rest.erase(found);
+            run.push_back({all[i].id, digest});
+        }
+        for (auto const& [id, digest] : rest) gone.push_back("chat.message:" + std::string(id));
+        m_messages.erase(channel_id);
         begin = end;
     }
-    for (auto const& [channel, old] : m_messages) {
-        auto it = now.find(channel);
-        size_t kept_in_order = it == now.end() ? 0 : it->second.size();
-        if (it == now.end() || !reordered.contains(channel)) {
-            // Matched in order up to the new length: only a shortened tail is gone.
-            for (size_t j = kept_in_order; j < old.size(); ++j)
-                gone.push_back("chat.message:" + old[j].id);
-            continue;
-        }
-        std::unordered_set<std::string_view> kept;
-        for (auto const& s : it->second) kept.insert(s.id);
-        for (auto const& s : old)
-            if (!kept.contains(s.id)) gone.push_back("chat.message:" + s.id);
-    }
+    // Channels no longer listed (or no longer indexed): all their messages are gone.
+    for (auto const& [channel, old] : m_messages)
+        for (auto const& seen : old) gone.push_back("chat.message:" + seen.id);
     m_messages = std::move(now);
 }
 

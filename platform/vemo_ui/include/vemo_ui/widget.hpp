@@ -1,6 +1,7 @@
 #pragma once
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ class Sharing;
 }
 
 namespace vemo_ui {
+
+namespace search::provider {
+class SearchProvider;
+}
 
 class Painter;
 class TextRenderer;
@@ -112,6 +117,11 @@ public:
     {
         (void)presence;
         draw(ctx);
+    }
+    // What the application offers the global search; asked for whenever a search runs.
+    virtual std::vector<std::shared_ptr<search::provider::SearchProvider>> search_providers()
+    {
+        return {};
     }
     // Surfaces drawn outside the main window (a detached call window, say), for screenshots.
     virtual void draw_floating_surfaces(DrawContext& ctx) { (void)ctx; }

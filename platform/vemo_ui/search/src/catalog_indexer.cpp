@@ -82,6 +82,10 @@ void CatalogIndexer::run(Opener open) {
 }
 
 void CatalogIndexer::apply(SearchCatalog& catalog, Job& job) {
+    // Stored oldest first, so the index's own order follows time and a search that ranks
+    // only the newest matches of a common word finds the right ones.
+    if (job.complete)
+        std::ranges::stable_sort(job.entries, {}, [](SearchEntry const& e) { return e.timestamp; });
     auto fail = [&](std::string error) {
         std::lock_guard lock(m_mutex);
         m_error = std::move(error);

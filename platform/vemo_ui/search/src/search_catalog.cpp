@@ -16,12 +16,15 @@ namespace vemo_ui::search::provider {
 namespace {
 
 // Bump when the tables change: an index of another version is thrown away and rebuilt.
-constexpr int schema_version = 1;
+constexpr int schema_version = 3;
 constexpr int application_id = 0x56534331;  // "VSC1"
 constexpr double title_weight = 4.0;
 constexpr double text_weight = 1.0;
 constexpr double recency_half_life = 7 * 86400.0;
 constexpr double recency_lift = 0.5;
+// Matches ranked per query and kind (words, substrings): the newest this many. Ranking every
+// match of a common word would cost milliseconds per thousand; beyond this the list ends.
+constexpr int64_t ranked_matches = 1000;
 
 constexpr char const* schema_sql = R"sql(
 CREATE TABLE IF NOT EXISTS entries(
@@ -40,42 +43,62 @@ CREATE TABLE IF NOT EXISTS entries(
     ntitle TEXT NOT NULL,
     nbody TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS entries_collection ON entries(collection);
-CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(ntitle, nbody, content='entries',
-    content_rowid='id', tokenize='unicode61 remove_diacritics 0');
-CREATE VIRTUAL TABLE IF NOT EXISTS grams USING fts5(ntitle, nbody, content='entries',
-    content_rowid='id', tokenize='trigram');
+CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(ntitle, nbody, collection, scope,
+    content='entries', content_rowid='id', tokenize='unicode61 remove_diacritics 0');
+CREATE VIRTUAL TABLE IF NOT EXISTS grams USING fts5(ntitle, nbody, collection, scope,
+    content='entries', content_rowid='id', tokenize='trigram', detail='column');
 CREATE TRIGGER IF NOT EXISTS entries_ai AFTER INSERT ON entries BEGIN
-    INSERT INTO words(rowid, ntitle, nbody) VALUES (new.id, new.ntitle, new.nbody);
-    INSERT INTO grams(rowid, ntitle, nbody) VALUES (new.id, new.ntitle, new.nbody);
+    INSERT INTO words(rowid, ntitle, nbody, collection, scope)
+        VALUES (new.id, new.ntitle, new.nbody, new.collection, new.scope);
+    INSERT INTO grams(rowid, ntitle, nbody, collection, scope)
+        VALUES (new.id, new.ntitle, new.nbody, new.collection, new.scope);
 END;
 CREATE TRIGGER IF NOT EXISTS entries_ad AFTER DELETE ON entries BEGIN
-    INSERT INTO words(words, rowid, ntitle, nbody) VALUES ('delete', old.id, old.ntitle, old.nbody);
-    INSERT INTO grams(grams, rowid, ntitle, nbody) VALUES ('delete', old.id, old.ntitle, old.nbody);
+    INSERT INTO words(words, rowid, ntitle, nbody, collection, scope)
+        VALUES ('delete', old.id, old.ntitle, old.nbody, old.collection, old.scope);
+    INSERT INTO grams(grams, rowid, ntitle, nbody, collection, scope)
+        VALUES ('delete', old.id, old.ntitle, old.nbody, old.collection, old.scope);
 END;
 )sql";
+
+// Each kind of match takes the newest `ranked_matches` matches (the index walks its lists
+// newest first, so this stops early) and ranks them: whole words above substrings; words by
+// BM25 with the title weighing more, lifted for recent entries; substrings by recency alone
+// (BM25 over trigrams costs more than it tells).
+constexpr char const* filter_sql =
+    " AND (?4 IS NULL OR e.collection = ?4) AND (?5 IS NULL OR e.scope = ?5) ";
+
+std::string words_cte() {
+    return std::string(
+               "w AS MATERIALIZED (SELECT words.rowid AS id, bm25(words, 4.0, 1.0, 0.0, 0.0) "
+               "AS base FROM words JOIN entries e ON e.id = words.rowid WHERE words MATCH ?1") +
+           filter_sql + "ORDER BY words.rowid DESC LIMIT ?8)";
+}
+
+std::string grams_cte() {
+    return std::string(
+               "g AS MATERIALIZED (SELECT grams.rowid AS id, -1.0 AS base FROM grams JOIN entries "
+               "e ON e.id = grams.rowid WHERE grams MATCH ?2 "
+               "AND search_contains(e.ntitle, e.nbody, ?9)") +
+           filter_sql + "ORDER BY grams.rowid DESC LIMIT ?8)";
+}
 
 constexpr char const* select_columns = R"sql(
 SELECT e.collection, e.title, e.kind, e.subtitle, e.res_kind, e.res_address, e.res_label,
        e.address, hits.base * search_boost(e.ts, ?3) AS score, COUNT(*) OVER () AS total
 FROM hits JOIN entries e ON e.id = hits.id
-WHERE (?4 IS NULL OR e.collection = ?4) AND (?5 IS NULL OR e.scope = ?5)
 ORDER BY hits.tier, score, e.id LIMIT ?6 OFFSET ?7
 )sql";
 
 std::string words_and_grams_sql() {
-    return std::string(R"sql(
-WITH w AS MATERIALIZED (SELECT rowid AS id, bm25(words, 4.0, 1.0) AS base FROM words WHERE words MATCH ?1),
-g AS (SELECT rowid AS id, bm25(grams, 4.0, 1.0) AS base FROM grams
-      WHERE grams MATCH ?2 AND rowid NOT IN (SELECT id FROM w)),
-hits AS (SELECT id, 0 AS tier, base FROM w UNION ALL SELECT id, 1 AS tier, base FROM g)
-)sql") + select_columns;
+    return "WITH " + words_cte() + ", " + grams_cte() +
+           ", hits AS (SELECT id, 0 AS tier, base FROM w UNION ALL SELECT id, 1 AS tier, base "
+           "FROM g WHERE id NOT IN (SELECT id FROM w))" +
+           select_columns;
 }
 
 std::string words_only_sql() {
-    return std::string(R"sql(
-WITH hits AS (SELECT rowid AS id, 0 AS tier, bm25(words, 4.0, 1.0) AS base FROM words
-              WHERE words MATCH ?1)
-)sql") + select_columns;
+    return "WITH " + words_cte() + ", hits AS (SELECT id, 0 AS tier, base FROM w)" + select_columns;
 }
 
 // A prepared statement that finalises itself.
@@ -153,6 +176,25 @@ void search_boost(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_double(ctx, 1.0 + recency_lift * std::exp2(-age / recency_half_life));
 }
 
+// Whether every \x1f-separated text of the third argument occurs in the first or second:
+// trigram postings without positions narrow the candidates, this confirms them.
+void search_contains(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    auto text = [&](int i) {
+        auto const* p = reinterpret_cast<char const*>(sqlite3_value_text(argv[i]));
+        return p ? std::string_view(p, size_t(sqlite3_value_bytes(argv[i]))) : std::string_view();
+    };
+    std::string_view title = text(0), body = text(1), wanted = text(2);
+    bool all = true;
+    while (all && !wanted.empty()) {
+        size_t end = std::min(wanted.find('\x1f'), wanted.size());
+        auto part = wanted.substr(0, end);
+        all =
+            title.find(part) != std::string_view::npos || body.find(part) != std::string_view::npos;
+        wanted.remove_prefix(std::min(end + 1, wanted.size()));
+    }
+    sqlite3_result_int(ctx, all ? 1 : 0);
+}
+
 // 64-bit FNV-1a over every field, each length-prefixed so that moving text between
 // fields changes the digest. Stored in the file, so it must never change between versions
 // without a schema bump.
@@ -190,9 +232,18 @@ int64_t digest_of(SearchEntry const& e) {
     return d.value();
 }
 
+// A long title that only repeats the text (a message's first line, say) is not indexed a
+// second time: it would double the index of every message for no gain in ranking.
+bool repeats_text(std::string_view title, std::string_view body) {
+    constexpr size_t long_title = 24;
+    if (title.ends_with("...")) title.remove_suffix(3);  // "…" after normalisation
+    return title.size() >= long_title && body.find(title) != std::string_view::npos;
+}
+
 struct MatchExpressions {
     std::string words;
-    std::string grams;  // empty when a term is too short for substrings
+    std::string grams;            // empty when a term is too short for substrings
+    std::string grams_contained;  // the substrings `grams` stands for, separated by \x1f
 };
 
 std::string fts_quoted(std::string_view s) {
@@ -241,10 +292,32 @@ MatchExpressions match_expressions(std::string const& normalized, bool ends_with
         out.words += fts_quoted(t.text) + (last_open ? "*" : "");
         if (g_utf8_strlen(t.text.data(), gssize(t.text.size())) < 3) substrings = false;
     }
-    if (substrings)
-        for (auto const& t : terms)
-            out.grams += (out.grams.empty() ? "" : " AND ") + fts_quoted(t.text);
+    if (substrings) {
+        for (auto const& t : terms) {
+            for (auto const& gram : index_grams(t.text))
+                out.grams += (out.grams.empty() ? "" : " AND ") + fts_quoted(gram);
+            out.grams_contained += (out.grams_contained.empty() ? "" : "\x1f") + t.text;
+        }
+        out.grams = "{ntitle nbody} : (" + out.grams + ")";
+    }
+    out.words = "{ntitle nbody} : (" + out.words + ")";
     return out;
+}
+
+// " AND column : (...)" matching `value` in that column, or nothing when it has no words.
+std::string column_filter(char const* column, std::string const& value, bool grams) {
+    std::string normalized = normalize_search_text(value);
+    std::string expr;
+    if (grams) {
+        for (auto const& gram : index_grams(normalized))
+            expr += (expr.empty() ? "" : " AND ") + fts_quoted(gram);
+    } else {
+        std::string phrase;
+        for (auto const& token : index_tokens(normalized))
+            phrase += (phrase.empty() ? "" : " ") + token;
+        if (!phrase.empty()) expr = fts_quoted(phrase);
+    }
+    return expr.empty() ? std::string() : std::string(" AND ") + column + " : (" + expr + ")";
 }
 
 std::string query_key(SearchQuery const& q) {
@@ -295,6 +368,9 @@ std::expected<void, std::string> prepare_schema(sqlite3* db, bool on_disk) {
     if (sqlite3_create_function(db, "search_boost", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                 search_boost, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(error_of(db, "registering the ranking"));
+    if (sqlite3_create_function(db, "search_contains", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                nullptr, search_contains, nullptr, nullptr) != SQLITE_OK)
+        return std::unexpected(error_of(db, "registering the substring check"));
     return {};
 }
 
@@ -422,8 +498,11 @@ std::expected<InsertOutcome, std::string> SearchCatalog::insert_locked(SearchEnt
     q.integer(9, e.timestamp);
     q.text(10, e.scope);
     q.integer(11, digest);
-    q.text(12, normalize_search_text(e.title));
-    q.text(13, normalize_search_text(e.text));
+    std::string body = normalize_search_text(e.text);
+    std::string title = normalize_search_text(e.title);
+    if (repeats_text(title, body)) title.clear();
+    q.text(12, title);
+    q.text(13, body);
     rc = q.step();
     q.reset();
     if (rc != SQLITE_DONE) return std::unexpected(error_of(m_db, "storing a search entry"));
@@ -492,6 +571,14 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
     bool trailing_space = !query.text.empty() && g_unichar_isspace(query.text.back());
     auto match = match_expressions(normalized, trailing_space);
     if (match.words.empty()) return page;
+    // The collection and scope narrow the postings too, so a filtered search of a common word
+    // does not walk every match; the exact comparison follows in SQL.
+    for (auto const& [column, value] :
+         {std::pair{"collection", query.collection}, std::pair{"scope", query.scope}}) {
+        if (!value) continue;
+        match.words += column_filter(column, *value, false);
+        if (!match.grams.empty()) match.grams += column_filter(column, *value, true);
+    }
 
     Statement s(m_db, match.grams.empty() ? words_only_sql() : words_and_grams_sql());
     if (!s) {
@@ -501,7 +588,11 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
     }
     size_t offset = cursor ? cursor->offset : 0;
     s.text(1, match.words);
-    if (!match.grams.empty()) s.text(2, match.grams);
+    if (!match.grams.empty()) {
+        s.text(2, match.grams);
+        s.text(9, match.grams_contained);
+    }
+    s.integer(8, ranked_matches);
     s.integer(3, m_newest.load());
     s.optional_text(4, query.collection);
     s.optional_text(5, query.scope);

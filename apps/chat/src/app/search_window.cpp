@@ -1,0 +1,447 @@
+// The search window: Ctrl+K (or the sidebar's search field) searches everything the chat
+// offers, Ctrl+F the open conversation. Choosing a result dispatches its action address the
+// way automation and the resource tree do.
+#include "app/search_window.hpp"
+
+#include <algorithm>
+
+#include "actions/chat_action.hpp"
+#include "app/chat_app.hpp"
+#include "doc/storage.hpp"
+#include "search/chat_search.hpp"
+#include "search/search_entries.hpp"
+#include "vemo_ui/painter.hpp"
+#include "vemo_ui/surface.hpp"
+#include "vemo_ui/text_renderer.hpp"
+#include "vemo_ui/theme.hpp"
+
+namespace chat {
+
+namespace sp = vemo_ui::search::provider;
+using vemo_ui::DrawContext;
+using vemo_ui::Event;
+using vemo_ui::FontWeight;
+using vemo_ui::Key;
+using vemo_ui::KeyEvent;
+using vemo_ui::PointerEvent;
+using vemo_ui::Rect;
+
+namespace {
+
+struct GroupPlan {
+    char const* collection;
+    size_t shown;
+};
+
+// How many results each collection shows, in the order the window lists them: the few named
+// things first, the many messages last.
+constexpr GroupPlan everything_plan[] = {
+    {search::workspaces_collection, 3}, {search::conversations_collection, 5},
+    {search::categories_collection, 3}, {search::people_collection, 5},
+    {search::messages_collection, 8},
+};
+constexpr size_t in_conversation_shown = 20;
+
+constexpr double panel_width = 640;
+constexpr double field_height = 44;
+constexpr double group_height = 28;
+constexpr double row_height = 46;
+constexpr double sidebar_field_height = 30;
+
+std::vector<vemo_ui::TextSpan> marked_spans(std::string const& text,
+                                            std::vector<std::pair<size_t, size_t>> const& marks,
+                                            vemo_ui::Color color, vemo_ui::Color mark_fill,
+                                            FontWeight weight) {
+    std::vector<vemo_ui::TextSpan> spans;
+    size_t at = 0;
+    for (auto const& [begin, end] : marks) {
+        if (begin > at) spans.emplace_back(text.substr(at, begin - at), color, weight);
+        spans.emplace_back(text.substr(begin, end - begin), color, FontWeight::Bold, false, false,
+                           mark_fill);
+        at = end;
+    }
+    if (at < text.size()) spans.emplace_back(text.substr(at), color, weight);
+    return spans;
+}
+
+}  // namespace
+
+// --- SearchWindow ------------------------------------------------------------------------
+
+SearchWindow::SearchWindow() {
+    m_input.set_text_size(16);
+    m_input.set_draws_frame(false);
+    m_input.set_padding(12, 12);
+}
+
+void SearchWindow::open(std::optional<std::string> scope, std::string scope_label) {
+    if (scope != m_scope) m_input.set_text("");
+    m_open = true;
+    m_scope = std::move(scope);
+    m_scope_label = std::move(scope_label);
+    m_input.set_placeholder(m_scope ? "Search in " + m_scope_label
+                                    : "Search workspaces, conversations, messages, people");
+    m_input.set_focused(true);
+    m_input.select_all();
+    m_stale = true;
+}
+
+void SearchWindow::close() {
+    m_open = false;
+    m_input.set_focused(false);
+    rows.clear();
+}
+
+void SearchWindow::refresh(sp::SearchProvider const& provider) {
+    bool dirty = m_input.take_dirty();
+    bool was_indexing = m_indexing;
+    m_indexing = provider.indexing();
+    if (!dirty && !m_stale && m_last_query == m_input.text() && !(was_indexing && !m_indexing))
+        return;
+    m_stale = false;
+    m_last_query = m_input.text();
+    m_groups.clear();
+    m_selected.reset();
+    if (sp::normalize_search_text(m_last_query).empty()) return;
+    auto ask = [&](char const* collection, size_t shown) {
+        sp::SearchQuery query{m_last_query, collection, m_scope};
+        auto page = provider.query_page(query, std::nullopt, {shown});
+        if (page.results.empty()) return;
+        SearchGroup group{collection, {}};
+        for (auto& r : page.results) {
+            SearchHit hit;
+            hit.title_marks = sp::match_ranges(r.title, m_last_query);
+            if (r.subtitle) hit.subtitle_marks = sp::match_ranges(*r.subtitle, m_last_query);
+            hit.result = std::move(r);
+            group.hits.push_back(std::move(hit));
+        }
+        m_groups.push_back(std::move(group));
+    };
+    if (m_scope)
+        ask(search::messages_collection, in_conversation_shown);
+    else
+        for (auto const& plan : everything_plan) ask(plan.collection, plan.shown);
+    if (result_count() > 0) m_selected = 0;
+}
+
+size_t SearchWindow::result_count() const {
+    size_t n = 0;
+    for (auto const& g : m_groups) n += g.hits.size();
+    return n;
+}
+
+SearchHit const* SearchWindow::hit(size_t flat_index) const {
+    for (auto const& g : m_groups) {
+        if (flat_index < g.hits.size()) return &g.hits[flat_index];
+        flat_index -= g.hits.size();
+    }
+    return nullptr;
+}
+
+void SearchWindow::move_selection(int delta) {
+    size_t n = result_count();
+    if (n == 0) return;
+    size_t current = m_selected.value_or(delta > 0 ? n - 1 : 0);
+    m_selected = (current + n + size_t(delta % int(n) + int(n))) % n;
+}
+
+void SearchWindow::select(size_t flat_index) {
+    if (flat_index < result_count()) m_selected = flat_index;
+}
+
+vemo_ui::a11y::AccessNode SearchWindow::accessibility() const {
+    using vemo_ui::a11y::AccessNode;
+    using vemo_ui::a11y::Role;
+    if (!m_open) {
+        AccessNode open;
+        open.role = Role::Button;
+        open.id = search_open_id;
+        open.label = "Search";
+        open.description = "Ctrl+K";
+        open.rect = sidebar_field;
+        return open;
+    }
+    AccessNode dialog;
+    dialog.role = Role::Dialog;
+    dialog.id = "search";
+    dialog.label = m_scope ? "Search in " + m_scope_label : "Search";
+    dialog.rect = panel;
+    dialog.children.push_back(m_input.accessibility(search_field_id, "Search"));
+    dialog.children.back().rect = field;
+    AccessNode list;
+    list.role = Role::List;
+    list.id = "search-results";
+    list.label = m_indexing ? "Search results (indexing)" : "Search results";
+    for (auto const& row : rows) {
+        auto const* h = hit(row.index);
+        if (!h) continue;
+        AccessNode item;
+        item.role = Role::ListItem;
+        item.id = search_result_prefix + std::to_string(row.index);
+        item.label = h->result.collection + ": " + h->result.title;
+        if (h->result.subtitle) item.label += ", " + *h->result.subtitle;
+        item.description = h->result.action_address;
+        item.rect = row.rect;
+        item.states.selected = m_selected == row.index;
+        list.children.push_back(std::move(item));
+    }
+    dialog.children.push_back(std::move(list));
+    return dialog;
+}
+
+// --- ChatApp: provider --------------------------------------------------------------------
+
+std::vector<std::shared_ptr<sp::SearchProvider>> ChatApp::search_providers() {
+    return {search_provider()};
+}
+
+std::shared_ptr<search::ChatSearchProvider> const& ChatApp::search_provider() {
+    if (!m_search) {
+        std::optional<std::filesystem::path> file;
+        if (m_interactive)
+            if (auto dir = data_directory())
+                file = search::index_file_for(*dir / document_file_name);
+        m_search = std::make_shared<search::ChatSearchProvider>(file);
+        m_search_heads.clear();
+        if (!m_view.workspaces.empty()) {
+            m_search->update(m_view);
+            m_search_heads = m_heads;
+        }
+    }
+    return m_search;
+}
+
+void ChatApp::update_search() {
+    if (!m_search || m_view.workspaces.empty() || m_search_heads == m_heads) return;
+    m_search->update(m_view);
+    m_search_heads = m_heads;
+    m_search_window.mark_stale();
+}
+
+// --- ChatApp: input -----------------------------------------------------------------------
+
+void ChatApp::open_search(bool in_conversation) {
+    auto const* channel = in_conversation ? find_channel(m_nav.channel_id) : nullptr;
+    if (channel)
+        m_search_window.open(channel->id, search::conversation_title(*channel));
+    else
+        m_search_window.open(std::nullopt, "");
+    m_search_window.refresh(*search_provider());
+}
+
+void ChatApp::choose_search_result(size_t index) {
+    auto const* h = m_search_window.hit(index);
+    if (!h) return;
+    std::string address = h->result.action_address;
+    m_search_window.close();
+    auto resource = describe_resource(address);
+    auto const* spec = resource ? resource->find_action("open") : nullptr;
+    auto encoded = spec ? spec->resolve({}) : std::unexpected(vemo_actions::ActionError{});
+    if (!encoded) {
+        m_status = "That search result no longer exists";
+        return;
+    }
+    auto kinds = operation_kinds();
+    bool operation = std::ranges::find(kinds, encoded->kind) != kinds.end();
+    auto done = operation ? handle_operation(*encoded) : dispatch_encoded(*encoded);
+    if (!done) m_status = "Could not open the search result: " + done.error();
+}
+
+bool ChatApp::handle_search_event(Event const& event) {
+    auto& window = m_search_window;
+    if (auto const* key = std::get_if<KeyEvent>(&event)) {
+        bool shortcut =
+            key->mods.control && !key->mods.alt && !key->mods.super && key->key == Key::Character;
+        char32_t c = key->character;
+        if (shortcut && key->pressed && (c == 'k' || c == 'K' || c == 'f' || c == 'F')) {
+            bool in_conversation = c == 'f' || c == 'F';
+            if (window.is_open() && window.scope().has_value() == in_conversation)
+                window.close();
+            else
+                open_search(in_conversation);
+            return true;
+        }
+        if (!window.is_open()) return false;
+        if (!key->pressed) return true;
+        switch (key->key) {
+            case Key::Escape:
+                window.close();
+                return true;
+            case Key::Up:
+            case Key::Down:
+                window.move_selection(key->key == Key::Up ? -1 : 1);
+                return true;
+            case Key::Enter:
+                window.refresh(*search_provider());
+                if (auto selected = window.selected()) choose_search_result(*selected);
+                return true;
+            case Key::Tab:
+            case Key::PageUp:
+            case Key::PageDown:
+                return true;
+            default:
+                window.input().handle_event(event);
+                window.refresh(*search_provider());
+                return true;
+        }
+    }
+    if (auto const* p = std::get_if<PointerEvent>(&event)) {
+        if (!window.is_open()) {
+            if (p->kind != PointerEvent::Kind::Press || !window.sidebar_field.contains(p->position))
+                return false;
+            open_search(false);
+            return true;
+        }
+        auto row = std::ranges::find_if(
+            window.rows, [&](auto const& r) { return r.rect.contains(p->position); });
+        if (p->kind == PointerEvent::Kind::Move && row != window.rows.end())
+            window.select(row->index);
+        if (p->kind != PointerEvent::Kind::Press) return true;
+        if (row != window.rows.end())
+            choose_search_result(row->index);
+        else if (window.field.contains(p->position))
+            window.input().handle_event(event);
+        else if (!window.panel.contains(p->position))
+            window.close();
+        return true;
+    }
+    if (!window.is_open()) return false;
+    if (std::holds_alternative<vemo_ui::TextEvent>(event) ||
+        std::holds_alternative<vemo_ui::PreeditEvent>(event)) {
+        window.input().handle_event(event);
+        window.refresh(*search_provider());
+        return true;
+    }
+    return std::holds_alternative<vemo_ui::WheelEvent>(event);
+}
+
+std::optional<bool> ChatApp::perform_search_action(std::string const& id,
+                                                   std::string const& action) {
+    auto& window = m_search_window;
+    if (id == search_open_id) {
+        open_search(false);
+        return true;
+    }
+    if (!window.is_open()) return std::nullopt;
+    if (id == search_field_id) return window.input().perform_action(action);
+    if (id.starts_with(search_result_prefix)) {
+        size_t index =
+            std::strtoul(id.c_str() + std::string_view(search_result_prefix).size(), nullptr, 10);
+        if (!window.hit(index)) return false;
+        if (action == "focus" || action == "select")
+            window.select(index);
+        else
+            choose_search_result(index);
+        return true;
+    }
+    return std::nullopt;
+}
+
+// --- ChatApp: drawing ---------------------------------------------------------------------
+
+double ChatApp::draw_search_field(DrawContext& ctx, double x, double y, double width) {
+    auto const& t = ctx.theme;
+    Rect r{x, y, width, sidebar_field_height};
+    m_search_window.sidebar_field = r;
+    ctx.painter.fill_rounded_rect(r, t.radius_small, t.hover_fill);
+    double text_y = r.center().y - ctx.text.line_height(13) / 2;
+    ctx.text.draw_text(ctx.painter, "⌕", {r.x + 10, text_y - 1}, 14, t.text_tertiary);
+    ctx.text.draw_text(ctx.painter, "Search", {r.x + 30, text_y}, 13, t.text_tertiary);
+    auto hint = ctx.text.measure("Ctrl+K", 11);
+    ctx.text.draw_text(ctx.painter, "Ctrl+K",
+                       {r.right() - hint.width - 10, r.center().y - hint.height / 2}, 11,
+                       t.text_disabled);
+    return r.bottom() + 10;
+}
+
+void ChatApp::draw_search(DrawContext& ctx, Rect content) {
+    auto& window = m_search_window;
+    window.rows.clear();
+    if (!window.is_open()) return;
+    window.input().set_text_renderer(&ctx.text);
+    window.refresh(*search_provider());
+    auto const& t = ctx.theme;
+    ctx.painter.fill_rect(content, t.scrim);
+
+    double w = std::min(panel_width, content.width - 32);
+    double max_h = std::max(120.0, content.height - 120);
+    size_t n = window.result_count();
+    double body =
+        n == 0 ? 56 : double(window.groups().size()) * group_height + double(n) * row_height;
+    Rect panel{content.center().x - w / 2, content.y + 64, w,
+               std::min(max_h, field_height + body + 16)};
+    window.panel = panel;
+    vemo_ui::surface::card(ctx.painter, t, panel, t.radius_large);
+
+    window.field = {panel.x + 8, panel.y + 4, panel.width - 16, field_height};
+    window.input().draw(ctx, window.field);
+    vemo_ui::surface::separator(ctx.painter, t, {panel.x, window.field.bottom() + 4}, panel.width);
+
+    Rect list{panel.x + 8, window.field.bottom() + 8, panel.width - 16,
+              panel.bottom() - window.field.bottom() - 12};
+    ctx.painter.push_clip(list);
+    double y = list.y;
+    if (n == 0) {
+        std::string note = window.input().text().empty() ? "Type to search"
+                           : window.indexing()           ? "Indexing…"
+                                                         : "No results";
+        ctx.text.draw_text(ctx.painter, note, {list.x + 12, y + 16}, 14, t.text_tertiary);
+    }
+    size_t index = 0;
+    for (auto const& group : window.groups()) {
+        ctx.text.draw_text_weighted(ctx.painter, group.collection, {list.x + 12, y + 8}, 11.5,
+                                    FontWeight::Semibold, t.text_tertiary);
+        y += group_height;
+        for (auto const& h : group.hits) {
+            Rect row{list.x, y, list.width, row_height - 2};
+            if (window.selected() == index)
+                ctx.painter.fill_rounded_rect(row, t.radius_small, t.selected_fill);
+            auto const& r = h.result;
+            double right = row.right() - 12;
+            if (r.kind) {
+                auto size = ctx.text.measure(*r.kind, 11, FontWeight::Medium);
+                Rect chip{right - size.width - 14, row.y + 8, size.width + 14, 18};
+                ctx.painter.fill_rounded_rect(chip, 9, t.accent_soft);
+                ctx.text.draw_text_weighted(ctx.painter, *r.kind, {chip.x + 7, chip.y + 2}, 11,
+                                            FontWeight::Medium, t.link);
+                right = chip.x - 8;
+            }
+            ctx.painter.push_clip({row.x, row.y, right - row.x, row.height});
+            auto title = marked_spans(r.title, h.title_marks, t.text_primary, t.accent_soft,
+                                      FontWeight::Medium);
+            ctx.text.draw_rich(ctx.painter, title, {row.x + 12, row.y + 5}, std::nullopt, 14.5);
+            if (r.subtitle) {
+                auto sub = marked_spans(*r.subtitle, h.subtitle_marks, t.text_secondary,
+                                        t.accent_soft, FontWeight::Regular);
+                ctx.text.draw_rich(ctx.painter, sub, {row.x + 12, row.y + 25}, std::nullopt, 12);
+            }
+            ctx.painter.pop_clip();
+            if (row.bottom() <= list.bottom()) window.rows.push_back({row, index});
+            y += row_height;
+            ++index;
+        }
+    }
+    ctx.painter.pop_clip();
+}
+
+// Scrolls the open conversation so that a message revealed from elsewhere (a search
+// result) sits in the middle of the list.
+void ChatApp::apply_pending_reveal(DrawContext& ctx, Rect list) {
+    if (!m_pending_reveal) return;
+    std::string target = std::exchange(m_pending_reveal, std::nullopt).value();
+    auto pos = std::ranges::find_if(m_top_level,
+                                    [&](size_t i) { return m_view.messages[i].id == target; });
+    if (pos == m_top_level.end()) return;
+    size_t at = size_t(pos - m_top_level.begin());
+    auto height = [&](size_t p) {
+        return layout_message(ctx, m_view.messages[m_top_level[p]], grouped_with_previous(p),
+                              {list.x, 0, list.width, 0}, false, false);
+    };
+    double below = 0;
+    for (size_t p = m_top_level.size(); p-- > at + 1;) below += height(p);
+    double offset = below + height(at) / 2 + 12 - list.height / 2;
+    m_scroll = std::max(0.0, offset);
+    m_follow = m_scroll <= 0.5;
+}
+
+}  // namespace chat

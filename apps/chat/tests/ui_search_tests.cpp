@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "ui_test_support.hpp"
+
+using namespace chat;
+using chat::test::Window;
+using vemo_ui::Key;
+
+namespace {
+
+vemo_ui::KeyEvent ctrl(char32_t c) {
+    auto e = chat::test::key(Key::Character, false, true);
+    e.character = c;
+    return e;
+}
+
+class SearchWindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        w.run();
+        settle();
+    }
+    // Until the catalog holds the document, then one frame.
+    void settle() {
+        for (auto const& p : w.app.search_providers())
+            while (p->indexing()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        w.run();
+    }
+    void type(std::string const& text) {
+        w.app.handle_event(vemo_ui::TextEvent{text});
+        w.run();
+    }
+    void press(Key k) {
+        w.app.handle_event(chat::test::key(k));
+        w.run();
+    }
+    std::vector<std::string> shown() const {
+        std::vector<std::string> out;
+        auto const& window = w.app.search_window();
+        for (size_t i = 0; i < window.result_count(); ++i)
+            out.push_back(window.hit(i)->result.action_address);
+        return out;
+    }
+    bool shows_message(std::string const& id) const {
+        for (auto const& row : w.app.visible_rows())
+            if (w.app.view().messages[row.index].id == id) return true;
+        return false;
+    }
+    void shot(char const* name) {
+        if (char const* dir = std::getenv("VEMO_SEARCH_SHOTS"))
+            (void)w.frame.write_png(std::string(dir) + "/" + name + ".png");
+    }
+    Window w;
+};
+
+TEST_F(SearchWindowTest, EnterOnAMessageOpensItsChannelScrolledToIt) {
+    w.app.open_workspace("ws_vemo");
+    w.run();
+    w.app.handle_event(ctrl('k'));
+    ASSERT_TRUE(w.app.search_window().is_open());
+    type("promoting");
+    shot("search-message");
+    ASSERT_FALSE(shown().empty());
+    EXPECT_EQ(shown().front(), "chat.message:m_jonah");
+    auto const& hit = *w.app.search_window().hit(0);
+    EXPECT_FALSE(hit.title_marks.empty());  // the matched word is highlighted
+    press(Key::Enter);
+    EXPECT_FALSE(w.app.search_window().is_open());
+    EXPECT_EQ(w.app.navigation().channel_id, "c_crit");
+    EXPECT_TRUE(shows_message("m_jonah"));
+}
+
+TEST_F(SearchWindowTest, AReplyOpensInItsThread) {
+    w.app.handle_event(ctrl('k'));
+    type("legible");
+    ASSERT_EQ(shown().size(), 1u);
+    press(Key::Enter);
+    EXPECT_EQ(w.app.navigation().channel_id, "c_crit");
+    EXPECT_EQ(w.app.navigation().thread_root, "m_ravi");
+}
+
+TEST_F(SearchWindowTest, GroupsByCollectionAndArrowsMoveTheSelection) {
+    w.app.handle_event(ctrl('k'));
+    type("ge");  // #general, the word "get" in messages...
+    auto const& groups = w.app.search_window().groups();
+    ASSERT_GE(groups.size(), 2u);
+    EXPECT_EQ(groups.front().collection, "Conversations");
+    EXPECT_EQ(w.app.search_window().selected(), 0u);
+    press(Key::Down);
+    EXPECT_EQ(w.app.search_window().selected(), 1u);
+    press(Key::Up);
+    press(Key::Up);  // wraps to the last
+    EXPECT_EQ(w.app.search_window().selected(), w.app.search_window().result_count() - 1);
+    press(Key::Escape);
+    EXPECT_FALSE(w.app.search_window().is_open());
+}
+
+TEST_F(SearchWindowTest, CtrlFSearchesOnlyTheOpenConversation) {
+    w.app.open_channel("ws_acme", "c_general");
+    w.run();
+    w.app.handle_event(ctrl('f'));
+    ASSERT_TRUE(w.app.search_window().scope().has_value());
+    type("filmstrip");  // said in #design-crit only
+    EXPECT_TRUE(shown().empty());
+    for (int i = 0; i < 9; ++i) w.app.handle_event(chat::test::key(Key::Backspace));
+    type("rail");
+    EXPECT_EQ(shown(), std::vector<std::string>{"chat.message:m_welcome"});
+}
+
+TEST_F(SearchWindowTest, IsInTheAccessibilityTreeAndTakesSemanticActions) {
+    auto closed = w.app.accessibility();
+    ASSERT_TRUE(closed.find(search_open_id));
+    EXPECT_TRUE(w.app.perform_semantic_action(search_open_id, "activate"));
+    type("elin");
+    auto open = w.app.accessibility();
+    ASSERT_TRUE(open.find("search"));
+    ASSERT_TRUE(open.find(search_field_id));
+    auto const* first = open.find(std::string(search_result_prefix) + "0");
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->states.selected);
+    shot("search-people");
+    auto results = shown();
+    auto people = std::ranges::find(results, "chat.person:u_elin");
+    ASSERT_NE(people, results.end());
+    auto index = size_t(people - results.begin());
+    EXPECT_TRUE(
+        w.app.perform_semantic_action(search_result_prefix + std::to_string(index), "activate"));
+    EXPECT_FALSE(w.app.search_window().is_open());
+    EXPECT_TRUE(w.app.right_flap().progress > 0);  // the people panel
+}
+
+TEST_F(SearchWindowTest, TheSidebarFieldOpensItAndAClickChoosesAResult) {
+    auto field = w.app.search_window().sidebar_field;
+    ASSERT_FALSE(field.is_empty());
+    w.app.handle_event(chat::test::pointer(vemo_ui::PointerEvent::Kind::Press, field.center()));
+    ASSERT_TRUE(w.app.search_window().is_open());
+    type("kernel");
+    ASSERT_FALSE(w.app.search_window().rows.empty());
+    auto row = w.app.search_window().rows.front();
+    w.app.handle_event(chat::test::pointer(vemo_ui::PointerEvent::Kind::Press, row.rect.center()));
+    w.run();
+    EXPECT_EQ(w.app.navigation().channel_id, "c_kernel");
+}
+
+}  // namespace
