@@ -54,15 +54,29 @@ TEST(CallOverNetwork, ParticipantsExchangeMediaAndAnImpersonatorIsRefused) {
     EXPECT_EQ(a.call.connected_peers(), std::vector<std::string>{"u_b"});
     EXPECT_EQ(a.call.counters(MediaKind::Camera).dropped_unauthenticated, 0u);
 
-    // A third endpoint that knows a's ticket speaks for b, with a sequence far ahead.
+    // A third endpoint that knows a's ticket speaks for b, with a sequence far ahead. As a
+    // stranger it is refused in the handshake: its dial dies and its entry goes.
     auto intruder = start_loopback();
     std::string a_ticket = a.call.transport().local_ticket();
-    ASSERT_TRUE(intruder->connect(a_ticket));
-    ASSERT_TRUE(eventually([&] {
+    auto forge = [&] {
         media::MediaFrame forged{
             "u_b", {9}, media::MediaTimestamp::from_millis(1'000'000), 1'000'000, MediaKind::Camera,
             {}};
         intruder->send_frame(std::move(forged));
+    };
+    ASSERT_TRUE(intruder->connect(a_ticket));
+    ASSERT_TRUE(eventually([&] {
+        forge();
+        exchange();
+        return intruder->connection_count() == 0;
+    }));
+    EXPECT_EQ(a.call.counters(MediaKind::Camera).dropped_unauthenticated, 0u);
+    // Known to a under its own ticket (as another participant would be), it gets through,
+    // but what it claims to be b's is dropped.
+    ASSERT_TRUE(a.call.transport().connect(intruder->local_ticket()));
+    ASSERT_TRUE(eventually([&] {
+        intruder->connect(a_ticket);
+        forge();
         exchange();
         return a.call.counters(MediaKind::Camera).dropped_unauthenticated > 0;
     }));
