@@ -18,7 +18,7 @@
 #include "automation_host.hpp"
 #include "automation_io.hpp"
 #include "automation_share.hpp"
-#include "doc_json.hpp"
+#include "automerge/json.hpp"
 #include "vemo_actions/resource_json.hpp"
 #include "vemo_ui/launch.hpp"
 #include "vemo_ui/search/provider.hpp"
@@ -147,7 +147,7 @@ Answer cmd_frames(AutomationHost& host, Command const& c) {
 }
 
 Answer cmd_document(AutomationHost& host, Command const&) {
-    auto exported = amdoc::export_json(host.session().document());
+    auto exported = automerge::export_json(host.session().document());
     if (!exported) return std::unexpected(exported.error().message);
     return *exported;
 }
