@@ -11,7 +11,7 @@ AppSession::AppSession(std::unique_ptr<Widget> widget, std::unique_ptr<persist::
 
 AppSession::~AppSession()
 {
-    flush();
+    (void)flush();
     m_sharing.reset();
 }
 
@@ -78,7 +78,10 @@ void AppSession::sync(double now, double ui_scale)
     if (m_store) {
         m_store->tick(std::chrono::steady_clock::now());
         auto status = m_store->status().value_or("");
-        if (!status.empty() && status != m_last_status) std::cerr << status << "\n";
+        if (status != m_last_status) {
+            if (!status.empty()) std::cerr << status << "\n";
+            m_widget->set_document_status(status);
+        }
         m_last_status = status;
     }
 }
@@ -91,10 +94,33 @@ void AppSession::commit()
         m_memory_document.commit();
 }
 
-void AppSession::flush()
+std::expected<void, std::string> AppSession::flush()
 {
-    if (!m_store) return;
-    if (auto flushed = m_store->flush(); !flushed) std::cerr << "could not save the document: " << flushed.error() << "\n";
+    if (!m_store) return {};
+    auto flushed = m_store->flush();
+    if (!flushed) std::cerr << "could not save the document: " << flushed.error() << "\n";
+    return flushed;
+}
+
+std::expected<void, std::string> AppSession::wait_written()
+{
+    if (!m_store) return {};
+    return m_store->wait_written();
+}
+
+std::optional<std::string> AppSession::save_failure() const
+{
+    return m_store ? m_store->save_failure() : std::nullopt;
+}
+
+std::optional<std::string> AppSession::store_status() const
+{
+    return m_store ? m_store->status() : std::nullopt;
+}
+
+size_t AppSession::waiting_changes() const
+{
+    return m_store ? m_store->waiting_changes() : 0;
 }
 
 }  // namespace vemo_ui::detail

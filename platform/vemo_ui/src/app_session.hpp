@@ -31,8 +31,16 @@ public:
     void sync(double now, double ui_scale);
     // Commits after a dispatched action, so each action is a change of its own.
     void commit();
-    // Everything committed reaches the disk; for closing and termination signals.
-    void flush();
+    // Everything committed reaches the disk; for closing and termination signals. A failure
+    // is also reported on standard error.
+    std::expected<void, std::string> flush();
+    // Everything committed so far is handed to the file (see DocumentStore::wait_written).
+    std::expected<void, std::string> wait_written();
+    // Why saving is failing right now, if it is.
+    std::optional<std::string> save_failure() const;
+    // The store's status line and the count of changes waiting for missing history.
+    std::optional<std::string> store_status() const;
+    size_t waiting_changes() const;
 
     // Between frames: takes in what peers sent. True when the document changed (redraw).
     bool poll_sharing();

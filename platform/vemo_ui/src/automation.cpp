@@ -1,42 +1,51 @@
 // The headless automation host: an application run without a window, driven by JSON
 // commands on standard input, one answer per line on standard output. Everything goes
 // through the same widget operations a click or a screen reader uses.
-#include <nlohmann/json.hpp>
+//
+// What an answer promises: every change the command made has been handed to the file (the
+// kernel has the bytes, so killing the process loses none of them) and reaches the disk
+// within half the store's flush interval unless the disk fails. While saving fails, every
+// answer carries the reason in "unsaved", and the session ends with status 1.
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <iostream>
-#include <thread>
 #include <string>
 #include <thread>
 
-#include "app_session.hpp"
+#include "automation_host.hpp"
+#include "automation_io.hpp"
 #include "automation_share.hpp"
-#include "doc_json.hpp"
+#include "automerge/json.hpp"
 #include "vemo_actions/resource_json.hpp"
-#include "vemo_ui/cairo_painter.hpp"
 #include "vemo_ui/launch.hpp"
 #include "vemo_ui/search/provider.hpp"
-#include "vemo_ui/text_renderer.hpp"
 #include "vemo_ui/theme.hpp"
 
-namespace vemo_ui::launch::detail {
+namespace vemo_ui::automation {
 
 namespace {
 
 using nlohmann::json;
-using Answer = std::expected<json, std::string>;
 
 constexpr int automation_width = 1280;
 constexpr int automation_height = 800;
 constexpr int max_frames_per_command = 10000;
-constexpr size_t search_default_limit = 20;
+// Generous for any real command (a message is at most 64 KiB of text, a few times that
+// escaped); a longer line is skipped with an error answer instead of filling memory.
+constexpr size_t max_line_bytes = 8u << 20;
+constexpr int64_t search_default_limit = 20;
 constexpr int64_t search_max_limit = 1000;
 constexpr auto search_settle_time = std::chrono::seconds(60);
+constexpr int64_t settle_default_frames = 3000;
 
-json rect_json(Rect const& r) { return {{"x", r.x}, {"y", r.y}, {"w", r.width}, {"h", r.height}}; }
+json rect_json(Rect const& r) {
+    return {{"x", r.x}, {"y", r.y}, {"w", r.width}, {"h", r.height}};
+}
 
-json access_json(a11y::AccessNode const& node)
-{
+json access_json(a11y::AccessNode const& node) {
     json children = json::array();
     for (auto const& c : node.children) children.push_back(access_json(c));
     return {{"role", a11y::role_name(node.role)},
@@ -53,193 +62,298 @@ json access_json(a11y::AccessNode const& node)
             {"children", std::move(children)}};
 }
 
-std::string required_string(json const& cmd, char const* name)
-{
-    auto it = cmd.find(name);
-    if (it == cmd.end() || !it->is_string()) throw std::invalid_argument(std::string("'") + name + "' must be a string");
-    return it->get<std::string>();
+json heads_json(std::vector<automerge::ChangeHash> const& heads) {
+    json out = json::array();
+    for (auto const& h : heads) out.push_back(h.to_hex());
+    return out;
 }
 
-class AutomationHost {
-public:
-    explicit AutomationHost(vemo_ui::detail::AppSession& session)
-        : m_session(session), m_canvas(automation_width, automation_height)
-    {
-    }
+// --- Commands --------------------------------------------------------------------------
 
-    void frame(bool draw)
-    {
-        m_session.sync(vemo_ui::detail::monotonic_seconds(), 1.0);
-        (void)m_session.widget().take_layout_changed();
-        if (auto laid = m_session.driver().layout(Size{double(automation_width), double(automation_height)}); !laid)
-            std::cerr << "layout failed: " << laid.error().message << "\n";
-        if (!draw) return;
-        m_canvas.clear(Theme::dark().window_fill);
-        DrawContext ctx{m_canvas.painter(), m_text, Theme::dark(), vemo_ui::detail::monotonic_seconds(), 1.0};
-        m_session.driver().draw(ctx, nullptr);
-    }
+Answer cmd_resources(AutomationHost& host, Command const&) {
+    json out = json::array();
+    for (auto const& r : host.widget().list_resources())
+        out.push_back(vemo_actions::resource::to_json(r));
+    return out;
+}
 
-    Answer run(json const& cmd)
-    {
-        std::string name = required_string(cmd, "cmd");
-        Widget& w = m_session.widget();
-        if (name == "resources") {
-            json out = json::array();
-            for (auto const& r : w.list_resources()) out.push_back(vemo_actions::resource::to_json(r));
-            return out;
-        }
-        if (name == "describe") {
-            std::string address = required_string(cmd, "address");
-            auto r = w.describe_resource(address);
-            if (!r) return std::unexpected("no resource at '" + address + "'");
-            return vemo_actions::resource::to_json(*r);
-        }
-        if (name == "invoke") return invoke(cmd);
-        if (name == "search") return search(cmd);
-        if (name == "dispatch") {
-            vemo_actions::EncodedAction action{required_string(cmd, "kind"), payload_text(cmd), std::nullopt};
-            return run_encoded(action);
-        }
-        if (name == "operation") {
-            auto kinds = w.operation_kinds();
-            if (kinds.empty()) return std::unexpected(std::string("the application takes no operations"));
-            auto type = vemo_actions::parse_operation_type(required_string(cmd, "type"));
-            if (!type) return std::unexpected(std::string("'type' must be \"view\" or \"effect\""));
-            return run_encoded(vemo_actions::EncodedAction{kinds.front(), payload_text(cmd), *type});
-        }
-        if (name == "semantic") {
-            std::string id = required_string(cmd, "id");
-            std::string action = cmd.contains("action") ? required_string(cmd, "action") : "activate";
-            bool done = w.perform_semantic_action(id, action);
-            m_session.commit();
-            if (!done) return std::unexpected("no control '" + id + "' took the action '" + action + "'");
-            return json(true);
-        }
-        if (name == "accessibility") {
-            frame(true);
-            return access_json(w.accessibility());
-        }
-        if (name == "frames") {
-            int count = cmd.value("count", 1);
-            if (count < 0 || count > max_frames_per_command)
-                return std::unexpected("'count' must be between 0 and " + std::to_string(max_frames_per_command));
-            for (int i = 0; i < count; ++i) frame(true);
-            return json(count);
-        }
-        if (name == "settle") {
-            // Frames, without drawing, until the application has no background work left.
-            int limit = cmd.value("frames", 3000);
-            int count = 0;
-            do {
-                if (count > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                frame(false);
-                ++count;
-            } while (count < limit && w.needs_animation_frame());
-            return json(count);
-        }
-        if (name == "document") {
-            auto exported = amdoc::export_json(m_session.document());
-            if (!exported) return std::unexpected(exported.error().message);
-            return *exported;
-        }
-        if (auto shared = run_share_command(m_session, cmd, [this] { frame(false); })) return *shared;
-        if (name == "heads") {
-            json out = json::array();
-            for (auto const& h : m_session.document().get_heads()) out.push_back(h.to_hex());
-            return out;
-        }
-        if (auto state = w.automation_state(name)) return json::parse(*state);
-        return std::unexpected("unknown command '" + name + "'");
-    }
+Answer cmd_describe(AutomationHost& host, Command const& c) {
+    auto address = c.string("address");
+    if (!address) return std::unexpected(address.error());
+    auto r = host.widget().describe_resource(*address);
+    if (!r) return std::unexpected("no resource at '" + *address + "'");
+    return vemo_actions::resource::to_json(*r);
+}
 
-private:
-    // "json" may be given as the payload object itself or as its text.
-    static std::string payload_text(json const& cmd)
-    {
-        auto it = cmd.find("json");
-        if (it == cmd.end()) throw std::invalid_argument("'json' is missing");
-        return it->is_string() ? it->get<std::string>() : it->dump();
-    }
+Answer cmd_invoke(AutomationHost& host, Command const& c) {
+    auto address = c.string("address");
+    if (!address) return std::unexpected(address.error());
+    auto action_id = c.string("action");
+    if (!action_id) return std::unexpected(action_id.error());
+    auto value = c.string_or("value", {});
+    if (!value) return std::unexpected(value.error());
+    auto resource = host.widget().describe_resource(*address);
+    if (!resource) return std::unexpected("no resource at '" + *address + "'");
+    auto const* spec = resource->find_action(*action_id);
+    if (!spec) return std::unexpected("no action '" + *action_id + "' on '" + *address + "'");
+    vemo_actions::ActionArgs args;
+    if (c.json().contains("value")) args.set_text("value", *value);
+    auto encoded = spec->resolve(args);
+    if (!encoded) return std::unexpected(encoded.error().display());
+    return host.run_encoded(*encoded);
+}
 
-    Answer invoke(json const& cmd)
-    {
-        std::string address = required_string(cmd, "address");
-        std::string action_id = required_string(cmd, "action");
-        auto resource = m_session.widget().describe_resource(address);
-        if (!resource) return std::unexpected("no resource at '" + address + "'");
-        auto const* spec = resource->find_action(action_id);
-        if (!spec) return std::unexpected("no action '" + action_id + "' on '" + address + "'");
-        vemo_actions::ActionArgs args;
-        if (auto v = cmd.find("value"); v != cmd.end() && v->is_string()) args.set_text("value", v->get<std::string>());
-        auto encoded = spec->resolve(args);
-        if (!encoded) return std::unexpected(encoded.error().display());
-        return run_encoded(*encoded);
-    }
+Answer cmd_dispatch(AutomationHost& host, Command const& c) {
+    auto kind = c.string("kind");
+    if (!kind) return std::unexpected(kind.error());
+    auto payload = c.payload_text("json");
+    if (!payload) return std::unexpected(payload.error());
+    return host.run_encoded(vemo_actions::EncodedAction{*kind, *payload, std::nullopt});
+}
 
-    // The providers' results in rank order, once each has indexed what it was handed.
-    Answer search(json const& cmd)
-    {
-        std::string query = required_string(cmd, "query");
-        size_t limit = search_default_limit;
-        if (auto it = cmd.find("limit"); it != cmd.end()) {
-            if (!it->is_number_integer() || it->get<int64_t>() < 1 || it->get<int64_t>() > search_max_limit)
-                return std::unexpected("'limit' must be an integer from 1 to " + std::to_string(search_max_limit));
-            limit = it->get<size_t>();
+Answer cmd_operation(AutomationHost& host, Command const& c) {
+    auto kinds = host.widget().operation_kinds();
+    if (kinds.empty()) return std::unexpected(std::string("the application takes no operations"));
+    auto type_name = c.string("type");
+    if (!type_name) return std::unexpected(type_name.error());
+    auto type = vemo_actions::parse_operation_type(*type_name);
+    if (!type) return std::unexpected(std::string("'type' must be \"view\" or \"effect\""));
+    auto payload = c.payload_text("json");
+    if (!payload) return std::unexpected(payload.error());
+    return host.run_encoded(vemo_actions::EncodedAction{kinds.front(), *payload, *type});
+}
+
+Answer cmd_semantic(AutomationHost& host, Command const& c) {
+    auto id = c.string("id");
+    if (!id) return std::unexpected(id.error());
+    auto action = c.string_or("action", "activate");
+    if (!action) return std::unexpected(action.error());
+    bool done = host.widget().perform_semantic_action(*id, *action);
+    host.session().commit();
+    if (!done) return std::unexpected("no control '" + *id + "' took the action '" + *action + "'");
+    return json(true);
+}
+
+Answer cmd_accessibility(AutomationHost& host, Command const&) {
+    host.frame(true);
+    return access_json(host.widget().accessibility());
+}
+
+Answer cmd_frames(AutomationHost& host, Command const& c) {
+    auto count = c.integer_or("count", 1, 0, max_frames_per_command);
+    if (!count) return std::unexpected(count.error());
+    for (int64_t i = 0; i < *count; ++i) host.frame(true);
+    return json(*count);
+}
+
+Answer cmd_document(AutomationHost& host, Command const&) {
+    auto exported = automerge::export_json(host.session().document());
+    if (!exported) return std::unexpected(exported.error().message);
+    return *exported;
+}
+
+Answer cmd_heads(AutomationHost& host, Command const&) {
+    return heads_json(host.session().document().get_heads());
+}
+
+Answer cmd_status(AutomationHost& host, Command const&) {
+    auto& s = host.session();
+    auto line = s.store_status();
+    auto failure = s.save_failure();
+    return json{{"status", line ? json(*line) : json(nullptr)},
+                {"waiting_changes", s.waiting_changes()},
+                {"unsaved", failure ? json(*failure) : json(nullptr)}};
+}
+
+// Frames, without drawing, until the application has no background work left.
+Answer cmd_settle(AutomationHost& host, Command const& c)
+{
+    auto limit = c.integer_or("frames", settle_default_frames, 1, max_frames_per_command);
+    if (!limit) return std::unexpected(limit.error());
+    int64_t count = 0;
+    do {
+        if (count > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        host.frame(false);
+        ++count;
+    } while (count < *limit && host.widget().needs_animation_frame());
+    return json(count);
+}
+
+// The providers' results in rank order, once each has indexed what it was handed.
+Answer cmd_search(AutomationHost& host, Command const& c)
+{
+    auto query = c.string("query");
+    if (!query) return std::unexpected(query.error());
+    auto limit = c.integer_or("limit", search_default_limit, 1, search_max_limit);
+    if (!limit) return std::unexpected(limit.error());
+    json out = json::array();
+    auto optional = [](std::optional<std::string> const& s) { return s ? json(*s) : json(nullptr); };
+    for (auto const& provider : host.widget().search_providers()) {
+        if (!provider) continue;
+        auto deadline = std::chrono::steady_clock::now() + search_settle_time;
+        while (provider->indexing() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        auto page = provider->query_page({*query, std::nullopt, std::nullopt}, std::nullopt, {size_t(*limit)});
+        if (page.status == search::provider::PageStatus::Failed) return std::unexpected(page.error);
+        for (auto const& r : page.results) {
+            if (out.size() >= size_t(*limit)) break;
+            out.push_back({{"provider", provider->name()},
+                           {"collection", r.collection},
+                           {"title", r.title},
+                           {"subtitle", optional(r.subtitle)},
+                           {"kind", optional(r.kind)},
+                           {"address", r.action_address}});
         }
-        json out = json::array();
-        for (auto const& provider : m_session.widget().search_providers()) {
-            if (!provider) continue;
-            auto deadline = std::chrono::steady_clock::now() + search_settle_time;
-            while (provider->indexing() && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            auto page = provider->query_page({query, std::nullopt, std::nullopt}, std::nullopt, {limit});
-            if (page.status == search::provider::PageStatus::Failed) return std::unexpected(page.error);
-            auto optional = [](std::optional<std::string> const& s) { return s ? json(*s) : json(nullptr); };
-            for (auto const& r : page.results) {
-                if (out.size() >= limit) break;
-                out.push_back({{"provider", provider->name()},
-                               {"collection", r.collection},
-                               {"title", r.title},
-                               {"subtitle", optional(r.subtitle)},
-                               {"kind", optional(r.kind)},
-                               {"address", r.action_address}});
-            }
-        }
-        return out;
     }
+    return out;
+}
 
-    Answer run_encoded(vemo_actions::EncodedAction const& action)
-    {
-        Widget& w = m_session.widget();
-        auto kinds = w.operation_kinds();
-        bool is_operation = std::find(kinds.begin(), kinds.end(), action.kind) != kinds.end();
-        auto done = is_operation ? w.handle_operation(action) : w.dispatch_encoded(action);
-        m_session.commit();
-        if (!done) return std::unexpected(done.error());
-        json result = {{"kind", action.kind}, {"json", action.json}};
-        if (auto report = w.take_dispatch_report()) {
-            json heads = json::array();
-            for (auto const& h : report->heads_after) heads.push_back(h.to_hex());
-            result["heads"] = std::move(heads);
-        }
-        return result;
-    }
+// "invite", "join" and "sharing" (automation_share.cpp).
+Answer cmd_share(AutomationHost& host, Command const& c)
+{
+    auto answer = launch::detail::run_share_command(host.session(), c.json(), [&] { host.frame(false); });
+    if (!answer) return std::unexpected("unknown command '" + c.name() + "'");
+    return *answer;
+}
 
-    vemo_ui::detail::AppSession& m_session;
-    ImageCanvas m_canvas;
-    TextRenderer m_text;
+// Sorted by name. "quit" is not here: it ends the session in run_session. A name not in the
+// table is offered to the application's automation_state() before it is refused.
+constexpr CommandSpec commands[] = {
+    {"accessibility", cmd_accessibility},
+    {"describe", cmd_describe},
+    {"dispatch", cmd_dispatch},
+    {"document", cmd_document},
+    {"frames", cmd_frames},
+    {"heads", cmd_heads},
+    {"invite", cmd_share},
+    {"invoke", cmd_invoke},
+    {"join", cmd_share},
+    {"operation", cmd_operation},
+    {"resources", cmd_resources},
+    {"search", cmd_search},
+    {"semantic", cmd_semantic},
+    {"settle", cmd_settle},
+    {"sharing", cmd_share},
+    {"status", cmd_status},
 };
 
-void answer(Answer const& a)
-{
+// --- Answers and the session -------------------------------------------------------------
+
+// The answer line; "unsaved" tells that changes are not reaching the disk.
+std::string answer_line(Answer const& a, std::optional<std::string> const& unsaved) {
     json line = a ? json{{"ok", true}, {"result", *a}} : json{{"ok", false}, {"error", a.error()}};
-    std::cout << line.dump(-1, ' ', false, json::error_handler_t::replace) << "\n" << std::flush;
+    if (unsaved) line["unsaved"] = *unsaved;
+    return line.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+Answer run_guarded(AutomationHost& host, Command const& command) {
+    // Our own code returns errors as values; this catches what a library may still throw.
+    try {
+        host.frame(false);
+        return host.run(command);
+    } catch (std::exception const& e) {
+        return std::unexpected(std::string("command failed: ") + e.what());
+    }
+}
+
+struct SessionEnd {
+    bool quit = false;
+    bool reader_gone = false;
+};
+
+SessionEnd run_session(AutomationHost& host, AnswerChannel& out, SignalWatch const& signals) {
+    auto& session = host.session();
+    LineReader reader(STDIN_FILENO, max_line_bytes);
+    for (;;) {
+        auto event = reader.next(signals);
+        if (std::holds_alternative<LineReader::End>(event) ||
+            std::holds_alternative<LineReader::Signalled>(event))
+            return {};
+        Answer answer = std::unexpected(std::string("malformed command: the line is longer than ") +
+                                        std::to_string(max_line_bytes) + " bytes");
+        if (auto const* line = std::get_if<LineReader::Line>(&event)) {
+            if (line->text.find_first_not_of(" \t\r") == std::string::npos) continue;
+            auto command = Command::parse(line->text);
+            if (command && command->name() == "quit") return {.quit = true};
+            answer =
+                command ? run_guarded(host, *command) : Answer(std::unexpected(command.error()));
+        }
+        auto written = session.wait_written();
+        auto unsaved = written ? session.save_failure() : std::optional(written.error());
+        if (!out.send(answer_line(answer, unsaved))) return {.reader_gone = true};
+    }
 }
 
 }  // namespace
 
-int run_automation(LaunchConfig const& config, std::string const& program)
-{
+AutomationHost::AutomationHost(vemo_ui::detail::AppSession& session)
+    : m_session(session), m_canvas(automation_width, automation_height) {}
+
+void AutomationHost::frame(bool draw) {
+    m_session.sync(vemo_ui::detail::monotonic_seconds(), 1.0);
+    (void)m_session.widget().take_layout_changed();
+    if (auto laid =
+            m_session.driver().layout(Size{double(automation_width), double(automation_height)});
+        !laid)
+        std::cerr << "layout failed: " << laid.error().message << "\n";
+    if (!draw) return;
+    m_canvas.clear(Theme::dark().window_fill);
+    DrawContext ctx{m_canvas.painter(), m_text, Theme::dark(), vemo_ui::detail::monotonic_seconds(),
+                    1.0};
+    m_session.driver().draw(ctx, nullptr);
+}
+
+Answer AutomationHost::run(Command const& command) {
+    auto table = command_table();
+    auto it = std::find_if(table.begin(), table.end(),
+                           [&](CommandSpec const& c) { return c.name == command.name(); });
+    if (it != table.end()) return it->run(*this, command);
+    if (auto state = widget().automation_state(command.name())) {
+        auto parsed = json::parse(*state, nullptr, false);
+        if (parsed.is_discarded()) return std::unexpected("the application's '" + command.name() + "' is not JSON");
+        return parsed;
+    }
+    return std::unexpected("unknown command '" + command.name() + "'");
+}
+
+Answer AutomationHost::run_encoded(vemo_actions::EncodedAction const& action) {
+    Widget& w = widget();
+    auto kinds = w.operation_kinds();
+    bool is_operation = std::find(kinds.begin(), kinds.end(), action.kind) != kinds.end();
+    auto heads_before = m_session.document().get_heads();
+    auto done = is_operation ? w.handle_operation(action) : w.dispatch_encoded(action);
+    m_session.commit();
+    if (!done) return std::unexpected(done.error());
+    json result = {{"kind", action.kind}, {"json", action.json}};
+    if (is_operation) return result;
+    // Applying never fails for an action its checks refuse (peers replay the same actions
+    // and must agree), so the answer says whether anything happened.
+    auto heads_after = m_session.document().get_heads();
+    result["changed"] = heads_after != heads_before;
+    result["heads"] = heads_json(heads_after);
+    auto report = w.take_dispatch_report();
+    if (heads_after == heads_before && report && !report->unchanged_reason.empty())
+        result["reason"] = report->unchanged_reason;
+    return result;
+}
+
+std::span<CommandSpec const> command_table() {
+    return commands;
+}
+
+}  // namespace vemo_ui::automation
+
+namespace vemo_ui::launch::detail {
+
+int run_automation(LaunchConfig const& config, std::string const& program) {
+    using namespace vemo_ui::automation;
+    // Before anything can log: from here on standard output carries answers only.
+    auto out = AnswerChannel::take_stdout();
+    if (!out) {
+        std::cerr << program << ": " << out.error() << "\n";
+        return 1;
+    }
+    SignalWatch signals;
     auto session = vemo_ui::detail::AppSession::start(config);
     if (!session) {
         std::cerr << program << ": " << session.error() << "\n";
@@ -247,32 +361,18 @@ int run_automation(LaunchConfig const& config, std::string const& program)
     }
     AutomationHost host(**session);
     host.frame(false);
-    for (std::string line; std::getline(std::cin, line);) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        json cmd;
-        try {
-            cmd = json::parse(line);
-        } catch (std::exception const& e) {
-            answer(std::unexpected(std::string("malformed command: ") + e.what()));
-            continue;
-        }
-        if (!cmd.is_object()) {
-            answer(std::unexpected(std::string("malformed command: expected a JSON object")));
-            continue;
-        }
-        if (cmd.value("cmd", "") == "quit") {
-            answer(json(nullptr));
-            break;
-        }
-        try {
-            host.frame(false);
-            answer(host.run(cmd));
-        } catch (std::exception const& e) {
-            answer(std::unexpected(std::string("malformed command: ") + e.what()));
-        }
+    auto end = run_session(host, *out, signals);
+    if (auto signo = signals.received())
+        std::cerr << program << ": " << strsignal(*signo) << ", saving and ending\n";
+    auto saved = (*session)->flush();
+    if (end.quit) {
+        Answer answer =
+            saved ? Answer(json(nullptr))
+                  : Answer(std::unexpected("the document could not be saved: " + saved.error()));
+        (void)out->send(answer_line(answer, saved ? std::nullopt : std::optional(saved.error())));
     }
-    (*session)->flush();
-    return 0;
+    if (end.reader_gone) std::cerr << program << ": standard output was closed; ending\n";
+    return saved && !end.reader_gone ? 0 : 1;
 }
 
 }  // namespace vemo_ui::launch::detail

@@ -155,7 +155,7 @@ public:
     {
         if (m_quitting) return;
         m_quitting = true;
-        m_session.flush();
+        (void)m_session.flush();
         gtk_main_quit();
     }
 
@@ -446,6 +446,7 @@ int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string c
     WindowHost host(config, **session, cmd.frames);
     g_unix_signal_add(SIGTERM, on_terminate, &host);
     g_unix_signal_add(SIGINT, on_terminate, &host);
+    g_unix_signal_add(SIGHUP, on_terminate, &host);
     host.run();
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
-#include "doc_json.hpp"
+#include <automerge/json.hpp>
 #include "file_io.hpp"
 #include "vemo_ui/document_file.hpp"
 
@@ -71,7 +71,7 @@ Result<automerge::AutoCommit> load_for_rewrite(std::string const& file, std::str
 int run_export(std::string const& file) {
     auto doc = amdoc::load_document(file);
     if (!doc) return report(doc.error());
-    auto json = amdoc::export_json(*doc);
+    auto json = automerge::export_json(*doc);
     if (!json) return report(json.error());
     std::cout << json->dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return 0;
@@ -82,7 +82,7 @@ int run_import(std::string const& file, std::string const& out) {
     if (!lock) return report(automerge::Error{lock.error()});
     auto text = amdoc::read_file(file);
     if (!text) return report(text.error());
-    auto doc = amdoc::import_json(
+    auto doc = automerge::import_json(
         std::string_view(reinterpret_cast<char const*>(text->data()), text->size()));
     if (!doc) return report(automerge::Error{file + ": " + doc.error().message});
     auto saved = save_to(*doc, out);

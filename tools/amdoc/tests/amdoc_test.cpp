@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "doc_json.hpp"
+#include <automerge/json.hpp>
 #include "file_io.hpp"
 #include "vemo_ui/persist.hpp"
 

@@ -126,16 +126,26 @@ bool has_key(AutoCommit& d, ObjId const& map, std::string_view key)
 
 struct Applier {
     AutoCommit& d;
+    std::optional<std::string> refused;
+
+    void refuse(std::string why) { refused = std::move(why); }
+    static std::string no_message(std::string_view id, std::string_view channel)
+    {
+        return "no message '" + std::string(id) + "' in channel '" + std::string(channel) + "'";
+    }
 
     void operator()(action::SendMessage const& a)
     {
-        if (!entity(d, channels_key, a.channel)) return;
-        if (!is_valid_message_id(a.id) || find_message(d, a.id)) return;
-        if (a.text.size() > max_message_text_bytes) return;
-        if (a.attachment && !is_valid_attachment(*a.attachment)) return;
+        if (!entity(d, channels_key, a.channel)) return refuse("no channel '" + a.channel + "'");
+        if (!is_valid_message_id(a.id)) return refuse("'" + a.id + "' is not a valid message id");
+        if (find_message(d, a.id)) return refuse("the message id '" + a.id + "' is taken");
+        if (a.text.size() > max_message_text_bytes)
+            return refuse("the text is longer than " + std::to_string(max_message_text_bytes) + " bytes");
+        if (a.attachment && !is_valid_attachment(*a.attachment)) return refuse("the attachment is not valid");
         if (a.parent && !a.parent->empty()) {
             if (auto parent = find_in_channel(d, a.channel, *a.parent)) {
-                if (!get_str(d, parent->map, "parent").value_or("").empty()) return;
+                if (!get_str(d, parent->map, "parent").value_or("").empty())
+                    return refuse("'" + *a.parent + "' is itself a reply");
             }
         }
         Message m;
@@ -153,9 +163,9 @@ struct Applier {
     void operator()(action::EditMessage const& a)
     {
         auto hit = find_in_channel(d, a.channel, a.id);
-        if (!hit) return;
+        if (!hit) return refuse(no_message(a.id, a.channel));
         std::string previous = get_text(d, hit->map, "text").value_or("");
-        if (previous == a.text) return;
+        if (previous == a.text) return refuse("the text is unchanged");
         auto history = must(ensure_list(d, hit->map, "history"), "put list");
         auto entry = must(insert_map(d, history, length(d, history)), "hrec");
         must(put_int(d, entry, "ts", a.ts), "hrec");
@@ -167,15 +177,17 @@ struct Applier {
 
     void operator()(action::DeleteMessage const& a)
     {
-        if (auto hit = find_in_channel(d, a.channel, a.id)) must(delete_index(d, hit->list, hit->index), "rx");
+        auto hit = find_in_channel(d, a.channel, a.id);
+        if (!hit) return refuse(no_message(a.id, a.channel));
+        must(delete_index(d, hit->list, hit->index), "rx");
     }
 
     void operator()(action::AddReaction const& a)
     {
         auto hit = find_in_channel(d, a.channel, a.msg);
-        if (!hit) return;
+        if (!hit) return refuse(no_message(a.msg, a.channel));
         auto reactions = must(ensure_list(d, hit->map, "reactions"), "rx");
-        if (find_reaction(reactions, a.emoji, a.user)) return;
+        if (find_reaction(reactions, a.emoji, a.user)) return refuse("that reaction is there already");
         auto entry = must(insert_map(d, reactions, length(d, reactions)), "rxentry");
         must(put_str(d, entry, "emoji", a.emoji), "rxentry");
         must(put_str(d, entry, "user", a.user), "rxentry");
@@ -184,7 +196,7 @@ struct Applier {
     void operator()(action::RemoveReaction const& a)
     {
         auto hit = find_in_channel(d, a.channel, a.msg);
-        if (!hit) return;
+        if (!hit) return refuse(no_message(a.msg, a.channel));
         auto reactions = get_list(d, hit->map, "reactions");
         if (!reactions) return;
         if (auto index = find_reaction(*reactions, a.emoji, a.user))
@@ -206,7 +218,7 @@ struct Applier {
     void operator()(action::PinMessage const& a)
     {
         auto hit = find_in_channel(d, a.channel, a.msg);
-        if (!hit) return;
+        if (!hit) return refuse(no_message(a.msg, a.channel));
         if (get_bool(d, hit->map, "pinned").value_or(false) != a.pinned)
             must(put_bool(d, hit->map, "pinned", a.pinned), "put map");
     }
@@ -224,7 +236,9 @@ struct Applier {
 
     void operator()(action::RenameCategory const& a)
     {
-        if (auto cat = entity(d, categories_key, a.id)) must(put_str(d, *cat, "name", a.name), "put map");
+        auto cat = entity(d, categories_key, a.id);
+        if (!cat) return refuse("no category '" + a.id + "'");
+        must(put_str(d, *cat, "name", a.name), "put map");
     }
 
     void operator()(action::DeleteCategory const& a)
@@ -270,7 +284,9 @@ struct Applier {
 
     void operator()(action::RenameChannel const& a)
     {
-        if (auto ch = entity(d, channels_key, a.id)) must(put_str(d, *ch, "name", a.name), "put map");
+        auto ch = entity(d, channels_key, a.id);
+        if (!ch) return refuse("no channel '" + a.id + "'");
+        must(put_str(d, *ch, "name", a.name), "put map");
     }
 
     void operator()(action::DeleteChannel const& a)
@@ -284,7 +300,7 @@ struct Applier {
     void operator()(action::ArchiveChannel const& a)
     {
         auto ch = entity(d, channels_key, a.id);
-        if (!ch) return;
+        if (!ch) return refuse("no channel '" + a.id + "'");
         if (get_bool(d, *ch, "archived").value_or(false) != a.archived)
             must(put_bool(d, *ch, "archived", a.archived), "put map");
     }
@@ -300,7 +316,7 @@ struct Applier {
     void operator()(action::SetAgentWork const& a)
     {
         auto hit = find_in_channel(d, a.channel, a.msg);
-        if (!hit) return;
+        if (!hit) return refuse(no_message(a.msg, a.channel));
         auto stored = read_work(d, hit->map);
         if (!stored || !(*stored == a.work)) write_work(d, hit->map, a.work);
         if (!a.say || a.say->empty()) return;
@@ -368,9 +384,11 @@ bool is_valid_attachment(Attachment const& attachment)
     return std::visit(Visitor{common}, attachment);
 }
 
-void apply_action(automerge::AutoCommit& doc, ChatAction const& action)
+std::optional<std::string> apply_action(automerge::AutoCommit& doc, ChatAction const& action)
 {
-    std::visit(Applier{doc}, action);
+    Applier applier{doc, std::nullopt};
+    std::visit(applier, action);
+    return std::move(applier.refused);
 }
 
 }  // namespace chat

@@ -12,7 +12,7 @@ std::string ChatTypedAction::debug_text() const { return chat::debug_text(m_acti
 std::expected<void, vemo_actions::ActionError> ChatTypedAction::apply(automerge::AutoCommit& document,
                                                                       vemo_actions::ApplyContext&)
 {
-    apply_action(document, m_action);
+    m_refused = apply_action(document, m_action);
     return {};
 }
 
@@ -58,7 +58,8 @@ bool dispatch_action(ActionState& state, automerge::AutoCommit& document, ChatAc
     }
     auto heads = document.get_heads();
     if (token) vemo_ui::bound_dispatch::report_typed_action(document, *token, heads);
-    state.pending_report = vemo_ui::bound_dispatch::DispatchReport{std::move(encoded), true, {}, std::move(heads)};
+    state.pending_report = vemo_ui::bound_dispatch::DispatchReport{std::move(encoded), true, {}, std::move(heads),
+                                                                   typed.refused().value_or("")};
     return true;
 }
 

@@ -21,9 +21,12 @@ public:
     std::expected<void, vemo_actions::ActionError> apply(automerge::AutoCommit& document,
                                                          vemo_actions::ApplyContext& context) override;
     ChatAction const& action() const { return m_action; }
+    // Why the last apply wrote nothing, when a check refused the action.
+    std::optional<std::string> const& refused() const { return m_refused; }
 
 private:
     ChatAction m_action;
+    std::optional<std::string> m_refused;
 };
 
 // Registers the "chat.action" kind with the framework's registry.

@@ -120,6 +120,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     std::expected<void, std::string> dispatch_encoded(
         vemo_actions::EncodedAction const& action) override;
     bool needs_animation_frame() const override;
+    void set_document_status(std::string const& line) override { m_document_status = line; }
     std::optional<vemo_ui::Rect> text_input_caret_rect() const override;
     bool take_layout_changed() override;
     void draw_with_presence(vemo_ui::DrawContext& ctx,
@@ -297,6 +298,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void draw_share_dialog(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
     void activate_share(HitTarget const& target);
     void draw_main(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    vemo_ui::Rect draw_document_status(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_heading(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_message_list(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     // Lays out one message row at the top of r (drawing it when `draw` is set); answers its height.
@@ -376,6 +378,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     AttachmentPicker m_picker;
     ActionState m_actions;
     std::string m_status;
+    std::string m_document_status;  // the framework's notice about the document file
     std::optional<std::string> m_initial_draft;
 
     // Geometry and frame state.

@@ -51,8 +51,18 @@ void ChatApp::draw_main(DrawContext& ctx, Rect r) {
         }
     }
     Rect list = Rect::from_edges(below.x, below.y, below.right(), below.bottom() - composer_h);
+    if (!m_document_status.empty()) list = draw_document_status(ctx, list);
     draw_message_list(ctx, list);
     ctx.painter.pop_clip();
+}
+
+// The framework's notice about the document, in one line above the messages.
+Rect ChatApp::draw_document_status(DrawContext& ctx, Rect r) {
+    Rect card{r.x + row_pad_x, r.y + 8, r.width - 2 * row_pad_x, 32};
+    ctx.painter.fill_rounded_rect(card, 10, ctx.theme.notice);
+    ctx.text.draw_text_weighted(ctx.painter, m_document_status, {card.x + 12, card.y + 8}, 13,
+                                FontWeight::Regular, ctx.theme.notice_text, card.width - 24, true);
+    return Rect::from_edges(r.x, card.bottom() + 8, r.right(), r.bottom());
 }
 
 void ChatApp::draw_heading(DrawContext& ctx, Rect r) {

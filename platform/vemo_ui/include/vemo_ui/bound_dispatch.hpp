@@ -28,6 +28,9 @@ struct DispatchReport {
     bool ok = true;
     std::string error;  // display text when !ok
     std::vector<automerge::ChangeHash> heads_after;
+    // Why the action wrote nothing although it was applied, when one of its checks refused
+    // it (an unknown target, text too long, an id in use); empty otherwise.
+    std::string unchanged_reason;
 };
 
 struct Token {

@@ -109,6 +109,9 @@ public:
     {
         return std::unexpected("no action handler for '" + action.kind + "'");
     }
+    // The framework's one-line notice about the document (saving fails, changes wait for
+    // missing history, unreadable data was set aside); empty when there is none.
+    virtual void set_document_status(std::string const& line) { (void)line; }
     virtual bool is_dragging_floating_call() const { return false; }
     virtual bool needs_animation_frame() const { return false; }
     virtual std::optional<Rect> text_input_caret_rect() const { return std::nullopt; }

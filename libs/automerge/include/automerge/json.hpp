@@ -4,7 +4,9 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-namespace amdoc {
+// The document as plain JSON and back, for tools and for software agents driving the
+// application. Kept out of the engine library proper so that it needs no JSON library.
+namespace automerge {
 
 // Deeper documents are refused rather than risking the stack.
 inline constexpr size_t max_json_depth = 512;
@@ -23,4 +25,4 @@ automerge::Result<automerge::AutoCommit> import_json(std::string_view text);
 std::string base64(std::span<uint8_t const> bytes);
 std::string iso8601_utc(int64_t millis);
 
-}  // namespace amdoc
+}  // namespace automerge

@@ -1,11 +1,11 @@
-#include "doc_json.hpp"
+#include "automerge/json.hpp"
 
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <set>
 
-namespace amdoc {
+namespace automerge {
 
 using automerge::AutoCommit;
 using automerge::fail;
@@ -227,4 +227,4 @@ Result<AutoCommit> import_json(std::string_view text) {
     return doc;
 }
 
-}  // namespace amdoc
+}  // namespace automerge
