@@ -231,6 +231,11 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     bool dismiss_attachment_picker();
     void pick_attachment(std::string const& choice);
     AttachmentPicker const& attachment_picker() const { return m_picker; }
+    struct AttachmentBox {
+        vemo_ui::Rect rect;
+        Attachment attachment;
+    };
+    std::vector<AttachmentBox> const& attachment_boxes() const { return m_attachment_boxes; }
     std::string const& status_line() const { return m_status; }
     void set_status_line(std::string text) { m_status = std::move(text); }
     // Scenario set-up: the picker open on these entries, or still waiting for its listing.
@@ -330,6 +335,11 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     double draw_search_field(vemo_ui::DrawContext& ctx, double x, double y, double width);
     void draw_search(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
     void apply_pending_reveal(vemo_ui::DrawContext& ctx, vemo_ui::Rect list);
+    void draw_attach_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect r, bool thread);
+    // Draws the status line over the composer box; answers the height it takes.
+    double draw_status_line(vemo_ui::DrawContext& ctx, vemo_ui::Rect composer_box);
+    void draw_attachment_picker(vemo_ui::DrawContext& ctx);
+    void draw_picker_preview(vemo_ui::DrawContext& ctx, PickerEntry const& entry, vemo_ui::Rect r);
 
     // Text inputs.
     vemo_ui::TextInput m_composer = vemo_ui::TextInput::local();
@@ -374,6 +384,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     std::unique_ptr<vemo_ui::ImageStore> m_images;
     AttachmentJobs m_attachment_jobs;
     AttachmentPicker m_picker;
+    std::vector<AttachmentBox> m_attachment_boxes;  // where the last draw put attachments
     ActionState m_actions;
     std::string m_status;
     std::optional<std::string> m_initial_draft;

@@ -7,11 +7,6 @@
 
 namespace chat {
 
-std::string attachment_source(std::string_view blob) {
-    if (blob.starts_with("vemo-demo://")) return std::string(blob);
-    return std::string(vemo_ui::ImageStore::blob_scheme) + std::string(blob);
-}
-
 std::string file_size_text(uint64_t bytes) {
     char buf[32];
     if (bytes >= 1 << 20)
@@ -117,7 +112,6 @@ bool ChatApp::handle_picker_key(vemo_ui::KeyEvent const& key) {
 }
 
 void ChatApp::show_attachment_picker_for_review(std::vector<PickerEntry> entries) {
-    close_panels();
     m_picker = AttachmentPicker{};
     m_picker.open = true;
     m_picker.entries = std::move(entries);
