@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/desktop_files.hpp"
 #include "doc/schema.hpp"
 #include "model/readers.hpp"
 #include "ui_test_support.hpp"
@@ -153,6 +154,41 @@ TEST_F(AttachInWindow, PermissionTakenAwayWhileImportingSendsNothing) {
     EXPECT_EQ(w.app.view().messages.size(), before);
     EXPECT_FALSE(w.app.start_attachment_import("c_crit", (files / "notes.txt").string()))
         << "no import without write access";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DesktopFiles, SafeNamesAndCachePaths) {
+    struct Case {
+        std::string_view name, safe;
+    };
+    for (auto [name, safe] : std::vector<Case>{{"report.pdf", "report.pdf"},
+                                               {"../../etc/passwd", ".._.._etc_passwd"},
+                                               {"a\nb\x7f", "a_b_"},
+                                               {"..", "attachment"},
+                                               {"", "attachment"}})
+        EXPECT_EQ(desktop::safe_file_name(name), safe) << name;
+    std::string blob(64, 'a');
+    auto path = desktop::cached_attachment_path(blob, std::string(300, 'x') + ".png");
+    EXPECT_EQ(path.filename().string().size(), 200u);
+    EXPECT_TRUE(path.filename().string().ends_with(".png")) << "the extension survives shortening";
+    EXPECT_EQ(path.parent_path().filename(), std::string(16, 'a'));
+}
+
+TEST_F(AttachInWindow, BlobsAreWrittenOutWhole) {
+    auto file = import_attachment_file(files / "notes.txt", qdoc::blobstore::store().get());
+    ASSERT_TRUE(file) << file.error();
+    fs::path target = dir / "out" / "deeper" / "notes.txt";
+    ASSERT_TRUE(desktop::write_blob_to(file->blob, target));
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "notes");
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1)
+        << "no temporary left";
+    auto missing = desktop::write_blob_to(std::string(64, 'b'), dir / "out" / "x");
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(fs::exists(dir / "out" / "x"));
 }
 
 }  // namespace

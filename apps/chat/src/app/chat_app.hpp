@@ -50,6 +50,8 @@ enum class MenuCode : int {
     EditMessage = 9,
     PinToggle = 10,
     DeleteMessage = 11,
+    OpenAttachment = 12,
+    SaveAttachmentAs = 13,
 };
 
 // The application object: the framework owns it and drives it once per frame.
@@ -236,6 +238,10 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
         Attachment attachment;
     };
     std::vector<AttachmentBox> const& attachment_boxes() const { return m_attachment_boxes; }
+    // Writes the attachment into the cache directory and opens it with the default application.
+    void open_attachment(Attachment const& attachment);
+    // Asks where to save the attachment, then writes it there.
+    void save_attachment_as(Attachment const& attachment);
     std::string const& status_line() const { return m_status; }
     void set_status_line(std::string text) { m_status = std::move(text); }
     // Scenario set-up: the picker open on these entries, or still waiting for its listing.
@@ -254,6 +260,12 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void poll_attachment_listing();
     void poll_attachment_import();
     bool handle_picker_key(vemo_ui::KeyEvent const& key);
+    bool open_attachment_at(vemo_ui::Point p, std::optional<HitTarget> const& target);
+    void add_attachment_menu_items(MenuTarget const& target);
+    bool run_attachment_menu_item(int code, MenuTarget const& target);
+    void export_attachment(std::string blob, std::string name, std::filesystem::path path,
+                           bool open);
+    void poll_attachment_export();
 
     call::CallEnv call_env() const;
     void run_call_step();
@@ -385,6 +397,15 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     AttachmentJobs m_attachment_jobs;
     AttachmentPicker m_picker;
     std::vector<AttachmentBox> m_attachment_boxes;  // where the last draw put attachments
+    struct AttachmentExport {
+        std::filesystem::path path;
+        std::string name;
+        bool open = false;
+        std::expected<void, std::string> result;
+    };
+    BackgroundTask<AttachmentExport> m_attachment_export;
+    // Callbacks that may outlive this object (a save dialog) hold it weakly.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     ActionState m_actions;
     std::string m_status;
     std::optional<std::string> m_initial_draft;

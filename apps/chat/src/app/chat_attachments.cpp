@@ -3,9 +3,34 @@
 #include <cstdio>
 
 #include "app/chat_app.hpp"
+#include "app/desktop_files.hpp"
 #include "doc/ids.hpp"
 
 namespace chat {
+
+namespace {
+
+struct NamedBlob {
+    std::string name;
+    std::string blob;
+};
+
+NamedBlob named_blob(Attachment const& a) {
+    return std::visit([](auto const& v) { return NamedBlob{v.name, v.blob}; }, a);
+}
+
+std::optional<Attachment> attachment_of(std::vector<Message> const& messages, std::string_view id) {
+    auto it = std::ranges::find(messages, id, &Message::id);
+    if (it == messages.end()) return std::nullopt;
+    return it->attachment;
+}
+
+}  // namespace
+
+std::string attachment_source(std::string_view blob) {
+    if (blob.starts_with("vemo-demo://")) return std::string(blob);
+    return std::string(vemo_ui::ImageStore::blob_scheme) + std::string(blob);
+}
 
 std::string file_size_text(uint64_t bytes) {
     char buf[32];
@@ -109,6 +134,85 @@ bool ChatApp::handle_picker_key(vemo_ui::KeyEvent const& key) {
         default:
             return false;
     }
+}
+
+bool ChatApp::open_attachment_at(vemo_ui::Point p, std::optional<HitTarget> const& target) {
+    // Only where nothing but the message row itself is under the pointer.
+    if (target && target->kind != HitKind::MessageMenu) return false;
+    for (auto it = m_attachment_boxes.rbegin(); it != m_attachment_boxes.rend(); ++it) {
+        if (!it->rect.contains(p)) continue;
+        open_attachment(it->attachment);
+        return true;
+    }
+    return false;
+}
+
+void ChatApp::open_attachment(Attachment const& attachment) {
+    auto [name, blob] = named_blob(attachment);
+    if (!qdoc::blobstore::normalize_reference(blob)) {
+        m_status = "This attachment is not stored on this device";
+        return;
+    }
+    export_attachment(blob, name, desktop::cached_attachment_path(blob, name), true);
+}
+
+void ChatApp::save_attachment_as(Attachment const& attachment) {
+    auto [name, blob] = named_blob(attachment);
+    if (!qdoc::blobstore::normalize_reference(blob)) {
+        m_status = "This attachment is not stored on this device";
+        return;
+    }
+    std::weak_ptr<int> alive = m_alive;
+    bool asked =
+        desktop::choose_save_path(name, [this, alive, blob, name](std::filesystem::path p) {
+            if (alive.lock()) export_attachment(blob, name, std::move(p), false);
+        });
+    if (!asked) m_status = "Could not save attachment: no desktop to ask where";
+}
+
+void ChatApp::export_attachment(std::string blob, std::string name, std::filesystem::path path,
+                                bool open) {
+    if (m_attachment_export.running()) {
+        m_status = "Still writing the previous attachment";
+        return;
+    }
+    m_status = (open ? "Opening " : "Saving ") + name + "…";
+    m_attachment_export.start([blob = std::move(blob), name = std::move(name), path, open] {
+        return AttachmentExport{path, name, open, desktop::write_blob_to(blob, path)};
+    });
+}
+
+void ChatApp::poll_attachment_export() {
+    auto done = m_attachment_export.poll();
+    if (!done) return;
+    if (!done->result) {
+        m_status = (done->open ? "Could not open attachment: " : "Could not save attachment: ") +
+                   done->result.error();
+    } else if (done->open) {
+        desktop::open_with_default_app(done->path);
+        m_status = "Opened " + done->name;
+    } else {
+        m_status = "Saved " + done->name + " to " + done->path.parent_path().string();
+    }
+}
+
+void ChatApp::add_attachment_menu_items(MenuTarget const& target) {
+    if (!attachment_of(m_view.messages, target.id)) return;
+    m_menu.push("Open attachment", int(MenuCode::OpenAttachment), false);
+    m_menu.push("Save as…", int(MenuCode::SaveAttachmentAs), false);
+}
+
+bool ChatApp::run_attachment_menu_item(int code, MenuTarget const& target) {
+    auto menu_code = MenuCode(code);
+    if (menu_code != MenuCode::OpenAttachment && menu_code != MenuCode::SaveAttachmentAs)
+        return false;
+    if (auto attachment = attachment_of(m_view.messages, target.id)) {
+        if (menu_code == MenuCode::OpenAttachment)
+            open_attachment(*attachment);
+        else
+            save_attachment_as(*attachment);
+    }
+    return true;
 }
 
 void ChatApp::show_attachment_picker_for_review(std::vector<PickerEntry> entries) {

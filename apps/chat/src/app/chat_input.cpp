@@ -177,6 +177,8 @@ bool ChatApp::handle_pointer(PointerEvent const& p) {
         case PointerEvent::Kind::Press: {
             m_tooltips.on_press();
             auto target = target_at(p.position);
+            if (p.button == PointerButton::Primary && open_attachment_at(p.position, target))
+                return true;
             if (!target) return false;
             if (p.button == PointerButton::Secondary) {
                 MenuTarget menu;
