@@ -266,6 +266,12 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void export_attachment(std::string blob, std::string name, std::filesystem::path path,
                            bool open);
     void poll_attachment_export();
+    // Ctrl+V in a composer: a picture on the clipboard is attached like a picked file.
+    void paste_picture_on(vemo_ui::KeyEvent const& key);
+    // Starts importing a file into the channel (a reply when `parent` is set); false when refused.
+    bool begin_import(std::string const& channel, std::filesystem::path path,
+                      std::optional<std::string> parent);
+    void attach_pasted_picture(std::vector<uint8_t> const& png, bool thread);
 
     call::CallEnv call_env() const;
     void run_call_step();

@@ -1,6 +1,7 @@
 // The window's side of attachments: the picker popover's state, starting imports and
 // collecting their results once per frame.
 #include <cstdio>
+#include <fstream>
 
 #include "app/chat_app.hpp"
 #include "app/desktop_files.hpp"
@@ -71,18 +72,17 @@ void ChatApp::pick_attachment(std::string const& choice) {
     bool thread = m_picker.thread;
     m_picker.open = false;
     if (m_nav.channel_id.empty() || !can_write()) return;
-    auto parent = thread ? m_nav.thread_root : std::nullopt;
-    auto started =
-        m_attachment_jobs.start_import(m_nav.channel_id, m_identity.id, std::move(path), parent);
-    if (started == AttachmentJobs::ImportStart::Accepted)
-        m_status = std::string(attach_status::preparing);
-    else if (started == AttachmentJobs::ImportStart::Exhausted)
-        m_status = std::string(attach_status::import_exhausted);
+    begin_import(m_nav.channel_id, std::move(path), thread ? m_nav.thread_root : std::nullopt);
 }
 
 bool ChatApp::start_attachment_import(std::string const& channel, std::string const& path) {
-    if (!can_write()) return false;
-    switch (m_attachment_jobs.start_import(channel, m_identity.id, path)) {
+    return can_write() && begin_import(channel, path, std::nullopt);
+}
+
+bool ChatApp::begin_import(std::string const& channel, std::filesystem::path path,
+                           std::optional<std::string> parent) {
+    switch (m_attachment_jobs.start_import(channel, m_identity.id, std::move(path),
+                                           std::move(parent))) {
         case AttachmentJobs::ImportStart::Accepted:
             m_status = std::string(attach_status::preparing);
             return true;
@@ -213,6 +213,34 @@ bool ChatApp::run_attachment_menu_item(int code, MenuTarget const& target) {
             save_attachment_as(*attachment);
     }
     return true;
+}
+
+void ChatApp::paste_picture_on(vemo_ui::KeyEvent const& key) {
+    bool paste = key.key == vemo_ui::Key::Character && key.mods.control && !key.mods.alt &&
+                 (key.character == 'v' || key.character == 'V');
+    bool thread = m_thread_composer.is_focused();
+    if (!paste || !(thread || m_composer.is_focused()) || !can_write()) return;
+    std::weak_ptr<int> alive = m_alive;
+    desktop::request_clipboard_png([this, alive, thread](std::vector<uint8_t> png) {
+        if (alive.lock()) attach_pasted_picture(png, thread);
+    });
+}
+
+void ChatApp::attach_pasted_picture(std::vector<uint8_t> const& png, bool thread) {
+    // Pasted pictures go through the same import as picked files, from a file of their own.
+    auto path = desktop::cached_attachment_path(
+        "pasted", "pasted-image-" + std::to_string(now_seconds()) + ".png");
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<char const*>(png.data()), std::streamsize(png.size()));
+    out.close();
+    if (!out) {
+        m_status = std::string(attach_status::failed) + "could not keep the pasted picture";
+        return;
+    }
+    if (m_nav.channel_id.empty() || !can_write()) return;
+    begin_import(m_nav.channel_id, path, thread ? m_nav.thread_root : std::nullopt);
 }
 
 void ChatApp::show_attachment_picker_for_review(std::vector<PickerEntry> entries) {

@@ -66,6 +66,7 @@ bool ChatApp::handle_key(KeyEvent const& key) {
     }
     if (key.key == Key::End && key.mods.control) return jump_to_latest(), true;
     if (handle_picker_key(key)) return true;
+    paste_picture_on(key);
     if (key.key == Key::Escape) {
         if (m_menu.is_open())
             m_menu.close();

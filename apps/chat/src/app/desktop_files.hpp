@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Handing attachments to the desktop: writing a blob out as a file, opening it with the
 // user's default application and asking where to save it. The one place the chat talks to
@@ -32,5 +33,9 @@ void open_with_default_app(std::filesystem::path const& file);
 // no display to show it on.
 bool choose_save_path(std::string const& suggested_name,
                       std::function<void(std::filesystem::path)> chosen);
+
+// When the clipboard holds a picture and no text, asks for it; `got` is called later on the
+// UI thread with the picture as PNG. False when there is no display.
+bool request_clipboard_png(std::function<void(std::vector<uint8_t>)> got);
 
 }  // namespace chat::desktop
