@@ -47,7 +47,7 @@ class SearchWindowTest : public testing::Test {
     }
     bool shows_message(std::string const& id) const {
         for (auto const& row : w.app.visible_rows())
-            if (w.app.view().messages[row.index].id == id) return true;
+            if (row.message == id) return true;
         return false;
     }
     void shot(char const* name) {

@@ -20,10 +20,6 @@ struct AttachmentPicker {
     vemo_ui::Rect anchor;  // the attach button it belongs to
 };
 
-// What the image store is asked for to show an attachment: built-in pictures keep their own
-// scheme, everything else is a blob store reference.
-std::string attachment_source(std::string_view blob);
-
 // "12 KB"-style sizes for picker rows and attachment cards.
 std::string file_size_text(uint64_t bytes);
 

@@ -387,6 +387,7 @@ void ChatApp::open_context_menu(MenuTarget target, vemo_ui::Point at) {
             item("Edit message", EditMessage);
             item("Pin / unpin", PinToggle);
             item("Delete message", DeleteMessage, true);
+            add_attachment_menu_items(target);
             break;
     }
     m_menu_target = std::move(target);
@@ -400,6 +401,7 @@ void ChatApp::open_context_menu(MenuTarget target, vemo_ui::Point at) {
 void ChatApp::run_menu_item(int code) {
     auto target = std::exchange(m_menu_target, std::nullopt);
     m_menu.close();
+    if (target && run_attachment_menu_item(code, *target)) return refresh();
     if (!target || !can_write()) return refresh();
     bool is_category = target->kind == MenuKind::Category;
     auto const* channel = find_channel(target->id);

@@ -83,6 +83,7 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
     seed(doc);
     if (!m_attachment_pass_done) demo_attachment_pass(doc);
     poll_attachment_import();
+    poll_attachment_export();
     if (m_initial_draft) {
         doc::set_draft(doc, m_nav.channel_id, *m_initial_draft);
         m_initial_draft.reset();
@@ -224,7 +225,8 @@ std::optional<Rect> ChatApp::text_input_caret_rect() const {
 
 bool ChatApp::needs_animation_frame() const {
     return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
-           m_tooltips.pending() || !m_images->is_idle() || m_attachment_jobs.busy();
+           m_tooltips.pending() || !m_images->is_idle() || m_attachment_jobs.busy() ||
+           m_attachment_export.running();
 }
 
 bool ChatApp::take_layout_changed() {

@@ -50,6 +50,8 @@ enum class MenuCode : int {
     EditMessage = 9,
     PinToggle = 10,
     DeleteMessage = 11,
+    OpenAttachment = 12,
+    SaveAttachmentAs = 13,
 };
 
 // The application object: the framework owns it and drives it once per frame.
@@ -232,6 +234,15 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     bool dismiss_attachment_picker();
     void pick_attachment(std::string const& choice);
     AttachmentPicker const& attachment_picker() const { return m_picker; }
+    struct AttachmentBox {
+        vemo_ui::Rect rect;
+        Attachment attachment;
+    };
+    std::vector<AttachmentBox> const& attachment_boxes() const { return m_attachment_boxes; }
+    // Writes the attachment into the cache directory and opens it with the default application.
+    void open_attachment(Attachment const& attachment);
+    // Asks where to save the attachment, then writes it there.
+    void save_attachment_as(Attachment const& attachment);
     std::string const& status_line() const { return m_status; }
     void set_status_line(std::string text) { m_status = std::move(text); }
     // Scenario set-up: the picker open on these entries, or still waiting for its listing.
@@ -250,6 +261,18 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void poll_attachment_listing();
     void poll_attachment_import();
     bool handle_picker_key(vemo_ui::KeyEvent const& key);
+    bool open_attachment_at(vemo_ui::Point p, std::optional<HitTarget> const& target);
+    void add_attachment_menu_items(MenuTarget const& target);
+    bool run_attachment_menu_item(int code, MenuTarget const& target);
+    void export_attachment(std::string blob, std::string name, std::filesystem::path path,
+                           bool open);
+    void poll_attachment_export();
+    // Ctrl+V in a composer: a picture on the clipboard is attached like a picked file.
+    void paste_picture_on(vemo_ui::KeyEvent const& key);
+    // Starts importing a file into the channel (a reply when `parent` is set); false when refused.
+    bool begin_import(std::string const& channel, std::filesystem::path path,
+                      std::optional<std::string> parent);
+    void attach_pasted_picture(std::vector<uint8_t> const& png, bool thread);
 
     call::CallEnv call_env() const;
     void run_call_step();
@@ -332,6 +355,11 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     double draw_search_field(vemo_ui::DrawContext& ctx, double x, double y, double width);
     void draw_search(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
     void apply_pending_reveal(vemo_ui::DrawContext& ctx, vemo_ui::Rect list);
+    void draw_attach_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect r, bool thread);
+    // Draws the status line over the composer box; answers the height it takes.
+    double draw_status_line(vemo_ui::DrawContext& ctx, vemo_ui::Rect composer_box);
+    void draw_attachment_picker(vemo_ui::DrawContext& ctx);
+    void draw_picker_preview(vemo_ui::DrawContext& ctx, PickerEntry const& entry, vemo_ui::Rect r);
 
     // Text inputs.
     vemo_ui::TextInput m_composer = vemo_ui::TextInput::local();
@@ -376,6 +404,16 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     std::unique_ptr<vemo_ui::ImageStore> m_images;
     AttachmentJobs m_attachment_jobs;
     AttachmentPicker m_picker;
+    std::vector<AttachmentBox> m_attachment_boxes;  // where the last draw put attachments
+    struct AttachmentExport {
+        std::filesystem::path path;
+        std::string name;
+        bool open = false;
+        std::expected<void, std::string> result;
+    };
+    BackgroundTask<AttachmentExport> m_attachment_export;
+    // Callbacks that may outlive this object (a save dialog) hold it weakly.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     ActionState m_actions;
     std::string m_status;
     std::string m_document_status;  // the framework's notice about the document file

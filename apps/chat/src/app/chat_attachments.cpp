@@ -1,11 +1,32 @@
 // The window's side of attachments: the picker popover's state, starting imports and
 // collecting their results once per frame.
 #include <cstdio>
+#include <fstream>
 
 #include "app/chat_app.hpp"
+#include "app/desktop_files.hpp"
 #include "doc/ids.hpp"
 
 namespace chat {
+
+namespace {
+
+struct NamedBlob {
+    std::string name;
+    std::string blob;
+};
+
+NamedBlob named_blob(Attachment const& a) {
+    return std::visit([](auto const& v) { return NamedBlob{v.name, v.blob}; }, a);
+}
+
+std::optional<Attachment> attachment_of(std::vector<Message> const& messages, std::string_view id) {
+    auto it = std::ranges::find(messages, id, &Message::id);
+    if (it == messages.end()) return std::nullopt;
+    return it->attachment;
+}
+
+}  // namespace
 
 std::string attachment_source(std::string_view blob) {
     if (blob.starts_with("vemo-demo://")) return std::string(blob);
@@ -51,18 +72,17 @@ void ChatApp::pick_attachment(std::string const& choice) {
     bool thread = m_picker.thread;
     m_picker.open = false;
     if (m_nav.channel_id.empty() || !can_write()) return;
-    auto parent = thread ? m_nav.thread_root : std::nullopt;
-    auto started =
-        m_attachment_jobs.start_import(m_nav.channel_id, m_identity.id, std::move(path), parent);
-    if (started == AttachmentJobs::ImportStart::Accepted)
-        m_status = std::string(attach_status::preparing);
-    else if (started == AttachmentJobs::ImportStart::Exhausted)
-        m_status = std::string(attach_status::import_exhausted);
+    begin_import(m_nav.channel_id, std::move(path), thread ? m_nav.thread_root : std::nullopt);
 }
 
 bool ChatApp::start_attachment_import(std::string const& channel, std::string const& path) {
-    if (!can_write()) return false;
-    switch (m_attachment_jobs.start_import(channel, m_identity.id, path)) {
+    return can_write() && begin_import(channel, path, std::nullopt);
+}
+
+bool ChatApp::begin_import(std::string const& channel, std::filesystem::path path,
+                           std::optional<std::string> parent) {
+    switch (m_attachment_jobs.start_import(channel, m_identity.id, std::move(path),
+                                           std::move(parent))) {
         case AttachmentJobs::ImportStart::Accepted:
             m_status = std::string(attach_status::preparing);
             return true;
@@ -116,8 +136,114 @@ bool ChatApp::handle_picker_key(vemo_ui::KeyEvent const& key) {
     }
 }
 
+bool ChatApp::open_attachment_at(vemo_ui::Point p, std::optional<HitTarget> const& target) {
+    // Only where nothing but the message row itself is under the pointer.
+    if (target && target->kind != HitKind::MessageMenu) return false;
+    for (auto it = m_attachment_boxes.rbegin(); it != m_attachment_boxes.rend(); ++it) {
+        if (!it->rect.contains(p)) continue;
+        open_attachment(it->attachment);
+        return true;
+    }
+    return false;
+}
+
+void ChatApp::open_attachment(Attachment const& attachment) {
+    auto [name, blob] = named_blob(attachment);
+    if (!qdoc::blobstore::normalize_reference(blob)) {
+        m_status = "This attachment is not stored on this device";
+        return;
+    }
+    export_attachment(blob, name, desktop::cached_attachment_path(blob, name), true);
+}
+
+void ChatApp::save_attachment_as(Attachment const& attachment) {
+    auto [name, blob] = named_blob(attachment);
+    if (!qdoc::blobstore::normalize_reference(blob)) {
+        m_status = "This attachment is not stored on this device";
+        return;
+    }
+    std::weak_ptr<int> alive = m_alive;
+    bool asked =
+        desktop::choose_save_path(name, [this, alive, blob, name](std::filesystem::path p) {
+            if (alive.lock()) export_attachment(blob, name, std::move(p), false);
+        });
+    if (!asked) m_status = "Could not save attachment: no desktop to ask where";
+}
+
+void ChatApp::export_attachment(std::string blob, std::string name, std::filesystem::path path,
+                                bool open) {
+    if (m_attachment_export.running()) {
+        m_status = "Still writing the previous attachment";
+        return;
+    }
+    m_status = (open ? "Opening " : "Saving ") + name + "…";
+    m_attachment_export.start([blob = std::move(blob), name = std::move(name), path, open] {
+        return AttachmentExport{path, name, open, desktop::write_blob_to(blob, path)};
+    });
+}
+
+void ChatApp::poll_attachment_export() {
+    auto done = m_attachment_export.poll();
+    if (!done) return;
+    if (!done->result) {
+        m_status = (done->open ? "Could not open attachment: " : "Could not save attachment: ") +
+                   done->result.error();
+    } else if (done->open) {
+        desktop::open_with_default_app(done->path);
+        m_status = "Opened " + done->name;
+    } else {
+        m_status = "Saved " + done->name + " to " + done->path.parent_path().string();
+    }
+}
+
+void ChatApp::add_attachment_menu_items(MenuTarget const& target) {
+    if (!attachment_of(m_view.messages, target.id)) return;
+    m_menu.push("Open attachment", int(MenuCode::OpenAttachment), false);
+    m_menu.push("Save as…", int(MenuCode::SaveAttachmentAs), false);
+}
+
+bool ChatApp::run_attachment_menu_item(int code, MenuTarget const& target) {
+    auto menu_code = MenuCode(code);
+    if (menu_code != MenuCode::OpenAttachment && menu_code != MenuCode::SaveAttachmentAs)
+        return false;
+    if (auto attachment = attachment_of(m_view.messages, target.id)) {
+        if (menu_code == MenuCode::OpenAttachment)
+            open_attachment(*attachment);
+        else
+            save_attachment_as(*attachment);
+    }
+    return true;
+}
+
+void ChatApp::paste_picture_on(vemo_ui::KeyEvent const& key) {
+    bool paste = key.key == vemo_ui::Key::Character && key.mods.control && !key.mods.alt &&
+                 (key.character == 'v' || key.character == 'V');
+    bool thread = m_thread_composer.is_focused();
+    if (!paste || !(thread || m_composer.is_focused()) || !can_write()) return;
+    std::weak_ptr<int> alive = m_alive;
+    desktop::request_clipboard_png([this, alive, thread](std::vector<uint8_t> png) {
+        if (alive.lock()) attach_pasted_picture(png, thread);
+    });
+}
+
+void ChatApp::attach_pasted_picture(std::vector<uint8_t> const& png, bool thread) {
+    // Pasted pictures go through the same import as picked files, from a file of their own.
+    auto path = desktop::cached_attachment_path(
+        "pasted", "pasted-image-" + std::to_string(now_seconds()) + ".png");
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<char const*>(png.data()), std::streamsize(png.size()));
+    out.close();
+    if (!out) {
+        m_status = std::string(attach_status::failed) + "could not keep the pasted picture";
+        return;
+    }
+    if (m_nav.channel_id.empty() || !can_write()) return;
+    begin_import(m_nav.channel_id, path, thread ? m_nav.thread_root : std::nullopt);
+}
+
 void ChatApp::show_attachment_picker_for_review(std::vector<PickerEntry> entries) {
-    close_panels();
     m_picker = AttachmentPicker{};
     m_picker.open = true;
     m_picker.entries = std::move(entries);

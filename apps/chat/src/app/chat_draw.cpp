@@ -87,6 +87,7 @@ bool ChatApp::icon_button(DrawContext& ctx, Rect r, std::string_view glyph, HitT
 void ChatApp::draw(DrawContext& ctx) {
     m_hits.clear();
     m_rows.clear();
+    m_attachment_boxes.clear();
     m_menu.set_text_renderer(&ctx.text);
     for (auto* input : {&m_composer, &m_thread_composer, &m_edit_input, &m_rename_input})
         input->set_text_renderer(&ctx.text);
@@ -124,6 +125,7 @@ void ChatApp::draw(DrawContext& ctx) {
     draw_history_popover(ctx);
     draw_emoji_picker(ctx);
     draw_share_dialog(ctx, content);
+    draw_attachment_picker(ctx);
     if (m_menu.is_open()) m_menu.draw(ctx);
     draw_search(ctx, content);
     m_tooltips.draw(ctx, content);

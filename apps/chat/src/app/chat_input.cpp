@@ -66,6 +66,7 @@ bool ChatApp::handle_key(KeyEvent const& key) {
     }
     if (key.key == Key::End && key.mods.control) return jump_to_latest(), true;
     if (handle_picker_key(key)) return true;
+    paste_picture_on(key);
     if (key.key == Key::Escape) {
         if (m_menu.is_open())
             m_menu.close();
@@ -177,6 +178,8 @@ bool ChatApp::handle_pointer(PointerEvent const& p) {
         case PointerEvent::Kind::Press: {
             m_tooltips.on_press();
             auto target = target_at(p.position);
+            if (p.button == PointerButton::Primary && open_attachment_at(p.position, target))
+                return true;
             if (!target) return false;
             if (p.button == PointerButton::Secondary) {
                 MenuTarget menu;

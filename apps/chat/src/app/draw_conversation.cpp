@@ -221,7 +221,7 @@ double ChatApp::draw_composer(DrawContext& ctx, Rect area, bool thread) {
     double pad = thread ? 14 : row_pad_x;
     input.set_draws_frame(false);
     input.set_padding(14, 11);
-    double inner_w = std::max(40.0, area.width - 2 * pad - 80);
+    double inner_w = std::max(40.0, area.width - 2 * pad - 118);
     double h = std::clamp(input.preferred_height(inner_w), 44.0, 180.0);
     Rect box{area.x + pad, area.bottom() - 16 - h, area.width - 2 * pad, h};
     bool focused = input.is_focused();
@@ -230,11 +230,12 @@ double ChatApp::draw_composer(DrawContext& ctx, Rect area, bool thread) {
         ctx.painter.stroke_rounded_rect(box.inset(0.5), 11.5, t.accent.with_alpha(0.7f), 1.5);
     else
         vemo_ui::surface::soft_outline(ctx.painter, t, box, 12);
-    Rect field{box.x, box.y, box.width - 80, box.height};
+    Rect field{box.x, box.y, box.width - 118, box.height};
     input.draw(ctx, field);
     hit(field, {thread ? HitKind::FocusThread : HitKind::FocusMain});
     (thread ? m_thread_composer_rect : m_composer_rect) = field;
     double by = box.bottom() - 38;
+    draw_attach_button(ctx, {box.right() - 114, by, 34, 32}, thread);
     Rect emoji{box.right() - 76, by, 34, 32};
     icon_button(ctx, emoji, "☺", {HitKind::ComposerEmoji, "", "", emoji}, 18);
     Rect send{box.right() - 38, by, 32, 32};
@@ -250,7 +251,7 @@ double ChatApp::draw_composer(DrawContext& ctx, Rect area, bool thread) {
     if (m_focused && *m_focused == send_target)
         vemo_ui::surface::focus_ring(ctx.painter, t, send, 8);
     hit(send, send_target);
-    return h + 32;
+    return h + 32 + (thread ? 0 : draw_status_line(ctx, box));
 }
 
 }  // namespace chat

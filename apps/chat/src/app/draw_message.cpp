@@ -25,17 +25,6 @@ constexpr double avatar_size = 36;
 constexpr double text_size = 15;
 constexpr double max_text_width = 760;
 
-std::string size_text(uint64_t bytes) {
-    char buf[32];
-    if (bytes >= 1 << 20)
-        std::snprintf(buf, sizeof buf, "%.1f MB", double(bytes) / double(1 << 20));
-    else if (bytes >= 1024)
-        std::snprintf(buf, sizeof buf, "%.1f KB", double(bytes) / 1024.0);
-    else
-        std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
-    return buf;
-}
-
 // Message text with mentions as pills.
 std::vector<vemo_ui::TextSpan> message_spans(Message const& m, vemo_ui::Theme const& t) {
     std::vector<vemo_ui::TextSpan> spans;
@@ -287,71 +276,6 @@ double ChatApp::draw_reactions(DrawContext& ctx, Message const& m, double x, dou
         hit(add, target);
     }
     return cy + h - y;
-}
-
-double ChatApp::draw_attachment(DrawContext& ctx, Attachment const& a, double x, double y,
-                                double width, bool draw) {
-    auto const& t = ctx.theme;
-    if (auto const* image = std::get_if<ImageAttachment>(&a)) {
-        double w = std::min(400.0, width);
-        double aspect = image->w > 0 && image->h > 0 ? double(image->h) / double(image->w) : 0.5625;
-        double h = std::round(w * aspect);
-        Rect frame{x, y, w, h};
-        if (!draw) return h + 22;
-        auto lookup = m_images->get(image_source(image->blob));
-        if (auto const* ref = std::get_if<vemo_ui::ImageRef>(&lookup); ref && *ref) {
-            ctx.painter.draw_image(**ref, frame, 12);
-            vemo_ui::surface::edge_on(ctx.painter, frame, 12, t.window_fill);
-        } else {
-            ctx.painter.fill_rounded_rect(frame, 12, t.card_fill);
-            std::string text = std::holds_alternative<vemo_ui::ImageStore::Pending>(lookup)
-                                   ? "Loading image…"
-                                   : "Access not granted";
-            auto size = ctx.text.measure(text, 13);
-            ctx.text.draw_text(
-                ctx.painter, text,
-                {frame.center().x - size.width / 2, frame.center().y - size.height / 2}, 13,
-                t.text_secondary);
-        }
-        ctx.text.draw_text_weighted(ctx.painter, image->name, {x, frame.bottom() + 4}, 12,
-                                    FontWeight::Regular, t.text_tertiary, w, true);
-        return h + 22;
-    }
-    if (auto const* video = std::get_if<VideoAttachment>(&a)) {
-        double w = std::min(400.0, width);
-        double h = std::round(
-            w * (video->w > 0 && video->h > 0 ? double(video->h) / double(video->w) : 0.5625));
-        if (!draw) return h + 22;
-        Rect frame{x, y, w, h};
-        ctx.painter.fill_gradient(frame, 12, Color::rgb(0x20263a), Color::rgb(0x0d0f16));
-        Rect play{frame.center().x - 28, frame.center().y - 28, 56, 56};
-        ctx.painter.fill_ellipse(play, Color::rgb(0xffffff, 0.18f));
-        auto g = ctx.text.measure("▶", 22);
-        ctx.text.draw_text(ctx.painter, "▶",
-                           {play.center().x - g.width / 2 + 2, play.center().y - g.height / 2}, 22,
-                           Color::rgb(0xffffff));
-        std::string info = video->name + " · " + std::to_string(video->w) + "×" +
-                           std::to_string(video->h) +
-                           (video->size ? " · " + size_text(video->size) : "");
-        ctx.text.draw_text_weighted(ctx.painter, info, {x, frame.bottom() + 4}, 12,
-                                    FontWeight::Regular, t.text_tertiary, w, true);
-        return h + 22;
-    }
-    auto const& file = std::get<FileAttachment>(a);
-    double w = std::min(340.0, width), h = 56;
-    if (!draw) return h;
-    Rect card{x, y, w, h};
-    vemo_ui::surface::card(ctx.painter, t, card, 12, t.card_fill);
-    Rect icon{card.x + 10, card.y + 10, 36, 36};
-    ctx.painter.fill_rounded_rect(icon, 8, t.accent_soft);
-    auto g = ctx.text.measure("📄", 17);
-    ctx.text.draw_text(ctx.painter, "📄",
-                       {icon.center().x - g.width / 2, icon.center().y - g.height / 2}, 17, t.link);
-    ctx.text.draw_text_weighted(ctx.painter, file.name, {icon.right() + 12, card.y + 10}, 14,
-                                FontWeight::Semibold, t.text_primary, w - 70, true);
-    ctx.text.draw_text(ctx.painter, file.size ? size_text(file.size) : std::string("File"),
-                       {icon.right() + 12, card.y + 30}, 12, t.text_tertiary);
-    return h;
 }
 
 double ChatApp::draw_agent_work(DrawContext& ctx, AgentWork const& work, double x, double y,

@@ -41,6 +41,20 @@ constexpr std::string_view composer_scenario_text =
     "Shipping the composer on the shared TextInput — real caret, selection, and Ctrl+C/V now.\n"
     "Enter sends, Shift+Enter for a new line.\nPlease check teh adress";
 
+// The two workspace files the attachment scenarios show.
+std::vector<PickerEntry> demo_picker_entries() {
+    auto entry = [](std::string name, std::string source, uint64_t size) {
+        PickerEntry e;
+        e.path = name;
+        e.name = std::move(name);
+        e.size = size;
+        e.preview_source = std::move(source);
+        return e;
+    };
+    return {entry("call-overlay-v3.png", "vemo-demo://call-grid", 84992),
+            entry("design-handoff.png", "vemo-demo://shared-shot", 132480)};
+}
+
 }  // namespace
 
 void set_up_scenario(ChatApp& app, std::string_view name) {
@@ -61,6 +75,11 @@ void set_up_scenario(ChatApp& app, std::string_view name) {
     } else if (name == "msgmenu") {
         app.close_panels();
         app.open_context_menu({ChatApp::MenuKind::Message, "m_me2", "c_crit"}, {360, 300});
+    } else if (name == "attach" || name == "attach-loading" || name == "attach-error") {
+        app.show_attachment_picker_for_review(demo_picker_entries());
+        if (name == "attach-loading") app.set_attachment_picker_waiting_for_review();
+        if (name == "attach-error")
+            app.set_status_line("Attachment import failed: file is unavailable");
     } else if (name == "edit") {
         app.close_panels();
         app.set_editing_for_review("c_crit", "m_me2", std::string(edit_scenario_text));

@@ -1,0 +1,194 @@
+// Attaching through the window: the picker, the import collected by the frame cycle, and the
+// imported picture drawn from the blob store.
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/desktop_files.hpp"
+#include "doc/schema.hpp"
+#include "model/readers.hpp"
+#include "ui_test_support.hpp"
+#include "vemo_ui/cairo_painter.hpp"
+#include "vemo_ui/image_decode.hpp"
+
+using namespace chat;
+using chat::test::Window;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t picture_color = 0xcc2244;
+
+class AttachInWindow : public testing::Test {
+  protected:
+    fs::path dir;
+    fs::path files;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/chat-ui-attach-XXXXXX";
+        dir = mkdtemp(tmpl);
+        files = dir / "files";
+        fs::create_directories(files / "sub");
+        vemo_ui::ImageCanvas canvas(64, 32);
+        canvas.clear(vemo_ui::Color::rgb(picture_color));
+        ASSERT_TRUE(canvas.write_png((files / "sub" / "wide.png").string()));
+        std::ofstream(files / "notes.txt") << "notes";
+        ::setenv("VEMO_CHAT_ATTACH_DIR", files.c_str(), 1);
+        qdoc::blobstore::set_store(std::make_shared<qdoc::blobstore::FsBlobStore>(
+            dir / "blobs", 0x2000000, 0x10000000, 64, 1024));
+    }
+    void TearDown() override {
+        qdoc::blobstore::set_store(nullptr);
+        ::unsetenv("VEMO_CHAT_ATTACH_DIR");
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    // Runs frames, as the window would while background work is in flight, until `done`.
+    template <class Done>
+    static void frames_until(Window& w, Done done) {
+        for (int i = 0; i < 5000 && !done(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            w.run();
+        }
+        ASSERT_TRUE(done());
+    }
+
+    static void open_picker(Window& w) {
+        ASSERT_TRUE(w.app.perform_semantic_action("chat.attach", "activate"));
+        EXPECT_TRUE(w.app.attachment_picker().open);
+        EXPECT_EQ(w.app.status_line(), "Loading attachments…");
+        frames_until(w, [&] { return !w.app.attachment_picker().waiting; });
+    }
+};
+
+std::string sha256_hex(fs::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    gchar* sum =
+        g_compute_checksum_for_string(G_CHECKSUM_SHA256, bytes.data(), gssize(bytes.size()));
+    std::string out(sum);
+    g_free(sum);
+    return out;
+}
+
+TEST_F(AttachInWindow, PickImportAndDrawFromTheBlobStore) {
+    Window w;
+    w.run();
+    open_picker(w);
+    auto const& entries = w.app.attachment_picker().entries;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "notes.txt");
+    EXPECT_EQ(entries[1].name, "wide.png");
+    EXPECT_TRUE(entries[1].thumbnail) << "pictures get a preview";
+
+    // Keyboard: arrows move the choice, Escape closes before anything else.
+    w.run();
+    EXPECT_TRUE(w.app.handle_event(chat::test::key(vemo_ui::Key::Down)));
+    EXPECT_EQ(w.app.attachment_picker().selected, 1u);
+    EXPECT_TRUE(w.app.handle_event(chat::test::key(vemo_ui::Key::Down)));
+    EXPECT_EQ(w.app.attachment_picker().selected, 0u) << "wraps";
+    EXPECT_TRUE(w.app.handle_event(chat::test::key(vemo_ui::Key::Escape)));
+    EXPECT_FALSE(w.app.attachment_picker().open);
+    EXPECT_EQ(w.app.status_line(), "Attachment picker cancelled");
+
+    open_picker(w);
+    w.run();
+    std::string pick = "chat.attach-pick:" + (files / "sub" / "wide.png").string();
+    ASSERT_NE(w.find(pick), nullptr);
+    ASSERT_TRUE(w.app.perform_semantic_action(pick, "activate"));
+    EXPECT_FALSE(w.app.attachment_picker().open);
+    EXPECT_EQ(w.app.status_line(), "Preparing attachment…");
+    frames_until(w, [&] { return w.app.status_line() != "Preparing attachment…"; });
+    EXPECT_EQ(w.app.status_line(), "Attachment shared");
+
+    auto const& last = w.app.view().messages.back();
+    ASSERT_TRUE(last.attachment);
+    auto const* image = std::get_if<ImageAttachment>(&*last.attachment);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->blob, sha256_hex(files / "sub" / "wide.png"));
+    EXPECT_EQ(image->w, 64u);
+    EXPECT_EQ(image->h, 32u);
+    EXPECT_EQ(last.author, w.app.identity().id);
+    EXPECT_TRUE(last.text.empty());
+
+    // The picture comes out of the blob store, decoded, into the drawn frame.
+    w.run();
+    w.app.images().block_until_idle();
+    w.run();
+    auto lookup = w.app.images().get("vemo-blob://" + image->blob);
+    ASSERT_TRUE(std::holds_alternative<vemo_ui::ImageRef>(lookup));
+    auto const& boxes = w.app.attachment_boxes();
+    auto box = std::ranges::find_if(
+        boxes, [&](auto const& b) { return b.attachment == *last.attachment; });
+    ASSERT_NE(box, boxes.end());
+    EXPECT_NEAR(box->rect.height / box->rect.width, 0.5, 0.01) << "drawn at its aspect ratio";
+    fs::path png = dir / "frame.png";
+    ASSERT_TRUE(w.frame.write_png(png));
+    std::ifstream in(png, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    auto frame = vemo_ui::decode_image(bytes);
+    ASSERT_TRUE(frame);
+    int px = int(box->rect.center().x), py = int(box->rect.center().y);
+    uint32_t argb;
+    std::memcpy(&argb, frame->pixels.data() + size_t(py) * size_t(frame->stride) + size_t(px) * 4,
+                4);
+    EXPECT_EQ(argb & 0xffffff, picture_color) << std::hex << argb;
+}
+
+TEST_F(AttachInWindow, PermissionTakenAwayWhileImportingSendsNothing) {
+    Window w;
+    w.run();
+    size_t before = w.app.view().messages.size();
+    ASSERT_TRUE(w.app.start_attachment_import("c_crit", (files / "notes.txt").string()));
+    EXPECT_FALSE(w.app.start_attachment_import("c_crit", (files / "notes.txt").string()))
+        << "one at a time";
+    w.app.set_permissions(vemo_ui::PermissionContext::read_only());
+    frames_until(w, [&] { return w.app.status_line() != "Preparing attachment…"; });
+    EXPECT_EQ(w.app.status_line(), "Attachment import cancelled: permission changed");
+    EXPECT_EQ(w.app.view().messages.size(), before);
+    EXPECT_FALSE(w.app.start_attachment_import("c_crit", (files / "notes.txt").string()))
+        << "no import without write access";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DesktopFiles, SafeNamesAndCachePaths) {
+    struct Case {
+        std::string_view name, safe;
+    };
+    for (auto [name, safe] : std::vector<Case>{{"report.pdf", "report.pdf"},
+                                               {"../../etc/passwd", ".._.._etc_passwd"},
+                                               {"a\nb\x7f", "a_b_"},
+                                               {"..", "attachment"},
+                                               {"", "attachment"}})
+        EXPECT_EQ(desktop::safe_file_name(name), safe) << name;
+    std::string blob(64, 'a');
+    auto path = desktop::cached_attachment_path(blob, std::string(300, 'x') + ".png");
+    EXPECT_EQ(path.filename().string().size(), 200u);
+    EXPECT_TRUE(path.filename().string().ends_with(".png")) << "the extension survives shortening";
+    EXPECT_EQ(path.parent_path().filename(), std::string(16, 'a'));
+}
+
+TEST_F(AttachInWindow, BlobsAreWrittenOutWhole) {
+    auto file = import_attachment_file(files / "notes.txt", qdoc::blobstore::store().get());
+    ASSERT_TRUE(file) << file.error();
+    fs::path target = dir / "out" / "deeper" / "notes.txt";
+    ASSERT_TRUE(desktop::write_blob_to(file->blob, target));
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "notes");
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1)
+        << "no temporary left";
+    auto missing = desktop::write_blob_to(std::string(64, 'b'), dir / "out" / "x");
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(fs::exists(dir / "out" / "x"));
+}
+
+}  // namespace
