@@ -240,11 +240,15 @@ bool repeats_text(std::string_view title, std::string_view body) {
     return title.size() >= long_title && body.find(title) != std::string_view::npos;
 }
 
+}  // namespace
+
 struct MatchExpressions {
     std::string words;
     std::string grams;            // empty when a term is too short for substrings
     std::string grams_contained;  // the substrings `grams` stands for, separated by \x1f
 };
+
+namespace {
 
 std::string fts_quoted(std::string_view s) {
     std::string out = "\"";
@@ -554,6 +558,40 @@ std::vector<std::string> SearchCatalog::addresses() const {
     return out;
 }
 
+std::expected<SearchCatalog::Ranked, std::string> SearchCatalog::run_query(
+    MatchExpressions const& match, bool with_grams, SearchQuery const& query, size_t offset,
+    size_t limit) const {
+    Statement s(m_db, with_grams ? words_and_grams_sql() : words_only_sql());
+    if (!s) return std::unexpected(error_of(m_db, "preparing a search"));
+    s.text(1, match.words);
+    if (with_grams) {
+        s.text(2, match.grams);
+        s.text(9, match.grams_contained);
+    }
+    s.integer(3, m_newest.load());
+    s.optional_text(4, query.collection);
+    s.optional_text(5, query.scope);
+    s.integer(6, int64_t(limit));
+    s.integer(7, int64_t(offset));
+    s.integer(8, ranked_matches);
+    Ranked out;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
+        SearchResult r;
+        r.collection = s.column_text(0);
+        r.title = s.column_text(1);
+        r.kind = s.column_optional(2);
+        r.subtitle = s.column_optional(3);
+        r.resource = {s.column_text(4), s.column_text(5), s.column_text(6)};
+        r.action_address = s.column_text(7);
+        r.score = s.column_real(8);
+        out.total = size_t(s.column_int(9));
+        out.results.push_back(std::move(r));
+    }
+    if (rc != SQLITE_DONE) return std::unexpected(error_of(m_db, "searching"));
+    return out;
+}
+
 SearchPage SearchCatalog::query_page(SearchQuery const& query,
                                      std::optional<SearchCursor> const& cursor,
                                      PageLimits limits) const {
@@ -580,46 +618,24 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
         if (!match.grams.empty()) match.grams += column_filter(column, *value, true);
     }
 
-    Statement s(m_db, match.grams.empty() ? words_only_sql() : words_and_grams_sql());
-    if (!s) {
-        page.status = PageStatus::Failed;
-        page.error = error_of(m_db, "preparing a search");
-        return page;
-    }
     size_t offset = cursor ? cursor->offset : 0;
-    s.text(1, match.words);
-    if (!match.grams.empty()) {
-        s.text(2, match.grams);
-        s.text(9, match.grams_contained);
-    }
-    s.integer(8, ranked_matches);
-    s.integer(3, m_newest.load());
-    s.optional_text(4, query.collection);
-    s.optional_text(5, query.scope);
-    s.integer(6, int64_t(limits.page_size));
-    s.integer(7, int64_t(offset));
-    int rc;
-    while ((rc = s.step()) == SQLITE_ROW) {
-        SearchResult r;
-        r.collection = s.column_text(0);
-        r.title = s.column_text(1);
-        r.kind = s.column_optional(2);
-        r.subtitle = s.column_optional(3);
-        r.resource = {s.column_text(4), s.column_text(5), s.column_text(6)};
-        r.action_address = s.column_text(7);
-        r.score = s.column_real(8);
-        page.total = size_t(s.column_int(9));
-        page.results.push_back(std::move(r));
-    }
-    if (rc != SQLITE_DONE) {
-        page.results.clear();
+    // Whole-word matches come first; when they fill the page the substring matches are not
+    // looked for yet (they cost the most), and the total counts what is known so far.
+    auto words = run_query(match, false, query, offset, limits.page_size);
+    bool full = words && words->results.size() == limits.page_size;
+    if (!match.grams.empty() && !full)
+        words = run_query(match, true, query, offset, limits.page_size);
+    if (!words) {
         page.status = PageStatus::Failed;
-        page.error = error_of(m_db, "searching");
+        page.error = words.error();
         return page;
     }
+    page.results = std::move(words->results);
+    page.total = words->total;
+    bool maybe_more = full && !match.grams.empty();
     if (page.results.empty()) page.total = offset;  // past the end: nothing more to say
     size_t seen = offset + page.results.size();
-    if (seen < page.total) {
+    if (seen < page.total || maybe_more) {
         page.status = PageStatus::More;
         page.next = SearchCursor{m_instance, generation, key, seen};
     }

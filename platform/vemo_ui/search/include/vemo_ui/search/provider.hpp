@@ -19,6 +19,10 @@
 
 struct sqlite3;
 
+namespace vemo_ui::search::provider {
+struct MatchExpressions;
+}
+
 // The framework's global search: a full-text catalog of entries an application offers, each
 // with the action address that choosing it dispatches.
 namespace vemo_ui::search::provider {
@@ -85,7 +89,7 @@ struct SearchPage {
     std::vector<SearchResult> results;
     std::optional<SearchCursor> next;
     PageStatus status = PageStatus::Complete;
-    size_t total = 0;  // matches in all pages
+    size_t total = 0;  // matches in all pages; while More, those known so far
     std::string error;
 };
 
@@ -182,6 +186,13 @@ class SearchCatalog {
     SearchCatalog(std::string name, sqlite3* db, std::filesystem::path path, OpenOutcome outcome);
     std::expected<InsertOutcome, std::string> insert_locked(SearchEntry const& entry);
     std::expected<bool, std::string> remove_locked(std::string_view address);
+    struct Ranked {
+        std::vector<SearchResult> results;
+        size_t total = 0;
+    };
+    std::expected<Ranked, std::string> run_query(MatchExpressions const& match, bool with_grams,
+                                                 SearchQuery const& query, size_t offset,
+                                                 size_t limit) const;
     void changed() { m_generation.fetch_add(1); }
 
     std::string m_name;
