@@ -35,6 +35,9 @@ packages=(
   unicode-data
   # fonts
   fonts-inter fonts-noto-color-emoji fonts-dejavu-core fonts-droid-fallback
+  # fonts for the scripts people write in: Korean, Thai, Devanagari (Arabic, Hebrew: DejaVu;
+  # Chinese and Japanese: Droid Sans Fallback)
+  fonts-nanum fonts-thai-tlwg fonts-lohit-deva
 )
 
 missing=()

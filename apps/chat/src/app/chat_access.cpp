@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <map>
 
 #include "app/chat_app.hpp"
 
@@ -12,6 +13,19 @@ namespace {
 constexpr int message_row_kind = 1;
 
 }  // namespace
+
+std::string ChatApp::row_label(Message const& m) const {
+    std::string label =
+        model::person_name(m_view.directory, m.author) + ", " + clock_time(m.ts) + ": " + m.text;
+    if (m.edited) label += ", edited";
+    if (m.pinned) label += ", pinned";
+    for (auto const& g : m.reactions)
+        label += ", " + g.emoji + " " + std::to_string(g.users.size()) +
+                 (g.users.size() == 1 ? " reaction" : " reactions");
+    if (auto it = m_reply_counts.find(m.id); it != m_reply_counts.end())
+        label += ", " + std::to_string(it->second) + (it->second == 1 ? " reply" : " replies");
+    return label;
+}
 
 AccessNode ChatApp::accessibility() const {
     AccessNode root;
@@ -33,10 +47,11 @@ AccessNode ChatApp::accessibility() const {
         AccessNode row;
         row.role = Role::ListItem;
         row.id = "message:" + std::to_string(message_row_kind) + ":" + std::to_string(i);
-        row.label = model::person_name(m_view.directory, m.author) + ", " + clock_time(m.ts) +
-                    ": " + m.text;
+        row.label = row_label(m);
         row.rect = m_rows[i].rect;
-        row.states.focused = m_focused_row == m.id;
+        row.states.focused =
+            m_focused_row == m.id ||
+            (m_focused && m_focused->kind == HitKind::MessageMenu && m_focused->a == m.id);
         list.children.push_back(std::move(row));
     }
     root.children.push_back(std::move(list));
@@ -53,13 +68,14 @@ AccessNode ChatApp::accessibility() const {
     if (m_menu.is_open()) root.children.push_back(m_menu.accessibility());
     root.children.push_back(m_search_window.accessibility());
 
-    std::vector<std::string> seen;
+    std::map<std::string, int> seen;
     for (auto const& region : m_hits) {
         auto const& t = region.target;
         if (!has_access_node(t.kind)) continue;
+        // A control drawn in two places (the Inbox in rail and sidebar, the composers' buttons)
+        // is two nodes: the later copies carry "#2", "#3"...
         auto id = semantic_id(t);
-        if (std::ranges::find(seen, id) != seen.end()) continue;
-        seen.push_back(id);
+        if (int n = ++seen[id]; n > 1) id += "#" + std::to_string(n);
         auto facts = label_facts(t);
         AccessNode node;
         node.role = access_role(t.kind);

@@ -297,6 +297,14 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void toggle_reaction(std::string const& message, std::string const& emoji);
     void jump_to_latest() { m_scroll = 0, m_follow = true; }
     LabelFacts label_facts(HitTarget const& target) const;
+    std::string row_label(Message const& m) const;
+    // The keyboard's stops in screen order, region by region, each control once.
+    std::vector<HitRegion> focus_stops() const;
+    int region_rank(HitRegion const& region) const;
+    void jump_region(bool backwards);
+    bool open_menu_for_focus();
+    MenuTarget menu_for(HitTarget const& target) const;
+    void move_row_focus(bool up);
     Channel const* find_channel(std::string_view id) const;
     Category const* find_category(std::string_view id) const;
     Message const* find_message(std::string_view id) const;

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cmath>
+#include <tuple>
 
 #include "app/chat_app.hpp"
 
@@ -60,10 +62,28 @@ bool ChatApp::handle_key(KeyEvent const& key) {
     }
     bool plain = !key.mods.control && !key.mods.alt && !key.mods.super;
     if (key.key == Key::Tab && !key.mods.control) return move_focus(key.mods.shift), true;
-    if (key.key == Key::Enter && m_focused && !is_text_field(m_focused->kind)) {
-        activate(*m_focused);
+    bool on_control = m_focused && !is_text_field(m_focused->kind);
+    if ((key.key == Key::Enter || key.key == Key::Space) && on_control) {
+        // A focused message row answers in its thread.
+        if (m_focused->kind == HitKind::MessageMenu)
+            activate({HitKind::OpenThread, m_focused->a});
+        else
+            activate(*m_focused);
         return true;
     }
+    if (key.key == Key::F6) return jump_region(key.mods.shift), true;
+    if (key.key == Key::ContextMenu || (key.key == Key::F10 && key.mods.shift))
+        return open_menu_for_focus();
+    if (key.key == Key::PageUp || key.key == Key::PageDown) {
+        double page = std::max(vemo_ui::wheel_line_points,
+                               (m_regions.main.height - m_regions.heading.height) * 0.75);
+        return handle_wheel(
+            {m_regions.main.center(), 0, key.key == Key::PageUp ? -page : page, key.mods});
+    }
+    if (key.key == Key::Home && key.mods.control) return scroll_back(1e9), true;
+    if ((key.key == Key::Up || key.key == Key::Down) && on_control &&
+        m_focused->kind == HitKind::MessageMenu)
+        return move_row_focus(key.key == Key::Up), true;
     if (key.key == Key::End && key.mods.control) return jump_to_latest(), true;
     if (handle_picker_key(key)) return true;
     paste_picture_on(key);
@@ -115,15 +135,122 @@ bool ChatApp::edit_last_own_message() {
     return false;
 }
 
+int ChatApp::region_rank(HitRegion const& region) const {
+    auto c = region.rect.center();
+    switch (region.target.kind) {
+        case HitKind::EmojiChoice:
+            return 6;
+        case HitKind::FocusMain:
+        case HitKind::Send:
+        case HitKind::ComposerEmoji:
+        case HitKind::Attach:
+            return 4;
+        default:
+            break;
+    }
+    if (m_regions.left_shown && m_regions.rail.contains(c)) return 0;
+    if (m_regions.left_shown && m_regions.sidebar.contains(c)) return 1;
+    if (m_regions.right_shown && m_regions.right.contains(c)) return 5;
+    if (m_regions.heading.contains(c)) return 2;
+    return 3;
+}
+
+std::vector<HitRegion> ChatApp::focus_stops() const {
+    std::vector<HitRegion> drawn;
+    for (auto const& r : m_hits)
+        if (has_access_node(r.target.kind) || r.target.kind == HitKind::MessageMenu)
+            drawn.push_back(r);
+    // Region by region (rail, sidebar, heading, messages, composer, right panel, popovers),
+    // then top to bottom and left to right as the eye reads.
+    auto key = [&](HitRegion const& r) {
+        return std::tuple{region_rank(r), std::round(r.rect.y / 4), r.rect.x};
+    };
+    std::ranges::stable_sort(drawn, [&](auto const& a, auto const& b) { return key(a) < key(b); });
+    // A control drawn twice is one stop, at its first place in that order.
+    std::vector<HitRegion> stops;
+    for (auto const& r : drawn)
+        if (std::ranges::none_of(stops, [&](auto const& s) { return s.target == r.target; }))
+            stops.push_back(r);
+    return stops;
+}
+
 void ChatApp::move_focus(bool backwards) {
-    if (m_hits.empty()) return;
+    auto stops = focus_stops();
+    if (stops.empty()) return;
     std::optional<size_t> at;
     if (m_focused)
-        for (size_t i = 0; i < m_hits.size(); ++i)
-            if (m_hits[i].target == *m_focused) at = i;
-    size_t n = m_hits.size();
+        for (size_t i = 0; i < stops.size(); ++i)
+            if (stops[i].target == *m_focused) at = i;
+    if (!at && !m_focused)
+        for (size_t i = 0; i < stops.size(); ++i)
+            if ((stops[i].target.kind == HitKind::FocusMain && m_composer.is_focused()) ||
+                (stops[i].target.kind == HitKind::FocusThread && m_thread_composer.is_focused()))
+                at = i;
+    size_t n = stops.size();
     size_t next = !at ? (backwards ? n - 1 : 0) : backwards ? (*at + n - 1) % n : (*at + 1) % n;
-    focus_target(m_hits[next].target);
+    focus_target(stops[next].target);
+}
+
+void ChatApp::jump_region(bool backwards) {
+    auto stops = focus_stops();
+    if (stops.empty()) return;
+    int current = -1;
+    for (auto const& s : stops)
+        if ((m_focused && s.target == *m_focused) ||
+            (!m_focused && s.target.kind == HitKind::FocusMain && m_composer.is_focused()) ||
+            (!m_focused && s.target.kind == HitKind::FocusThread && m_thread_composer.is_focused()))
+            current = region_rank(s);
+    std::vector<int> ranks;
+    for (auto const& s : stops)
+        if (ranks.empty() || ranks.back() != region_rank(s)) ranks.push_back(region_rank(s));
+    auto it = std::ranges::find(ranks, current);
+    size_t i = it == ranks.end() ? (backwards ? ranks.size() - 1 : 0)
+               : backwards       ? (size_t(it - ranks.begin()) + ranks.size() - 1) % ranks.size()
+                                 : (size_t(it - ranks.begin()) + 1) % ranks.size();
+    for (auto const& s : stops)
+        if (region_rank(s) == ranks[i]) return focus_target(s.target);
+}
+
+void ChatApp::move_row_focus(bool up) {
+    auto stops = focus_stops();
+    std::vector<HitRegion> rows;
+    for (auto const& s : stops)
+        if (s.target.kind == HitKind::MessageMenu) rows.push_back(s);
+    auto it = std::ranges::find(rows, *m_focused, &HitRegion::target);
+    if (it == rows.end()) return;
+    if (up && it != rows.begin()) return focus_target(std::prev(it)->target);
+    if (!up && std::next(it) != rows.end()) return focus_target(std::next(it)->target);
+    // At the edge of what is shown the history scrolls a few lines instead.
+    handle_wheel({m_regions.main.center(), 0, (up ? -3 : 3) * vemo_ui::wheel_line_points, {}});
+}
+
+bool ChatApp::open_menu_for_focus() {
+    HitTarget target{HitKind::Dismiss};
+    vemo_ui::Rect at = m_composer_rect;
+    if (m_focused) {
+        target = *m_focused;
+        if (auto const* r = region_of(semantic_id(*m_focused))) at = r->rect;
+        for (auto const& r : m_hits)
+            if (r.target == *m_focused) at = r.rect;
+    }
+    open_context_menu(menu_for(target), {at.x + 12, at.center().y});
+    return true;
+}
+
+ChatApp::MenuTarget ChatApp::menu_for(HitTarget const& target) const {
+    switch (target.kind) {
+        case HitKind::Channel:
+        case HitKind::VoiceChannel:
+            return {MenuKind::Channel, target.a, ""};
+        case HitKind::CategoryToggle:
+            return {MenuKind::Category, target.a, ""};
+        case HitKind::AddChannel:
+            return {MenuKind::Category, target.b, ""};
+        case HitKind::MessageMenu:
+            return {MenuKind::Message, target.a, m_nav.channel_id};
+        default:
+            return {MenuKind::Workspace, m_nav.workspace_id, ""};
+    }
 }
 
 std::optional<HitTarget> ChatApp::target_at(vemo_ui::Point p) const {
@@ -133,8 +260,18 @@ std::optional<HitTarget> ChatApp::target_at(vemo_ui::Point p) const {
 }
 
 HitRegion const* ChatApp::region_of(std::string const& semantic) const {
+    // "id#N" names the N-th copy of a control drawn in several places.
+    std::string id = semantic;
+    int copy = 1;
+    if (auto hash = id.rfind('#');
+        hash != std::string::npos && hash + 1 < id.size() &&
+        id.find_first_not_of("0123456789", hash + 1) == std::string::npos &&
+        id.size() - hash <= 4) {
+        copy = std::stoi(id.substr(hash + 1));
+        id.resize(hash);
+    }
     for (auto const& r : m_hits)
-        if (semantic_id(r.target) == semantic) return &r;
+        if (semantic_id(r.target) == id && --copy == 0) return &r;
     return nullptr;
 }
 
@@ -182,26 +319,7 @@ bool ChatApp::handle_pointer(PointerEvent const& p) {
                 return true;
             if (!target) return false;
             if (p.button == PointerButton::Secondary) {
-                MenuTarget menu;
-                switch (target->kind) {
-                    case HitKind::Channel:
-                    case HitKind::VoiceChannel:
-                        menu = {MenuKind::Channel, target->a, ""};
-                        break;
-                    case HitKind::CategoryToggle:
-                        menu = {MenuKind::Category, target->a, ""};
-                        break;
-                    case HitKind::AddChannel:
-                        menu = {MenuKind::Category, target->b, ""};
-                        break;
-                    case HitKind::MessageMenu:
-                        menu = {MenuKind::Message, target->a, m_nav.channel_id};
-                        break;
-                    default:
-                        menu = {MenuKind::Workspace, m_nav.workspace_id, ""};
-                        break;
-                }
-                open_context_menu(menu, p.position);
+                open_context_menu(menu_for(*target), p.position);
                 return true;
             }
             if (p.button != PointerButton::Primary) return false;

@@ -91,9 +91,14 @@ double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped,
     double width = std::max(40.0, std::min(max_text_width, r.right() - pad_x - content_x));
     double y = r.y + (grouped ? 2 : 12);
     bool hovered = m_hover_message == m.id;
+    // The keyboard reaches the row and its toolbar; the toolbar stays while focus is in it.
+    bool row_focused = !in_thread && m_focused && m_focused->a == m.id &&
+                       m_focused->kind != HitKind::EmojiChoice;
     if (draw) {
-        if (hovered) ctx.painter.fill_rect(r, t.hover_fill);
+        if (hovered || row_focused) ctx.painter.fill_rect(r, t.hover_fill);
         if (!in_thread) hit(r, {HitKind::MessageMenu, m.id});
+        if (!in_thread && m_focused && *m_focused == HitTarget{HitKind::MessageMenu, m.id})
+            vemo_ui::surface::focus_ring(ctx.painter, t, r.inset(4, 1), t.radius_small);
     }
     if (!grouped) {
         if (draw) {
@@ -213,7 +218,7 @@ double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped,
         }
     }
     // Hover toolbar: react and reply without hunting for the controls.
-    if (draw && hovered && !editing && !in_thread) {
+    if (draw && (hovered || row_focused) && !editing && !in_thread) {
         // Inside the row: rows are painted bottom-up, so the one above would cover it.
         Rect bar{r.right() - pad_x - 76, r.y + 4, 76, 32};
         vemo_ui::surface::card(ctx.painter, t, bar, 8, t.elevated_fill,
