@@ -1,6 +1,6 @@
 // Two devices in one call over real QUIC endpoints on loopback, their documents kept in
-// step with the engine's sync protocol as sharing would, and a third endpoint that learned a
-// ticket and tries to speak for a participant.
+// step with the engine's sync protocol as sharing would, and a third participant that tries
+// to speak for another.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -54,14 +54,16 @@ TEST(CallOverNetwork, ParticipantsExchangeMediaAndAnImpersonatorIsRefused) {
     EXPECT_EQ(a.call.connected_peers(), std::vector<std::string>{"u_b"});
     EXPECT_EQ(a.call.counters(MediaKind::Camera).dropped_unauthenticated, 0u);
 
-    // A third endpoint that knows a's ticket speaks for b, with a sequence far ahead.
+    // A third participant, admitted to a's endpoint by its own ticket, speaks for b with a
+    // sequence far ahead.
     auto intruder = start_loopback();
-    std::string a_ticket = a.call.transport().local_ticket();
-    ASSERT_TRUE(intruder->connect(a_ticket));
+    doc::join_call(b.doc, "c_v", "u_c");
+    doc::set_ticket(b.doc, "c_v", "u_c", intruder->local_ticket());
+    sync_documents(a.doc, b.doc);
+    ASSERT_TRUE(intruder->connect(a.call.transport().local_ticket()));
     ASSERT_TRUE(eventually([&] {
-        media::MediaFrame forged{
-            "u_b", {9}, media::MediaTimestamp::from_millis(1'000'000), 1'000'000, MediaKind::Camera,
-            {}};
+        media::MediaFrame forged{"u_b", {9}, media::MediaTimestamp::from_millis(1'000'000),
+                                 1'000'000, MediaKind::Camera, {}};
         intruder->send_frame(std::move(forged));
         exchange();
         return a.call.counters(MediaKind::Camera).dropped_unauthenticated > 0;
