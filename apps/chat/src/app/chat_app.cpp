@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "actions/resources.hpp"
 #include "audio/call_audio.hpp"
@@ -62,7 +63,11 @@ std::unique_ptr<ChatApp> ChatApp::create_interactive() {
     app->m_nav.workspace_id.clear();
     app->m_nav.remembered_workspace_id.clear();
     app->m_nav.channel_id.clear();
-    app->m_call->set_transport(media::create_transport());
+    // Tests keep call media on the loopback interface, as sharing's own switch does.
+    p2p::EndpointOptions media_options;
+    char const* loopback = std::getenv("VEMO_CHAT_MEDIA_LOOPBACK");
+    media_options.loopback_only = loopback && std::string_view(loopback) == "1";
+    app->m_call->set_transport(media::create_transport(std::move(media_options)));
     app->m_call->set_cues_enabled(audio::gstreamer_available());
     return app;
 }

@@ -61,8 +61,7 @@ void on_element_added(GstBin*, GstBin*, GstElement* element, gpointer) {
 }
 
 void keep_device_buffers_small(ElementRef const& pipeline) {
-    g_signal_connect(pipeline.element, "deep-element-added", G_CALLBACK(on_element_added),
-                     nullptr);
+    g_signal_connect(pipeline.element, "deep-element-added", G_CALLBACK(on_element_added), nullptr);
 }
 
 bool set_playing(ElementRef const& pipeline) {
