@@ -89,6 +89,23 @@ int run_import(std::string const& file, std::string const& out) {
     return saved ? 0 : report(saved.error());
 }
 
+// Root keys that both inputs created on their own: after a merge only one of the two
+// objects is visible, so one side's whole tree under that key seems lost.
+void warn_root_conflicts(automerge::AutoCommit& merged) {
+    auto root = automerge::ObjId::root();
+    for (auto const& key : merged.keys(root)) {
+        auto values = merged.get_all(root, key);
+        if (!values || values->size() < 2) continue;
+        bool objects = std::ranges::any_of(*values, [](auto const& v) {
+            return std::holds_alternative<automerge::ObjType>(v.first);
+        });
+        if (!objects) continue;
+        std::cerr << "amdoc: warning: both documents created \"" << key
+                  << "\" on their own; the merge shows only one"
+                  << " of them (documents meant to be shared should be joined, not merged)\n";
+    }
+}
+
 int run_merge(std::string const& a, std::string const& b, std::string const& out) {
     auto lock = lock_output(out);
     if (!lock) return report(automerge::Error{lock.error()});
@@ -98,6 +115,7 @@ int run_merge(std::string const& a, std::string const& b, std::string const& out
     if (!right) return report(right.error());
     auto merged = left->merge(*right);
     if (!merged) return report(merged.error());
+    warn_root_conflicts(*left);
     auto saved = save_to(*left, out);
     return saved ? 0 : report(saved.error());
 }

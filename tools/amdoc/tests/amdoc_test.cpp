@@ -311,5 +311,21 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"too_deep", "import DIR/deep.json -o DIR/out.am", 1}),
     [](auto const& info) { return std::string(info.param.name); });
 
+// Two documents started apart that both made a root map: the merge keeps one of them
+// visible, and says so.
+TEST_F(AmdocTool, MergeWarnsWhenBothSidesMadeTheSameRootObject) {
+    auto a = write("a.json", R"({"messages": {"c": [1]}, "seeded": true})");
+    auto b = write("b.json", R"({"messages": {"c": [2]}, "seeded": true})");
+    ASSERT_EQ(run("import " + a.string() + " -o " + path("a.am").string()).status, 0);
+    ASSERT_EQ(run("import " + b.string() + " -o " + path("b.am").string()).status, 0);
+    auto merged = run("merge " + path("a.am").string() + " " + path("b.am").string() + " -o " +
+                      path("m.am").string());
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_NE(merged.err.find("warning: both documents created \"messages\""), std::string::npos)
+        << merged.err;
+    // Equal scalars are no loss and no warning.
+    EXPECT_EQ(merged.err.find("\"seeded\""), std::string::npos) << merged.err;
+}
+
 }  // namespace
 }  // namespace amdoc

@@ -25,21 +25,6 @@ std::string hex(std::span<std::uint8_t const> bytes) {
     return out;
 }
 
-std::optional<Secret> secret_from_hex(std::string_view text) {
-    Secret out{};
-    if (text.size() != out.size() * 2) return std::nullopt;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        int v = 0;
-        for (char c : text.substr(i * 2, 2)) {
-            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (d < 0) return std::nullopt;
-            v = v * 16 + d;
-        }
-        out[i] = std::uint8_t(v);
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string base64url_encode(std::string_view bytes) {
@@ -85,6 +70,25 @@ Secret random_secret() {
     return s;
 }
 
+std::optional<Secret> secret_from_hex(std::string_view text) {
+    Secret out{};
+    if (text.size() != out.size() * 2) return std::nullopt;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        int v = 0;
+        for (char c : text.substr(i * 2, 2)) {
+            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (d < 0) return std::nullopt;
+            v = v * 16 + d;
+        }
+        out[i] = std::uint8_t(v);
+    }
+    return out;
+}
+
+std::string secret_to_hex(Secret const& secret) {
+    return hex(secret);
+}
+
 std::string secret_digest(Secret const& secret) {
     std::array<std::uint8_t, SHA256_DIGEST_SIZE> digest{};
     sha256_ctx ctx;
@@ -98,7 +102,7 @@ std::string Invite::to_text() const {
     nlohmann::json j = {{"v", 1},
                         {"doc", document.to_string()},
                         {"peer", nlohmann::json::parse(inviter.to_json())},
-                        {"secret", hex(secret)},
+                        {"secret", secret_to_hex(secret)},
                         {"expires", expires}};
     if (sync_server) j["server"] = *sync_server;
     return std::string(invite_prefix) + base64url_encode(j.dump());

@@ -247,7 +247,7 @@ struct Sharing::Impl {
 
     void start_server(std::string const& url) {
         auto peer_id =
-            "vemo-" + key_hex.substr(0, 12) + "-" + hex_secret(random_secret()).substr(0, 8);
+            "vemo-" + key_hex.substr(0, 12) + "-" + secret_to_hex(random_secret()).substr(0, 8);
         server = std::make_unique<detail::RepoClient>(url, url_document_id(), peer_id, key_hex);
     }
 
@@ -445,7 +445,7 @@ struct Sharing::Impl {
         };
         if (join == JoinState::Waiting || join == JoinState::Failed) {
             if (join_invite && options.direct)
-                try_dial(join_invite->inviter, hex_secret(join_invite->secret));
+                try_dial(join_invite->inviter, secret_to_hex(join_invite->secret));
             return;
         }
         for (auto const& [hex, record] : devices) {
@@ -454,16 +454,6 @@ struct Sharing::Impl {
             if (!addr || addr->id.to_text() != hex) continue;
             try_dial(*addr, std::nullopt);
         }
-    }
-
-    static std::string hex_secret(Secret const& s) {
-        static constexpr char digits[] = "0123456789abcdef";
-        std::string out;
-        for (auto b : s) {
-            out += digits[b >> 4];
-            out += digits[b & 15];
-        }
-        return out;
     }
 
     void spend_invite(std::string const& digest) {

@@ -88,22 +88,9 @@ Admission::Decision Admission::admit(p2p::PublicKey const& key, Greeting const& 
         return {false, std::nullopt, "asked for another document"};
     if (m_members.contains(key)) return {true, std::nullopt, {}};
     if (!greeting.secret) return {false, std::nullopt, "unknown device without an invite"};
-    // The digest is what we keep; compare against it, never against a stored secret.
-    std::array<std::uint8_t, 32> secret{};
-    auto const& hex = *greeting.secret;
-    bool well_formed = hex.size() == 64;
-    for (std::size_t i = 0; well_formed && i < 32; ++i) {
-        auto digit = [](char c) {
-            return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-        };
-        int hi = digit(hex[2 * i]), lo = digit(hex[2 * i + 1]);
-        if (hi < 0 || lo < 0)
-            well_formed = false;
-        else
-            secret[i] = std::uint8_t(hi * 16 + lo);
-    }
-    if (!well_formed) return {false, std::nullopt, "malformed invite secret"};
-    auto digest = secret_digest(secret);
+    auto secret = secret_from_hex(*greeting.secret);
+    if (!secret) return {false, std::nullopt, "malformed invite secret"};
+    auto digest = secret_digest(*secret);
     auto it = m_invites.find(digest);
     if (it == m_invites.end()) return {false, std::nullopt, "invite unknown or already used"};
     if (it->second < now) return {false, std::nullopt, "invite expired"};

@@ -18,12 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string hex(std::span<std::uint8_t const> bytes) {
-    std::string out;
-    for (auto b : bytes) out += "0123456789abcdef"[b >> 4], out += "0123456789abcdef"[b & 15];
-    return out;
-}
-
 class HostilePeer : public testing::Test {
   protected:
     void SetUp() override {
@@ -110,7 +104,7 @@ class HostilePeer : public testing::Test {
 
 TEST_F(HostilePeer, WrongSecretIsRefused) {
     auto inv = invite();
-    auto a = dial(inv, hex(random_secret()));
+    auto a = dial(inv, secret_to_hex(random_secret()));
     ASSERT_TRUE(a);
     EXPECT_TRUE(closed(*a));
     EXPECT_EQ(store->document().get_heads(), heads);
@@ -118,11 +112,11 @@ TEST_F(HostilePeer, WrongSecretIsRefused) {
 
 TEST_F(HostilePeer, SecretWorksOnceAndUnknownKeysAreThenRefusedAtTheHandshake) {
     auto inv = invite();
-    auto first = dial(inv, hex(inv.secret));
+    auto first = dial(inv, secret_to_hex(inv.secret));
     ASSERT_TRUE(first);
     EXPECT_TRUE(answered(*first));
     // The only invite is spent: a stranger does not even finish the handshake.
-    auto second = dial(inv, hex(inv.secret));
+    auto second = dial(inv, secret_to_hex(inv.secret));
     EXPECT_TRUE(!second || closed(*second));
 }
 
@@ -135,7 +129,7 @@ class HostileTraffic : public HostilePeer, public testing::WithParamInterface<Ba
 
 TEST_P(HostileTraffic, DropsThePeerAndKeepsTheDocument) {
     auto inv = invite();
-    auto a = dial(inv, hex(inv.secret));
+    auto a = dial(inv, secret_to_hex(inv.secret));
     ASSERT_TRUE(a);
     ASSERT_TRUE(answered(*a));
     a->send->write_all(GetParam().bytes).wait_for(5s);
@@ -143,7 +137,7 @@ TEST_P(HostileTraffic, DropsThePeerAndKeepsTheDocument) {
     EXPECT_EQ(store->document().get_heads(), heads);
     // Still working: a new invite can be made and used.
     auto next = invite();
-    auto b = dial(next, hex(next.secret));
+    auto b = dial(next, secret_to_hex(next.secret));
     ASSERT_TRUE(b);
     EXPECT_TRUE(answered(*b));
 }
@@ -162,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
 // and the endpoint closes the connection once the read has waited too long.
 TEST_F(HostilePeer, StallingPeerBlocksNothing) {
     auto inv = invite();
-    auto a = dial(inv, hex(inv.secret));
+    auto a = dial(inv, secret_to_hex(inv.secret));
     ASSERT_TRUE(a);
     ASSERT_TRUE(answered(*a));
     std::vector<std::uint8_t> half{0, 0, 0x10, 0};  // announces 4096 bytes

@@ -30,6 +30,8 @@ struct Invite {
 };
 
 Secret random_secret();
+std::string secret_to_hex(Secret const& secret);
+std::optional<Secret> secret_from_hex(std::string_view text);
 // How secrets are kept on disk and compared: the hex SHA-256 of the secret.
 std::string secret_digest(Secret const& secret);
 
