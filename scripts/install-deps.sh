@@ -33,6 +33,8 @@ packages=(
   gir1.2-gtk-3.0
   # window tests: Unicode's segmentation test data for caret and word boundaries
   unicode-data
+  # desktop integration: icon renders, launcher and metainfo validators, man pages
+  librsvg2-bin desktop-file-utils appstream man-db groff-base
   # fonts
   fonts-inter fonts-noto-color-emoji fonts-dejavu-core fonts-droid-fallback
   # fonts for the scripts people write in: Korean, Thai, Devanagari (Arabic, Hebrew: DejaVu;
