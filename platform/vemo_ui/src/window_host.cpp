@@ -97,6 +97,7 @@ public:
         WindowSize size = config.default_window_size ? config.default_window_size()
                                                      : WindowSize{1280, 800};
         m_theme = Theme::dark();
+        gtk_window_set_default_icon_name(config.app_id.c_str());
         m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_window_set_title(GTK_WINDOW(m_window), window_title(config.app_id).c_str());
         gtk_window_set_default_size(GTK_WINDOW(m_window), size.width, size.height);
@@ -433,6 +434,7 @@ gboolean on_terminate(gpointer host)
 
 int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string const& program)
 {
+    g_set_prgname(config.app_id.c_str());  // before GDK opens: window class and Wayland app id
     if (!gtk_init_check(nullptr, nullptr)) {
         std::cerr << program << ": no display to open a window on (set DISPLAY or WAYLAND_DISPLAY,"
                   << " or render a scenario: " << program << " --shot compact --output shot.png)\n";
