@@ -141,8 +141,8 @@ bool ChatApp::handle_call_drag(vemo_ui::PointerEvent const& p) {
 
 void ChatApp::draw_call_overlay(vemo_ui::DrawContext& ctx) {
     if (!m_call->in_call()) return;
-    m_call_view.placement.tick(ctx.time);
-    if (m_call_view.tick(ctx.time)) m_hover_stale = true;
+    m_call_view.placement.tick(m_time);  // the frame's clock, from sync
+    if (m_call_view.tick(m_time)) m_hover_stale = true;
     auto scene = call_scene();
     if (m_call_view.expanded) {
         render_call::draw_expanded_call(
