@@ -215,6 +215,7 @@ void ChatApp::apply_layout(vemo_ui::Layout const& layout, double origin_x, doubl
         m_right_flap.on_mode(m_modes.thread_narrow ? vemo_ui::FlapMode::Overlay
                                                    : vemo_ui::FlapMode::Wide);
     }
+    place_call_view();
 }
 
 bool ChatApp::text_input_active() const {
@@ -231,7 +232,7 @@ std::optional<Rect> ChatApp::text_input_caret_rect() const {
 bool ChatApp::needs_animation_frame() const {
     return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
            m_tooltips.pending() || !m_images->is_idle() || m_attachment_jobs.busy() ||
-           m_attachment_export.running();
+           m_attachment_export.running() || call_view_animating();
 }
 
 bool ChatApp::take_layout_changed() {

@@ -18,6 +18,7 @@
 #include "media/call_continuation.hpp"
 #include "model/view_model.hpp"
 #include "search/chat_search.hpp"
+#include "render_call/call_overlay.hpp"
 #include "vemo_ui/context_menu.hpp"
 #include "vemo_ui/image_store.hpp"
 #include "vemo_ui/permission.hpp"
@@ -146,6 +147,17 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void request_call_leave();
     std::vector<std::shared_ptr<vemo_ui::search::provider::SearchProvider>> search_providers()
         override;
+    // The call view (render_call/chat_call_view.cpp).
+    render_call::CallOverlay& call_overlay() { return m_call_view; }
+    render_call::CallOverlay const& call_overlay() const { return m_call_view; }
+    render_call::CallScene call_scene() const;
+    bool is_dragging_floating_call() const override;
+    void draw_floating_surfaces(vemo_ui::DrawContext& ctx) override;
+    // The desktop surface that shows the detached call, and the shell taking it back.
+    std::string call_surface_id() const;
+    bool adopt_desktop_surface(std::string const& surface_id);
+    // Scenario set-up after layout: the floating call detached, dragged or collapsed.
+    void set_up_floating_call_for_review(std::string_view name);
 
     // OperationTarget.
     void open_workspace(std::string const& workspace) override;
@@ -279,6 +291,13 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void resume_pending_continuation();
     bool activate_call_control(HitTarget const& target);
     bool perform_call_control(std::string const& id);
+    void place_call_view();
+    bool call_view_animating() const;
+    bool call_expanded() const;
+    void toggle_call_expanded();
+    void toggle_call_participants();
+    bool handle_call_drag(vemo_ui::PointerEvent const& pointer);
+    void draw_call_overlay(vemo_ui::DrawContext& ctx);
 
     // Input.
     bool handle_key(vemo_ui::KeyEvent const& key);
@@ -453,6 +472,8 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     std::vector<automerge::ChangeHash> m_search_heads;  // what the search last saw
     SearchWindow m_search_window;
     std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
+    render_call::CallOverlay m_call_view;
+    bool m_call_desktop_surface = false;  // a desktop surface can show the detached call
 
     // Frame flags.
     bool m_interactive = false;

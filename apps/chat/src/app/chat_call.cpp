@@ -36,6 +36,7 @@ void ChatApp::set_call_transport(std::unique_ptr<media::CallTransport> transport
 void ChatApp::join_call(std::string const& channel) {
     if (!m_doc) return;
     m_call->join_call(call_env(), channel);
+    m_call_view.reset();
     m_layout_changed = true;
     refresh();
 }
@@ -43,6 +44,7 @@ void ChatApp::join_call(std::string const& channel) {
 void ChatApp::leave_call() {
     if (!m_call->in_call()) return;
     m_call->leave_call(call_env());
+    m_call_view.reset();
     m_layout_changed = true;
     refresh();
 }
@@ -65,10 +67,14 @@ bool ChatApp::activate_call_control(HitTarget const& target) {
             leave_call();
             return true;
         case HitKind::StartCall:
-        case HitKind::CallExpand:
             m_layout_changed = true;
             return true;
+        case HitKind::CallExpand:
+            toggle_call_expanded();
+            return true;
         case HitKind::CallParticipantsToggle:
+            toggle_call_participants();
+            return true;
         case HitKind::CallShareScreen:
         case HitKind::CallDragHandle:
             return true;

@@ -100,7 +100,7 @@ void ChatApp::draw(DrawContext& ctx) {
     ctx.painter.fill_rect(content, t.window_fill);
     ctx.painter.push_clip(content);
 
-    draw_main(ctx, m_regions.main);
+    if (!call_expanded()) draw_main(ctx, m_regions.main);
     if (m_regions.right_shown && !m_regions.right_overlay) draw_right(ctx, m_regions.right);
     if (m_regions.left_shown && !m_regions.left_overlay) {
         draw_sidebar(ctx, m_regions.sidebar);
@@ -122,6 +122,7 @@ void ChatApp::draw(DrawContext& ctx) {
         draw_sidebar(ctx, m_regions.sidebar);
         draw_rail(ctx, m_regions.rail);
     }
+    draw_call_overlay(ctx);
     draw_history_popover(ctx);
     draw_emoji_picker(ctx);
     draw_share_dialog(ctx, content);

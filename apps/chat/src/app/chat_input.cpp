@@ -277,6 +277,7 @@ HitRegion const* ChatApp::region_of(std::string const& semantic) const {
 
 bool ChatApp::handle_pointer(PointerEvent const& p) {
     m_pointer = p.position;
+    if (handle_call_drag(p)) return true;
     if (m_menu.is_open() && p.kind != PointerEvent::Kind::Move) {
         bool used = m_menu.handle_event(p);
         if (auto chosen = m_menu.take_chosen()) run_menu_item(chosen->code);

@@ -68,7 +68,7 @@ void set_up_scenario(ChatApp& app, std::string_view name) {
         app.set_use_home_seed(true);
     } else if (name == "people") {
         app.open_people_panel();
-    } else if (name == "thread-narrow") {
+    } else if (name == "thread-narrow" || name == "collaboration") {
         app.open_thread("m_concept");
     } else if (name == "context") {
         app.open_context_menu({ChatApp::MenuKind::Channel, "c_frontend", ""}, {240, 230});
@@ -93,6 +93,15 @@ void set_up_scenario(ChatApp& app, std::string_view name) {
     }
 }
 
+// Scenarios that show the call: joined after the first sync has seeded the demo.
+void set_up_call_scenario(ChatApp& app, std::string_view name) {
+    bool floating = name.starts_with("floating-call");
+    if (name != "collaboration" && name != "call" && name != "share" && !floating) return;
+    app.join_call("c_huddle");
+    if (name == "call" || name == "share") app.call_overlay().expanded = true;
+    if (name == "share") app.call_overlay().sharing_for_review = true;
+}
+
 std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest const& request) {
     using vemo_ui::launch::shot_frame::ShotFrame;
     if (!request.output) return std::unexpected(std::string("missing screenshot output"));
@@ -105,9 +114,11 @@ std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest c
     if (!frame) return std::unexpected(frame.error());
     automerge::AutoCommit document;
     frame->sync(app, &document);
+    set_up_call_scenario(app, request.scenario.value_or(""));
     for (auto const& reference : app.shown_image_references()) (void)app.images().get(reference);
     app.images().block_until_idle();
     if (auto laid = frame->layout(app); !laid) return std::unexpected(laid.error().message);
+    app.set_up_floating_call_for_review(request.scenario.value_or(""));
     frame->draw(app);
     frame->draw_floating_surfaces(app);
     if (auto written = frame->write_png(*request.output); !written)

@@ -16,6 +16,8 @@ class ChatApp;
 
 // Puts a fresh application into the named scenario's state; unknown names get the default.
 void set_up_scenario(ChatApp& app, std::string_view name);
+// The call part of a scenario, once the first sync has seeded the document.
+void set_up_call_scenario(ChatApp& app, std::string_view name);
 
 // Renders the requested scenario of a fresh application into a PNG file.
 std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest const& request);
