@@ -253,12 +253,15 @@ std::expected<fs::path, std::string> DocumentStore::set_aside_and_start_empty(st
         auto reopened = load_or_create(impl.path, impl.app_id);
         if (!reopened) return std::unexpected(error + "; reopening failed too: " + reopened.error());
         impl.writer = make_writer(impl, *reopened);
+        // A new writer counts its generations from zero; so does the store from here on.
+        impl.committed = 0;
         return std::unexpected(error);
     }
     impl.doc = std::move(opened->doc);
     impl.report = opened->report;
     impl.note.reset();
     impl.writer = make_writer(impl, *opened);
+    impl.committed = 0;
     return aside;
 }
 

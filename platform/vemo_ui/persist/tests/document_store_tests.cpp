@@ -459,6 +459,9 @@ TEST_F(DocumentStoreTest, SetAsideKeepsTheOldFileAndStartsEmpty) {
     ASSERT_TRUE(peer.put(ObjId::root(), "theirs", int64_t{2}));
     peer.commit();
     ASSERT_TRUE(store->document().merge(peer));
+    // Waiting for the new file's writes ends (it once waited for generations of the old one).
+    store->commit_frame();
+    ASSERT_TRUE(store->wait_written());
     ASSERT_TRUE(store->flush());
     store.reset();
     auto reopened = open_at(path);
