@@ -89,7 +89,7 @@ std::expected<int64_t, std::string> Command::integer_or(std::string_view field, 
     };
     if (v->is_number_unsigned()) {
         auto u = v->get<uint64_t>();
-        if (max < 0 || u > uint64_t(max)) return out_of_range();
+        if (max < 0 || u > uint64_t(max) || (min > 0 && u < uint64_t(min))) return out_of_range();
         return int64_t(u);
     }
     if (!v->is_number_integer()) return out_of_range();

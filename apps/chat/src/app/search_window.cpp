@@ -409,7 +409,9 @@ void ChatApp::draw_search(DrawContext& ctx, Rect content) {
             ctx.painter.push_clip({row.x, row.y, right - row.x, row.height});
             auto title = marked_spans(r.title, h.title_marks, t.text_primary, t.accent_soft,
                                       FontWeight::Medium);
-            ctx.text.draw_rich(ctx.painter, title, {row.x + 12, row.y + 5}, std::nullopt, 14.5);
+            double title_y =
+                r.subtitle ? row.y + 5 : row.center().y - ctx.text.line_height(14.5) / 2;
+            ctx.text.draw_rich(ctx.painter, title, {row.x + 12, title_y}, std::nullopt, 14.5);
             if (r.subtitle) {
                 auto sub = marked_spans(*r.subtitle, h.subtitle_marks, t.text_secondary,
                                         t.accent_soft, FontWeight::Regular);
