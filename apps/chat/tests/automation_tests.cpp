@@ -1,5 +1,6 @@
 // Drives the real program in its automation mode, as a software agent would: one JSON
 // command a line in, one JSON answer a line out, the document persisted between runs.
+#include "automation_session.hpp"
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -28,27 +29,10 @@ struct TempDir {
     }
 };
 
-// Runs one automation session over `commands` and returns the answers, one per line.
 std::vector<json> session(fs::path const& data, std::vector<std::string> const& commands,
                           std::string const& extra_env = "")
 {
-    fs::path input = data.parent_path() / (data.filename().string() + "-in.jsonl");
-    {
-        std::ofstream out(input);
-        for (auto const& c : commands) out << c << "\n";
-    }
-    std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS VEMO_CHAT_DATA='" +
-                      data.string() + "' " + extra_env + " '" + std::getenv("VEMO_CHAT_BIN") + "' --automation < '" + input.string() +
-                      "' 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string text;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-    EXPECT_EQ(pclose(p), 0);
-    std::vector<json> answers;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) answers.push_back(json::parse(line));
-    return answers;
+    return chat::test::automation_session(data, commands, extra_env);
 }
 
 bool mentions_text(json const& value, std::string const& text) { return value.dump().find(text) != std::string::npos; }
@@ -141,7 +125,9 @@ TEST(Automation, AttachmentImportThroughTheOperation)
                            "XDG_DATA_HOME='" + (dir.path / "xdg").string() + "'");
     ASSERT_EQ(answers.size(), 7u);
     EXPECT_TRUE(answers[1]["ok"]) << answers[1];
-    if (!answers[2]["ok"]) EXPECT_EQ(answers[2]["error"], "attachment import was not accepted");
+    if (!answers[2]["ok"]) {
+        EXPECT_EQ(answers[2]["error"], "attachment import was not accepted");
+    }
     EXPECT_TRUE(answers[4]["ok"]) << answers[4] << ": a missing file is found missing in the background";
     std::string document = answers[6]["result"].dump();
     std::string reference = sha256_of_file(file);

@@ -1,5 +1,6 @@
 // The search command of the automation mode, against the real program: what an agent sees
 // when it looks something up, and that the index survives between runs.
+#include "automation_session.hpp"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,25 +24,8 @@ class SearchAutomation : public testing::Test {
     void TearDown() override { fs::remove_all(dir); }
 
     std::vector<json> session(std::vector<std::string> const& commands) {
-        fs::path input = dir / "in.jsonl";
-        {
-            std::ofstream out(input);
-            for (auto const& c : commands) out << c << "\n";
-        }
-        std::string cmd =
-            "env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS "
-            "VEMO_CHAT_DATA='" +
-            (dir / "data").string() + "' XDG_CACHE_HOME='" + (dir / "cache").string() + "' '" +
-            std::getenv("VEMO_CHAT_BIN") + "' --automation < '" + input.string() + "' 2>/dev/null";
-        FILE* p = popen(cmd.c_str(), "r");
-        std::string text;
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-        EXPECT_EQ(pclose(p), 0);
-        std::vector<json> answers;
-        std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);) answers.push_back(json::parse(line));
-        return answers;
+        return chat::test::automation_session(dir / "data", commands,
+                                              "XDG_CACHE_HOME='" + (dir / "cache").string() + "'");
     }
     fs::path dir;
 };
