@@ -30,13 +30,15 @@ constexpr double threshold = 0.05;
 struct Track {
     GstElement* sink = nullptr;
     std::vector<float> samples;
-    std::optional<GstClockTime> first_pts;
+    // Where each buffer starts in `samples`, and its time: a source that lost or repeated
+    // samples shifts every later sample index, but not the buffers' own times.
+    std::vector<std::pair<size_t, GstClockTime>> starts;
     void pull() {
         while (GstSample* s = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 0)) {
             GstBuffer* b = gst_sample_get_buffer(s);
             GstMapInfo map;
-            if (b && gst_buffer_map(b, &map, GST_MAP_READ)) {
-                if (!first_pts) first_pts = GST_BUFFER_PTS(b);
+            if (b && GST_BUFFER_PTS_IS_VALID(b) && gst_buffer_map(b, &map, GST_MAP_READ)) {
+                starts.emplace_back(samples.size(), GST_BUFFER_PTS(b));
                 auto const* f = reinterpret_cast<float const*>(map.data);
                 samples.insert(samples.end(), f, f + map.size / sizeof(float));
                 gst_buffer_unmap(b, &map);
@@ -44,16 +46,26 @@ struct Track {
             gst_sample_unref(s);
         }
     }
+    void clear() {
+        samples.clear();
+        starts.clear();
+    }
+    // The time of a sample, in milliseconds.
+    double time_of(size_t index) const {
+        auto after = std::upper_bound(starts.begin(), starts.end(), index,
+                                      [](size_t i, auto const& start) { return i < start.first; });
+        auto const& [first, pts] = *std::prev(after);
+        return double(pts) / 1e6 + double(index - first) * 1000.0 / rate;
+    }
     // Onsets in milliseconds of pipeline time: loud windows after at least 100 ms of quiet.
     std::vector<double> onsets() const {
         std::vector<double> out;
         int quiet = 1000;
-        double start = first_pts ? double(*first_pts) / 1e6 : 0;
         for (size_t i = 0; i + window <= samples.size(); i += window) {
             float peak = 0;
             for (int k = 0; k < window; ++k) peak = std::max(peak, std::abs(samples[i + k]));
             if (peak > threshold) {
-                if (quiet >= 100) out.push_back(start + double(i) * 1000.0 / rate);
+                if (quiet >= 100) out.push_back(time_of(i));
                 quiet = 0;
             } else {
                 ++quiet;
@@ -88,11 +100,16 @@ int main(int argc, char** argv) {
         "audiotestsrc is-live=true wave=ticks tick-interval=1500000000 freq=1000 volume=0.8 ! "
         "audioconvert ! pulsesink device=vmic buffer-time=20000 latency-time=5000",
         nullptr);
+    // Neither source may drive the clock: a second pulsesrc slaved to the first one's clock
+    // ("skew") stamps its buffers about 730 ms off, which once read as 820 ms of call latency.
+    // On the system clock, each buffer is stamped when it was read, minus the source's latency.
     GstElement* recorder = gst_parse_launch(
-        "pulsesrc device=vmic.monitor ! audioconvert ! audioresample ! "
-        "audio/x-raw,format=F32LE,rate=16000,channels=1 ! appsink name=mouth sync=false "
-        "pulsesrc device=vsink.monitor ! audioconvert ! audioresample ! "
-        "audio/x-raw,format=F32LE,rate=16000,channels=1 ! appsink name=ear sync=false",
+        "pulsesrc device=vmic.monitor provide-clock=false slave-method=re-timestamp ! "
+        "audioconvert ! audioresample ! audio/x-raw,format=F32LE,rate=16000,channels=1 ! "
+        "appsink name=mouth sync=false "
+        "pulsesrc device=vsink.monitor provide-clock=false slave-method=re-timestamp ! "
+        "audioconvert ! audioresample ! audio/x-raw,format=F32LE,rate=16000,channels=1 ! "
+        "appsink name=ear sync=false",
         nullptr);
     Track mouth{gst_bin_get_by_name(GST_BIN(recorder), "mouth")};
     Track ear{gst_bin_get_by_name(GST_BIN(recorder), "ear")};
@@ -111,17 +128,22 @@ int main(int argc, char** argv) {
     gst_element_set_state(bursts, GST_STATE_PLAYING);
     auto run = [&](std::chrono::seconds length) {
         auto end = std::chrono::steady_clock::now() + length;
-        while (std::chrono::steady_clock::now() < end) {
+        // Two processes tick on timers of their own, out of phase by anything up to a tick;
+        // the listener runs half a tick after the talker, the average case. (Stepping it right
+        // after the talker would always miss the frame just sent and wait a whole tick.)
+        auto tick = std::chrono::steady_clock::now();
+        while (tick < end) {
             talker.call.step(talker.env());
+            std::this_thread::sleep_until(tick + 10ms);
             listener.call.step(listener.env());
             mouth.pull();
             ear.pull();
-            std::this_thread::sleep_for(20ms);
+            tick += 20ms;
+            std::this_thread::sleep_until(tick);
         }
     };
     run(2s);  // connections and pipelines settle
-    mouth.samples.clear(), ear.samples.clear();
-    mouth.first_pts.reset(), ear.first_pts.reset();
+    mouth.clear(), ear.clear();
     double cpu0 = cpu_seconds();
     auto wall0 = std::chrono::steady_clock::now();
     run(std::chrono::seconds(seconds));

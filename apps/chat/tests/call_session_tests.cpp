@@ -261,5 +261,42 @@ TEST_F(ReceiveFixture, FramesCountOnlyFromTheEndpointOfTheSendersTicket) {
     EXPECT_EQ(camera().received, 2u);
 }
 
+// Received audio is placed 20 ms after the packet before, never in the past, and never so far
+// ahead that a burst becomes a delay for the rest of the call.
+TEST(PlaybackSchedule, PlacesPacketsCloseBehindTheClock) {
+    struct Push {
+        std::optional<std::uint64_t> now;
+        std::optional<std::uint64_t> placed;
+    };
+    struct Case {
+        char const* name;
+        std::vector<Push> pushes;
+    };
+    using std::nullopt;
+    Case const cases[] = {
+        {"before the pipeline has a clock, packets follow each other",
+         {{nullopt, 0}, {nullopt, 20}}},
+        {"in step with the clock", {{0, 0}, {20, 20}, {40, 40}}},
+        {"after a pause, from now rather than the past", {{0, 0}, {500, 500}, {520, 520}}},
+        {"a burst is queued up to two packets ahead", {{100, 100}, {100, 120}, {100, 140}}},
+        {"beyond that it is dropped until the clock catches up",
+         {{100, 100}, {100, 120}, {100, 140}, {100, nullopt}, {100, nullopt}, {120, 160}}},
+        {"a backlog from before the clock started is cut",
+         {{nullopt, 0},
+          {nullopt, 20},
+          {nullopt, 40},
+          {nullopt, 60},
+          {0, nullopt},
+          {20, nullopt},
+          {40, 80}}},
+    };
+    for (auto const& c : cases) {
+        audio::PlaybackSchedule schedule;
+        for (size_t i = 0; i < c.pushes.size(); ++i)
+            EXPECT_EQ(schedule.place(c.pushes[i].now), c.pushes[i].placed)
+                << c.name << ", packet " << i;
+    }
+}
+
 }  // namespace
 }  // namespace chat::test

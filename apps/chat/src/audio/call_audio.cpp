@@ -51,17 +51,19 @@ ElementRef child_of_type(ElementRef const& pipeline, char const* name, GType typ
 
 // The sound server's defaults buffer 200 ms on each side, several times what a conversation
 // tolerates; the device elements that autoaudiosrc and autoaudiosink pick get small buffers.
-void on_element_added(GstBin*, GstBin*, GstElement* element, gpointer) {
+void on_element_added(GstBin*, GstBin*, GstElement* element, gpointer data) {
     GObjectClass* klass = G_OBJECT_GET_CLASS(element);
     if (!g_object_class_find_property(klass, "buffer-time") ||
         !g_object_class_find_property(klass, "latency-time"))
         return;
-    g_object_set(element, "buffer-time", device_buffer_us, "latency-time", device_period_us,
+    auto const* device = static_cast<DeviceBuffer const*>(data);
+    g_object_set(element, "buffer-time", device->buffer_us, "latency-time", device->period_us,
                  nullptr);
 }
 
-void keep_device_buffers_small(ElementRef const& pipeline) {
-    g_signal_connect(pipeline.element, "deep-element-added", G_CALLBACK(on_element_added), nullptr);
+void keep_device_buffers_small(ElementRef const& pipeline, DeviceBuffer const& device) {
+    g_signal_connect(pipeline.element, "deep-element-added", G_CALLBACK(on_element_added),
+                     const_cast<DeviceBuffer*>(&device));
 }
 
 bool set_playing(ElementRef const& pipeline) {
@@ -119,7 +121,7 @@ std::unique_ptr<AudioCapture> AudioCapture::start() {
     h->pipeline = parse_pipeline(capture_launch);
     if (!h->pipeline) return nullptr;
     h->sink = child_of_type(h->pipeline, "sink", gst_app_sink_get_type());
-    keep_device_buffers_small(h->pipeline);
+    keep_device_buffers_small(h->pipeline, capture_device);
     if (!h->sink || !set_playing(h->pipeline)) {
         stop(h->pipeline);
         return nullptr;
@@ -169,7 +171,7 @@ std::unique_ptr<AudioPlayback> AudioPlayback::start() {
     if (!h->pipeline) return nullptr;
     h->src = child_of_type(h->pipeline, "src", gst_app_src_get_type());
     if (!h->src) return nullptr;
-    keep_device_buffers_small(h->pipeline);
+    keep_device_buffers_small(h->pipeline, playback_device);
     GstCaps* caps = gst_caps_new_empty();
     gst_caps_append_structure(
         caps, gst_structure_new("audio/x-opus", "rate", G_TYPE_INT, 48000, "channels", G_TYPE_INT,
@@ -195,17 +197,24 @@ std::optional<std::uint64_t> AudioPlayback::running_ms() const {
     return now > base ? (now - base) / GST_MSECOND : 0;
 }
 
+std::optional<std::uint64_t> PlaybackSchedule::place(std::optional<std::uint64_t> now_ms) {
+    if (now_ms) {
+        if (next_ms > *now_ms + max_lead_ms) return std::nullopt;
+        next_ms = std::max(next_ms, *now_ms);
+    }
+    std::uint64_t at = next_ms;
+    next_ms += packet_ms;
+    return at;
+}
+
 void AudioPlayback::push(std::span<std::uint8_t const> packet) {
     if (packet.empty()) return;
-    // Packets stamped behind the clock are never heard: after a pause (the talker muted, we
-    // were deafened, the network stalled) the sink would drop everything from then on. So
-    // presentation continues 20 ms per packet, but never from a time already past.
-    if (auto now = running_ms()) m_next_ms = std::max(m_next_ms, *now);
+    auto at = m_schedule.place(running_ms());
+    if (!at) return;
     GstBuffer* buffer = gst_buffer_new_memdup(packet.data(), packet.size());
     if (!buffer) return;
-    GST_BUFFER_PTS(buffer) = m_next_ms * GST_MSECOND;
+    GST_BUFFER_PTS(buffer) = *at * GST_MSECOND;
     GST_BUFFER_DURATION(buffer) = packet_ms * GST_MSECOND;
-    m_next_ms += packet_ms;
     gst_app_src_push_buffer(GST_APP_SRC(m->src.element), buffer);
 }
 

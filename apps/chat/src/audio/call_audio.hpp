@@ -23,9 +23,15 @@ inline constexpr unsigned join_cue_hz = 523;
 inline constexpr unsigned leave_cue_hz = 784;
 inline constexpr unsigned cue_stop_ms = 260;
 inline constexpr std::uint64_t packet_ms = 20;
-// What the sound devices buffer, in microseconds.
-inline constexpr std::int64_t device_buffer_us = 60'000;
-inline constexpr std::int64_t device_period_us = 10'000;
+// What the sound devices buffer, in microseconds. The period is what a capture hands on at a
+// time and what playback tops up at a time, so it adds to the delay directly; the loudspeaker's
+// whole buffer does too. The microphone's buffer only absorbs a stalled reader.
+struct DeviceBuffer {
+    std::int64_t buffer_us;
+    std::int64_t period_us;
+};
+inline constexpr DeviceBuffer capture_device{40'000, 5'000};
+inline constexpr DeviceBuffer playback_device{20'000, 5'000};
 
 // True once GStreamer initialised; tried once per process.
 bool gstreamer_available();
@@ -52,6 +58,20 @@ class AudioCapture {
     std::unique_ptr<Handles> m;
 };
 
+// Where received packets go on the playback timeline. Packets follow each other 20 ms apart,
+// but never start at a time already past: after a pause (the talker muted, we were deafened,
+// the network stalled) the sink would drop everything from then on. Nor may the timeline run
+// far ahead of the clock: a burst of packets (the queue of a connection that just came up, a
+// stalled UI frame) would otherwise become a delay that stays for the rest of the call, so a
+// packet that would start more than `max_lead_ms` ahead is dropped and the timeline catches up.
+struct PlaybackSchedule {
+    static constexpr std::uint64_t max_lead_ms = 2 * packet_ms;
+    std::uint64_t next_ms = 0;
+    // The presentation time of the next packet given the pipeline's running time (none while
+    // it has no clock yet), or none when the packet is to be dropped.
+    std::optional<std::uint64_t> place(std::optional<std::uint64_t> now_ms);
+};
+
 // The loudspeaker: one pipeline every received packet is pushed into, in arrival order.
 class AudioPlayback {
   public:
@@ -60,10 +80,9 @@ class AudioPlayback {
     AudioPlayback(AudioPlayback const&) = delete;
     AudioPlayback& operator=(AudioPlayback const&) = delete;
 
-    // Empty packets are ignored; every other one is presented 20 ms after the one before, or
-    // now when that time has already passed.
+    // Empty packets are ignored; every other one is placed by the schedule above.
     void push(std::span<std::uint8_t const> packet);
-    std::uint64_t next_presentation_ms() const { return m_next_ms; }
+    std::uint64_t next_presentation_ms() const { return m_schedule.next_ms; }
     bool failed();
 
   private:
@@ -71,7 +90,7 @@ class AudioPlayback {
     struct Handles;
     explicit AudioPlayback(std::unique_ptr<Handles> handles);
     std::unique_ptr<Handles> m;
-    std::uint64_t m_next_ms = 0;
+    PlaybackSchedule m_schedule;
 };
 
 enum class Cue : std::uint8_t { Join = 0, Leave = 1, None = 2 };
