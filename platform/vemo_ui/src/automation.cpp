@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -265,7 +266,9 @@ SessionEnd run_session(AutomationHost& host, AnswerChannel& out, SignalWatch con
     auto& session = host.session();
     LineReader reader(STDIN_FILENO, max_line_bytes);
     for (;;) {
-        auto event = reader.next(signals);
+        host.realtime_tick_if_due();
+        auto event = reader.next(signals, host.realtime_wait_ms());
+        if (std::holds_alternative<LineReader::Idle>(event)) continue;
         if (std::holds_alternative<LineReader::End>(event) ||
             std::holds_alternative<LineReader::Signalled>(event))
             return {};
@@ -301,6 +304,27 @@ void AutomationHost::frame(bool draw) {
     DrawContext ctx{m_canvas.painter(), m_text, Theme::dark(), vemo_ui::detail::monotonic_seconds(),
                     1.0};
     m_session.driver().draw(ctx, nullptr);
+}
+
+int AutomationHost::realtime_wait_ms() {
+    double interval = widget().realtime_interval();
+    if (interval <= 0) {
+        m_next_realtime_tick.reset();
+        return -1;
+    }
+    double now = vemo_ui::detail::monotonic_seconds();
+    if (!m_next_realtime_tick) m_next_realtime_tick = now + interval;
+    return int(std::ceil(std::max(0.0, *m_next_realtime_tick - now) * 1000));
+}
+
+void AutomationHost::realtime_tick_if_due() {
+    double interval = widget().realtime_interval();
+    double now = vemo_ui::detail::monotonic_seconds();
+    if (interval <= 0 || (m_next_realtime_tick && now < *m_next_realtime_tick)) return;
+    m_next_realtime_tick = now + interval;
+    FrameContext ctx{&m_session.document(), now, 1.0};
+    widget().realtime_tick(ctx);
+    m_session.commit();
 }
 
 Answer AutomationHost::run(Command const& command) {

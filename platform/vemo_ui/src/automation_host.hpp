@@ -2,6 +2,7 @@
 
 #include <expected>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +26,12 @@ class AutomationHost {
     // One frame: the widget's sync and layout, and a draw when asked (for hit regions and
     // the accessibility tree).
     void frame(bool draw);
+    // Live call media flows between commands as it does between a window's repaints: while
+    // the widget asks for realtime ticks, the command loop runs them on time. How long the
+    // loop may wait for a command before the next tick is due (negative: no tick wanted).
+    int realtime_wait_ms();
+    // Runs the widget's realtime step when it is due.
+    void realtime_tick_if_due();
     // Looks the command up in the table and runs it.
     Answer run(Command const& command);
 
@@ -37,6 +44,7 @@ class AutomationHost {
 
   private:
     vemo_ui::detail::AppSession& m_session;
+    std::optional<double> m_next_realtime_tick;
     ImageCanvas m_canvas;
     TextRenderer m_text;
 };

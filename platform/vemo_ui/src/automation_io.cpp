@@ -123,7 +123,7 @@ void LineReader::append(std::string_view chunk) {
     m_buffer.append(chunk);
 }
 
-LineReader::Event LineReader::next(SignalWatch const& signals) {
+LineReader::Event LineReader::next(SignalWatch const& signals, int wait_ms) {
     for (;;) {
         if (signals.received()) return Signalled{};
         if (auto event = take_buffered()) return *event;
@@ -132,11 +132,13 @@ LineReader::Event LineReader::next(SignalWatch const& signals) {
             return Line{std::exchange(m_buffer, {})};
         }
         pollfd fds[2] = {{signals.fd(), POLLIN, 0}, {m_fd, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        int ready = ::poll(fds, 2, wait_ms);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             m_eof = true;
             continue;
         }
+        if (ready == 0) return Idle{};
         if (fds[0].revents & POLLIN) return Signalled{};
         if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) continue;
         char chunk[65536];

@@ -58,11 +58,14 @@ class LineReader {
     struct TooLong {};
     struct Signalled {};
     struct End {};
-    using Event = std::variant<Line, TooLong, Signalled, End>;
+    // Nothing arrived within the time the caller was willing to wait.
+    struct Idle {};
+    using Event = std::variant<Line, TooLong, Signalled, End, Idle>;
 
     LineReader(int fd, size_t max_line) : m_fd(fd), m_max_line(max_line) {}
-    // A pending signal comes first, before lines already read.
-    Event next(SignalWatch const& signals);
+    // A pending signal comes first, before lines already read. A negative wait waits for as
+    // long as it takes.
+    Event next(SignalWatch const& signals, int wait_ms = -1);
 
   private:
     std::optional<Event> take_buffered();

@@ -9,6 +9,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import wave
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -41,12 +42,16 @@ def amplitude(samples, hz):
 
 
 def record_while(devices, ms, path):
-    """Records the loudspeaker while every device runs its frames for `ms`; keeps the second half."""
+    """Records the loudspeaker while every device runs its frames for `ms`; keeps the second half.
+    With no devices, nobody sends a command meanwhile."""
     with open(path, "wb") as out:
         rec = subprocess.Popen(["parec", "--device=vsink.monitor", "--format=float32le",
                                 f"--rate={RATE}", "--channels=1"], stdout=out)
         try:
-            settle(*devices, ms=ms)
+            if devices:
+                settle(*devices, ms=ms)
+            else:
+                time.sleep(ms / 1000)
         finally:
             rec.terminate()
             rec.wait()
@@ -105,6 +110,16 @@ def main(binary):
             assert state["media"]["microphone"]["dropped"]["unauthenticated"] == 0, state
             assert talking > 0.05, f"the tone did not arrive: {talking}"
 
+            # Between commands the automation loop keeps the media flowing on its own: without
+            # that, each command's frame would carry at most the few packets the capture keeps.
+            sent = a.call({"cmd": "call"})["media"]["microphone"]["sent"]
+            received = b.call({"cmd": "call"})["media"]["microphone"]["received"]
+            idle = amplitude(record_while([], 2000, os.path.join(root, "idle.raw")), TONE)
+            sent = a.call({"cmd": "call"})["media"]["microphone"]["sent"] - sent
+            received = b.call({"cmd": "call"})["media"]["microphone"]["received"] - received
+            assert sent > 50 and received > 50, (sent, received)
+            assert idle > 0.05, f"no tone while no command ran: {idle}"
+
             press(a, "chat.call-mute")
             settle(a, b, ms=1000)
             muted = amplitude(record_while([a, b], 2000, os.path.join(root, "muted.raw")), TONE)
@@ -115,7 +130,7 @@ def main(binary):
             settle(a, b, ms=1000)
             deafened = amplitude(record_while([a, b], 2000, os.path.join(root, "deafened.raw")), TONE)
             assert deafened < 0.01, f"deafening left the tone on: {deafened}"
-            print(f"tone amplitude talking {talking:.3f}, muted {muted:.4f}, deafened {deafened:.4f}")
+            print(f"tone amplitude talking {talking:.3f}, idle {idle:.3f}, muted {muted:.4f}, deafened {deafened:.4f}")
 
             talker_id = [p for p in participants(a, channel) if p in participants(b, channel)]
             press(a, "chat.call-leave")
