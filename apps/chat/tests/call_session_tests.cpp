@@ -137,6 +137,40 @@ TEST_F(CallFixture, PendingLeaveIsCarriedOutByTheNextStepWithoutACue) {
     EXPECT_TRUE(me.call.transport().bookkeeping().enabled_kinds().empty());
 }
 
+// Resuming after a restart: the endpoint is new, so the record must name its ticket, and a
+// record that is gone is written again; a record that is current is left alone.
+TEST_F(CallFixture, ResumingBringsTheParticipantRecordUpToDate) {
+    struct Case {
+        char const* name;
+        std::optional<std::string> recorded_ticket;
+        std::vector<std::string> issued;
+    };
+    Case const cases[] = {
+        {"current record", "sim://local", {}},
+        {"ticket of an earlier run",
+         "old-ticket",
+         {"SetCallTicket sim://local", "SetCallState muted"}},
+        {"no record",
+         std::nullopt,
+         {"JoinCall c_a", "SetCallTicket sim://local", "SetCallState muted"}},
+    };
+    for (auto const& c : cases) {
+        Device device{"u_me", std::make_unique<media::SimulatedTransport>()};
+        add_voice_channel(device.doc, "c_a");
+        if (c.recorded_ticket) {
+            dispatch_action(device.actions, device.doc, action::JoinCall{"c_a", "u_me"});
+            dispatch_action(device.actions, device.doc,
+                            action::SetCallTicket{"c_a", "u_me", *c.recorded_ticket});
+        }
+        device.call.resume(device.env(), "c_a", true, false);
+        EXPECT_EQ(names(device.issued), c.issued) << c.name;
+        EXPECT_TRUE(device.call.in_call()) << c.name;
+        auto records = model::read_voice(device.doc, "c_a");
+        ASSERT_EQ(records.size(), 1u) << c.name;
+        EXPECT_EQ(records[0].ticket, "sim://local") << c.name;
+    }
+}
+
 TEST_F(CallFixture, OversizedFrameStopsItsSourceWithANotice) {
     me.call.join_call(me.env(), "c_a");
     std::vector<std::uint8_t> huge(media::max_payload_bytes + 1);

@@ -1,6 +1,7 @@
 #include "app_session.hpp"
 
 #include <iostream>
+#include <utility>
 
 namespace vemo_ui::detail {
 
@@ -11,6 +12,7 @@ AppSession::AppSession(std::unique_ptr<Widget> widget, std::unique_ptr<persist::
 
 AppSession::~AppSession()
 {
+    hand_over_realtime_session();
     (void)flush();
     m_sharing.reset();
 }
@@ -31,6 +33,10 @@ std::expected<std::unique_ptr<AppSession>, std::string> AppSession::start(launch
     if (auto shared = session->start_sharing(config); !shared) return std::unexpected(shared.error());
     if (session->m_store) {
         if (auto status = session->m_store->status()) std::cerr << *status << "\n";
+        auto beside = session->m_store->path();
+        beside += ".realtime";
+        session->m_handover.emplace(beside);
+        session->m_kept_session = session->m_handover->take(realtime_continuity::wall_seconds());
     }
     return session;
 }
@@ -75,6 +81,7 @@ void AppSession::sync(double now, double ui_scale)
     poll_sharing();
     m_driver.sync(adopting() ? nullptr : &document(), now, ui_scale, m_sharing.get());
     commit();
+    if (!adopting()) take_back_realtime_session();
     if (m_store) {
         m_store->tick(std::chrono::steady_clock::now());
         auto status = m_store->status().value_or("");
@@ -121,6 +128,30 @@ std::optional<std::string> AppSession::store_status() const
 size_t AppSession::waiting_changes() const
 {
     return m_store ? m_store->waiting_changes() : 0;
+}
+
+void AppSession::take_back_realtime_session()
+{
+    auto kept = std::exchange(m_kept_session, std::nullopt);
+    auto* participant = m_widget->realtime_participant();
+    if (kept && participant && !realtime_continuity::take_back(*participant, *kept))
+        std::cerr << "the call of the previous run could not be resumed\n";
+}
+
+void AppSession::hand_over_realtime_session()
+{
+    auto* participant = m_widget->realtime_participant();
+    if (!m_handover || !participant) return;
+    auto kept = realtime_continuity::hand_over(*participant, *m_handover, realtime_continuity::wall_seconds());
+    if (!kept) std::cerr << "could not keep the running call for the next start: " << kept.error() << "\n";
+}
+
+bool AppSession::request_realtime_leave()
+{
+    auto* participant = m_widget->realtime_participant();
+    if (!participant || !participant->export_continuation()) return false;
+    participant->request_leave();
+    return true;
 }
 
 }  // namespace vemo_ui::detail

@@ -10,6 +10,7 @@
 #include "vemo_ui/app.hpp"
 #include "vemo_ui/launch.hpp"
 #include "vemo_ui/persist.hpp"
+#include "vemo_ui/realtime_continuity.hpp"
 #include "vemo_ui/share/sharing.hpp"
 
 namespace vemo_ui::detail {
@@ -50,8 +51,15 @@ public:
     // (it would seed it as a workspace of its own).
     bool adopting() const;
 
+    // Ends the widget's live session (a call) from outside; false when it has none to end.
+    bool request_realtime_leave();
+
 private:
     AppSession(std::unique_ptr<Widget> widget, std::unique_ptr<persist::DocumentStore> store);
+    // A live session the previous run handed over is offered to the widget once its first
+    // sync has read the document; this run's is handed over when the session ends.
+    void take_back_realtime_session();
+    void hand_over_realtime_session();
     std::expected<void, std::string> start_sharing(launch::LaunchConfig const& config);
 
     std::unique_ptr<Widget> m_widget;
@@ -62,6 +70,8 @@ private:
     automerge::AutoCommit m_memory_document;  // when the application keeps no store
     app::App m_app;
     std::string m_last_status;
+    std::optional<realtime_continuity::Store> m_handover;
+    std::optional<std::string> m_kept_session;
 };
 
 }  // namespace vemo_ui::detail

@@ -219,6 +219,17 @@ Answer cmd_share(AutomationHost& host, Command const& c)
 
 // Sorted by name. "quit" is not here: it ends the session in run_session. A name not in the
 // table is offered to the application's automation_state() before it is refused.
+// What the desktop asks of the application's live session from outside its own controls:
+// "leave" ends a running call, as the next frame carries out.
+Answer cmd_realtime(AutomationHost& host, Command const& c) {
+    auto request = c.string("request");
+    if (!request) return std::unexpected(request.error());
+    if (*request != "leave") return std::unexpected("unknown realtime request '" + *request + "'");
+    bool accepted = host.session().request_realtime_leave();
+    host.frame(false);
+    return json{{"accepted", accepted}};
+}
+
 constexpr CommandSpec commands[] = {
     {"accessibility", cmd_accessibility},
     {"describe", cmd_describe},
@@ -230,6 +241,7 @@ constexpr CommandSpec commands[] = {
     {"invoke", cmd_invoke},
     {"join", cmd_share},
     {"operation", cmd_operation},
+    {"realtime", cmd_realtime},
     {"resources", cmd_resources},
     {"search", cmd_search},
     {"semantic", cmd_semantic},

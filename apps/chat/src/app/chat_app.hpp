@@ -56,7 +56,9 @@ enum class MenuCode : int {
 };
 
 // The application object: the framework owns it and drives it once per frame.
-class ChatApp final : public vemo_ui::Widget, public OperationTarget {
+class ChatApp final : public vemo_ui::Widget,
+                      public OperationTarget,
+                      public vemo_ui::realtime_continuity::Participant {
   public:
     enum class MenuKind { Channel, Category, Workspace, Message };
     struct MenuTarget {
@@ -145,6 +147,16 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     bool import_call_continuation(std::string const& json);
     void request_call_resume() { m_call_resume_requested = true; }
     void request_call_leave();
+    // The same, as the framework carries a call across a restart or ends it from outside.
+    vemo_ui::realtime_continuity::Participant* realtime_participant() override { return this; }
+    std::optional<std::string> export_continuation() const override {
+        return export_call_continuation();
+    }
+    bool import_continuation(std::string const& text) override {
+        return import_call_continuation(text);
+    }
+    void request_resume() override { request_call_resume(); }
+    void request_leave() override { request_call_leave(); }
     std::vector<std::shared_ptr<vemo_ui::search::provider::SearchProvider>> search_providers()
         override;
     // The call view (render_call/chat_call_view.cpp).

@@ -130,7 +130,7 @@ void ChatApp::resume_pending_continuation() {
     m_pending_continuation.reset();
     if (m_call->in_call() && m_call->channel() == c.channel_id) return;
     // Screen sharing needs a fresh capture permission; until then the share stays off.
-    m_call->resume(c.channel_id, c.controls.microphone_muted,
+    m_call->resume(call_env(), c.channel_id, c.controls.microphone_muted,
                    c.controls.camera_muted || !c.media.camera);
     m_layout_changed = true;
 }

@@ -4,25 +4,14 @@
 #include <string>
 #include <string_view>
 
+#include "vemo_ui/realtime_continuity.hpp"
+
 namespace chat::call {
 
-// Which media a running call carries, and what the user turned off, so that the call can
-// continue after a hand-over (another window, the desktop's own call surface).
-struct RealtimeMediaFacets {
-    bool microphone = false;
-    bool camera = false;
-    bool screen_share = false;
-    bool share_audio = false;
-    bool operator==(RealtimeMediaFacets const&) const = default;
-};
-
-struct RealtimeControlIntent {
-    bool microphone_muted = false;
-    bool camera_muted = false;
-    bool screen_share_paused = false;
-    bool share_audio_muted = false;
-    bool operator==(RealtimeControlIntent const&) const = default;
-};
+// The media facets and control intent records are the UI framework's, which carries the
+// continuation across a hand-over (another window, a restart, the desktop's own call surface).
+using RealtimeMediaFacets = vemo_ui::realtime_continuity::RealtimeMediaFacets;
+using RealtimeControlIntent = vemo_ui::realtime_continuity::RealtimeControlIntent;
 
 struct ChatCallContinuation {
     std::string workspace_id;

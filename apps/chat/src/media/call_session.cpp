@@ -79,11 +79,25 @@ void CallSession::toggle_audio_only(CallEnv const& env) {
     publish_call_state(env);
 }
 
-void CallSession::resume(std::string const& channel, bool muted, bool audio_only) {
+void CallSession::resume(CallEnv const& env, std::string const& channel, bool muted,
+                         bool audio_only) {
     enter_call(channel);
     m_muted = muted;
     m_audio_only = audio_only;
     m_screen_share_changed = true;
+    m_transport->enable_kind(MediaKind::Microphone);
+    // After a restart the endpoint, and so the ticket, is new: peers would dial the old one and
+    // drop our frames as not coming from the key it names. A record that is gone altogether
+    // (left from another device of ours) is written again.
+    if (!env.doc) return;
+    auto records = model::read_voice(*env.doc, channel);
+    auto own = std::find_if(records.begin(), records.end(),
+                            [&](auto const& p) { return p.person == env.self; });
+    if (own == records.end()) issue(action::JoinCall{channel, env.self});
+    if (own == records.end() || own->ticket != m_transport->local_ticket()) {
+        issue(action::SetCallTicket{channel, env.self, m_transport->local_ticket()});
+        publish_call_state(env);
+    }
 }
 
 void CallSession::publish_call_state(CallEnv const& env) {

@@ -59,8 +59,9 @@ class CallSession {
     void toggle_audio_only(CallEnv const& env);
     // A leave asked for from outside (the desktop, a hand-over); carried out by the next step.
     void request_leave() { m_pending_leave = true; }
-    // Enters the call state without joining again: the document still holds our record.
-    void resume(std::string const& channel, bool muted, bool audio_only);
+    // Enters the call state without joining again: the document still holds our record. The
+    // record is brought up to date when an earlier run of this device wrote it.
+    void resume(CallEnv const& env, std::string const& channel, bool muted, bool audio_only);
 
     // Once per frame, and every 20 ms while in a call even when nothing is drawn.
     void step(CallEnv const& env);

@@ -24,6 +24,10 @@ class Sharing;
 
 namespace vemo_ui {
 
+namespace realtime_continuity {
+class Participant;
+}
+
 namespace search::provider {
 class SearchProvider;
 }
@@ -132,6 +136,9 @@ public:
     // positive number of seconds, the host runs realtime_tick at least that often, drawn or not.
     virtual double realtime_interval() const { return 0; }
     virtual void realtime_tick(FrameContext& ctx) { (void)ctx; }
+    // A widget that runs a live session lets the framework carry it across a restart and end
+    // it from outside (realtime_continuity.hpp).
+    virtual realtime_continuity::Participant* realtime_participant() { return nullptr; }
     // State the automation host reports for a command it does not know itself, as JSON text.
     virtual std::optional<std::string> automation_state(std::string const& topic)
     {
