@@ -61,6 +61,15 @@ void FloatingPlacement::update_drag(Point pointer, Rect const& content) {
     m_rect.x = pointer.x - m_drag->grab.x;
     m_rect.y = pointer.y - m_drag->grab.y;
     bool inside = content.contains(pointer);
+    if (m_state == State::Dragging && !inside) {
+        // Out of the window the panel goes to the desktop at once and keeps following the
+        // pointer there; the drag goes on.
+        m_handoff_from = m_rect;
+        m_state = State::Detached;
+        m_attached_chrome = false;
+        start_handoff();
+        return;
+    }
     if (is_detached()) m_state = inside ? State::Returning : State::Detached;
 }
 

@@ -66,9 +66,17 @@ TEST(FloatingPlacement, DragOutDetachesAndDragBackAdopts) {
     p.place(content);
     EXPECT_DOUBLE_EQ(p.rect().x, start.x + 100);
 
+    // Leaving the content detaches at once; the panel keeps following the pointer out there.
     p.update_drag({1500, 300}, content);
-    p.end_drag({1500, 300});
     EXPECT_EQ(p.state(), State::Detached);
+    EXPECT_TRUE(p.is_dragging());
+    EXPECT_FALSE(p.attached_chrome());
+    p.update_drag({1520, 340}, content);
+    EXPECT_DOUBLE_EQ(p.rect().x, 1520 - (start.center().x - start.x));
+    EXPECT_DOUBLE_EQ(p.rect().y, 340 + 18);
+    p.end_drag({1520, 340});
+    EXPECT_EQ(p.state(), State::Detached);
+    EXPECT_FALSE(p.is_dragging());
     EXPECT_FALSE(p.attached_chrome());
     EXPECT_TRUE(p.is_handoff_animating());
     p.tick(1);
