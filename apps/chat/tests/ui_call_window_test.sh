@@ -90,6 +90,22 @@ case "$(my_call_record)" in
     *) fail "Mute in the call window did not mute: $(my_call_record)" ;;
 esac
 
+# Moving the main window leaves the call window where it is on the desktop (a pointer move
+# over the main window makes it draw a frame).
+xdotool windowmove "$WID" $((WX + 20)) $((WY + 30))
+sleep 0.5
+WX=$((WX + 20)) WY=$((WY + 30))
+xdotool mousemove $((WX + 500)) $((WY + 500))
+sleep 0.3
+xdotool mousemove $((WX + 510)) $((WY + 520))
+sleep 0.8
+CX=$X CY=$Y
+eval "$(xdotool getwindowgeometry --shell "$WID")"
+[ "$X" = "$WX" ] && [ "$Y" = "$WY" ] || fail "the main window did not move: ($X, $Y)"
+eval "$(xdotool getwindowgeometry --shell "$SID")"
+[ "$X" = "$CX" ] && [ "$Y" = "$CY" ] ||
+    fail "the call window moved with the main window: ($CX, $CY) -> ($X, $Y)"
+
 # Drag it back by its header over the main window: it is taken in and its window goes.
 drag $((X + WIDTH / 2)) $((Y + 10)) $((WX + 600)) $((WY + 400))
 sleep 0.5

@@ -224,6 +224,15 @@ DesktopSurfaceHost::~DesktopSurfaceHost() {
 }
 
 void DesktopSurfaceHost::sync() {
+    // Surfaces stay where they are on the desktop when the main window moves.
+    if (GdkWindow* main = gtk_widget_get_window(m_main_area)) {
+        int x = 0, y = 0;
+        gdk_window_get_origin(main, &x, &y);
+        Point origin{double(x), double(y)};
+        if (m_main_origin && (origin.x != m_main_origin->x || origin.y != m_main_origin->y))
+            m_widget.main_window_moved({origin.x - m_main_origin->x, origin.y - m_main_origin->y});
+        m_main_origin = origin;
+    }
     auto wanted = m_widget.desktop_surfaces();
     std::erase_if(m_surfaces, [&](auto const& s) {
         return std::ranges::none_of(wanted, [&](auto const& d) { return d.id == s->desc.id; });

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ class DesktopSurfaceHost {
     Deliver m_deliver;
     Changed m_changed;
     std::vector<std::unique_ptr<Surface>> m_surfaces;
+    std::optional<Point> m_main_origin;  // where the main window was at the last sync
 };
 
 }  // namespace vemo_ui::launch::detail

@@ -162,6 +162,7 @@ class ChatApp final : public vemo_ui::Widget, public OperationTarget {
     void draw_desktop_surface(std::string const& id, vemo_ui::DrawContext& ctx) override;
     vemo_ui::a11y::AccessNode desktop_surface_accessibility(std::string const& id) const override;
     void desktop_surface_returned(std::string const& id) override;
+    void main_window_moved(vemo_ui::Point by) override;
     std::string status_text_for_access() const;
     // Scenario set-up after layout: the floating call detached, dragged or collapsed.
     void set_up_floating_call_for_review(std::string_view name);

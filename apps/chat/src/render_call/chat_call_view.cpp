@@ -270,4 +270,8 @@ void ChatApp::desktop_surface_returned(std::string const& id) {
     adopt_desktop_surface(id);
 }
 
+void ChatApp::main_window_moved(vemo_ui::Point by) {
+    m_call_view.placement.shift_detached({-by.x, -by.y});
+}
+
 }  // namespace chat

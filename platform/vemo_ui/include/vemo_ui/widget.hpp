@@ -152,6 +152,9 @@ public:
     }
     // The desktop handed the surface back (its window was closed): the application takes it in.
     virtual void desktop_surface_returned(std::string const& id) { (void)id; }
+    // The main window moved on the desktop by `by`: surfaces keep their place on the desktop,
+    // so their rectangles move the other way in the main window's coordinates.
+    virtual void main_window_moved(Point by) { (void)by; }
     // Work that must keep running between repaints (live call media): while this answers a
     // positive number of seconds, the host runs realtime_tick at least that often, drawn or not.
     virtual double realtime_interval() const { return 0; }

@@ -95,6 +95,14 @@ void FloatingPlacement::detach_to_desktop(Rect const& window) {
     start_handoff();
 }
 
+void FloatingPlacement::shift_detached(Point by) {
+    if (!is_detached() || m_drag) return;
+    m_rect.x += by.x;
+    m_rect.y += by.y;
+    m_handoff_from.x += by.x;
+    m_handoff_from.y += by.y;
+}
+
 void FloatingPlacement::confirm_app_adoption(Rect const& content) {
     m_drag.reset();
     m_handoff_from = m_rect;

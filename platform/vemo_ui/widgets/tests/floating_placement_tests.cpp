@@ -99,6 +99,22 @@ TEST(FloatingPlacement, DragOutDetachesAndDragBackAdopts) {
     EXPECT_NE(t.offset.x, 0);
 }
 
+// The host window moving beneath a detached panel shifts it back, so it stays put on the
+// desktop; an attached or dragged panel goes with the window.
+TEST(FloatingPlacement, OnlyARestingDetachedPanelShifts) {
+    FloatingPlacement p;
+    p.place(content);
+    Rect attached = p.rect();
+    p.shift_detached({-50, 20});
+    EXPECT_EQ(p.rect(), attached);
+    p.detach_to_desktop({1500, 300, 320, 184});
+    p.shift_detached({-50, 20});
+    EXPECT_EQ(p.rect(), (Rect{1450, 320, 320, 184}));
+    p.begin_drag(content, {1600, 310});
+    p.shift_detached({-50, 20});
+    EXPECT_EQ(p.rect(), (Rect{1450, 320, 320, 184}));
+}
+
 TEST(FloatingPlacement, DroppedInsideReturnsToItsPlace) {
     FloatingPlacement p;
     p.place(content);

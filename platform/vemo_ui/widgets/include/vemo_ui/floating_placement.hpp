@@ -66,6 +66,8 @@ class FloatingPlacement {
 
     // Hands the panel to a desktop surface at `window` (the body's rectangle).
     void detach_to_desktop(Rect const& window);
+    // Moves the detached panel that is not being dragged (its host window moved beneath it).
+    void shift_detached(Point by);
     // The application took the detached panel back into `content`.
     void confirm_app_adoption(Rect const& content);
 
