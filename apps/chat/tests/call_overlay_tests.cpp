@@ -284,6 +284,22 @@ TEST(CallView, DraggedOutWithADesktopTheCallGetsItsOwnSurface) {
     w.app.desktop_surface_returned("active-call:c_huddle");
     EXPECT_TRUE(w.app.desktop_surfaces().empty());
     EXPECT_FALSE(w.app.call_overlay().placement.is_detached());
+
+    // Out once more, drawn there, and the call left from its own window: nothing stays behind.
+    w.app.handle_event(pointer(Kind::Press, handle()));
+    w.app.handle_event(pointer(Kind::Move, {1500, 300}));
+    w.app.handle_event(pointer(Kind::Release, {1500, 300}));
+    w.run();
+    w.app.draw_desktop_surface("active-call:c_huddle", ctx);
+    auto leave = w.app.desktop_surface_accessibility("active-call:c_huddle")
+                     .find("chat.call-leave")
+                     ->rect.center();
+    w.app.handle_event(pointer(Kind::Press, leave));
+    EXPECT_FALSE(w.app.call_session().in_call());
+    w.run();
+    EXPECT_TRUE(w.app.desktop_surfaces().empty());
+    w.app.handle_event(pointer(Kind::Move, leave));
+    EXPECT_FALSE(w.app.handle_event(pointer(Kind::Press, leave)));
 }
 
 struct ScenarioCase {

@@ -143,6 +143,9 @@ bool ChatApp::handle_call_drag(vemo_ui::PointerEvent const& p) {
 }
 
 void ChatApp::draw_call_overlay(vemo_ui::DrawContext& ctx) {
+    // A call left or taken back leaves no controls behind where its own window was.
+    if (!m_call->in_call() || m_call_view.expanded || !m_call_view.placement.is_detached())
+        m_surface_hits.clear();
     if (!m_call->in_call()) return;
     m_call_view.placement.tick(m_time);  // the frame's clock, from sync
     if (m_call_view.tick(m_time)) m_hover_stale = true;
@@ -154,7 +157,6 @@ void ChatApp::draw_call_overlay(vemo_ui::DrawContext& ctx) {
         return;
     }
     if (m_call_view.placement.is_detached()) return;  // on its own surface
-    m_surface_hits.clear();
     render_call::draw_floating_call(ctx, scene, m_call_view.placement, m_hits);
 }
 
