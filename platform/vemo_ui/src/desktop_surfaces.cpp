@@ -94,7 +94,9 @@ struct DesktopSurfaceHost::Surface {
         gtk_window_set_decorated(w, FALSE);
         gtk_window_set_keep_above(w, TRUE);
         gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_UTILITY);
+        // Pressing its controls leaves the keyboard where it was (typing in the main window).
         gtk_window_set_focus_on_map(w, FALSE);
+        gtk_window_set_accept_focus(w, FALSE);
         gtk_window_set_resizable(w, FALSE);
         // Rounded corners stay see-through where the desktop composites windows.
         GdkScreen* screen = gtk_widget_get_screen(window);
