@@ -29,6 +29,8 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool dbus dbus-x11 at-spi2-core python3-gi gir1.2-atspi-2.0
+  # call overlay: the call window test reads the detached window's role with xprop
+  x11-utils
   # attachments: the paste window test owns the X clipboard through GTK's Python bindings
   gir1.2-gtk-3.0
   # window tests: Unicode's segmentation test data for caret and word boundaries

@@ -9,6 +9,9 @@
 #include "render_call/call_overlay.hpp"
 #include "render_call/call_tiles.hpp"
 #include "ui_test_support.hpp"
+#include "vemo_ui/cairo_painter.hpp"
+#include "vemo_ui/text_renderer.hpp"
+#include "vemo_ui/theme.hpp"
 
 namespace chat::test {
 namespace {
@@ -188,6 +191,115 @@ TEST(CallView, DraggingTheHandleMovesThePanelAndAsksForFrames) {
     w.run(1002);
     EXPECT_EQ(w.app.call_overlay().placement.rect(), start);
     EXPECT_FALSE(w.app.call_overlay().placement.is_handoff_animating());
+}
+
+// With a desktop to show it on, the panel dragged out gets a window of its own, described,
+// drawn and operated in the main window's coordinates, and comes back when dragged back or
+// when its window is closed.
+TEST(CallView, DraggedOutWithADesktopTheCallGetsItsOwnSurface) {
+    using Kind = vemo_ui::PointerEvent::Kind;
+    Window w;
+    w.app.set_desktop_surfaces_available(true);
+    w.run();
+    w.app.join_call("c_huddle");
+    w.run();
+    EXPECT_TRUE(w.app.desktop_surfaces().empty());
+    auto handle = [&] {
+        for (auto const& r : w.app.hit_regions())
+            if (r.target.kind == HitKind::CallDragHandle) return r.rect.center();
+        ADD_FAILURE() << "no drag handle drawn";
+        return vemo_ui::Point{};
+    };
+    auto grab = handle();
+    w.app.handle_event(pointer(Kind::Press, grab));
+    // Leaving the window does not drop the panel; it goes on following the pointer outside.
+    w.app.handle_event(pointer(Kind::Leave, {1279, grab.y}));
+    EXPECT_TRUE(w.app.is_dragging_floating_call());
+    w.app.handle_event(pointer(Kind::Move, {1500, 300}));
+    w.run();
+    auto surfaces = w.app.desktop_surfaces();
+    ASSERT_EQ(surfaces.size(), 1u);
+    EXPECT_EQ(surfaces[0].id, "active-call:c_huddle");
+    EXPECT_EQ(surfaces[0].title, "Active call");
+    EXPECT_EQ(surfaces[0].app_id, "so.vemo.chat");
+    auto body = w.app.call_overlay().placement.rect();
+    EXPECT_DOUBLE_EQ(surfaces[0].rect.x, body.x - render_call::floating_frame_side);
+    EXPECT_DOUBLE_EQ(surfaces[0].rect.y, body.y - render_call::floating_header);
+    EXPECT_DOUBLE_EQ(surfaces[0].rect.center().x, 1500);
+    w.app.handle_event(pointer(Kind::Release, {1500, 300}));
+    EXPECT_TRUE(w.app.call_overlay().placement.is_detached());
+    w.run();
+    EXPECT_FALSE(w.find("chat.call-mute"));  // no longer drawn in the main window
+
+    vemo_ui::ImageCanvas canvas(int(surfaces[0].rect.width), int(surfaces[0].rect.height));
+    vemo_ui::TextRenderer text;
+    auto theme = vemo_ui::Theme::dark();
+    vemo_ui::DrawContext ctx{canvas.painter(), text, theme, 1000, 1};
+    w.app.draw_desktop_surface("active-call:other", ctx);
+    auto tree = w.app.desktop_surface_accessibility(surfaces[0].id);
+    EXPECT_TRUE(tree.children.empty());  // nothing drawn for another id
+    w.app.draw_desktop_surface(surfaces[0].id, ctx);
+    tree = w.app.desktop_surface_accessibility(surfaces[0].id);
+    EXPECT_EQ(tree.role, vemo_ui::a11y::Role::Window);
+    EXPECT_EQ(tree.label, "Active call");
+    auto const* mute = tree.find("chat.call-mute");
+    ASSERT_TRUE(mute);
+    EXPECT_FALSE(mute->states.pressed);
+    EXPECT_TRUE(tree.find("chat.call-leave"));
+
+    // Its controls take pointer input in main-window coordinates, outside the main window.
+    auto at = mute->rect.center();
+    EXPECT_GT(at.x, 1280);
+    w.app.handle_event(pointer(Kind::Press, at));
+    w.app.handle_event(pointer(Kind::Release, at));
+    EXPECT_TRUE(w.app.call_session().muted());
+    w.app.draw_desktop_surface(surfaces[0].id, ctx);
+    EXPECT_TRUE(
+        w.app.desktop_surface_accessibility(surfaces[0].id).find("chat.call-mute")->states.pressed);
+
+    // Dragged back by its header over the window: taken in, animated, no surface left.
+    auto header = w.app.desktop_surfaces().at(0).rect;
+    w.app.handle_event(pointer(Kind::Press, {header.center().x, header.y + 10}));
+    EXPECT_TRUE(w.app.is_dragging_floating_call());
+    w.app.handle_event(pointer(Kind::Move, {600, 300}));
+    EXPECT_EQ(w.app.call_overlay().placement.state(), vemo_ui::FloatingPlacement::State::Returning);
+    w.app.handle_event(pointer(Kind::Release, {600, 300}));
+    EXPECT_TRUE(w.app.desktop_surfaces().empty());
+    EXPECT_TRUE(w.app.call_overlay().placement.is_handoff_animating());
+    w.run();
+    EXPECT_TRUE(w.find("chat.call-mute"));
+    // A press where the surface was no longer reaches its controls.
+    w.app.handle_event(pointer(Kind::Press, at));
+    w.app.handle_event(pointer(Kind::Release, at));
+    EXPECT_TRUE(w.app.call_session().muted());
+
+    // Out again, then its window is closed on the desktop: the call comes back in.
+    grab = handle();
+    w.app.handle_event(pointer(Kind::Press, grab));
+    w.app.handle_event(pointer(Kind::Move, {1500, 300}));
+    w.app.handle_event(pointer(Kind::Release, {1500, 300}));
+    ASSERT_EQ(w.app.desktop_surfaces().size(), 1u);
+    w.app.desktop_surface_returned("active-call:other");
+    EXPECT_EQ(w.app.desktop_surfaces().size(), 1u);
+    w.app.desktop_surface_returned("active-call:c_huddle");
+    EXPECT_TRUE(w.app.desktop_surfaces().empty());
+    EXPECT_FALSE(w.app.call_overlay().placement.is_detached());
+
+    // Out once more, drawn there, and the call left from its own window: nothing stays behind.
+    w.app.handle_event(pointer(Kind::Press, handle()));
+    w.app.handle_event(pointer(Kind::Move, {1500, 300}));
+    w.app.handle_event(pointer(Kind::Release, {1500, 300}));
+    w.run();
+    w.app.draw_desktop_surface("active-call:c_huddle", ctx);
+    auto leave = w.app.desktop_surface_accessibility("active-call:c_huddle")
+                     .find("chat.call-leave")
+                     ->rect.center();
+    w.app.handle_event(pointer(Kind::Press, leave));
+    EXPECT_FALSE(w.app.call_session().in_call());
+    w.run();
+    EXPECT_TRUE(w.app.desktop_surfaces().empty());
+    w.app.handle_event(pointer(Kind::Move, leave));
+    EXPECT_FALSE(w.app.handle_event(pointer(Kind::Press, leave)));
 }
 
 struct ScenarioCase {

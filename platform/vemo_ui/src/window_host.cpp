@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app_session.hpp"
+#include "desktop_surfaces.hpp"
 #include "frame_driver.hpp"
 #include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/cairo_painter.hpp"
@@ -139,6 +140,11 @@ public:
                 return done;
             });
 
+        // Panels dragged out of the window (the call) become windows of their own.
+        m_desktop = std::make_unique<DesktopSurfaceHost>(
+            m_area, *m_widget, m_text, m_theme, [this](Event const& e) { deliver(e); },
+            [this] { m_session.commit(); mark_dirty(); });
+
         gtk_widget_add_tick_callback(m_area, on_tick, this, nullptr);
         gtk_widget_show_all(m_window);
         gtk_widget_grab_focus(m_area);
@@ -190,6 +196,7 @@ private:
         m_last_size = size;
         m_dirty = false;
         gtk_widget_queue_draw(m_area);
+        m_desktop->sync();
         keep_realtime_ticks();
     }
 
@@ -422,6 +429,7 @@ private:
     bool m_synced_once = false;
     bool m_quitting = false;
     guint m_realtime_source = 0;
+    std::unique_ptr<DesktopSurfaceHost> m_desktop;  // last: closes its windows first
 };
 
 gboolean on_terminate(gpointer host)

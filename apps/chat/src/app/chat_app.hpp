@@ -168,6 +168,14 @@ class ChatApp final : public vemo_ui::Widget,
     // The desktop surface that shows the detached call, and the shell taking it back.
     std::string call_surface_id() const;
     bool adopt_desktop_surface(std::string const& surface_id);
+    // The detached call on a desktop window of its own.
+    void set_desktop_surfaces_available(bool available) override;
+    std::vector<vemo_ui::DesktopSurface> desktop_surfaces() const override;
+    void draw_desktop_surface(std::string const& id, vemo_ui::DrawContext& ctx) override;
+    vemo_ui::a11y::AccessNode desktop_surface_accessibility(std::string const& id) const override;
+    void desktop_surface_returned(std::string const& id) override;
+    void main_window_moved(vemo_ui::Point by) override;
+    std::string status_text_for_access() const;
     // Scenario set-up after layout: the floating call detached, dragged or collapsed.
     void set_up_floating_call_for_review(std::string_view name);
 
@@ -486,6 +494,7 @@ class ChatApp final : public vemo_ui::Widget,
     std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
     render_call::CallOverlay m_call_view;
     bool m_call_desktop_surface = false;  // a desktop surface can show the detached call
+    std::vector<HitRegion> m_surface_hits;  // the detached call's controls, main-window points
 
     // Frame flags.
     bool m_interactive = false;

@@ -254,6 +254,9 @@ ChatApp::MenuTarget ChatApp::menu_for(HitTarget const& target) const {
 }
 
 std::optional<HitTarget> ChatApp::target_at(vemo_ui::Point p) const {
+    // The detached call's own window lies above the main window.
+    for (auto it = m_surface_hits.rbegin(); it != m_surface_hits.rend(); ++it)
+        if (it->rect.contains(p)) return it->target;
     for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
         if (it->rect.contains(p)) return it->target;
     return std::nullopt;

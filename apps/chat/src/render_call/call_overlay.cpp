@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "render_call/call_icons.hpp"
 #include "vemo_ui/avatar.hpp"
 #include "vemo_ui/colors.hpp"
 #include "vemo_ui/surface.hpp"
@@ -68,7 +69,7 @@ void name_label(DrawContext& ctx, Rect r, std::string_view name) {
 
 struct Button {
     HitKind kind;
-    std::string glyph;
+    std::optional<CallIcon> icon;
     std::string label;
     bool pressed = false;
     bool danger = false;
@@ -82,22 +83,27 @@ void draw_button(DrawContext& ctx, CallScene const& scene, Rect r, Button const&
     Color fill = b.danger    ? (hovered ? t.danger.mix(Color::rgb(0xffffff), 0.22f) : t.danger)
                  : b.pressed ? t.accent_soft
                              : t.card_fill;
-    Color ink = b.danger ? t.danger_text : b.pressed ? t.accent : t.text_primary;
+    // On the dark theme the accent alone is too dim on its own soft fill.
+    Color pressed_ink =
+        t.kind == vemo_ui::ThemeKind::Dark ? t.accent.mix(Color::rgb(0xffffff), 0.4f) : t.accent;
+    Color ink = b.danger ? t.danger_text : b.pressed ? pressed_ink : t.text_primary;
     ctx.painter.fill_rounded_rect(r, t.radius_medium, fill);
     if (!b.danger) {
         if (hovered) ctx.painter.fill_rounded_rect(r, t.radius_medium, t.hover_fill);
         vemo_ui::surface::soft_outline(ctx.painter, t, r, t.radius_medium);
     }
-    std::string text = b.glyph.empty() ? b.label : b.glyph + " " + b.label;
-    auto m = ctx.text.measure(text, size, FontWeight::Medium);
-    if (m.width > r.width - 8) {
-        text = b.glyph.empty() ? b.label : b.glyph;
-        m = ctx.text.measure(text, size, FontWeight::Medium);
-    }
+    // The icon, then the label when both fit; the icon alone when they do not.
+    double icon = b.icon ? std::round(size * 1.15) : 0, icon_gap = b.icon ? 5 : 0;
+    auto m = ctx.text.measure(b.label, size, FontWeight::Medium);
+    bool label = !b.icon || icon + icon_gap + m.width <= r.width - 8;
+    double total = label ? icon + icon_gap + m.width : icon;
+    double x = r.center().x - total / 2;
     ctx.painter.push_clip(r);
-    ctx.text.draw_text_weighted(ctx.painter, text,
-                                {r.center().x - m.width / 2, r.center().y - m.height / 2}, size,
-                                FontWeight::Medium, ink);
+    if (b.icon) draw_call_icon(ctx.painter, *b.icon, {x, r.center().y - icon / 2, icon, icon}, ink);
+    if (label)
+        ctx.text.draw_text_weighted(ctx.painter, b.label,
+                                    {x + icon + icon_gap, r.center().y - m.height / 2}, size,
+                                    FontWeight::Medium, ink);
     ctx.painter.pop_clip();
     if (scene.focus && *scene.focus == target)
         vemo_ui::surface::focus_ring(ctx.painter, t, r, t.radius_medium);
@@ -320,20 +326,21 @@ void draw_floating_call(DrawContext& ctx, CallScene const& scene,
     double bw = std::max((window.width - 24 - (k - 1) * gap) / k, 24.0);
     double x = window.x + 12;
     for (auto kind : kinds) {
-        Button b{kind, "", ""};
+        Button b{kind, {}, ""};
         switch (kind) {
             case HitKind::CallMute:
-                b = scene.muted ? Button{kind, "🔇", "Unmute", true} : Button{kind, "🎤", "Mute"};
+                b = scene.muted ? Button{kind, CallIcon::MicrophoneOff, "Unmute", true}
+                                : Button{kind, CallIcon::Microphone, "Mute"};
                 break;
             case HitKind::CallDeafen:
-                b = scene.deafened ? Button{kind, "🔕", "Undeafen", true}
-                                   : Button{kind, "🎧", "Deafen"};
+                b = scene.deafened ? Button{kind, CallIcon::HeadphonesOff, "Undeafen", true}
+                                   : Button{kind, CallIcon::Headphones, "Deafen"};
                 break;
             case HitKind::CallExpand:
-                b = Button{kind, "⤢", "Expand"};
+                b = Button{kind, CallIcon::Expand, "Expand"};
                 break;
             default:
-                b = Button{kind, "✕", "Leave", false, true};
+                b = Button{kind, CallIcon::Leave, "Leave", false, true};
                 break;
         }
         draw_button(ctx, scene, {x, window.bottom() - 34, bw, 28}, b, 11.5, hits);
@@ -355,13 +362,17 @@ void draw_expanded_call(DrawContext& ctx, CallScene const& scene, Rect area,
 
     // Controls, flowed into centred rows from the bottom of the view.
     std::vector<Button> buttons{
-        {HitKind::CallMute, "", translate(scene.muted ? "chat-call-unmute" : "chat-call-mute"),
+        {HitKind::CallMute,
+         {},
+         translate(scene.muted ? "chat-call-unmute" : "chat-call-mute"),
          scene.muted},
-        {HitKind::CallDeafen, "",
-         translate(scene.deafened ? "chat-call-undeafen" : "chat-call-deafen"), scene.deafened},
-        {HitKind::CallAudioOnly, "", translate("chat-call-audio-only"), scene.audio_only},
-        {HitKind::CallExpand, "", translate("chat-call-collapse")},
-        {HitKind::CallLeave, "", translate("chat-call-leave"), false, true},
+        {HitKind::CallDeafen,
+         {},
+         translate(scene.deafened ? "chat-call-undeafen" : "chat-call-deafen"),
+         scene.deafened},
+        {HitKind::CallAudioOnly, {}, translate("chat-call-audio-only"), scene.audio_only},
+        {HitKind::CallExpand, {}, translate("chat-call-collapse")},
+        {HitKind::CallLeave, {}, translate("chat-call-leave"), false, true},
     };
     double gap = t.control_gap, height = 36;
     double max_row = std::max(120.0, area.width - 2 * t.bar_margin);

@@ -129,7 +129,10 @@ bool ChatApp::handle_call_drag(vemo_ui::PointerEvent const& p) {
         placement.update_drag(p.position, content);
         return true;
     }
-    if (p.kind == Kind::Release || p.kind == Kind::Leave) {
+    // The pointer leaving the window does not end the drag: the panel follows it out onto the
+    // desktop, and the window keeps the pointer until the button is let go.
+    if (p.kind == Kind::Leave) return true;
+    if (p.kind == Kind::Release) {
         placement.end_drag(p.position);
         // Without a desktop surface to show it on, the panel comes back into the window.
         if (placement.is_detached() && !m_call_desktop_surface)
@@ -140,6 +143,9 @@ bool ChatApp::handle_call_drag(vemo_ui::PointerEvent const& p) {
 }
 
 void ChatApp::draw_call_overlay(vemo_ui::DrawContext& ctx) {
+    // A call left or taken back leaves no controls behind where its own window was.
+    if (!m_call->in_call() || m_call_view.expanded || !m_call_view.placement.is_detached())
+        m_surface_hits.clear();
     if (!m_call->in_call()) return;
     m_call_view.placement.tick(m_time);  // the frame's clock, from sync
     if (m_call_view.tick(m_time)) m_hover_stale = true;
@@ -195,7 +201,79 @@ std::string ChatApp::call_surface_id() const {
 bool ChatApp::adopt_desktop_surface(std::string const& surface_id) {
     if (!m_call->in_call() || surface_id != call_surface_id()) return false;
     m_call_view.placement.confirm_app_adoption(content_bounds());
+    m_surface_hits.clear();
     return true;
+}
+
+// --- The detached call's own desktop window -------------------------------------------------
+
+namespace {
+
+constexpr char const* call_surface_title = "Active call";
+constexpr char const* call_surface_app_id = "so.vemo.chat";
+
+}  // namespace
+
+void ChatApp::set_desktop_surfaces_available(bool available) {
+    m_call_desktop_surface = available;
+}
+
+std::vector<vemo_ui::DesktopSurface> ChatApp::desktop_surfaces() const {
+    auto const& placement = m_call_view.placement;
+    if (!m_call_desktop_surface || !m_call->in_call() || m_call_view.expanded ||
+        !placement.is_detached())
+        return {};
+    // The window holds the whole frame around the panel's body, at its settled size.
+    Rect window = render_call::floating_window_rect(placement.rect(), call_scene());
+    return {{call_surface_id(), call_surface_title, call_surface_app_id, window}};
+}
+
+void ChatApp::draw_desktop_surface(std::string const& id, vemo_ui::DrawContext& ctx) {
+    if (id != call_surface_id() || desktop_surfaces().empty()) return;
+    m_surface_hits.clear();
+    render_call::draw_floating_call(ctx, call_scene(), m_call_view.placement, m_surface_hits);
+}
+
+vemo_ui::a11y::AccessNode ChatApp::desktop_surface_accessibility(std::string const& id) const {
+    using vemo_ui::a11y::AccessNode;
+    auto surfaces = desktop_surfaces();
+    if (surfaces.empty() || id != surfaces.front().id) return {};
+    AccessNode root;
+    root.role = vemo_ui::a11y::Role::Window;
+    root.id = id;
+    root.label = surfaces.front().title;
+    root.description = status_text_for_access();
+    root.rect = surfaces.front().rect;
+    for (auto const& region : m_surface_hits) {
+        auto const& t = region.target;
+        if (!has_access_node(t.kind)) continue;
+        AccessNode node;
+        node.role = access_role(t.kind);
+        node.id = semantic_id(t);
+        node.label = access_label(t, label_facts(t));
+        node.rect = region.rect;
+        node.states.pressed =
+            (t.kind == HitKind::CallMute && m_call->muted()) ||
+            (t.kind == HitKind::CallDeafen && m_call->deafened()) ||
+            (t.kind == HitKind::CallParticipantsToggle && m_call_view.participants_open);
+        root.children.push_back(std::move(node));
+    }
+    return root;
+}
+
+// "Design Huddle, 4 in call": what a screen reader says about the detached window.
+std::string ChatApp::status_text_for_access() const {
+    auto scene = call_scene();
+    return scene.title + ", " + std::to_string(std::max<size_t>(scene.participants, 1)) +
+           " in call";
+}
+
+void ChatApp::desktop_surface_returned(std::string const& id) {
+    adopt_desktop_surface(id);
+}
+
+void ChatApp::main_window_moved(vemo_ui::Point by) {
+    m_call_view.placement.shift_detached({-by.x, -by.y});
 }
 
 }  // namespace chat

@@ -53,6 +53,15 @@ struct DrawContext {
     double ui_scale = 1;
 };
 
+// A surface the application shows on the desktop beside its main window (a call window
+// dragged out of it). `rect` is in the main window's logical coordinates and may lie outside.
+struct DesktopSurface {
+    std::string id;      // stays the same while the surface lives
+    std::string title;   // what the desktop's window list calls it
+    std::string app_id;  // the application the desktop groups it with
+    Rect rect;
+};
+
 // The operations the framework drives an application widget through. Everything has a
 // default, so a widget implements only what it uses.
 class Widget {
@@ -132,6 +141,24 @@ public:
     }
     // Surfaces drawn outside the main window (a detached call window, say), for screenshots.
     virtual void draw_floating_surfaces(DrawContext& ctx) { (void)ctx; }
+    // Live desktop surfaces. A window host that can show them says so first; without one the
+    // application keeps everything inside its main window. Surfaces draw and take pointer
+    // events in the main window's coordinates.
+    virtual void set_desktop_surfaces_available(bool available) { (void)available; }
+    virtual std::vector<DesktopSurface> desktop_surfaces() const { return {}; }
+    virtual void draw_desktop_surface(std::string const& id, DrawContext& ctx)
+    {
+        (void)id, (void)ctx;
+    }
+    virtual a11y::AccessNode desktop_surface_accessibility(std::string const& id) const
+    {
+        return (void)id, a11y::AccessNode{};
+    }
+    // The desktop handed the surface back (its window was closed): the application takes it in.
+    virtual void desktop_surface_returned(std::string const& id) { (void)id; }
+    // The main window moved on the desktop by `by`: surfaces keep their place on the desktop,
+    // so their rectangles move the other way in the main window's coordinates.
+    virtual void main_window_moved(Point by) { (void)by; }
     // Work that must keep running between repaints (live call media): while this answers a
     // positive number of seconds, the host runs realtime_tick at least that often, drawn or not.
     virtual double realtime_interval() const { return 0; }

@@ -61,6 +61,15 @@ void FloatingPlacement::update_drag(Point pointer, Rect const& content) {
     m_rect.x = pointer.x - m_drag->grab.x;
     m_rect.y = pointer.y - m_drag->grab.y;
     bool inside = content.contains(pointer);
+    if (m_state == State::Dragging && !inside) {
+        // Out of the window the panel goes to the desktop at once and keeps following the
+        // pointer there; the drag goes on.
+        m_handoff_from = m_rect;
+        m_state = State::Detached;
+        m_attached_chrome = false;
+        start_handoff();
+        return;
+    }
     if (is_detached()) m_state = inside ? State::Returning : State::Detached;
 }
 
@@ -84,6 +93,14 @@ void FloatingPlacement::detach_to_desktop(Rect const& window) {
     m_state = State::Detached;
     m_attached_chrome = false;
     start_handoff();
+}
+
+void FloatingPlacement::shift_detached(Point by) {
+    if (!is_detached() || m_drag) return;
+    m_rect.x += by.x;
+    m_rect.y += by.y;
+    m_handoff_from.x += by.x;
+    m_handoff_from.y += by.y;
 }
 
 void FloatingPlacement::confirm_app_adoption(Rect const& content) {

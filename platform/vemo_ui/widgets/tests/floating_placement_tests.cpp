@@ -66,9 +66,17 @@ TEST(FloatingPlacement, DragOutDetachesAndDragBackAdopts) {
     p.place(content);
     EXPECT_DOUBLE_EQ(p.rect().x, start.x + 100);
 
+    // Leaving the content detaches at once; the panel keeps following the pointer out there.
     p.update_drag({1500, 300}, content);
-    p.end_drag({1500, 300});
     EXPECT_EQ(p.state(), State::Detached);
+    EXPECT_TRUE(p.is_dragging());
+    EXPECT_FALSE(p.attached_chrome());
+    p.update_drag({1520, 340}, content);
+    EXPECT_DOUBLE_EQ(p.rect().x, 1520 - (start.center().x - start.x));
+    EXPECT_DOUBLE_EQ(p.rect().y, 340 + 18);
+    p.end_drag({1520, 340});
+    EXPECT_EQ(p.state(), State::Detached);
+    EXPECT_FALSE(p.is_dragging());
     EXPECT_FALSE(p.attached_chrome());
     EXPECT_TRUE(p.is_handoff_animating());
     p.tick(1);
@@ -89,6 +97,22 @@ TEST(FloatingPlacement, DragOutDetachesAndDragBackAdopts) {
     // The hand-off starts from where the panel was let go.
     auto t = p.presentation_transform(p.rect(), true);
     EXPECT_NE(t.offset.x, 0);
+}
+
+// The host window moving beneath a detached panel shifts it back, so it stays put on the
+// desktop; an attached or dragged panel goes with the window.
+TEST(FloatingPlacement, OnlyARestingDetachedPanelShifts) {
+    FloatingPlacement p;
+    p.place(content);
+    Rect attached = p.rect();
+    p.shift_detached({-50, 20});
+    EXPECT_EQ(p.rect(), attached);
+    p.detach_to_desktop({1500, 300, 320, 184});
+    p.shift_detached({-50, 20});
+    EXPECT_EQ(p.rect(), (Rect{1450, 320, 320, 184}));
+    p.begin_drag(content, {1600, 310});
+    p.shift_detached({-50, 20});
+    EXPECT_EQ(p.rect(), (Rect{1450, 320, 320, 184}));
 }
 
 TEST(FloatingPlacement, DroppedInsideReturnsToItsPlace) {

@@ -57,14 +57,17 @@ class FloatingPlacement {
     bool attached_chrome() const { return m_attached_chrome; }
     PresentationTransform presentation_transform(Rect const& body, bool attached_chrome) const;
 
-    // A drag of the panel's handle. The panel follows the pointer; let go outside the content
-    // it detaches, let go over the content while detached it is adopted back.
+    // A drag of the panel's handle. The panel follows the pointer; once the pointer leaves the
+    // content it detaches (and keeps following), let go over the content while detached it is
+    // adopted back.
     void begin_drag(Rect const& content, Point pointer);
     void update_drag(Point pointer, Rect const& content);
     void end_drag(Point pointer);
 
     // Hands the panel to a desktop surface at `window` (the body's rectangle).
     void detach_to_desktop(Rect const& window);
+    // Moves the detached panel that is not being dragged (its host window moved beneath it).
+    void shift_detached(Point by);
     // The application took the detached panel back into `content`.
     void confirm_app_adoption(Rect const& content);
 
