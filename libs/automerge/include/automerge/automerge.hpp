@@ -1,6 +1,7 @@
 #pragma once
 
 #include <automerge/change.hpp>
+#include <automerge/read.hpp>
 #include <automerge/types.hpp>
 #include <memory>
 #include <utility>
@@ -50,6 +51,30 @@ class AutoCommit {
     Result<std::string> text(ObjId const& obj);
     std::optional<ObjType> object_type(ObjId const& obj);
 
+    // Cheap reads (see read.hpp). They never commit and see the open transaction's edits.
+    // Resolves an id once; nullopt when the document has no such object.
+    std::optional<ObjHandle> handle(ObjId const& obj) const;
+    ObjId obj_id(ObjHandle obj) const;
+    // nullopt for a handle this document does not hold.
+    std::optional<ObjType> object_type(ObjHandle obj) const;
+    // The winning value at a map key (nullopt: no visible value, or not a map).
+    std::optional<ValueRef> read(ObjHandle map, std::string_view key) const;
+    // The value at a list position (nullopt: past the end, or not a list or text).
+    std::optional<ValueRef> read(ObjHandle list, size_t index) const;
+    // Every visible key of a map with its winning value, in key order: one call per record.
+    std::vector<MapField> read_map(ObjHandle map) const;
+    // Every visible element of a list, in order.
+    std::vector<ValueRef> read_list(ObjHandle list) const;
+    // Visible keys of a map, or visible elements (characters for text) of a sequence.
+    size_t length(ObjHandle obj) const;
+    // A text's content, built once and cached until the text changes; the view is valid
+    // until the next write to, merge into or load into the document. Empty for non-texts.
+    std::string_view text(ObjHandle text) const;
+    // Objects that the changes not reachable from `heads` touched (an op in them, or a
+    // successor of an op in them: deletions, overwrites, increments), each once, parents
+    // not included. Lets a view refresh only what changed since it last read `heads`.
+    std::vector<ObjHandle> objects_changed_since(std::span<ChangeHash const> heads);
+
     Result<void> put(ObjId const& obj, Prop const& prop, ScalarValue value);
     Result<ObjId> put_object(ObjId const& obj, Prop const& prop, ObjType type);
     Result<void> insert(ObjId const& obj, size_t index, ScalarValue value);
@@ -72,6 +97,7 @@ class AutoCommit {
 
   private:
     explicit AutoCommit(std::unique_ptr<op_set::Document> doc);
+    ValueRef make_value_ref(uint32_t op_index) const;
     std::unique_ptr<op_set::Document> m_doc;
 };
 

@@ -285,7 +285,7 @@ std::vector<uint32_t> OpSet::visible_at(Element const& elem) const {
     return out;
 }
 
-std::optional<uint32_t> OpSet::winner_at(uint32_t obj, std::string const& key) const {
+std::optional<uint32_t> OpSet::winner_at(uint32_t obj, std::string_view key) const {
     auto const& props = m_objects[obj].props;
     auto it = props.find(key);
     if (it == props.end()) return std::nullopt;

@@ -77,7 +77,7 @@ struct Sequence {
 struct Object {
     OpRef id;
     ObjKind kind = ObjKind::Map;
-    std::map<std::string, std::vector<uint32_t>> props;  // op indices in id order
+    std::map<std::string, std::vector<uint32_t>, std::less<>> props;  // op indices in id order
     Sequence seq;
     // Texts are read whole far more often than they change; `apply` drops this whenever an
     // op lands on the object or supersedes one of its ops.
@@ -161,7 +161,18 @@ class OpSet {
     std::vector<uint32_t> visible_at(uint32_t obj, std::string const& key) const;
     std::vector<uint32_t> visible_at(Element const& elem) const;
     // The op whose value a read sees (the greatest visible id), without building the list.
-    std::optional<uint32_t> winner_at(uint32_t obj, std::string const& key) const;
+    std::optional<uint32_t> winner_at(uint32_t obj, std::string_view key) const;
+    // Calls f(key, op index) for each key of a map that has a visible op, with its winner,
+    // in key order.
+    template <class F>
+    void for_each_winner(uint32_t obj, F&& f) const {
+        for (auto const& [key, list] : m_objects[obj].props)
+            for (auto i = list.rbegin(); i != list.rend(); ++i)
+                if (visible(m_ops[*i])) {
+                    f(key, *i);
+                    break;
+                }
+    }
     std::optional<uint32_t> winner(Element const& elem) const;
     // Calls f(op index) for each visible op at a key or element, in id order.
     template <class F>

@@ -1,0 +1,195 @@
+// Cheap reads: values in place through resolved object handles.
+
+#include <algorithm>
+#include <automerge/automerge.hpp>
+
+#include "op_set/document.hpp"
+#include "storage/change_chunk.hpp"
+#include "storage/chunk.hpp"
+
+namespace automerge {
+
+using op_set::Document;
+using op_set::ObjKind;
+using op_set::Op;
+using op_set::OpSet;
+
+namespace {
+
+bool is_sequence(ObjKind k) {
+    return k == ObjKind::List || k == ObjKind::Text;
+}
+
+}  // namespace
+
+std::optional<std::string_view> ValueRef::as_string() const {
+    if (auto const* s = m_scalar ? std::get_if<std::string>(m_scalar) : nullptr) return *s;
+    return std::nullopt;
+}
+
+std::optional<int64_t> ValueRef::as_int() const {
+    if (!m_scalar) return std::nullopt;
+    if (auto const* i = std::get_if<int64_t>(m_scalar)) return *i;
+    if (auto const* u = std::get_if<uint64_t>(m_scalar))
+        return *u <= static_cast<uint64_t>(INT64_MAX) ? std::optional<int64_t>(*u) : std::nullopt;
+    if (auto const* c = std::get_if<Counter>(m_scalar))
+        return static_cast<int64_t>(static_cast<uint64_t>(c->value) +
+                                    static_cast<uint64_t>(m_increments));
+    return std::nullopt;
+}
+
+std::optional<uint64_t> ValueRef::as_uint() const {
+    if (!m_scalar) return std::nullopt;
+    if (auto const* u = std::get_if<uint64_t>(m_scalar)) return *u;
+    if (auto const* i = std::get_if<int64_t>(m_scalar))
+        return *i >= 0 ? std::optional<uint64_t>(*i) : std::nullopt;
+    return std::nullopt;
+}
+
+std::optional<double> ValueRef::as_f64() const {
+    if (auto const* d = m_scalar ? std::get_if<double>(m_scalar) : nullptr) return *d;
+    return std::nullopt;
+}
+
+std::optional<bool> ValueRef::as_bool() const {
+    if (auto const* b = m_scalar ? std::get_if<bool>(m_scalar) : nullptr) return *b;
+    return std::nullopt;
+}
+
+std::optional<int64_t> ValueRef::as_timestamp() const {
+    if (auto const* t = m_scalar ? std::get_if<Timestamp>(m_scalar) : nullptr) return t->millis;
+    return std::nullopt;
+}
+
+std::optional<std::span<uint8_t const>> ValueRef::as_bytes() const {
+    if (auto const* b = m_scalar ? std::get_if<std::vector<uint8_t>>(m_scalar) : nullptr)
+        return std::span<uint8_t const>(*b);
+    return std::nullopt;
+}
+
+bool ValueRef::is_null() const {
+    return m_scalar && std::holds_alternative<std::monostate>(*m_scalar);
+}
+
+ScalarValue ValueRef::scalar() const {
+    if (!m_scalar) return {};
+    if (std::holds_alternative<Counter>(*m_scalar)) return Counter{*as_int()};
+    return *m_scalar;
+}
+
+std::optional<ObjHandle> AutoCommit::handle(ObjId const& obj) const {
+    auto index = m_doc->resolve(obj);
+    if (!index) return std::nullopt;
+    return ObjHandle(*index);
+}
+
+ObjId AutoCommit::obj_id(ObjHandle obj) const {
+    auto const& ops = m_doc->ops();
+    if (obj.m_index >= ops.num_objects()) return ObjId::root();
+    return m_doc->public_id(ops.obj(obj.m_index).id);
+}
+
+std::optional<ObjType> AutoCommit::object_type(ObjHandle obj) const {
+    auto const& ops = m_doc->ops();
+    if (obj.m_index >= ops.num_objects()) return std::nullopt;
+    return op_set::obj_type_of(ops.obj(obj.m_index).kind);
+}
+
+ValueRef AutoCommit::make_value_ref(uint32_t op_index) const {
+    auto const& ops = m_doc->ops();
+    Op const& op = ops.op(op_index);
+    ValueRef v;
+    if (auto t = ops.made_type(op)) {
+        v.m_obj_type = *t;
+        v.m_obj = *ops.object(op.id);
+        return v;
+    }
+    v.m_scalar = &op.value;
+    v.m_increments = op.inc_total;
+    return v;
+}
+
+std::optional<ValueRef> AutoCommit::read(ObjHandle map, std::string_view key) const {
+    auto const& ops = m_doc->ops();
+    if (map.m_index >= ops.num_objects() || is_sequence(ops.obj(map.m_index).kind))
+        return std::nullopt;
+    auto top = ops.winner_at(map.m_index, key);
+    if (!top) return std::nullopt;
+    return make_value_ref(*top);
+}
+
+std::optional<ValueRef> AutoCommit::read(ObjHandle list, size_t index) const {
+    auto const& ops = m_doc->ops();
+    if (list.m_index >= ops.num_objects()) return std::nullopt;
+    auto const& o = ops.obj(list.m_index);
+    if (!is_sequence(o.kind)) return std::nullopt;
+    auto e = ops.element_at(list.m_index, index);
+    if (!e) return std::nullopt;
+    auto top = ops.winner(o.seq.elements[*e]);
+    if (!top) return std::nullopt;
+    return make_value_ref(*top);
+}
+
+std::vector<MapField> AutoCommit::read_map(ObjHandle map) const {
+    std::vector<MapField> out;
+    auto const& ops = m_doc->ops();
+    if (map.m_index >= ops.num_objects() || is_sequence(ops.obj(map.m_index).kind)) return out;
+    ops.for_each_winner(map.m_index, [&](std::string const& key, uint32_t op_index) {
+        out.push_back(MapField{key, make_value_ref(op_index)});
+    });
+    return out;
+}
+
+std::vector<ValueRef> AutoCommit::read_list(ObjHandle list) const {
+    std::vector<ValueRef> out;
+    auto const& ops = m_doc->ops();
+    if (list.m_index >= ops.num_objects() || !is_sequence(ops.obj(list.m_index).kind)) return out;
+    out.reserve(ops.obj(list.m_index).seq.width);
+    ops.for_each_element(list.m_index, [&](op_set::Element const& e) {
+        if (e.width == 0) return;
+        if (auto top = ops.winner(e)) out.push_back(make_value_ref(*top));
+    });
+    return out;
+}
+
+size_t AutoCommit::length(ObjHandle obj) const {
+    auto const& ops = m_doc->ops();
+    if (obj.m_index >= ops.num_objects()) return 0;
+    return ops.length(obj.m_index);
+}
+
+std::string_view AutoCommit::text(ObjHandle text) const {
+    auto const& ops = m_doc->ops();
+    if (text.m_index >= ops.num_objects() || ops.obj(text.m_index).kind != ObjKind::Text) return {};
+    return ops.text(text.m_index);
+}
+
+std::vector<ObjHandle> AutoCommit::objects_changed_since(std::span<ChangeHash const> heads) {
+    m_doc->commit({}, {});
+    std::vector<uint32_t> objs;
+    auto const& ops = m_doc->ops();
+    for (uint32_t i : m_doc->changes_since(heads)) {
+        auto const& rec = m_doc->change(i);
+        storage::Reader reader(rec.raw);
+        auto chunk = storage::read_chunk(reader);
+        if (!chunk) continue;
+        auto decoded = storage::decode_change_body(chunk->body, UINT64_MAX);
+        if (!decoded) continue;
+        std::vector<uint32_t> actors;
+        for (auto const& a : decoded->actors) actors.push_back(m_doc->intern_actor(a));
+        for (auto const& row : decoded->ops) {
+            storage::OpRef obj = row.obj.counter == 0
+                                     ? storage::OpRef{}
+                                     : storage::OpRef{row.obj.counter, actors[row.obj.actor]};
+            if (auto o = ops.object(obj)) objs.push_back(*o);
+        }
+    }
+    std::sort(objs.begin(), objs.end());
+    objs.erase(std::unique(objs.begin(), objs.end()), objs.end());
+    std::vector<ObjHandle> out;
+    out.reserve(objs.size());
+    for (uint32_t o : objs) out.push_back(ObjHandle(o));
+    return out;
+}
+
+}  // namespace automerge
