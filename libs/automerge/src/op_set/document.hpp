@@ -108,8 +108,21 @@ class Document {
     };
 
     Result<void> apply_one(ParsedChange& change);
+    // What a document chunk holds besides its changes, for building the op set from it.
+    struct DocumentRows {
+        std::vector<ActorId> actors;
+        std::vector<storage::OpRow> rows;  // document order and actors; successors in refs
+    };
+    // The changes of a document chunk, checked against its heads; `keep` (if given) receives
+    // its actors and op rows.
     Result<std::vector<ParsedChange>> reconstruct(std::span<uint8_t const> body,
-                                                  std::span<uint8_t const> chunk_raw);
+                                                  std::span<uint8_t const> chunk_raw,
+                                                  DocumentRows* keep = nullptr);
+    // Loads a document chunk into this empty document straight from its rows. Returns the
+    // number of ops, or nullopt (nothing changed) when the rows need the general path.
+    Result<std::optional<size_t>> load_fresh(DocumentRows rows,
+                                             std::vector<ParsedChange>& changes);
+    void add_change_record(ParsedChange& change, uint32_t author, uint64_t num_ops);
     void refresh_ranks();
     uint64_t next_seq(uint32_t actor) const;
 

@@ -93,7 +93,8 @@ void copy_target(OpRow const& from, OpRow& to) {
 }  // namespace
 
 Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const> body,
-                                                        std::span<uint8_t const> chunk_raw) {
+                                                        std::span<uint8_t const> chunk_raw,
+                                                        DocumentRows* keep) {
     using namespace storage;
     uint64_t limit = base_item_limit + items_per_byte * chunk_raw.size();
     Reader r(body);
@@ -155,56 +156,94 @@ Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const>
     if (!rows) return std::unexpected(rows.error());
 
     // Predecessors are the inverse of successors; a successor that is not itself an op is
-    // a deletion, which documents store only in this form.
+    // a deletion, which documents store only in this form. Targets are ops (by row) and then
+    // deletions; their predecessors are kept in one array, a slice per target.
     OpIndex by_id;
     by_id.reserve(rows->size());
     for (uint32_t i = 0; i < rows->size(); ++i)
         if (!by_id.insert((*rows)[i].id, i)) return fail("duplicate op id in document");
-    std::vector<std::vector<OpRef>> preds(rows->size());
     OpIndex delete_index;
     std::vector<OpRow> deletes;
-    std::vector<std::vector<OpRef>> delete_preds;
+    std::vector<uint32_t> pred_start(rows->size() + 1, 0);  // counts first, then offsets
+    std::vector<uint32_t> delete_count;
     for (auto const& row : *rows) {
         for (auto const& s : row.refs) {
             if (auto it = by_id.find(s)) {
-                preds[*it].push_back(row.id);
+                ++pred_start[*it];
                 continue;
             }
-            bool fresh = delete_index.insert(s, static_cast<uint32_t>(deletes.size()));
-            uint32_t di = *delete_index.find(s);
-            if (fresh) {
+            auto di = static_cast<uint32_t>(deletes.size());
+            if (delete_index.insert(s, di)) {
+                if (deletes.size() >= limit) return fail("document too large");
                 OpRow d;
                 d.id = s;
                 d.action = del;
                 copy_target(row, d);
                 deletes.push_back(std::move(d));
-                delete_preds.emplace_back();
+                delete_count.push_back(0);
+            } else {
+                di = *delete_index.find(s);
             }
-            delete_preds[di].push_back(row.id);
+            ++delete_count[di];
         }
     }
-    if (deletes.size() > limit) return fail("document too large");
+    pred_start.insert(pred_start.end() - 1, delete_count.begin(), delete_count.end());
+    uint32_t total_preds = 0;
+    for (auto& n : pred_start) {
+        uint32_t count = n;
+        n = total_preds;
+        total_preds += count;
+    }
+    std::vector<OpRef> pred_list(total_preds);
+    {
+        std::vector<uint32_t> fill(pred_start.begin(), pred_start.end() - 1);
+        for (auto const& row : *rows) {
+            for (auto const& s : row.refs) {
+                auto it = by_id.find(s);
+                size_t target = it ? *it : rows->size() + *delete_index.find(s);
+                pred_list[fill[target]++] = row.id;
+            }
+        }
+    }
     auto lamport = [](OpRef a, OpRef b) {
         return a.counter != b.counter ? a.counter < b.counter : a.actor < b.actor;
     };
+    for (size_t t = 0; t + 1 < pred_start.size(); ++t)
+        if (pred_start[t + 1] - pred_start[t] > 1)
+            std::sort(pred_list.begin() + pred_start[t], pred_list.begin() + pred_start[t + 1],
+                      lamport);
     // Every op of the document, bucketed by actor and sorted by counter.
     std::vector<std::vector<std::pair<uint64_t, OpRow*>>> by_actor(actors.size());
-    for (uint32_t i = 0; i < rows->size(); ++i) {
-        std::sort(preds[i].begin(), preds[i].end(), lamport);
+    for (uint32_t i = 0; i < rows->size(); ++i)
         by_actor[(*rows)[i].id.actor].emplace_back((*rows)[i].id.counter, &(*rows)[i]);
-    }
-    for (uint32_t i = 0; i < deletes.size(); ++i) {
-        std::sort(delete_preds[i].begin(), delete_preds[i].end(), lamport);
-        deletes[i].refs = delete_preds[i];
+    for (uint32_t i = 0; i < deletes.size(); ++i)
         by_actor[deletes[i].id.actor].emplace_back(deletes[i].id.counter, &deletes[i]);
-    }
-    auto preds_of = [&](OpRow const* row) -> std::vector<OpRef> const& {
-        if (row->action == del) return row->refs;
-        return preds[static_cast<size_t>(row - rows->data())];
+    auto preds_of = [&](OpRow const* row) -> std::span<OpRef const> {
+        size_t t = row->action == del && !deletes.empty() && row >= deletes.data() &&
+                           row < deletes.data() + deletes.size()
+                       ? rows->size() + static_cast<size_t>(row - deletes.data())
+                       : static_cast<size_t>(row - rows->data());
+        return std::span<OpRef const>(pred_list).subspan(pred_start[t],
+                                                         pred_start[t + 1] - pred_start[t]);
     };
-    for (auto& list : by_actor)
-        std::sort(list.begin(), list.end(),
-                  [](auto const& a, auto const& b) { return a.first < b.first; });
+    for (auto& list : by_actor) {
+        if (list.empty()) continue;
+        // An actor's counters are mostly dense: place them by counter instead of sorting.
+        auto [lo, hi] =
+            std::minmax_element(list.begin(), list.end(),
+                                [](auto const& a, auto const& b) { return a.first < b.first; });
+        uint64_t first = lo->first;
+        uint64_t range = hi->first - first + 1;
+        if (range > 2 * uint64_t{list.size()} + 64) {
+            std::sort(list.begin(), list.end(),
+                      [](auto const& a, auto const& b) { return a.first < b.first; });
+            continue;
+        }
+        std::vector<std::pair<uint64_t, OpRow*>> placed(range, {0, nullptr});
+        for (auto const& entry : list) placed[entry.first - first] = entry;
+        std::erase_if(placed, [](auto const& e) { return e.second == nullptr; });
+        list = std::move(placed);
+    }
 
     std::vector<size_t> cursor(actors.size(), 0);
     std::vector<uint64_t> last_seq(actors.size(), 0);
@@ -258,27 +297,23 @@ Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const>
         auto to_local = [&](OpRef ref) {
             return ref.counter == 0 ? ref : OpRef{ref.counter, local[ref.actor]};
         };
-        chunk.ops.reserve(n);
+        OpColumnsWriter writer(OpLayout::Change);
+        std::vector<OpRef> local_preds;
         for (size_t k = begin; k < end; ++k) {
-            OpRow* row = list[k].second;
-            OpRow op;
-            op.obj = to_local(row->obj);
-            op.key_str = std::move(row->key_str);
-            op.elem = to_local(row->elem);
-            op.insert = row->insert;
-            op.action = row->action;
-            op.value = std::move(row->value);
-            op.expand = row->expand;
-            op.mark_name = std::move(row->mark_name);
-            for (auto const& p : preds_of(row)) op.refs.push_back(to_local(p));
-            chunk.ops.push_back(std::move(op));
+            OpRow const* row = list[k].second;
+            local_preds.clear();
+            for (auto const& p : preds_of(row)) local_preds.push_back(to_local(p));
+            writer.add(to_local(row->obj), row->key_str ? &*row->key_str : nullptr,
+                       to_local(row->elem), OpRef{}, row->insert, row->action, row->value,
+                       local_preds, row->expand, row->mark_name ? &*row->mark_name : nullptr);
         }
-        auto encoded = encode_change_body(chunk);
+        auto encoded = encode_change_body(chunk, writer.finish());
         ParsedChange parsed;
         parsed.hash = chunk_hash(ChunkType::Change, encoded);
         parsed.raw = make_chunk(ChunkType::Change, encoded);
         parsed.chunk = std::move(chunk);
-        parsed.drop_ops();
+        parsed.num_ops = n;
+        parsed.ops_dropped = true;
         for (auto const& d : parsed.chunk.deps) derived_heads.erase(d);
         derived_heads.insert(parsed.hash);
         out.push_back(std::move(parsed));
@@ -286,6 +321,10 @@ Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const>
     for (size_t a = 0; a < actors.size(); ++a)
         if (cursor[a] != by_actor[a].size()) return fail("document ops belong to no change");
     if (derived_heads != heads) return fail("document heads do not match its changes");
+    if (keep) {
+        keep->actors = std::move(actors);
+        keep->rows = std::move(*rows);
+    }
     return out;
 }
 
@@ -306,8 +345,20 @@ Result<size_t> Document::load_bytes(std::span<uint8_t const> bytes) {
                 applied_ops += *r;
                 changes.clear();
             }
-            auto rebuilt = reconstruct(chunk->body, chunk->raw);
+            // Into an empty document the op set is built straight from the document's rows.
+            bool fresh = m_changes.empty() && m_queue.empty() && m_actors.empty() && !m_tx &&
+                         m_ops.num_ops() == 0;
+            DocumentRows rows;
+            auto rebuilt = reconstruct(chunk->body, chunk->raw, fresh ? &rows : nullptr);
             if (!rebuilt) return std::unexpected(rebuilt.error());
+            if (fresh) {
+                auto loaded = load_fresh(std::move(rows), *rebuilt);
+                if (!loaded) return std::unexpected(loaded.error());
+                if (*loaded) {
+                    applied_ops += **loaded;
+                    continue;
+                }
+            }
             auto r = apply_in_order(std::move(*rebuilt));
             if (!r) return std::unexpected(r.error());
             applied_ops += *r;

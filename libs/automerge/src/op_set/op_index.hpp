@@ -40,7 +40,9 @@ class OpIndex {
         }
     }
     void reserve(size_t n) {
-        while (m_slots.size() * 2 < n * 3) grow();
+        size_t want = m_slots.empty() ? 64 : m_slots.size();
+        while (want * 2 < n * 3) want *= 2;
+        if (want != m_slots.size()) rehash(want);
     }
     size_t size() const { return m_size; }
 
@@ -62,9 +64,10 @@ class OpIndex {
         x ^= x >> 31;
         return static_cast<size_t>((x << 4) | (id.counter & 15));
     }
-    void grow() {
+    void grow() { rehash(m_slots.empty() ? 64 : m_slots.size() * 2); }
+    void rehash(size_t size) {
         std::vector<Slot> old = std::move(m_slots);
-        m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        m_slots.assign(size, Slot{});
         m_size = 0;
         for (auto const& s : old)
             if (s.value != empty) insert(storage::OpRef{s.counter, s.actor}, s.value);

@@ -146,6 +146,11 @@ class OpSet {
     Result<void> check(storage::OpRow const& row, OpRef id, PendingOps const& pending) const;
     // Applies a checked op.
     void apply(storage::OpRow&& row, OpRef id);
+    // Builds an empty op set from a saved document's rows in document order (objects by id,
+    // map keys in order, list elements in list order, the ops of a key or element by id),
+    // with successors in `refs` and actor indices that are their ranks. Checks what `check`
+    // would: objects, keys and elements exist and fit the object's kind.
+    Result<void> load_document(std::vector<storage::OpRow>&& rows);
 
     // Inline: every read of every key and character asks this.
     bool visible(Op const& op) const {
@@ -233,6 +238,7 @@ class OpSet {
     void refresh_width(uint32_t obj, uint32_t elem);
     uint32_t width_of(Object const& o, Element const& e) const;
     void split_block(Sequence& seq, uint32_t block_id);
+    void append_element(uint32_t obj, uint32_t op_index);
     void add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index);
 
     std::vector<Op> m_ops;

@@ -20,6 +20,11 @@ std::optional<ActorId> read_actor(Reader& r) {
 }  // namespace
 
 std::vector<uint8_t> encode_change_body(ChangeChunk const& change) {
+    return encode_change_body(change, encode_ops(change.ops, OpLayout::Change));
+}
+
+std::vector<uint8_t> encode_change_body(ChangeChunk const& change,
+                                        std::span<RawColumn const> columns) {
     std::vector<uint8_t> out;
     write_uleb(out, change.deps.size());
     for (auto const& d : change.deps) out.insert(out.end(), d.bytes.begin(), d.bytes.end());
@@ -32,7 +37,6 @@ std::vector<uint8_t> encode_change_body(ChangeChunk const& change) {
     out.insert(out.end(), message.begin(), message.end());
     write_uleb(out, change.actors.size() - 1);
     for (size_t i = 1; i < change.actors.size(); ++i) write_bytes(out, change.actors[i].to_bytes());
-    auto columns = encode_ops(change.ops, OpLayout::Change);
     write_column_meta(out, columns);
     for (auto const& c : columns) out.insert(out.end(), c.data.begin(), c.data.end());
     out.insert(out.end(), change.extra.begin(), change.extra.end());

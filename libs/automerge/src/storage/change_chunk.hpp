@@ -18,6 +18,9 @@ struct ChangeChunk {
 };
 
 std::vector<uint8_t> encode_change_body(ChangeChunk const& change);
+// The same with the op columns encoded by the caller; `header.ops` is not read.
+std::vector<uint8_t> encode_change_body(ChangeChunk const& header,
+                                        std::span<RawColumn const> op_columns);
 Result<ChangeChunk> decode_change_body(std::span<uint8_t const> body, uint64_t max_ops);
 
 }  // namespace automerge::storage

@@ -375,11 +375,14 @@ Result<std::vector<OpRow>> decode_ops(ColumnMap const& columns, OpLayout layout,
     bool doc = layout == OpLayout::Document;
     ColumnsIn c(columns, doc);
     std::vector<OpRow> ops;
+    // Growing a vector of rows moves every row again; a hostile run length must not reserve
+    // more than the columns could plausibly hold, though.
+    size_t bytes = 0;
+    for (auto const& [id, data] : columns) bytes += data.size();
+    ops.reserve(std::min<uint64_t>(*count, 4 * uint64_t{bytes} + 1024));
     for (uint64_t i = 0; i < *count; ++i) {
-        OpRow op;
-        auto r = decode_row(c, op, doc, num_actors);
+        auto r = decode_row(c, ops.emplace_back(), doc, num_actors);
         if (!r) return std::unexpected(r.error());
-        ops.push_back(std::move(op));
     }
     return ops;
 }
