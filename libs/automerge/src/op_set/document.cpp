@@ -269,39 +269,23 @@ void Document::add_change_record(ParsedChange& change, uint32_t author, uint64_t
     m_changes.push_back(std::move(rec));
 }
 
-Result<std::optional<size_t>> Document::load_fresh(DocumentRows doc,
-                                                   std::vector<ParsedChange>& changes) {
-    auto const& actors = doc.actors;
-    // Actor indices double as ranks only when the table is in byte order, as saved
-    // documents keep it; deletions are never rows of a saved document.
-    for (size_t i = 1; i < actors.size(); ++i)
-        if (!(actors[i - 1] < actors[i])) return std::optional<size_t>{};
-    for (auto const& row : doc.rows)
-        if (row.action == storage::del) return std::optional<size_t>{};
-
-    OpSet ops;
-    std::vector<uint32_t> ranks(actors.size());
-    std::iota(ranks.begin(), ranks.end(), 0u);
-    ops.set_actor_ranks(ranks);
-    auto built = ops.load_document(std::move(doc.rows));
-    if (!built) return std::unexpected(built.error());
-
-    m_ops = std::move(ops);
-    for (auto const& a : actors) {
+size_t Document::load_fresh(Reconstructed doc) {
+    m_ops = std::move(*doc.ops);
+    for (auto const& a : doc.actors) {
         m_actor_index.emplace(actor_key(a), static_cast<uint32_t>(m_actors.size()));
         m_actors.push_back(a);
         m_actor_changes.emplace_back();
     }
-    m_changes.reserve(changes.size());
-    m_change_index.reserve(changes.size());
+    m_changes.reserve(doc.changes.size());
+    m_change_index.reserve(doc.changes.size());
     size_t total = 0;
-    for (auto& c : changes) {
+    for (auto& c : doc.changes) {
         uint32_t author = m_actor_index.find(actor_key(c.chunk.actors[0]))->second;
         if (c.num_ops > 0) m_max_op = std::max(m_max_op, c.chunk.start_op + c.num_ops - 1);
         total += c.num_ops;
         add_change_record(c, author, c.num_ops);
     }
-    return std::optional<size_t>{total};
+    return total;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -108,20 +108,18 @@ class Document {
     };
 
     Result<void> apply_one(ParsedChange& change);
-    // What a document chunk holds besides its changes, for building the op set from it.
-    struct DocumentRows {
+    // A document chunk read: its changes (checked against its heads) and, when asked for and
+    // possible, its op set built straight from its rows.
+    struct Reconstructed {
         std::vector<ActorId> actors;
-        std::vector<storage::OpRow> rows;  // document order and actors; successors in refs
+        std::vector<ParsedChange> changes;
+        std::optional<OpSet> ops;  // actor indices as in `actors`
     };
-    // The changes of a document chunk, checked against its heads; `keep` (if given) receives
-    // its actors and op rows.
-    Result<std::vector<ParsedChange>> reconstruct(std::span<uint8_t const> body,
-                                                  std::span<uint8_t const> chunk_raw,
-                                                  DocumentRows* keep = nullptr);
-    // Loads a document chunk into this empty document straight from its rows. Returns the
-    // number of ops, or nullopt (nothing changed) when the rows need the general path.
-    Result<std::optional<size_t>> load_fresh(DocumentRows rows,
-                                             std::vector<ParsedChange>& changes);
+    Result<Reconstructed> reconstruct(std::span<uint8_t const> body,
+                                      std::span<uint8_t const> chunk_raw, bool build_ops);
+    // Takes over a reconstructed op set and its changes into this empty document; returns
+    // the number of ops.
+    size_t load_fresh(Reconstructed doc);
     void add_change_record(ParsedChange& change, uint32_t author, uint64_t num_ops);
     void refresh_ranks();
     uint64_t next_seq(uint32_t actor) const;

@@ -83,24 +83,261 @@ Result<std::vector<MetaRow>> decode_change_meta(storage::ColumnMap const& cols, 
     return rows;
 }
 
-// The key an op's deletion targets: the same map key, or the element the op lives in.
-void copy_target(OpRow const& from, OpRow& to) {
-    to.obj = from.obj;
-    to.key_str = from.key_str;
-    if (!from.key_str) to.elem = from.insert ? from.id : from.elem;
+// A document's ops, whether decoded into rows or already built into an op set, seen the same
+// way by the code that rebuilds the document's changes from them.
+struct RowOps {
+    std::vector<OpRow> const& rows;
+    OpIndex by_id;
+    static Result<RowOps> make(std::vector<OpRow> const& rows) {
+        RowOps out{rows, {}};
+        out.by_id.reserve(rows.size());
+        for (uint32_t i = 0; i < rows.size(); ++i)
+            if (!out.by_id.insert(rows[i].id, i)) return fail("duplicate op id in document");
+        return out;
+    }
+    std::optional<uint32_t> find(OpRef id) const { return by_id.find(id); }
+    size_t size() const { return rows.size(); }
+    OpRow const& at(size_t i) const { return rows[i]; }
+    OpRef id(size_t i) const { return rows[i].id; }
+    OpRef obj(size_t i) const { return rows[i].obj; }
+    std::string const* key(size_t i) const { return rows[i].key_str ? &*rows[i].key_str : nullptr; }
+    OpRef elem(size_t i) const { return rows[i].elem; }
+    bool insert(size_t i) const { return rows[i].insert; }
+    uint64_t action(size_t i) const { return rows[i].action; }
+    ScalarValue const& value(size_t i) const { return rows[i].value; }
+    std::span<OpRef const> succ(size_t i) const { return rows[i].refs; }
+    bool expand(size_t i) const { return rows[i].expand; }
+    std::string const* mark_name(size_t i) const {
+        return rows[i].mark_name ? &*rows[i].mark_name : nullptr;
+    }
+};
+
+struct SetOps {
+    OpSet const& ops;
+    std::optional<uint32_t> find(OpRef id) const { return ops.find_op(id); }
+    size_t size() const { return ops.num_ops(); }
+    OpRef id(size_t i) const { return op(i).id; }
+    OpRef obj(size_t i) const { return ops.obj(op(i).obj).id; }
+    std::string const* key(size_t i) const {
+        auto kind = ops.obj(op(i).obj).kind;
+        return kind == ObjKind::List || kind == ObjKind::Text ? nullptr : ops.key_of(op(i));
+    }
+    OpRef elem(size_t i) const { return op(i).elem; }
+    bool insert(size_t i) const { return op(i).insert; }
+    uint64_t action(size_t i) const { return op(i).action; }
+    ScalarValue const& value(size_t i) const { return op(i).value; }
+    std::span<OpRef const> succ(size_t i) const { return op(i).succ; }
+    bool expand(size_t i) const { return op(i).expand; }
+    std::string const* mark_name(size_t i) const { return ops.mark_name_of(op(i)); }
+    Op const& op(size_t i) const { return ops.op(static_cast<uint32_t>(i)); }
+};
+
+// Rebuilds a document's changes from its ops and change metadata, checking that they hash
+// to the document's heads.
+template <class Ops>
+Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
+                                                  std::vector<ActorId> const& actors,
+                                                  std::vector<MetaRow>& metas,
+                                                  std::set<ChangeHash> const& heads,
+                                                  uint64_t limit) {
+    using namespace storage;
+    size_t n = ops.size();
+    // Predecessors are the inverse of successors; a successor that is not itself an op is
+    // a deletion, which documents store only in this form. Targets are ops (by index) and
+    // then deletions; their predecessors are kept in one array, a slice per target.
+    struct Deletion {
+        OpRef id;
+        uint32_t source;  // an op it deletes: the deletion targets the same key or element
+    };
+    OpIndex delete_index;
+    std::vector<Deletion> deletes;
+    std::vector<uint32_t> pred_start(n + 1, 0);  // counts first, then offsets
+    std::vector<uint32_t> delete_count;
+    for (uint32_t i = 0; i < n; ++i) {
+        for (auto const& s : ops.succ(i)) {
+            if (auto it = ops.find(s)) {
+                ++pred_start[*it];
+                continue;
+            }
+            auto di = static_cast<uint32_t>(deletes.size());
+            if (delete_index.insert(s, di)) {
+                if (deletes.size() >= limit) return fail("document too large");
+                deletes.push_back({s, i});
+                delete_count.push_back(0);
+            } else {
+                di = *delete_index.find(s);
+            }
+            ++delete_count[di];
+        }
+    }
+    pred_start.insert(pred_start.end() - 1, delete_count.begin(), delete_count.end());
+    uint32_t total_preds = 0;
+    for (auto& count : pred_start) {
+        uint32_t c = count;
+        count = total_preds;
+        total_preds += c;
+    }
+    std::vector<OpRef> pred_list(total_preds);
+    {
+        std::vector<uint32_t> fill(pred_start.begin(), pred_start.end() - 1);
+        for (uint32_t i = 0; i < n; ++i) {
+            for (auto const& s : ops.succ(i)) {
+                auto it = ops.find(s);
+                size_t target = it ? *it : n + *delete_index.find(s);
+                pred_list[fill[target]++] = ops.id(i);
+            }
+        }
+    }
+    auto lamport = [](OpRef a, OpRef b) {
+        return a.counter != b.counter ? a.counter < b.counter : a.actor < b.actor;
+    };
+    for (size_t t = 0; t + 1 < pred_start.size(); ++t)
+        if (pred_start[t + 1] - pred_start[t] > 1)
+            std::sort(pred_list.begin() + pred_start[t], pred_list.begin() + pred_start[t + 1],
+                      lamport);
+    auto preds_of = [&](size_t j) {
+        return std::span<OpRef const>(pred_list).subspan(pred_start[j],
+                                                         pred_start[j + 1] - pred_start[j]);
+    };
+
+    // Every op and deletion (index n + k) of the document, bucketed by actor and sorted by
+    // counter. An actor's counters are mostly dense: they are placed by counter when they
+    // are, sorted otherwise.
+    using Entry = std::pair<uint64_t, uint32_t>;
+    std::vector<std::vector<Entry>> by_actor(actors.size());
+    for (uint32_t i = 0; i < n; ++i) by_actor[ops.id(i).actor].emplace_back(ops.id(i).counter, i);
+    for (uint32_t k = 0; k < deletes.size(); ++k)
+        by_actor[deletes[k].id.actor].emplace_back(deletes[k].id.counter,
+                                                   static_cast<uint32_t>(n + k));
+    for (auto& list : by_actor) {
+        if (list.empty()) continue;
+        auto [lo, hi] = std::minmax_element(list.begin(), list.end());
+        uint64_t first = lo->first;
+        uint64_t range = hi->first - first + 1;
+        if (range > 2 * uint64_t{list.size()} + 64) {
+            std::sort(list.begin(), list.end());
+            continue;
+        }
+        std::vector<Entry> placed(range, {0, UINT32_MAX});
+        for (auto const& entry : list) placed[entry.first - first] = entry;
+        std::erase_if(placed, [](Entry const& e) { return e.second == UINT32_MAX; });
+        list = std::move(placed);
+    }
+
+    // One op or deletion of a change, as the change stores it.
+    static ScalarValue const null_value;
+    struct View {
+        OpRef obj;
+        std::string const* key;
+        OpRef elem;
+        bool insert;
+        uint64_t action;
+        ScalarValue const* value;
+        bool expand;
+        std::string const* mark_name;
+    };
+    auto view = [&](uint32_t j) -> View {
+        if (j < n)
+            return {ops.obj(j),    ops.key(j),    ops.elem(j),   ops.insert(j),
+                    ops.action(j), &ops.value(j), ops.expand(j), ops.mark_name(j)};
+        uint32_t src = deletes[j - n].source;
+        std::string const* key = ops.key(src);
+        OpRef elem = key ? OpRef{} : ops.insert(src) ? ops.id(src) : ops.elem(src);
+        return {ops.obj(src), key, elem, false, del, &null_value, false, nullptr};
+    };
+
+    std::vector<size_t> cursor(actors.size(), 0);
+    std::vector<uint64_t> last_seq(actors.size(), 0);
+    std::vector<uint64_t> last_max(actors.size(), 0);
+    std::vector<uint32_t> local(actors.size(), 0);
+    std::vector<ParsedChange> out;
+    out.reserve(metas.size());
+    std::set<ChangeHash> derived_heads;
+    std::vector<OpRef> local_preds;
+    std::vector<uint32_t> others;
+    for (auto& meta : metas) {
+        uint32_t a = meta.actor;
+        if (meta.seq != last_seq[a] + 1) return fail("document changes out of order");
+        if (meta.max_op < last_max[a]) return fail("document change max op goes backwards");
+        last_seq[a] = meta.seq;
+        last_max[a] = meta.max_op;
+        auto& list = by_actor[a];
+        size_t begin = cursor[a];
+        size_t end = begin;
+        while (end < list.size() && list[end].first <= meta.max_op) ++end;
+        cursor[a] = end;
+        uint64_t count = end - begin;
+        uint64_t start_op = meta.max_op - count + 1;
+        if (count > meta.max_op) return fail("document change holds more ops than its counters");
+        for (size_t k = begin; k < end; ++k)
+            if (list[k].first != start_op + (k - begin)) return fail("document ops have gaps");
+
+        ChangeChunk chunk;
+        chunk.seq = meta.seq;
+        chunk.start_op = start_op;
+        chunk.time = meta.time;
+        chunk.message = std::move(meta.message);
+        chunk.extra = std::move(meta.extra);
+        for (uint64_t d : meta.deps) chunk.deps.push_back(out[d].hash);
+        others.clear();
+        auto note = [&](OpRef ref) {
+            if (ref.counter != 0 && ref.actor != a) others.push_back(ref.actor);
+        };
+        for (size_t k = begin; k < end; ++k) {
+            View v = view(list[k].second);
+            note(v.obj);
+            if (!v.key) note(v.elem);
+            for (auto const& p : preds_of(list[k].second)) note(p);
+        }
+        std::sort(others.begin(), others.end(),
+                  [&](uint32_t x, uint32_t y) { return actors[x] < actors[y]; });
+        others.erase(std::unique(others.begin(), others.end()), others.end());
+        chunk.actors.push_back(actors[a]);
+        local[a] = 0;
+        for (uint32_t o : others) {
+            local[o] = static_cast<uint32_t>(chunk.actors.size());
+            chunk.actors.push_back(actors[o]);
+        }
+        auto to_local = [&](OpRef ref) {
+            return ref.counter == 0 ? ref : OpRef{ref.counter, local[ref.actor]};
+        };
+        OpColumnsWriter writer(OpLayout::Change);
+        for (size_t k = begin; k < end; ++k) {
+            View v = view(list[k].second);
+            local_preds.clear();
+            for (auto const& p : preds_of(list[k].second)) local_preds.push_back(to_local(p));
+            writer.add(to_local(v.obj), v.key, to_local(v.elem), OpRef{}, v.insert, v.action,
+                       *v.value, local_preds, v.expand, v.mark_name);
+        }
+        auto encoded = encode_change_body(chunk, writer.finish());
+        ParsedChange parsed;
+        parsed.hash = chunk_hash(ChunkType::Change, encoded);
+        parsed.raw = make_chunk(ChunkType::Change, encoded);
+        parsed.chunk = std::move(chunk);
+        parsed.num_ops = count;
+        parsed.ops_dropped = true;
+        for (auto const& d : parsed.chunk.deps) derived_heads.erase(d);
+        derived_heads.insert(parsed.hash);
+        out.push_back(std::move(parsed));
+    }
+    for (size_t a = 0; a < actors.size(); ++a)
+        if (cursor[a] != by_actor[a].size()) return fail("document ops belong to no change");
+    if (derived_heads != heads) return fail("document heads do not match its changes");
+    return out;
 }
 
 }  // namespace
 
-Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const> body,
-                                                        std::span<uint8_t const> chunk_raw,
-                                                        DocumentRows* keep) {
+Result<Document::Reconstructed> Document::reconstruct(std::span<uint8_t const> body,
+                                                      std::span<uint8_t const> chunk_raw,
+                                                      bool build_ops) {
     using namespace storage;
     uint64_t limit = base_item_limit + items_per_byte * chunk_raw.size();
     Reader r(body);
     auto num_actors = r.uleb();
     if (!num_actors || *num_actors > r.remaining()) return fail("bad document actor list");
-    std::vector<ActorId> actors;
+    Reconstructed out;
+    auto& actors = out.actors;
     for (uint64_t i = 0; i < *num_actors; ++i) {
         auto len = r.uleb();
         if (!len) return fail("bad document actor list");
@@ -127,7 +364,7 @@ Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const>
     inflated.reserve(change_meta->size() + op_meta->size());
     size_t budget = max_inflated_size;
     auto read_columns = [&](auto const& meta) -> Result<ColumnMap> {
-        ColumnMap out;
+        ColumnMap cols;
         for (auto [s, len] : meta) {
             auto data = r.take(len);
             if (!data) return fail("column length past the end of the document");
@@ -137,12 +374,12 @@ Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const>
                 budget -= raw->size();
                 m_deflated.push_back({sha256(*raw), {data->begin(), data->end()}});
                 inflated.push_back(std::move(*raw));
-                out[s & ~column_id::deflate_bit] = inflated.back();
+                cols[s & ~column_id::deflate_bit] = inflated.back();
             } else {
-                out[s] = *data;
+                cols[s] = *data;
             }
         }
-        return out;
+        return cols;
     };
     auto change_cols = read_columns(*change_meta);
     if (!change_cols) return std::unexpected(change_cols.error());
@@ -152,179 +389,48 @@ Result<std::vector<ParsedChange>> Document::reconstruct(std::span<uint8_t const>
 
     auto metas = decode_change_meta(*change_cols, actors.size(), limit);
     if (!metas) return std::unexpected(metas.error());
+
+    // Actor indices double as ranks in an op set built here only when the table is in byte
+    // order, as saved documents keep it.
+    for (size_t i = 1; build_ops && i < actors.size(); ++i) build_ops = actors[i - 1] < actors[i];
+    if (build_ops) {
+        // Each row goes straight into the op set, which the changes are then rebuilt from.
+        OpSet ops;
+        std::vector<uint32_t> ranks(actors.size());
+        std::iota(ranks.begin(), ranks.end(), 0u);
+        ops.set_actor_ranks(std::move(ranks));
+        auto count = count_ops(*op_cols, limit);
+        if (!count) return fail("malformed or oversized action column");
+        size_t bytes = 0;
+        for (auto const& [id, data] : *op_cols) bytes += data.size();
+        ops.reserve(std::min<uint64_t>(*count, 4 * uint64_t{bytes} + 1024));
+        OpSet::Loading loading;
+        bool general = false;
+        auto decoded = decode_ops_each(*op_cols, OpLayout::Document, actors.size(), limit,
+                                       [&](OpRow& row) -> Result<void> {
+                                           // Deletions are never rows of a saved document;
+                                           // the general path copes with them.
+                                           if (row.action == del) general = true;
+                                           if (general) return {};
+                                           return ops.load_row(std::move(row), loading);
+                                       });
+        if (!decoded) return std::unexpected(decoded.error());
+        if (!general) {
+            ops.finish_load(loading);
+            auto changes = rebuild_changes(SetOps{ops}, actors, *metas, heads, limit);
+            if (!changes) return std::unexpected(changes.error());
+            out.changes = std::move(*changes);
+            out.ops = std::move(ops);
+            return out;
+        }
+    }
     auto rows = decode_ops(*op_cols, OpLayout::Document, actors.size(), limit);
     if (!rows) return std::unexpected(rows.error());
-
-    // Predecessors are the inverse of successors; a successor that is not itself an op is
-    // a deletion, which documents store only in this form. Targets are ops (by row) and then
-    // deletions; their predecessors are kept in one array, a slice per target.
-    OpIndex by_id;
-    by_id.reserve(rows->size());
-    for (uint32_t i = 0; i < rows->size(); ++i)
-        if (!by_id.insert((*rows)[i].id, i)) return fail("duplicate op id in document");
-    OpIndex delete_index;
-    std::vector<OpRow> deletes;
-    std::vector<uint32_t> pred_start(rows->size() + 1, 0);  // counts first, then offsets
-    std::vector<uint32_t> delete_count;
-    for (auto const& row : *rows) {
-        for (auto const& s : row.refs) {
-            if (auto it = by_id.find(s)) {
-                ++pred_start[*it];
-                continue;
-            }
-            auto di = static_cast<uint32_t>(deletes.size());
-            if (delete_index.insert(s, di)) {
-                if (deletes.size() >= limit) return fail("document too large");
-                OpRow d;
-                d.id = s;
-                d.action = del;
-                copy_target(row, d);
-                deletes.push_back(std::move(d));
-                delete_count.push_back(0);
-            } else {
-                di = *delete_index.find(s);
-            }
-            ++delete_count[di];
-        }
-    }
-    pred_start.insert(pred_start.end() - 1, delete_count.begin(), delete_count.end());
-    uint32_t total_preds = 0;
-    for (auto& n : pred_start) {
-        uint32_t count = n;
-        n = total_preds;
-        total_preds += count;
-    }
-    std::vector<OpRef> pred_list(total_preds);
-    {
-        std::vector<uint32_t> fill(pred_start.begin(), pred_start.end() - 1);
-        for (auto const& row : *rows) {
-            for (auto const& s : row.refs) {
-                auto it = by_id.find(s);
-                size_t target = it ? *it : rows->size() + *delete_index.find(s);
-                pred_list[fill[target]++] = row.id;
-            }
-        }
-    }
-    auto lamport = [](OpRef a, OpRef b) {
-        return a.counter != b.counter ? a.counter < b.counter : a.actor < b.actor;
-    };
-    for (size_t t = 0; t + 1 < pred_start.size(); ++t)
-        if (pred_start[t + 1] - pred_start[t] > 1)
-            std::sort(pred_list.begin() + pred_start[t], pred_list.begin() + pred_start[t + 1],
-                      lamport);
-    // Every op of the document, bucketed by actor and sorted by counter.
-    std::vector<std::vector<std::pair<uint64_t, OpRow*>>> by_actor(actors.size());
-    for (uint32_t i = 0; i < rows->size(); ++i)
-        by_actor[(*rows)[i].id.actor].emplace_back((*rows)[i].id.counter, &(*rows)[i]);
-    for (uint32_t i = 0; i < deletes.size(); ++i)
-        by_actor[deletes[i].id.actor].emplace_back(deletes[i].id.counter, &deletes[i]);
-    auto preds_of = [&](OpRow const* row) -> std::span<OpRef const> {
-        size_t t = row->action == del && !deletes.empty() && row >= deletes.data() &&
-                           row < deletes.data() + deletes.size()
-                       ? rows->size() + static_cast<size_t>(row - deletes.data())
-                       : static_cast<size_t>(row - rows->data());
-        return std::span<OpRef const>(pred_list).subspan(pred_start[t],
-                                                         pred_start[t + 1] - pred_start[t]);
-    };
-    for (auto& list : by_actor) {
-        if (list.empty()) continue;
-        // An actor's counters are mostly dense: place them by counter instead of sorting.
-        auto [lo, hi] =
-            std::minmax_element(list.begin(), list.end(),
-                                [](auto const& a, auto const& b) { return a.first < b.first; });
-        uint64_t first = lo->first;
-        uint64_t range = hi->first - first + 1;
-        if (range > 2 * uint64_t{list.size()} + 64) {
-            std::sort(list.begin(), list.end(),
-                      [](auto const& a, auto const& b) { return a.first < b.first; });
-            continue;
-        }
-        std::vector<std::pair<uint64_t, OpRow*>> placed(range, {0, nullptr});
-        for (auto const& entry : list) placed[entry.first - first] = entry;
-        std::erase_if(placed, [](auto const& e) { return e.second == nullptr; });
-        list = std::move(placed);
-    }
-
-    std::vector<size_t> cursor(actors.size(), 0);
-    std::vector<uint64_t> last_seq(actors.size(), 0);
-    std::vector<uint64_t> last_max(actors.size(), 0);
-    std::vector<ParsedChange> out;
-    out.reserve(metas->size());
-    std::set<ChangeHash> derived_heads;
-    for (auto& meta : *metas) {
-        uint32_t a = meta.actor;
-        if (meta.seq != last_seq[a] + 1) return fail("document changes out of order");
-        if (meta.max_op < last_max[a]) return fail("document change max op goes backwards");
-        last_seq[a] = meta.seq;
-        last_max[a] = meta.max_op;
-        auto& list = by_actor[a];
-        size_t begin = cursor[a];
-        size_t end = begin;
-        while (end < list.size() && list[end].first <= meta.max_op) ++end;
-        cursor[a] = end;
-        uint64_t n = end - begin;
-        uint64_t start_op = meta.max_op - n + 1;
-        if (n > meta.max_op) return fail("document change holds more ops than its counters");
-        for (size_t k = begin; k < end; ++k)
-            if (list[k].first != start_op + (k - begin)) return fail("document ops have gaps");
-
-        ChangeChunk chunk;
-        chunk.seq = meta.seq;
-        chunk.start_op = start_op;
-        chunk.time = meta.time;
-        chunk.message = std::move(meta.message);
-        chunk.extra = std::move(meta.extra);
-        for (uint64_t d : meta.deps) chunk.deps.push_back(out[d].hash);
-        std::vector<uint32_t> others;
-        auto note = [&](OpRef ref) {
-            if (ref.counter != 0 && ref.actor != a) others.push_back(ref.actor);
-        };
-        for (size_t k = begin; k < end; ++k) {
-            OpRow const* row = list[k].second;
-            note(row->obj);
-            if (!row->key_str) note(row->elem);
-            for (auto const& p : preds_of(row)) note(p);
-        }
-        std::sort(others.begin(), others.end(),
-                  [&](uint32_t x, uint32_t y) { return actors[x] < actors[y]; });
-        others.erase(std::unique(others.begin(), others.end()), others.end());
-        std::vector<uint32_t> local(actors.size(), 0);
-        chunk.actors.push_back(actors[a]);
-        for (uint32_t o : others) {
-            local[o] = static_cast<uint32_t>(chunk.actors.size());
-            chunk.actors.push_back(actors[o]);
-        }
-        auto to_local = [&](OpRef ref) {
-            return ref.counter == 0 ? ref : OpRef{ref.counter, local[ref.actor]};
-        };
-        OpColumnsWriter writer(OpLayout::Change);
-        std::vector<OpRef> local_preds;
-        for (size_t k = begin; k < end; ++k) {
-            OpRow const* row = list[k].second;
-            local_preds.clear();
-            for (auto const& p : preds_of(row)) local_preds.push_back(to_local(p));
-            writer.add(to_local(row->obj), row->key_str ? &*row->key_str : nullptr,
-                       to_local(row->elem), OpRef{}, row->insert, row->action, row->value,
-                       local_preds, row->expand, row->mark_name ? &*row->mark_name : nullptr);
-        }
-        auto encoded = encode_change_body(chunk, writer.finish());
-        ParsedChange parsed;
-        parsed.hash = chunk_hash(ChunkType::Change, encoded);
-        parsed.raw = make_chunk(ChunkType::Change, encoded);
-        parsed.chunk = std::move(chunk);
-        parsed.num_ops = n;
-        parsed.ops_dropped = true;
-        for (auto const& d : parsed.chunk.deps) derived_heads.erase(d);
-        derived_heads.insert(parsed.hash);
-        out.push_back(std::move(parsed));
-    }
-    for (size_t a = 0; a < actors.size(); ++a)
-        if (cursor[a] != by_actor[a].size()) return fail("document ops belong to no change");
-    if (derived_heads != heads) return fail("document heads do not match its changes");
-    if (keep) {
-        keep->actors = std::move(actors);
-        keep->rows = std::move(*rows);
-    }
+    auto row_ops = RowOps::make(*rows);
+    if (!row_ops) return std::unexpected(row_ops.error());
+    auto changes = rebuild_changes(*row_ops, actors, *metas, heads, limit);
+    if (!changes) return std::unexpected(changes.error());
+    out.changes = std::move(*changes);
     return out;
 }
 
@@ -348,18 +454,13 @@ Result<size_t> Document::load_bytes(std::span<uint8_t const> bytes) {
             // Into an empty document the op set is built straight from the document's rows.
             bool fresh = m_changes.empty() && m_queue.empty() && m_actors.empty() && !m_tx &&
                          m_ops.num_ops() == 0;
-            DocumentRows rows;
-            auto rebuilt = reconstruct(chunk->body, chunk->raw, fresh ? &rows : nullptr);
+            auto rebuilt = reconstruct(chunk->body, chunk->raw, fresh);
             if (!rebuilt) return std::unexpected(rebuilt.error());
-            if (fresh) {
-                auto loaded = load_fresh(std::move(rows), *rebuilt);
-                if (!loaded) return std::unexpected(loaded.error());
-                if (*loaded) {
-                    applied_ops += **loaded;
-                    continue;
-                }
+            if (rebuilt->ops) {
+                applied_ops += load_fresh(std::move(*rebuilt));
+                continue;
             }
-            auto r = apply_in_order(std::move(*rebuilt));
+            auto r = apply_in_order(std::move(rebuilt->changes));
             if (!r) return std::unexpected(r.error());
             applied_ops += *r;
             continue;

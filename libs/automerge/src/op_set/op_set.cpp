@@ -166,69 +166,66 @@ void OpSet::apply(storage::OpRow&& row, OpRef id) {
     if (auto kind = kind_made_by(row.action)) add_object(id, *kind);
 }
 
-Result<void> OpSet::load_document(std::vector<storage::OpRow>&& rows) {
-    // Objects first: an op may precede the op that made its object only in a malformed
-    // document, which the kind checks below then reject.
-    for (auto const& row : rows)
-        if (auto kind = kind_made_by(row.action)) add_object(row.id, *kind);
-    m_ops.reserve(rows.size());
-    m_op_index.reserve(rows.size());
-    bool any_inc = false;
-    uint32_t last_obj = UINT32_MAX;
-    OpRef last_obj_id{UINT64_MAX, 0};
-    for (auto& row : rows) {
-        uint32_t obj = last_obj;
-        if (row.obj != last_obj_id) {
-            auto o = object(row.obj);
-            if (!o) return fail("operation on an unknown object");
-            obj = *o;
-            last_obj = obj;
-            last_obj_id = row.obj;
-        }
-        bool seq = is_sequence(m_objects[obj].kind);
-        if (seq ? row.key_str.has_value() : (!row.key_str || row.insert))
-            return fail(seq ? "map key used on a list or text" : "list key used on a map");
-        auto index = static_cast<uint32_t>(m_ops.size());
-        Op& op = m_ops.emplace_back();
-        op.id = row.id;
-        op.obj = obj;
-        op.action = row.action;
-        op.insert = row.insert;
-        op.expand = row.expand;
-        op.value = std::move(row.value);
-        op.succ = std::move(row.refs);
-        if (!std::is_sorted(op.succ.begin(), op.succ.end(),
-                            [&](OpRef a, OpRef b) { return less(a, b); }))
-            std::sort(op.succ.begin(), op.succ.end(),
-                      [&](OpRef a, OpRef b) { return less(a, b); });
-        any_inc |= op.action == storage::inc;
-        if (row.mark_name) op.mark_name = intern(std::move(*row.mark_name));
-        if (row.key_str)
-            op.key = intern(std::move(*row.key_str));
-        else
-            op.elem = row.elem;
-        if (!m_op_index.insert(row.id, index)) return fail("duplicate op id in document");
-
-        Object& o = m_objects[obj];
-        if (!seq) {
-            auto& key = m_names[m_ops[index].key];
-            auto it = o.props.empty() || o.props.rbegin()->first != key
-                          ? o.props.try_emplace(o.props.end(), key)
-                          : std::prev(o.props.end());
-            add_to_sorted(it->second, index);
-        } else if (row.insert) {
-            if (row.elem.counter != 0 && !find_element(obj, row.elem))
-                return fail("operation on an unknown list element");
-            append_element(obj, index);
-        } else {
-            if (row.elem.counter == 0) return fail("update of the list head");
-            auto e = find_element(obj, row.elem);
-            if (!e) return fail("operation on an unknown list element");
-            m_ops[index].element = *e;
-            add_to_sorted(o.seq.elements[*e].ops, index);
-        }
+Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
+    // Objects come in id order and each after the op that made it, so the object of a row
+    // is known by the time its first row arrives.
+    if (row.obj != state.obj_id) {
+        auto o = object(row.obj);
+        if (!o) return fail("operation on an unknown object");
+        state.obj = *o;
+        state.obj_id = row.obj;
     }
-    if (any_inc) {
+    uint32_t obj = state.obj;
+    bool seq = is_sequence(m_objects[obj].kind);
+    if (seq ? row.key_str.has_value() : (!row.key_str || row.insert))
+        return fail(seq ? "map key used on a list or text" : "list key used on a map");
+    auto index = static_cast<uint32_t>(m_ops.size());
+    if (!m_op_index.insert(row.id, index)) return fail("duplicate op id in document");
+    Op& op = m_ops.emplace_back();
+    op.id = row.id;
+    op.obj = obj;
+    op.action = row.action;
+    op.insert = row.insert;
+    op.expand = row.expand;
+    op.value = std::move(row.value);
+    op.succ = std::move(row.refs);
+    auto by_rank = [&](OpRef a, OpRef b) { return less(a, b); };
+    if (!std::is_sorted(op.succ.begin(), op.succ.end(), by_rank))
+        std::sort(op.succ.begin(), op.succ.end(), by_rank);
+    state.any_inc |= op.action == storage::inc;
+    if (row.mark_name) op.mark_name = intern(std::move(*row.mark_name));
+    if (row.key_str)
+        op.key = intern(std::move(*row.key_str));
+    else
+        op.elem = row.elem;
+
+    Object& o = m_objects[obj];
+    if (!seq) {
+        auto& key = m_names[op.key];
+        auto it = o.props.empty() || o.props.rbegin()->first != key
+                      ? o.props.try_emplace(o.props.end(), key)
+                      : std::prev(o.props.end());
+        add_to_sorted(it->second, index);
+    } else if (row.insert) {
+        if (row.elem.counter != 0 && !find_element(obj, row.elem))
+            return fail("operation on an unknown list element");
+        append_element(obj, index);
+    } else {
+        if (row.elem.counter == 0) return fail("update of the list head");
+        auto e = find_element(obj, row.elem);
+        if (!e) return fail("operation on an unknown list element");
+        m_ops[index].element = *e;
+        add_to_sorted(o.seq.elements[*e].ops, index);
+    }
+    if (auto kind = kind_made_by(row.action)) {
+        if (m_object_index.contains(row.id)) return fail("duplicate object in document");
+        add_object(row.id, *kind);
+    }
+    return {};
+}
+
+void OpSet::finish_load(Loading const& state) {
+    if (state.any_inc) {
         for (auto& op : m_ops) {
             for (auto const& s : op.succ) {
                 auto i = m_op_index.find(s);
@@ -244,7 +241,6 @@ Result<void> OpSet::load_document(std::vector<storage::OpRow>&& rows) {
         if (!is_sequence(m_objects[obj].kind)) continue;
         for (uint32_t e = 0; e < m_objects[obj].seq.elements.size(); ++e) refresh_width(obj, e);
     }
-    return {};
 }
 
 // Loading: elements arrive in list order, so each goes at the end.

@@ -146,11 +146,18 @@ class OpSet {
     Result<void> check(storage::OpRow const& row, OpRef id, PendingOps const& pending) const;
     // Applies a checked op.
     void apply(storage::OpRow&& row, OpRef id);
-    // Builds an empty op set from a saved document's rows in document order (objects by id,
-    // map keys in order, list elements in list order, the ops of a key or element by id),
-    // with successors in `refs` and actor indices that are their ranks. Checks what `check`
-    // would: objects, keys and elements exist and fit the object's kind.
-    Result<void> load_document(std::vector<storage::OpRow>&& rows);
+    // Builds an empty op set from a saved document's rows, one at a time in document order
+    // (objects by id, map keys in order, list elements in list order, the ops of a key or
+    // element by id), with successors in `refs` and actor indices that are their ranks.
+    // Checks what `check` would: objects, keys and elements exist and fit the object's kind.
+    // `finish_load` completes counters and widths once every row is in.
+    struct Loading {
+        uint32_t obj = UINT32_MAX;  // the object of the previous row
+        OpRef obj_id{UINT64_MAX, 0};
+        bool any_inc = false;
+    };
+    Result<void> load_row(storage::OpRow&& row, Loading& state);
+    void finish_load(Loading const& state);
 
     // Inline: every read of every key and character asks this.
     bool visible(Op const& op) const {

@@ -368,6 +368,25 @@ Result<void> decode_row(ColumnsIn& c, OpRow& op, bool doc, size_t num_actors) {
 
 }  // namespace
 
+std::optional<uint64_t> count_ops(ColumnMap const& columns, uint64_t max_ops) {
+    return RleDecoder<uint64_t>::count(column(columns, column_id::action), max_ops);
+}
+
+Result<void> decode_ops_each(ColumnMap const& columns, OpLayout layout, size_t num_actors,
+                             uint64_t max_ops, std::function<Result<void>(OpRow&)> const& each) {
+    auto count = count_ops(columns, max_ops);
+    if (!count) return fail("malformed or oversized action column");
+    bool doc = layout == OpLayout::Document;
+    ColumnsIn c(columns, doc);
+    for (uint64_t i = 0; i < *count; ++i) {
+        OpRow op;
+        auto r = decode_row(c, op, doc, num_actors);
+        if (!r) return std::unexpected(r.error());
+        if (auto ok = each(op); !ok) return ok;
+    }
+    return {};
+}
+
 Result<std::vector<OpRow>> decode_ops(ColumnMap const& columns, OpLayout layout, size_t num_actors,
                                       uint64_t max_ops) {
     auto count = RleDecoder<uint64_t>::count(column(columns, column_id::action), max_ops);

@@ -4,6 +4,7 @@
 // into the actor table of the enclosing chunk.
 
 #include <automerge/types.hpp>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -80,6 +81,12 @@ using ColumnMap = std::map<uint32_t, std::span<uint8_t const>>;
 
 Result<std::vector<OpRow>> decode_ops(ColumnMap const& columns, OpLayout layout, size_t num_actors,
                                       uint64_t max_ops);
+// Decodes the rows one at a time, handing each to `each` (which may move from it) and
+// stopping at the first error.
+Result<void> decode_ops_each(ColumnMap const& columns, OpLayout layout, size_t num_actors,
+                             uint64_t max_ops, std::function<Result<void>(OpRow&)> const& each);
+// The number of rows the columns hold (nullopt: malformed, or more than `max_ops`).
+std::optional<uint64_t> count_ops(ColumnMap const& columns, uint64_t max_ops);
 
 // Value metadata (length << 4 | type) and raw bytes.
 void encode_value(ScalarValue const& value, uint64_t& meta, std::vector<uint8_t>& raw);
