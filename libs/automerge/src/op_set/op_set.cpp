@@ -8,6 +8,9 @@ namespace automerge::op_set {
 namespace {
 
 constexpr size_t max_block = 128;
+// Ops keep their action in a byte; actions past the known ones are kept (and written back)
+// up to this.
+constexpr uint64_t max_action = UINT8_MAX;
 
 std::optional<ObjKind> kind_made_by(uint64_t action) {
     switch (action) {
@@ -59,6 +62,7 @@ std::optional<uint32_t> OpSet::find_element(uint32_t obj, OpRef id) const {
 }
 
 Result<void> OpSet::check(storage::OpRow const& row, OpRef id, PendingOps const& pending) const {
+    if (row.action > max_action) return fail("operation action out of range");
     std::optional<ObjKind> kind;
     if (auto o = object(row.obj)) {
         kind = m_objects[*o].kind;
@@ -140,7 +144,7 @@ void OpSet::apply(storage::OpRow&& row, OpRef id) {
     Op op;
     op.id = id;
     op.obj = obj;
-    op.action = row.action;
+    op.action = static_cast<uint8_t>(row.action);
     op.insert = row.insert;
     op.expand = row.expand;
     op.value = std::move(row.value);
@@ -177,6 +181,7 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
     }
     uint32_t obj = state.obj;
     bool seq = is_sequence(m_objects[obj].kind);
+    if (row.action > max_action) return fail("operation action out of range");
     if (seq ? row.key_str.has_value() : (!row.key_str || row.insert))
         return fail(seq ? "map key used on a list or text" : "list key used on a map");
     auto index = static_cast<uint32_t>(m_ops.size());
@@ -184,7 +189,7 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
     Op& op = m_ops.emplace_back();
     op.id = row.id;
     op.obj = obj;
-    op.action = row.action;
+    op.action = static_cast<uint8_t>(row.action);
     op.insert = row.insert;
     op.expand = row.expand;
     op.value = std::move(row.value);

@@ -36,20 +36,21 @@ inline ObjType obj_type_of(ObjKind kind) {
     return ObjType::Map;
 }
 
+// Fields ordered for size: the op table holds one of these per op of the document.
 struct Op {
     OpRef id;
-    uint32_t obj = 0;
-    uint32_t element = 0;  // sequences: index of the element the op belongs to
-    OpRef elem;            // sequences: reference element (insert) or target element
-    uint32_t key = 0;      // maps: interned key
-    uint64_t action = storage::set;
-    bool insert = false;
-    bool expand = false;
-    uint32_t inc_succ = 0;         // successors that are increments
-    int64_t inc_total = 0;         // sum of those increments, for counters
-    uint32_t mark_name = no_name;  // interned, for marks
+    OpRef elem;  // sequences: reference element (insert) or target element
     ScalarValue value;
     std::vector<OpRef> succ;
+    int64_t inc_total = 0;         // sum of increments among the successors, for counters
+    uint32_t obj = 0;
+    uint32_t element = 0;          // sequences: index of the element the op belongs to
+    uint32_t key = 0;              // maps: interned key
+    uint32_t mark_name = no_name;  // interned, for marks
+    uint32_t inc_succ = 0;         // successors that are increments
+    uint8_t action = storage::set;
+    bool insert = false;
+    bool expand = false;
     static constexpr uint32_t no_name = UINT32_MAX;
 };
 
