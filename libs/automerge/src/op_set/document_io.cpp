@@ -537,16 +537,23 @@ std::vector<uint8_t> Document::save() {
         auto map_ref = [&](OpRef r) {
             return r.counter == 0 ? r : OpRef{r.counter, remap[r.actor]};
         };
+        // Usually every actor authored changes and the table is in byte order already.
+        bool same_actors = used.size() == m_actors.size();
+        for (uint32_t i = 0; same_actors && i < used.size(); ++i) same_actors = used[i] == i;
         std::vector<OpRef> succ;
         for (uint32_t oi : m_ops.objects_in_order()) {
             Object const& o = m_ops.obj(oi);
             bool seq = o.kind == ObjKind::List || o.kind == ObjKind::Text;
             OpRef obj = map_ref(o.id);
             m_ops.for_each_op(oi, [&](Op const& op) {
-                succ.clear();
-                for (auto const& s : op.succ) succ.push_back(map_ref(s));
+                std::span<OpRef const> succ_of = op.succ;
+                if (!same_actors) {
+                    succ.clear();
+                    for (auto const& s : op.succ) succ.push_back(map_ref(s));
+                    succ_of = succ;
+                }
                 writer.add(obj, seq ? nullptr : m_ops.key_of(op), seq ? map_ref(op.elem) : OpRef{},
-                           map_ref(op.id), op.insert, op.action, op.value, succ, op.expand,
+                           map_ref(op.id), op.insert, op.action, op.value, succ_of, op.expand,
                            m_ops.mark_name_of(op));
             });
         }

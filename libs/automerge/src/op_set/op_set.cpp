@@ -461,8 +461,10 @@ std::string const& OpSet::text(uint32_t obj) const {
 std::vector<uint32_t> OpSet::objects_in_order() const {
     std::vector<uint32_t> objs(m_objects.size());
     std::iota(objs.begin(), objs.end(), 0u);
-    std::sort(objs.begin() + 1, objs.end(),
-              [&](uint32_t a, uint32_t b) { return less(m_objects[a].id, m_objects[b].id); });
+    auto by_id = [&](uint32_t a, uint32_t b) { return less(m_objects[a].id, m_objects[b].id); };
+    // Loaded documents hold their objects in id order already.
+    if (!std::is_sorted(objs.begin() + 1, objs.end(), by_id))
+        std::sort(objs.begin() + 1, objs.end(), by_id);
     return objs;
 }
 

@@ -2,30 +2,6 @@
 
 namespace automerge::storage {
 
-void write_uleb(std::vector<uint8_t>& out, uint64_t value) {
-    do {
-        uint8_t b = value & 0x7f;
-        value >>= 7;
-        if (value != 0) b |= 0x80;
-        out.push_back(b);
-    } while (value != 0);
-}
-
-void write_sleb(std::vector<uint8_t>& out, int64_t value) {
-    bool more = true;
-    while (more) {
-        uint8_t b = value & 0x7f;
-        value >>= 7;  // arithmetic shift keeps the sign
-        bool sign_bit = (b & 0x40) != 0;
-        if ((value == 0 && !sign_bit) || (value == -1 && sign_bit)) {
-            more = false;
-        } else {
-            b |= 0x80;
-        }
-        out.push_back(b);
-    }
-}
-
 // Rejects encodings longer than needed (a trailing zero byte) and values past 64 bits, so
 // each number has exactly one accepted encoding and hashes stay canonical.
 std::optional<uint64_t> Reader::uleb() {

@@ -8,8 +8,42 @@
 
 namespace automerge::storage {
 
-void write_uleb(std::vector<uint8_t>& out, uint64_t value);
-void write_sleb(std::vector<uint8_t>& out, int64_t value);
+// Inline and through a small buffer: column encoders write one of these per value.
+inline void write_uleb(std::vector<uint8_t>& out, uint64_t value) {
+    if (value < 0x80) {
+        out.push_back(static_cast<uint8_t>(value));
+        return;
+    }
+    uint8_t buf[10];
+    size_t n = 0;
+    do {
+        uint8_t b = value & 0x7f;
+        value >>= 7;
+        if (value != 0) b |= 0x80;
+        buf[n++] = b;
+    } while (value != 0);
+    out.insert(out.end(), buf, buf + n);
+}
+
+inline void write_sleb(std::vector<uint8_t>& out, int64_t value) {
+    if (value >= -64 && value < 64) {
+        out.push_back(static_cast<uint8_t>(value & 0x7f));
+        return;
+    }
+    uint8_t buf[10];
+    size_t n = 0;
+    for (;;) {
+        uint8_t b = value & 0x7f;
+        value >>= 7;  // arithmetic shift keeps the sign
+        bool sign_bit = (b & 0x40) != 0;
+        if ((value == 0 && !sign_bit) || (value == -1 && sign_bit)) {
+            buf[n++] = b;
+            break;
+        }
+        buf[n++] = b | 0x80;
+    }
+    out.insert(out.end(), buf, buf + n);
+}
 
 // A bounds-checked cursor over untrusted bytes. Every read either succeeds completely or
 // leaves the reader marked as failed; callers check `ok()` or the returned optional.
