@@ -36,13 +36,10 @@ inline ObjType obj_type_of(ObjKind kind) {
     return ObjType::Map;
 }
 
-// Fields ordered for size: the op table holds one of these per op of the document.
+// One per op of the document, so laid out for size, with what lookups read (id, object,
+// element, flags, reference element) in the first 64 bytes.
 struct Op {
     OpRef id;
-    OpRef elem;  // sequences: reference element (insert) or target element
-    ScalarValue value;
-    std::vector<OpRef> succ;
-    int64_t inc_total = 0;         // sum of increments among the successors, for counters
     uint32_t obj = 0;
     uint32_t element = 0;          // sequences: index of the element the op belongs to
     uint32_t key = 0;              // maps: interned key
@@ -51,6 +48,10 @@ struct Op {
     uint8_t action = storage::set;
     bool insert = false;
     bool expand = false;
+    OpRef elem;                // sequences: reference element (insert) or target element
+    int64_t inc_total = 0;     // sum of increments among the successors, for counters
+    ScalarValue value;
+    std::vector<OpRef> succ;
     static constexpr uint32_t no_name = UINT32_MAX;
 };
 
