@@ -252,7 +252,7 @@ void OpSet::finish_load(Loading const& state) {
 void OpSet::append_element(uint32_t obj, uint32_t op_index) {
     Sequence& seq = m_objects[obj].seq;
     auto e = static_cast<uint32_t>(seq.elements.size());
-    seq.elements.push_back(Element{.insert_op = op_index});
+    seq.elements.push_back(Element{.insert_op = op_index, .ops = {}});
     m_ops[op_index].element = e;
     if (seq.order.empty() || seq.blocks[seq.order.back()].elems.size() >= max_block) {
         auto block = static_cast<uint32_t>(seq.blocks.size());
