@@ -403,6 +403,11 @@ void TextInput::select_all() {
 void TextInput::insert_at_cursor(std::string_view text) {
     m_state->insert(text);
 }
+void TextInput::apply_edit(a11y::TextEdit const& edit) {
+    set_selection(size_t(std::max(0, edit.start)), size_t(std::max(0, edit.end)));
+    if (!edit.select_only) insert_at_cursor(edit.text);
+}
+
 std::string const& TextInput::preedit() const {
     return m_state->preedit;
 }
@@ -602,6 +607,9 @@ a11y::AccessNode TextInput::accessibility(std::string id, std::string label) con
     node.description = m_state->text.empty() ? m_state->placeholder : m_state->text;
     node.rect = m_state->bounds;
     node.states.focused = m_state->focused;
+    auto [anchor, caret] = selection();
+    node.text = a11y::TextContent{m_state->text, int(caret), int(std::min(anchor, caret)),
+                                  int(std::max(anchor, caret))};
     return node;
 }
 

@@ -367,3 +367,45 @@ TEST_F(PointerEditing, PreferredHeightGrowsWithLinesAndWrapping) {
 }
 
 }  // namespace
+
+// Edits from assistive technology count in scalar values, land on grapheme boundaries, are
+// the user's own changes, and the field reports the result through its accessible node.
+TEST(TextInput, AssistiveEditsUseScalarOffsetsAndShowInTheAccessibleText) {
+    struct Case {
+        char const* name;
+        std::string before;
+        a11y::TextEdit edit;
+        std::string after;
+        int caret;
+        int selection_start, selection_end;
+    };
+    std::vector<Case> const cases = {
+        {"insert after a non-ASCII letter", "wörld", {2, 2, "X"}, "wöXrld", 3, 3, 3},
+        {"replace a span", "hello world", {0, 5, "bye"}, "bye world", 3, 3, 3},
+        {"delete", "hello world", {5, 11, ""}, "hello", 5, 5, 5},
+        {"select only", "hello", {1, 4, "", true}, "hello", 4, 1, 4},
+        {"offsets past the end clamp", "abc", {7, 9, "!"}, "abc!", 4, 4, 4},
+        {"a split emoji snaps to its cluster's start",
+         "a" + family + "b",
+         {3, 3, "X"},
+         "aX" + family + "b",
+         2,
+         2,
+         2},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        TextInput input;
+        input.set_text(c.before);
+        (void)input.take_dirty();
+        input.apply_edit(c.edit);
+        EXPECT_EQ(input.text(), c.after);
+        EXPECT_EQ(input.take_dirty(), c.before != c.after);
+        auto node = input.accessibility("field", "Field");
+        ASSERT_TRUE(node.text);
+        EXPECT_EQ(node.text->text, c.after);
+        EXPECT_EQ(node.text->caret, c.caret);
+        EXPECT_EQ(node.text->selection_start, c.selection_start);
+        EXPECT_EQ(node.text->selection_end, c.selection_end);
+    }
+}
