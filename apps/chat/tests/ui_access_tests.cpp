@@ -46,6 +46,11 @@ TEST(AccessTree, ThreadPeopleAndEditHistoryAreRead) {
     EXPECT_EQ(thread->children[0].id, "thread-message:" + root);
     EXPECT_NE(thread->children[1].label.find("a reply"), std::string::npos);
     EXPECT_EQ(tree.find("message-list")->live, "polite");
+    auto const* voice = tree.find("voice-participants");
+    ASSERT_NE(voice, nullptr);
+    EXPECT_TRUE(std::ranges::any_of(voice->children, [](AccessNode const& p) {
+        return p.label.find(" in ") != std::string::npos && p.label.ends_with(", muted");
+    })) << "the demonstration's huddle has a muted person";
 
     w.app.open_people_panel();
     w.run();

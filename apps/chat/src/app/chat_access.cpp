@@ -171,6 +171,7 @@ AccessNode ChatApp::panel_nodes() const {
         }
         if (!node.children.empty()) out.children.push_back(std::move(node));
     };
+    group("voice", Role::List, "voice-participants", "In voice channels", m_regions.sidebar);
     group("people", Role::List, "people", "People", m_regions.right);
     group("history", Role::Dialog, "edit-history", "Edit history", m_history_card);
     return out;
