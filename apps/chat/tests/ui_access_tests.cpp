@@ -106,6 +106,10 @@ TEST(AccessTree, RowActionsReachWhatTheHoverBarAndMenuOffer) {
     EXPECT_TRUE(w.app.context_menu().is_open());
     ASSERT_TRUE(w.app.menu_target());
     EXPECT_EQ(w.app.menu_target()->id, other_id);
+    w.app.handle_event(chat::test::key(vemo_ui::Key::Escape));
+    EXPECT_FALSE(w.app.context_menu().is_open());
+    ASSERT_TRUE(w.app.focused_target()) << "the focus goes back to the row";
+    EXPECT_EQ(*w.app.focused_target(), (HitTarget{HitKind::MessageMenu, other_id}));
 
     ASSERT_TRUE(w.app.perform_semantic_action("message:" + own_id, "edit"));
     ASSERT_TRUE(w.app.editing());

@@ -192,6 +192,11 @@ std::optional<bool> ChatApp::perform_row_action(std::string const& id, std::stri
         set_thread_focus(true);
         return true;
     }
+    // A popover opened from a row gives the focus back to that row when it closes.
+    HitTarget row_stop{HitKind::MessageMenu, m->id};
+    if ((action == "react" || action == "menu") &&
+        std::ranges::any_of(m_hits, [&](HitRegion const& r) { return r.target == row_stop; }))
+        focus_target(row_stop);
     if (action == "react") {
         if (!can_write()) return false;
         m_emoji = EmojiPicker{m->id, at};
