@@ -125,6 +125,12 @@ struct TextInput::State {
             move_to(right ? sel_end() : sel_begin(), false);
             return;
         }
+        // Arrows follow the screen: in right-to-left text Left moves on to later characters.
+        if (renderer && !by_word) {
+            if (auto to = renderer->move_visually(text, text_size, wrap_width(), cursor, right))
+                move_to(text::snap_to_grapheme(text, *to), extend);
+            return;
+        }
         size_t to = right ? (by_word ? text::next_word_end(text, cursor)
                                      : text::next_grapheme(text, cursor))
                           : (by_word ? text::previous_word_start(text, cursor)

@@ -409,3 +409,22 @@ TEST(TextInput, AssistiveEditsUseScalarOffsetsAndShowInTheAccessibleText) {
         EXPECT_EQ(node.text->selection_end, c.selection_end);
     }
 }
+
+// In right-to-left text Left moves on through the text and Right back; Home and End keep to
+// the paragraph's start and end.
+TEST_F(PointerEditing, ArrowsMoveVisuallyInRightToLeftText) {
+    std::string const arabic = "مرحبا";  // 5 letters
+    input.set_text(arabic);
+    input.set_cursor_pos(0);
+    EXPECT_TRUE(input.handle_event(key(Key::Right)));
+    EXPECT_EQ(input.cursor_pos(), 0u) << "the start is the right edge";
+    input.handle_event(key(Key::Left));
+    EXPECT_EQ(input.cursor_pos(), 1u);
+    input.handle_event(key(Key::Left, shift));
+    EXPECT_EQ(input.selection(), (std::pair<size_t, size_t>{1, 2}));
+    input.handle_event(key(Key::End));
+    EXPECT_EQ(input.cursor_pos(), 5u);
+    double end_x = input.caret_rect().x;
+    input.handle_event(key(Key::Home));
+    EXPECT_GT(input.caret_rect().x, end_x) << "the start is drawn right of the end";
+}
