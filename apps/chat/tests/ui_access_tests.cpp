@@ -77,6 +77,17 @@ TEST(AccessTree, ThreadPeopleAndEditHistoryAreRead) {
     EXPECT_FALSE(history->rect.is_empty());
 }
 
+TEST(AccessTree, CategoryTogglesSayWhetherTheyAreExpanded) {
+    Window w;
+    w.run();
+    std::string id = "chat.category-toggle:cat_acme_main";
+    ASSERT_NE(w.app.accessibility().find(id), nullptr);
+    EXPECT_TRUE(w.app.accessibility().find(id)->states.expanded);
+    ASSERT_TRUE(w.app.perform_semantic_action(id, "activate"));
+    w.run();
+    EXPECT_FALSE(w.app.accessibility().find(id)->states.expanded);
+}
+
 TEST(AccessTree, RowActionsReachWhatTheHoverBarAndMenuOffer) {
     Window w;
     w.run();

@@ -101,6 +101,7 @@ AccessNode ChatApp::accessibility() const {
         switch (t.kind) {
             case HitKind::CategoryToggle:
                 node.states.pressed = !facts.category_collapsed;
+                node.states.expanded = !facts.category_collapsed;
                 break;
             case HitKind::Reaction:
                 node.states.pressed = facts.reacted;
