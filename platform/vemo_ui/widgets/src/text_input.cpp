@@ -122,7 +122,13 @@ struct TextInput::State {
     void horizontal(bool right, bool by_word, bool extend) {
         goal_x.reset();
         if (has_selection() && !extend) {
-            move_to(right ? sel_end() : sel_begin(), false);
+            // The selection collapses to its edge on the side the arrow points to on screen.
+            bool begin_is_left = true;
+            if (renderer && !by_word) {
+                Rect begin = caret_local(sel_begin()), end = caret_local(sel_end());
+                begin_is_left = begin.y != end.y || begin.x <= end.x;
+            }
+            move_to(right == begin_is_left ? sel_end() : sel_begin(), false);
             return;
         }
         // Arrows follow the screen: in right-to-left text Left moves on to later characters.

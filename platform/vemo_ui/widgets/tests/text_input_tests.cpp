@@ -422,6 +422,8 @@ TEST_F(PointerEditing, ArrowsMoveVisuallyInRightToLeftText) {
     EXPECT_EQ(input.cursor_pos(), 1u);
     input.handle_event(key(Key::Left, shift));
     EXPECT_EQ(input.selection(), (std::pair<size_t, size_t>{1, 2}));
+    input.handle_event(key(Key::Right));
+    EXPECT_EQ(input.cursor_pos(), 1u) << "a selection collapses to its right-hand edge";
     input.handle_event(key(Key::End));
     EXPECT_EQ(input.cursor_pos(), 5u);
     double end_x = input.caret_rect().x;
