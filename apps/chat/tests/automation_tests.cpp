@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -135,4 +136,36 @@ TEST(Automation, AttachmentImportThroughTheOperation)
     EXPECT_NE(document.find("\"notes.txt\""), std::string::npos);
     EXPECT_EQ(document.find("gone.txt"), std::string::npos);
     EXPECT_TRUE(fs::exists(dir.path / "xdg" / "qdoc" / "blobs" / reference.substr(0, 2) / reference));
+}
+
+// The tree automation reads is the one screen readers get: rows with their actions, the live
+// message list, the composer with its text.
+TEST(Automation, AccessibilityTreeCarriesActionsTextAndLiveRegions)
+{
+    ASSERT_NE(std::getenv("VEMO_CHAT_BIN"), nullptr);
+    TempDir dir;
+    auto answers = session(dir.path / "data", {
+        R"({"cmd":"invoke","address":"chat.channel:c_general","action":"post","value":"read me"})",
+        R"({"cmd":"frames","count":2})",
+        R"({"cmd":"accessibility"})",
+    });
+    ASSERT_EQ(answers.size(), 3u);
+    ASSERT_TRUE(answers[2]["ok"]) << answers[2];
+    json const* list = nullptr;
+    json const* composer = nullptr;
+    std::function<void(json const&)> walk = [&](json const& node) {
+        if (node["id"] == "message-list") list = &node;
+        if (node["id"] == "chat.composer") composer = &node;
+        for (auto const& c : node["children"]) walk(c);
+    };
+    walk(answers[2]["result"]);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ((*list)["live"], "polite");
+    ASSERT_EQ((*list)["children"].size(), 1u) << *list;
+    auto const& row = (*list)["children"][0];
+    EXPECT_TRUE(mentions_text(row["label"], "read me"));
+    EXPECT_TRUE(mentions_text(row["actions"], "reply")) << row;
+    ASSERT_NE(composer, nullptr);
+    EXPECT_EQ((*composer)["text"]["text"], "");
+    EXPECT_EQ((*composer)["text"]["caret"], 0);
 }

@@ -49,18 +49,25 @@ json rect_json(Rect const& r) {
 json access_json(a11y::AccessNode const& node) {
     json children = json::array();
     for (auto const& c : node.children) children.push_back(access_json(c));
-    return {{"role", a11y::role_name(node.role)},
-            {"id", node.id},
-            {"label", node.label},
-            {"description", node.description},
-            {"rect", rect_json(node.rect)},
-            {"states",
-             {{"pressed", node.states.pressed},
-              {"selected", node.states.selected},
-              {"expanded", node.states.expanded},
-              {"focused", node.states.focused},
-              {"disabled", node.states.disabled}}},
-            {"children", std::move(children)}};
+    json out = {{"role", a11y::role_name(node.role)},
+                {"id", node.id},
+                {"label", node.label},
+                {"description", node.description},
+                {"rect", rect_json(node.rect)},
+                {"states",
+                 {{"pressed", node.states.pressed},
+                  {"selected", node.states.selected},
+                  {"expanded", node.states.expanded},
+                  {"focused", node.states.focused},
+                  {"disabled", node.states.disabled}}},
+                {"children", std::move(children)}};
+    if (!node.actions.empty()) out["actions"] = node.actions;
+    if (!node.live.empty()) out["live"] = node.live;
+    if (node.text)
+        out["text"] = {{"text", node.text->text},
+                       {"caret", node.text->caret},
+                       {"selection", {node.text->selection_start, node.text->selection_end}}};
+    return out;
 }
 
 json heads_json(std::vector<automerge::ChangeHash> const& heads) {

@@ -138,6 +138,12 @@ public:
                 m_session.commit();
                 mark_dirty();
                 return done;
+            },
+            [this](std::string const& id, a11y::TextEdit const& edit) {
+                bool done = m_widget->perform_text_edit(id, edit);
+                m_session.commit();
+                mark_dirty();
+                return done;
             });
 
         // Panels dragged out of the window (the call) become windows of their own.
@@ -229,10 +235,14 @@ private:
         a11y::AccessNode tree = m_widget->accessibility();
         std::string signature;
         append_signature(signature, tree);
-        if (signature == m_tree_signature) return;
-        m_tree_signature = std::move(signature);
-        m_tree = std::move(tree);
-        notify_accessibility_changed(m_area);
+        if (signature != m_tree_signature) {
+            m_tree_signature = std::move(signature);
+            m_tree = std::move(tree);
+            notify_accessibility_changed(m_area);
+        }
+        // Spoken after the tree holds what they talk about.
+        for (auto const& line : m_widget->take_announcements())
+            announce_accessibility(m_area, line);
     }
 
     static void append_signature(std::string& out, a11y::AccessNode const& node)
@@ -243,7 +253,13 @@ private:
         out += '\x1f';
         out += node.description;
         out += char('0' + node.states.pressed + 2 * node.states.selected + 4 * node.states.expanded +
-                     8 * node.states.focused);
+                     8 * node.states.focused + 16 * node.states.disabled);
+        if (node.text)
+            out += "\x1e" + node.text->text + "\x1e" + std::to_string(node.text->caret) + ":" +
+                   std::to_string(node.text->selection_start) + ":" +
+                   std::to_string(node.text->selection_end);
+        for (auto const& action : node.actions) out += "\x1d" + action;
+        out += node.live;
         out += std::to_string(int(node.rect.x)) + "," + std::to_string(int(node.rect.y)) + "," +
                std::to_string(int(node.rect.width)) + "," + std::to_string(int(node.rect.height));
         out += '(';

@@ -3,7 +3,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "actions/attachment_jobs.hpp"
@@ -17,8 +19,8 @@
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
 #include "model/view_model.hpp"
-#include "search/chat_search.hpp"
 #include "render_call/call_overlay.hpp"
+#include "search/chat_search.hpp"
 #include "vemo_ui/context_menu.hpp"
 #include "vemo_ui/image_store.hpp"
 #include "vemo_ui/permission.hpp"
@@ -89,6 +91,14 @@ class ChatApp final : public vemo_ui::Widget,
         std::string message;
         vemo_ui::Rect rect;
     };
+    // Something drawn that assistive technology reads but the pointer does not act on (a
+    // person in the people panel, an entry of the edit history), grouped by panel.
+    struct AccessBox {
+        std::string group;
+        std::string id;
+        std::string label;
+        vemo_ui::Rect rect;
+    };
 
     // A screenshot instance: not interactive, the demonstration's local person.
     ChatApp();
@@ -113,6 +123,8 @@ class ChatApp final : public vemo_ui::Widget,
                                                               size_t index) const override;
     bool focus_synthetic_accessibility(int kind, size_t index) override;
     bool perform_semantic_action(std::string const& id, std::string const& action) override;
+    bool perform_text_edit(std::string const& id, vemo_ui::a11y::TextEdit const& edit) override;
+    std::vector<std::string> take_announcements() override;
     bool accepts_keyboard_focus() const override { return true; }
     bool exposes_accessibility() const override { return true; }
     bool exposes_automation() const override { return true; }
@@ -337,6 +349,15 @@ class ChatApp final : public vemo_ui::Widget,
     void jump_to_latest() { m_scroll = 0, m_follow = true; }
     LabelFacts label_facts(HitTarget const& target) const;
     std::string row_label(Message const& m) const;
+    vemo_ui::a11y::AccessNode row_node(Message const& m, std::string id, vemo_ui::Rect rect,
+                                       bool focused) const;
+    vemo_ui::a11y::AccessNode panel_nodes() const;
+    std::optional<bool> perform_row_action(std::string const& id, std::string const& action);
+    // The text field a text-field target names.
+    vemo_ui::TextInput const& text_field(HitKind kind) const;
+    vemo_ui::TextInput& text_field(HitKind kind) {
+        return const_cast<vemo_ui::TextInput&>(std::as_const(*this).text_field(kind));
+    }
     // The keyboard's stops in screen order, region by region, each control once.
     std::vector<HitRegion> focus_stops() const;
     int region_rank(HitRegion const& region) const;
@@ -473,6 +494,13 @@ class ChatApp final : public vemo_ui::Widget,
     Regions m_regions;
     std::vector<HitRegion> m_hits;
     std::vector<RowBox> m_rows;
+    std::vector<RowBox> m_thread_rows;      // the thread panel's rows, root first
+    std::vector<AccessBox> m_access_boxes;  // read-only things drawn this frame
+    vemo_ui::Rect m_history_card;
+    // New messages are announced once: what the shown conversation held when last looked at.
+    std::string m_announced_key;
+    std::set<std::string> m_announced;
+    int64_t m_announced_since = 0;
     std::optional<std::string> m_focused_row;  // message id
     std::optional<HitTarget> m_focused;
     std::optional<HitTarget> m_hover;

@@ -87,6 +87,9 @@ bool ChatApp::icon_button(DrawContext& ctx, Rect r, std::string_view glyph, HitT
 void ChatApp::draw(DrawContext& ctx) {
     m_hits.clear();
     m_rows.clear();
+    m_thread_rows.clear();
+    m_access_boxes.clear();
+    m_history_card = {};
     m_attachment_boxes.clear();
     m_menu.set_text_renderer(&ctx.text);
     for (auto* input : {&m_composer, &m_thread_composer, &m_edit_input, &m_rename_input})

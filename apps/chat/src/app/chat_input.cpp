@@ -381,6 +381,7 @@ bool ChatApp::handle_wheel(vemo_ui::WheelEvent const& wheel) {
 
 bool ChatApp::perform_semantic_action(std::string const& id, std::string const& action) {
     if (auto searched = perform_search_action(id, action)) return *searched;
+    if (auto row = perform_row_action(id, action)) return *row;
     if (id.starts_with(vemo_ui::ContextMenu::item_id_prefix)) {
         if (!m_menu.is_open()) return false;
         m_menu.perform_semantic_action(id);
@@ -392,10 +393,7 @@ bool ChatApp::perform_semantic_action(std::string const& id, std::string const& 
     auto target = region->target;
     if (is_text_field(target.kind) && action != "activate" && action != "focus" &&
         !action.empty()) {
-        auto& input = target.kind == HitKind::FocusMain     ? m_composer
-                      : target.kind == HitKind::FocusThread ? m_thread_composer
-                      : target.kind == HitKind::FocusEdit   ? m_edit_input
-                                                            : m_rename_input;
+        auto& input = text_field(target.kind);
         bool used = input.perform_action(action);
         if (input.take_submit()) {
             if (target.kind == HitKind::FocusEdit)
@@ -412,6 +410,25 @@ bool ChatApp::perform_semantic_action(std::string const& id, std::string const& 
     }
     if (is_text_field(target.kind)) focus_target(target);
     activate(target);
+    return true;
+}
+
+bool ChatApp::perform_text_edit(std::string const& id, vemo_ui::a11y::TextEdit const& edit) {
+    if (id == search_field_id) {
+        if (!m_search_window.is_open()) return false;
+        m_search_window.input().apply_edit(edit);
+        m_search_window.input().take_dirty();
+        m_search_window.refresh(*search_provider());
+        return true;
+    }
+    auto const* region = region_of(id);
+    if (!region || !is_text_field(region->target.kind)) return false;
+    auto kind = region->target.kind;
+    bool composer = kind == HitKind::FocusMain || kind == HitKind::FocusThread;
+    if (!edit.select_only && composer && !can_write()) return false;
+    auto& input = text_field(kind);
+    input.apply_edit(edit);
+    if (input.take_dirty() && composer) store_draft(kind == HitKind::FocusThread);
     return true;
 }
 

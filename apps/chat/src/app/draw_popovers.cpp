@@ -101,6 +101,7 @@ void ChatApp::draw_history_popover(DrawContext& ctx) {
     double y = anchor.bottom() + 6;
     if (y + h > content.bottom() - 8) y = std::max(content.y + 8, anchor.y - h - 6);
     Rect card{x, y, w, h};
+    m_history_card = card;
     vemo_ui::surface::card(ctx.painter, t, card, t.radius_large, t.elevated_fill,
                            vemo_ui::surface::Elevation::High);
     ctx.text.draw_text_weighted(ctx.painter, "Edit history", {card.x + 16, card.y + 14}, 14,
@@ -112,6 +113,10 @@ void ChatApp::draw_history_popover(DrawContext& ctx) {
         ctx.text.draw_text_weighted(
             ctx.painter, entries[i].second, {card.x + 16, ey + 18}, 13.5, FontWeight::Regular,
             i + 1 == entries.size() ? t.text_primary : t.text_secondary, w - 32);
+        m_access_boxes.push_back({"history",
+                                  "history:" + std::to_string(i),
+                                  entries[i].first + ": " + entries[i].second,
+                                  {card.x + 16, ey, w - 32, heights[i]}});
         ey += heights[i];
     }
 }

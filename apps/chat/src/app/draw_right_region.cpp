@@ -101,6 +101,9 @@ void ChatApp::draw_people(DrawContext& ctx, Rect r) {
                                         FontWeight::Bold, t.link);
         ctx.text.draw_text(ctx.painter, presence_text(p.status), {av.right() + 12, row.y + 26}, 12,
                            t.text_tertiary);
+        m_access_boxes.push_back({"people", "person:" + p.id,
+                                  name + (p.agent ? ", agent, " : ", ") + presence_text(p.status),
+                                  row});
         y += 50;
     }
 }
@@ -123,7 +126,11 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
     ctx.painter.push_clip(list);
     double y = list.y + 4;
     auto const* root = find_message(*m_nav.thread_root);
-    if (root) y += layout_message(ctx, *root, false, {list.x, y, list.width, 0}, true, true);
+    if (root) {
+        double h = layout_message(ctx, *root, false, {list.x, y, list.width, 0}, true, true);
+        m_thread_rows.push_back({root->id, {list.x, y, list.width, h}});
+        y += h;
+    }
     size_t replies =
         m_reply_counts.contains(*m_nav.thread_root) ? m_reply_counts.at(*m_nav.thread_root) : 0;
     std::string label = std::to_string(replies) + (replies == 1 ? " reply" : " replies");
@@ -138,7 +145,10 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
     for (auto const& m : m_view.messages) {
         if (m.parent != m_nav.thread_root) continue;
         bool grouped = prev && prev->author == m.author && m.ts - prev->ts < group_window;
-        y += layout_message(ctx, m, grouped, {list.x, y, list.width, 0}, true, y < list.bottom());
+        bool shown = y < list.bottom();
+        double h = layout_message(ctx, m, grouped, {list.x, y, list.width, 0}, true, shown);
+        if (shown) m_thread_rows.push_back({m.id, {list.x, y, list.width, h}});
+        y += h;
         prev = &m;
     }
     ctx.painter.pop_clip();

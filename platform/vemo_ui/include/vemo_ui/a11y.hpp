@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,24 @@ struct States {
     friend bool operator==(States const&, States const&) = default;
 };
 
+// What a text field holds. Offsets count Unicode scalar values, as assistive technology does.
+struct TextContent {
+    std::string text;
+    int caret = 0;
+    int selection_start = 0;  // equal to selection_end when nothing is selected
+    int selection_end = 0;
+    friend bool operator==(TextContent const&, TextContent const&) = default;
+};
+
+// A change assistive technology asks of a text field: replace [start, end) with `text`, or,
+// with `select_only`, select [start, end) and put the caret at `end`.
+struct TextEdit {
+    int start = 0;
+    int end = 0;
+    std::string text;
+    bool select_only = false;
+};
+
 // One node of the tree offered to assistive technology and automation. `id` is the
 // semantic identifier actions are performed on.
 struct AccessNode {
@@ -45,10 +64,12 @@ struct AccessNode {
     std::string description;
     Rect rect;
     States states;
+    std::optional<TextContent> text;   // set on editable text fields
+    std::vector<std::string> actions;  // named actions offered besides "activate"
+    std::string live;                  // "polite" on a container whose new items are spoken
     std::vector<AccessNode> children;
 
-    AccessNode with_children(std::vector<AccessNode> kids) &&
-    {
+    AccessNode with_children(std::vector<AccessNode> kids) && {
         children = std::move(kids);
         return std::move(*this);
     }

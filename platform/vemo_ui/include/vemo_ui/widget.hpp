@@ -94,6 +94,14 @@ public:
     {
         return (void)id, (void)action, false;
     }
+    // Applies an edit assistive technology asks of the text field with this id.
+    virtual bool perform_text_edit(std::string const& id, a11y::TextEdit const& edit)
+    {
+        return (void)id, (void)edit, false;
+    }
+    // What the screen reader should speak since the last frame (new messages...), handed
+    // over once, after the frame's tree.
+    virtual std::vector<std::string> take_announcements() { return {}; }
     virtual bool accepts_keyboard_focus() const { return false; }
     virtual bool exposes_accessibility() const { return false; }
     virtual bool exposes_automation() const { return false; }

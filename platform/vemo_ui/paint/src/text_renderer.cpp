@@ -404,11 +404,29 @@ Rect TextRenderer::caret_rect(std::string_view text, double size_pt,
     PangoLayout* layout = m_impl->plain(text, Params{size_pt, weight, max_width, false});
     int line = 0, x = 0;
     pango_layout_index_to_line_x(layout, int(index), FALSE, &line, &x);
-    double x_offset = 0;
-    for_each_line(layout, [&](PangoLayoutLine*, int number, double offset) {
-        if (number == line) x_offset = offset;
-    });
-    return {x_offset + from_pango(x), line * lh, 1, lh};
+    // The strong cursor knows the direction of the run the caret is in: the end of a
+    // right-to-left paragraph is at its left, not back at its start.
+    PangoRectangle strong;
+    pango_layout_get_cursor_pos(layout, int(index), &strong, nullptr);
+    return {from_pango(strong.x), line * lh, 1, lh};
+}
+
+std::optional<size_t> TextRenderer::move_visually(std::string_view text, double size_pt,
+                                                  std::optional<double> max_width, size_t index,
+                                                  bool right, FontWeight weight) {
+    if (text.empty()) return std::nullopt;
+    index = std::min(index, text.size());
+    while (index > 0 && index < text.size() && (uint8_t(text[index]) & 0xc0) == 0x80) --index;
+    PangoLayout* layout = m_impl->plain(text, Params{size_pt, weight, max_width, false});
+    int moved = 0, trailing = 0;
+    pango_layout_move_cursor_visually(layout, TRUE, int(index), 0, right ? 1 : -1, &moved,
+                                      &trailing);
+    if (moved < 0 || moved == G_MAXINT) return std::nullopt;
+    char const* laid = pango_layout_get_text(layout);
+    size_t laid_size = std::strlen(laid);
+    char const* p = laid + std::min(size_t(moved), laid_size);
+    for (int i = 0; i < trailing && p < laid + laid_size; ++i) p = g_utf8_next_char(p);
+    return std::min(size_t(p - laid), text.size());
 }
 
 size_t TextRenderer::cached_layouts() const {

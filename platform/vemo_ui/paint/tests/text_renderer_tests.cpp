@@ -1,6 +1,8 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -220,3 +222,44 @@ TEST_F(TextRendererTest, SurvivesMalformedUtf8) {
 }
 
 }  // namespace
+
+// Right-to-left and mixed text: the caret stands where the reader expects it at the start and
+// the end, and moving one step to the left or right on screen goes that way.
+TEST_F(TextRendererTest, CaretAndVisualStepsFollowTheWritingDirection) {
+    struct Case {
+        char const* name;
+        std::string text;
+        bool starts_right;  // a right-to-left paragraph starts at its right edge
+    };
+    std::vector<Case> const cases = {
+        {"Arabic", "مرحبا بكم", true},
+        {"Hebrew", "שלום עולם", true},
+        {"Latin then Arabic", "abc مرحبا", false},
+        {"Hebrew then Latin", "שלום abc", true},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        double start = text().caret_rect(c.text, 15, std::nullopt, 0).x;
+        double end = text().caret_rect(c.text, 15, std::nullopt, c.text.size()).x;
+        double width = text().measure(c.text, 15).width;
+        EXPECT_GT(std::abs(end - start), width / 2) << "start and end carets must differ";
+        if (c.starts_right) {
+            EXPECT_GT(start, end);
+        } else {
+            EXPECT_LT(start, end);
+        }
+        // Walking right from the leftmost caret visits every caret position once, always
+        // further right, and stops at the right edge.
+        size_t at = text().index_at(c.text, 15, std::nullopt, {-50, 5});
+        double x = text().caret_rect(c.text, 15, std::nullopt, at).x;
+        size_t steps = 0;
+        while (auto next = text().move_visually(c.text, 15, std::nullopt, at, true)) {
+            double next_x = text().caret_rect(c.text, 15, std::nullopt, *next).x;
+            EXPECT_GE(next_x, x - 0.5) << "step " << steps;
+            at = *next, x = next_x;
+            ASSERT_LT(++steps, 40u);
+        }
+        EXPECT_EQ(steps, size_t(g_utf8_strlen(c.text.c_str(), -1)));
+        EXPECT_FALSE(text().move_visually(c.text, 15, std::nullopt, at, true));
+    }
+}

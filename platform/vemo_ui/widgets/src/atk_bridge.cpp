@@ -4,8 +4,10 @@
 #include <gtk/gtk-a11y.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -26,6 +28,9 @@ struct NodeData {
     a11y::Role role = a11y::Role::Group;
     Rect rect;
     a11y::States states;
+    std::optional<a11y::TextContent> text;
+    std::vector<std::string> actions;
+    std::string live;
     int index = 0;
     bool has_node_parent = false;
     Rect parent_rect;
@@ -36,6 +41,7 @@ struct Bridge {
     GtkWidget* widget = nullptr;
     AccessTreeSource tree;
     AccessActionSink perform;
+    AccessTextSink edit;
     bool dirty = true;
     std::string root_label;
     std::string root_description;
@@ -61,6 +67,13 @@ struct VemoAccessNodeClass {
     AtkObjectClass parent_class;
 };
 
+struct VemoAccessTextNode {
+    VemoAccessNode parent;
+};
+struct VemoAccessTextNodeClass {
+    VemoAccessNodeClass parent_class;
+};
+
 struct VemoAreaAccessible {
     GtkWidgetAccessible parent;
 };
@@ -80,6 +93,7 @@ namespace vemo_ui {
 namespace {
 
 GType vemo_access_node_get_type();
+GType vemo_access_text_node_get_type();
 GType vemo_area_accessible_get_type();
 
 NodeData* node_data(gpointer obj) {
@@ -142,9 +156,68 @@ bool is_interactive(a11y::Role role) {
 
 // ---- tree refresh ----
 
-AtkObject* new_node() {
-    auto* obj = ATK_OBJECT(g_object_new(vemo_access_node_get_type(), nullptr));
-    return obj;
+AtkObject* new_node(bool text) {
+    GType type = text ? vemo_access_text_node_get_type() : vemo_access_node_get_type();
+    return ATK_OBJECT(g_object_new(type, nullptr));
+}
+
+bool is_text_node(AtkObject* obj) {
+    return G_TYPE_CHECK_INSTANCE_TYPE(obj, vemo_access_text_node_get_type());
+}
+
+// Screen readers follow keyboard focus from this event (AT-SPI's "focus:").
+void report_focus(AtkObject* obj) {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    atk_focus_tracker_notify(obj);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
+// ---- text offsets (Unicode scalar values) ----
+
+int char_count(std::string const& text) {
+    return int(g_utf8_strlen(text.c_str(), gssize(text.size())));
+}
+
+// The byte offset of character `offset`, clamped to the text.
+size_t byte_at(std::string const& text, int offset) {
+    if (offset <= 0) return 0;
+    if (offset >= char_count(text)) return text.size();
+    return size_t(g_utf8_offset_to_pointer(text.c_str(), offset) - text.c_str());
+}
+
+std::string slice(std::string const& text, int start, int end) {
+    size_t from = byte_at(text, start);
+    size_t to = byte_at(text, end);
+    return to > from ? text.substr(from, to - from) : std::string();
+}
+
+// The text a field lost and gained between two versions, as one replaced span.
+void notify_text(AtkObject* obj, a11y::TextContent const& was, a11y::TextContent const& now) {
+    if (was.text != now.text) {
+        std::vector<gunichar> a, b;
+        for (char const* p = was.text.c_str(); *p; p = g_utf8_next_char(p))
+            a.push_back(g_utf8_get_char(p));
+        for (char const* p = now.text.c_str(); *p; p = g_utf8_next_char(p))
+            b.push_back(g_utf8_get_char(p));
+        size_t prefix = 0;
+        while (prefix < a.size() && prefix < b.size() && a[prefix] == b[prefix]) ++prefix;
+        size_t suffix = 0;
+        while (suffix < a.size() - prefix && suffix < b.size() - prefix &&
+               a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix])
+            ++suffix;
+        int at = int(prefix);
+        int removed = int(a.size() - prefix - suffix);
+        int inserted = int(b.size() - prefix - suffix);
+        if (removed > 0)
+            g_signal_emit_by_name(obj, "text-remove", at, removed,
+                                  slice(was.text, at, at + removed).c_str());
+        if (inserted > 0)
+            g_signal_emit_by_name(obj, "text-insert", at, inserted,
+                                  slice(now.text, at, at + inserted).c_str());
+    }
+    if (was.caret != now.caret) g_signal_emit_by_name(obj, "text-caret-moved", now.caret);
+    if (was.selection_start != now.selection_start || was.selection_end != now.selection_end)
+        g_signal_emit_by_name(obj, "text-selection-changed");
 }
 
 // Screen readers announce focus and selection from these events, not by polling.
@@ -155,6 +228,7 @@ void notify_states(AtkObject* obj, a11y::States const& was, a11y::States const& 
     report(was.focused, now.focused, ATK_STATE_FOCUSED);
     report(was.selected, now.selected, ATK_STATE_SELECTED);
     report(was.pressed, now.pressed, ATK_STATE_PRESSED);
+    report(was.pressed, now.pressed, ATK_STATE_CHECKED);
     report(was.expanded, now.expanded, ATK_STATE_EXPANDED);
     report(!was.disabled, !now.disabled, ATK_STATE_ENABLED);
 }
@@ -162,6 +236,7 @@ void notify_states(AtkObject* obj, a11y::States const& was, a11y::States const& 
 void update_node(AtkObject* obj, a11y::AccessNode const& node, Bridge* bridge) {
     NodeData* d = node_data(obj);
     a11y::States was = d->states;
+    std::optional<a11y::TextContent> was_text = std::move(d->text);
     bool fresh = d->bridge == nullptr;
     bool renamed = d->label != node.label;
     bool redescribed = d->description != node.description;
@@ -172,8 +247,14 @@ void update_node(AtkObject* obj, a11y::AccessNode const& node, Bridge* bridge) {
     d->role = node.role;
     d->rect = node.rect;
     d->states = node.states;
+    d->text = node.text;
+    d->actions = node.actions;
+    d->live = node.live;
     if (renamed) g_object_notify(G_OBJECT(obj), "accessible-name");
-    if (!fresh) notify_states(obj, was, node.states);
+    if (fresh) return;  // announced by children-changed once it has its place
+    if (was_text && d->text) notify_text(obj, *was_text, *d->text);
+    notify_states(obj, was, node.states);
+    if (!was.focused && node.states.focused) report_focus(obj);
     if (redescribed) g_object_notify(G_OBJECT(obj), "accessible-description");
 }
 
@@ -187,11 +268,14 @@ std::vector<AtkObject*> build_children(Bridge& b, a11y::AccessNode const& node, 
         while (b.by_key.contains(key)) key += "'";  // a repeated id still gets its own object
         AtkObject* obj = nullptr;
         bool created = false;
-        if (auto it = old.find(key); it != old.end()) {
+        bool text = child.text.has_value();
+        // A node that gains or loses its text interface needs an object of the other type;
+        // the old one stays in `old` and is retired.
+        if (auto it = old.find(key); it != old.end() && is_text_node(it->second) == text) {
             obj = it->second;
             old.erase(it);
         } else {
-            obj = new_node();
+            obj = new_node(text);
             created = true;
         }
         b.by_key.emplace(key, obj);
@@ -203,7 +287,13 @@ std::vector<AtkObject*> build_children(Bridge& b, a11y::AccessNode const& node, 
         if (atk_object_get_parent(obj) != parent) atk_object_set_parent(obj, parent);
         d->children = build_children(b, child, obj, true, key, old);
         out.push_back(obj);
-        if (created) g_signal_emit_by_name(parent, "children-changed::add", gint(i), obj);
+        if (created) {
+            g_signal_emit_by_name(parent, "children-changed::add", gint(i), obj);
+            if (child.states.focused) {
+                atk_object_notify_state_change(obj, ATK_STATE_FOCUSED, TRUE);
+                report_focus(obj);
+            }
+        }
     }
     return out;
 }
@@ -325,9 +415,13 @@ void node_component_init(gpointer g_iface, gpointer) {
     static_cast<AtkComponentIface*>(g_iface)->get_extents = node_extents;
 }
 
+// A request from assistive technology, carried out from the main loop rather than inside
+// the request (it may change the tree the request is reading).
 struct PendingAction {
     GtkWidget* widget;  // weak: cleared if the widget goes away first
     std::string id;
+    std::string action;
+    std::optional<a11y::TextEdit> edit;
 };
 
 gboolean run_action(gpointer data) {
@@ -335,28 +429,46 @@ gboolean run_action(gpointer data) {
     if (!pending->widget) return G_SOURCE_REMOVE;
     g_object_remove_weak_pointer(G_OBJECT(pending->widget),
                                  reinterpret_cast<gpointer*>(&pending->widget));
-    if (Bridge* b = bridge_of_widget(pending->widget); b && b->perform)
-        b->perform(pending->id, "activate");
+    Bridge* b = bridge_of_widget(pending->widget);
+    if (!b) return G_SOURCE_REMOVE;
+    if (pending->edit) {
+        if (b->edit) b->edit(pending->id, *pending->edit);
+    } else if (b->perform) {
+        b->perform(pending->id, pending->action);
+    }
     return G_SOURCE_REMOVE;
+}
+
+bool queue_request(NodeData const* d, std::string action, std::optional<a11y::TextEdit> edit) {
+    if (!d->bridge || d->id.empty()) return false;
+    if (edit && !d->bridge->edit) return false;
+    auto* pending = new PendingAction{d->bridge->widget, d->id, std::move(action), std::move(edit)};
+    g_object_add_weak_pointer(G_OBJECT(pending->widget),
+                              reinterpret_cast<gpointer*>(&pending->widget));
+    g_idle_add(run_action, pending);
+    return true;
+}
+
+// Action 0 is "activate"; the node's named actions follow.
+char const* action_name(NodeData const* d, gint i) {
+    if (i == 0) return "activate";
+    if (i < 0 || size_t(i) > d->actions.size()) return nullptr;
+    return d->actions[size_t(i) - 1].c_str();
 }
 
 gboolean node_do_action(AtkAction* action, gint i) {
     NodeData const* d = node_data(action);
-    if (i != 0 || !d->bridge || d->id.empty()) return FALSE;
-    auto* pending = new PendingAction{d->bridge->widget, d->id};
-    g_object_add_weak_pointer(G_OBJECT(pending->widget),
-                              reinterpret_cast<gpointer*>(&pending->widget));
-    g_idle_add(run_action, pending);
-    return TRUE;
+    char const* name = action_name(d, i);
+    return name && queue_request(d, name, std::nullopt);
 }
 
 gint node_get_n_actions(AtkAction* action) {
     NodeData const* d = node_data(action);
-    return d->bridge && !d->id.empty() ? 1 : 0;
+    return d->bridge && !d->id.empty() ? gint(1 + d->actions.size()) : 0;
 }
 
-gchar const* node_action_name(AtkAction*, gint i) {
-    return i == 0 ? "activate" : nullptr;
+gchar const* node_action_name(AtkAction* action, gint i) {
+    return action_name(node_data(action), i);
 }
 
 void node_action_init(gpointer g_iface, gpointer) {
@@ -364,6 +476,186 @@ void node_action_init(gpointer g_iface, gpointer) {
     iface->do_action = node_do_action;
     iface->get_n_actions = node_get_n_actions;
     iface->get_name = node_action_name;
+}
+
+AtkAttributeSet* add_attribute(AtkAttributeSet* set, char const* name, std::string const& value) {
+    auto* attribute = static_cast<AtkAttribute*>(g_malloc(sizeof(AtkAttribute)));
+    attribute->name = g_strdup(name);
+    attribute->value = g_strdup(value.c_str());
+    return g_slist_append(set, attribute);
+}
+
+// The semantic id lets scripts and tests find a node; a live container tells the screen
+// reader to speak what is added to it.
+AtkAttributeSet* node_get_attributes(AtkObject* obj) {
+    NodeData const* d = node_data(obj);
+    AtkAttributeSet* set = nullptr;
+    if (!d->id.empty()) set = add_attribute(set, "id", d->id);
+    if (!d->live.empty()) {
+        set = add_attribute(set, "container-live", d->live);
+        set = add_attribute(set, "live", d->live);
+        set = add_attribute(set, "container-relevant", "additions");
+    }
+    return set;
+}
+
+// ---- text fields ----
+
+a11y::TextContent const& text_of(gpointer obj) {
+    static a11y::TextContent const empty;
+    NodeData const* d = node_data(obj);
+    return d->text ? *d->text : empty;
+}
+
+gint text_count(AtkText* t) {
+    return char_count(text_of(t).text);
+}
+
+gchar* text_get_text(AtkText* t, gint start, gint end) {
+    auto const& text = text_of(t).text;
+    if (end < 0) end = char_count(text);
+    return g_strdup(slice(text, start, end).c_str());
+}
+
+gunichar text_char_at(AtkText* t, gint offset) {
+    auto const& text = text_of(t).text;
+    if (offset < 0 || offset >= char_count(text)) return 0;
+    return g_utf8_get_char(text.c_str() + byte_at(text, offset));
+}
+
+gint text_caret(AtkText* t) {
+    return text_of(t).caret;
+}
+
+gint text_n_selections(AtkText* t) {
+    auto const& c = text_of(t);
+    return c.selection_start != c.selection_end ? 1 : 0;
+}
+
+gchar* text_get_selection(AtkText* t, gint n, gint* start, gint* end) {
+    auto const& c = text_of(t);
+    *start = *end = 0;
+    if (n != 0 || c.selection_start == c.selection_end) return nullptr;
+    *start = std::min(c.selection_start, c.selection_end);
+    *end = std::max(c.selection_start, c.selection_end);
+    return g_strdup(slice(c.text, *start, *end).c_str());
+}
+
+gboolean text_select(AtkText* t, gint start, gint end) {
+    int count = text_count(t);
+    start = std::clamp(start, 0, count), end = std::clamp(end, 0, count);
+    return queue_request(node_data(t), "", a11y::TextEdit{start, end, "", true});
+}
+
+gboolean text_set_selection(AtkText* t, gint n, gint start, gint end) {
+    return n == 0 && text_select(t, start, end);
+}
+
+gboolean text_add_selection(AtkText* t, gint start, gint end) {
+    return text_n_selections(t) == 0 && text_select(t, start, end);
+}
+
+gboolean text_remove_selection(AtkText* t, gint n) {
+    if (n != 0 || text_n_selections(t) == 0) return FALSE;
+    int caret = text_caret(t);
+    return text_select(t, caret, caret);
+}
+
+gboolean text_set_caret(AtkText* t, gint offset) {
+    return text_select(t, offset, offset);
+}
+
+// The word, line or character around `offset`. Words are runs of non-space characters;
+// sentences and paragraphs are treated as lines (a composer rarely has more structure).
+gchar* text_string_at(AtkText* t, gint offset, AtkTextGranularity granularity, gint* start,
+                      gint* end) {
+    std::vector<gunichar> chars;
+    auto const& text = text_of(t).text;
+    for (char const* p = text.c_str(); *p; p = g_utf8_next_char(p))
+        chars.push_back(g_utf8_get_char(p));
+    int n = int(chars.size());
+    offset = std::clamp(offset, 0, n);
+    int from = offset, to = offset;
+    if (granularity == ATK_TEXT_GRANULARITY_CHAR) {
+        to = std::min(n, offset + 1);
+    } else if (granularity == ATK_TEXT_GRANULARITY_WORD) {
+        auto space = [&](int i) { return g_unichar_isspace(chars[size_t(i)]); };
+        if (offset < n && space(offset)) {
+            while (to < n && space(to)) ++to;  // the gap before the next word
+        } else {
+            while (from > 0 && !space(from - 1)) --from;
+            while (to < n && !space(to)) ++to;
+        }
+    } else {
+        while (from > 0 && chars[size_t(from - 1)] != '\n') --from;
+        while (to < n && chars[size_t(to)] != '\n') ++to;
+        if (to < n) ++to;  // a line includes its break
+    }
+    *start = from, *end = to;
+    return g_strdup(slice(text, from, to).c_str());
+}
+
+void text_iface_init(gpointer g_iface, gpointer) {
+    auto* iface = static_cast<AtkTextIface*>(g_iface);
+    iface->get_text = text_get_text;
+    iface->get_character_at_offset = text_char_at;
+    iface->get_caret_offset = text_caret;
+    iface->get_character_count = text_count;
+    iface->get_n_selections = text_n_selections;
+    iface->get_selection = text_get_selection;
+    iface->add_selection = text_add_selection;
+    iface->remove_selection = text_remove_selection;
+    iface->set_selection = text_set_selection;
+    iface->set_caret_offset = text_set_caret;
+    iface->get_string_at_offset = text_string_at;
+}
+
+void edit_replace(AtkEditableText* t, int start, int end, std::string text) {
+    int count = text_count(ATK_TEXT(t));
+    start = std::clamp(start, 0, count), end = std::clamp(end, start, count);
+    queue_request(node_data(t), "", a11y::TextEdit{start, end, std::move(text), false});
+}
+
+void edit_set_contents(AtkEditableText* t, gchar const* text) {
+    edit_replace(t, 0, text_count(ATK_TEXT(t)), text ? text : "");
+}
+
+void edit_insert(AtkEditableText* t, gchar const* text, gint length, gint* position) {
+    if (!text || !position) return;
+    std::string inserted = length < 0 ? std::string(text) : std::string(text, size_t(length));
+    if (!g_utf8_validate(inserted.c_str(), gssize(inserted.size()), nullptr)) return;
+    edit_replace(t, *position, *position, inserted);
+    *position += char_count(inserted);
+}
+
+void edit_delete(AtkEditableText* t, gint start, gint end) {
+    if (end < 0) end = text_count(ATK_TEXT(t));
+    edit_replace(t, start, end, "");
+}
+
+void edit_clipboard(AtkEditableText* t, char const* action, gint start, gint end) {
+    text_select(ATK_TEXT(t), start, end);
+    queue_request(node_data(t), action, std::nullopt);
+}
+
+void edit_copy(AtkEditableText* t, gint start, gint end) {
+    edit_clipboard(t, "copy", start, end);
+}
+void edit_cut(AtkEditableText* t, gint start, gint end) {
+    edit_clipboard(t, "cut", start, end);
+}
+void edit_paste(AtkEditableText* t, gint position) {
+    edit_clipboard(t, "paste", position, position);
+}
+
+void editable_iface_init(gpointer g_iface, gpointer) {
+    auto* iface = static_cast<AtkEditableTextIface*>(g_iface);
+    iface->set_text_contents = edit_set_contents;
+    iface->insert_text = edit_insert;
+    iface->delete_text = edit_delete;
+    iface->copy_text = edit_copy;
+    iface->cut_text = edit_cut;
+    iface->paste_text = edit_paste;
 }
 
 void node_finalize(GObject* obj);
@@ -381,6 +673,7 @@ void node_class_init(gpointer klass, gpointer) {
     atk->ref_child = node_ref_child;
     atk->get_index_in_parent = node_get_index_in_parent;
     atk->ref_state_set = node_ref_state_set;
+    atk->get_attributes = node_get_attributes;
 }
 
 void node_instance_init(GTypeInstance* instance, gpointer) {
@@ -402,6 +695,20 @@ GType vemo_access_node_get_type() {
         GInterfaceInfo action{node_action_init, nullptr, nullptr};
         g_type_add_interface_static(t, ATK_TYPE_COMPONENT, &component);
         g_type_add_interface_static(t, ATK_TYPE_ACTION, &action);
+        return t;
+    }();
+    return type;
+}
+
+GType vemo_access_text_node_get_type() {
+    static GType type = [] {
+        GType t = g_type_register_static_simple(vemo_access_node_get_type(), "VemoAccessTextNode",
+                                                sizeof(VemoAccessTextNodeClass), nullptr,
+                                                sizeof(VemoAccessTextNode), nullptr, GTypeFlags(0));
+        GInterfaceInfo text{text_iface_init, nullptr, nullptr};
+        GInterfaceInfo editable{editable_iface_init, nullptr, nullptr};
+        g_type_add_interface_static(t, ATK_TYPE_TEXT, &text);
+        g_type_add_interface_static(t, ATK_TYPE_EDITABLE_TEXT, &editable);
         return t;
     }();
     return type;
@@ -483,14 +790,15 @@ GtkWidget* vemo_drawing_area_new() {
     return GTK_WIDGET(g_object_new(vemo_drawing_area_get_type(), nullptr));
 }
 
-bool install_accessibility(GtkWidget* drawing_area, AccessTreeSource tree,
-                           AccessActionSink perform) {
+bool install_accessibility(GtkWidget* drawing_area, AccessTreeSource tree, AccessActionSink perform,
+                           AccessTextSink edit) {
     if (!drawing_area || !G_TYPE_CHECK_INSTANCE_TYPE(drawing_area, vemo_drawing_area_get_type()))
         return false;
     auto* bridge = new Bridge();
     bridge->widget = drawing_area;
     bridge->tree = std::move(tree);
     bridge->perform = std::move(perform);
+    bridge->edit = std::move(edit);
     g_object_set_data_full(G_OBJECT(drawing_area), bridge_key, bridge, destroy_bridge);
     notify_accessibility_changed(drawing_area);
     return true;
@@ -502,6 +810,17 @@ void notify_accessibility_changed(GtkWidget* drawing_area) {
     b->dirty = true;
     // Refresh now so assistive technology hears about changes instead of finding them later.
     refresh(*b, root_accessible(*b));
+}
+
+}  // namespace vemo_ui
+
+namespace vemo_ui {
+
+bool announce_accessibility(GtkWidget* drawing_area, std::string const& text) {
+    Bridge* b = bridge_of_widget(drawing_area);
+    if (!b || text.empty() || g_signal_lookup("announcement", ATK_TYPE_OBJECT) == 0) return false;
+    g_signal_emit_by_name(root_accessible(*b), "announcement", text.c_str());
+    return true;
 }
 
 }  // namespace vemo_ui

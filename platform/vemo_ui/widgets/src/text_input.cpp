@@ -122,7 +122,19 @@ struct TextInput::State {
     void horizontal(bool right, bool by_word, bool extend) {
         goal_x.reset();
         if (has_selection() && !extend) {
-            move_to(right ? sel_end() : sel_begin(), false);
+            // The selection collapses to its edge on the side the arrow points to on screen.
+            bool begin_is_left = true;
+            if (renderer && !by_word) {
+                Rect begin = caret_local(sel_begin()), end = caret_local(sel_end());
+                begin_is_left = begin.y != end.y || begin.x <= end.x;
+            }
+            move_to(right == begin_is_left ? sel_end() : sel_begin(), false);
+            return;
+        }
+        // Arrows follow the screen: in right-to-left text Left moves on to later characters.
+        if (renderer && !by_word) {
+            if (auto to = renderer->move_visually(text, text_size, wrap_width(), cursor, right))
+                move_to(text::snap_to_grapheme(text, *to), extend);
             return;
         }
         size_t to = right ? (by_word ? text::next_word_end(text, cursor)
@@ -403,6 +415,11 @@ void TextInput::select_all() {
 void TextInput::insert_at_cursor(std::string_view text) {
     m_state->insert(text);
 }
+void TextInput::apply_edit(a11y::TextEdit const& edit) {
+    set_selection(size_t(std::max(0, edit.start)), size_t(std::max(0, edit.end)));
+    if (!edit.select_only) insert_at_cursor(edit.text);
+}
+
 std::string const& TextInput::preedit() const {
     return m_state->preedit;
 }
@@ -602,6 +619,9 @@ a11y::AccessNode TextInput::accessibility(std::string id, std::string label) con
     node.description = m_state->text.empty() ? m_state->placeholder : m_state->text;
     node.rect = m_state->bounds;
     node.states.focused = m_state->focused;
+    auto [anchor, caret] = selection();
+    node.text = a11y::TextContent{m_state->text, int(caret), int(std::min(anchor, caret)),
+                                  int(std::max(anchor, caret))};
     return node;
 }
 

@@ -67,6 +67,80 @@ def find_by_name(node, name, depth=0):
     return None
 
 
+class Events:
+    """Collects the AT-SPI events a screen reader would follow."""
+
+    def __init__(self):
+        self.seen = []
+        self.listener = Atspi.EventListener.new(self.on_event)
+        for kind in ("object:text-changed", "object:text-caret-moved", "focus:",
+                     "object:state-changed:focused", "object:announcement",
+                     "object:children-changed"):
+            self.listener.register(kind)
+
+    def on_event(self, event):
+        try:
+            name = event.source.get_name()
+        except GLib.Error:
+            name = None
+        data = event.any_data
+        if data is not None and not isinstance(data, (str, int)):
+            try:
+                data = data.get_name()
+            except (AttributeError, GLib.Error):
+                data = None
+        self.seen.append((event.type, name, event.detail1, data))
+
+    def wait_for(self, wanted, seconds=5):
+        """Spins the main loop until an event matching all given fields arrives."""
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            for seen in self.seen:
+                if all(w is None or w == s for w, s in zip(wanted, seen)):
+                    return seen
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.01)
+        fail(f"no event {wanted}; saw {self.seen[-12:]}")
+
+
+def expect_line(probe, wanted):
+    line = probe.stdout.readline().strip()
+    if line != wanted:
+        fail(f"probe reported {line!r}, wanted {wanted!r}")
+
+
+def check_text_field(probe, composer, events):
+    """The composer reads and edits as a text field through Text and EditableText."""
+    if Atspi.Text.get_text(composer, 0, -1) != "hello wörld":
+        fail(f"composer text {Atspi.Text.get_text(composer, 0, -1)!r}")
+    if Atspi.Text.get_character_count(composer) != 11 or Atspi.Text.get_caret_offset(composer) != 5:
+        fail("composer count or caret")
+    word = Atspi.Text.get_string_at_offset(composer, 7, Atspi.TextGranularity.WORD)
+    if (word.content, word.start_offset, word.end_offset) != ("wörld", 6, 11):
+        fail(f"word at 7: {word.content!r} {word.start_offset}..{word.end_offset}")
+    if not composer.get_state_set().contains(Atspi.StateType.EDITABLE):
+        fail("composer not editable")
+
+    cases = [
+        (lambda: Atspi.EditableText.insert_text(composer, 5, ",", 1), "edited hello, wörld 6",
+         ("object:text-changed:insert", "Message composer", 5, ",")),
+        (lambda: Atspi.EditableText.delete_text(composer, 0, 7), "edited wörld 0",
+         ("object:text-changed:delete", "Message composer", 0, "hello, ")),
+        (lambda: Atspi.Text.set_caret_offset(composer, 2), "edited wörld 2",
+         ("object:text-caret-moved", "Message composer", 2, None)),
+        (lambda: Atspi.Text.set_selection(composer, 0, 1, 4), "edited wörld 4",
+         ("object:text-caret-moved", "Message composer", 4, None)),
+    ]
+    for run, line, event in cases:
+        if not run():
+            fail(f"request refused before {line!r}")
+        expect_line(probe, line)
+        events.wait_for(event)
+    selection = Atspi.Text.get_selection(composer, 0)
+    if (selection.start_offset, selection.end_offset) != (1, 4):
+        fail(f"selection {selection.start_offset}..{selection.end_offset}")
+
+
 def main():
     probe = subprocess.Popen([sys.argv[1]], stdout=subprocess.PIPE, text=True)
     try:
@@ -89,6 +163,7 @@ def main():
         except GLib.Error as error:
             print(f"SKIP: no accessibility bus: {error.message}")
             sys.exit(SKIP)
+        events = Events()
         app = find_app("vemo-atk-probe", time.time() + 15)
         if app is None:
             fail("the probe never appeared on the accessibility bus")
@@ -112,6 +187,19 @@ def main():
             fail("composer missing or not an entry")
         if not composer.get_state_set().contains(Atspi.StateType.FOCUSED):
             fail("composer should be focused")
+        check_text_field(probe, composer, events)
+
+        channels = channel.get_parent()
+        attributes = channels.get_attributes()
+        if attributes.get("container-live") != "polite" or attributes.get("id") != "probe.channels":
+            fail(f"list attributes {attributes}")
+        names = [Atspi.Action.get_action_name(channel, i)
+                 for i in range(Atspi.Action.get_n_actions(channel))]
+        if names != ["activate", "menu", "reply"]:
+            fail(f"channel actions {names}")
+        if not Atspi.Action.do_action(channel, 1):
+            fail("do_action(menu) refused")
+        expect_line(probe, "performed probe.channel:general menu")
 
         send = find_by_name(root, "Send message")
         if send is None:
@@ -130,9 +218,13 @@ def main():
             fail("no 'activate' action")
         if not Atspi.Action.do_action(send, 0):
             fail("do_action refused")
-        line = probe.stdout.readline().strip()
-        if line != "performed probe.send activate":
-            fail(f"probe reported {line!r}")
+        expect_line(probe, "performed probe.send activate")
+        # Focus moved to the button, the channel list grew and the change was announced.
+        events.wait_for(("object:state-changed:focused", "Sent 1", 1, None))
+        events.wait_for(("focus:", "Sent 1", None, None))
+        events.wait_for(("object:state-changed:focused", "Message composer", 0, None))
+        events.wait_for(("object:children-changed:add", "Channels", 1, "# new"))
+        events.wait_for(("object:announcement", None, None, "Channel new added"))
 
         # The probe changed its tree; the same objects must now tell the new story.
         deadline = time.time() + 2.5
@@ -140,7 +232,6 @@ def main():
             time.sleep(0.1)
         if send.get_name() != "Sent 1":
             fail(f"label not updated: {send.get_name()!r}")
-        channels = channel.get_parent()
         if channels.get_child_count() != 2 or channels.get_child_at_index(1).get_name() != "# new":
             fail("added channel not visible")
         probe.wait(timeout=10)

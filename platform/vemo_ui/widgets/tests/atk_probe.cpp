@@ -1,7 +1,9 @@
 // A window whose only content is a drawing area with an accessibility tree, for the AT-SPI
 // test script. It first checks a copy and paste through the display's clipboard, prints
-// "ready" once shown, then "performed <id> <action>" for the action assistive technology runs,
-// changes its tree and quits a little later.
+// "ready" once shown, then "performed <id> <action>" for each action assistive technology
+// runs and "edited <text> <caret>" for each edit of its text field. Activating the send
+// button moves focus to it, adds a channel and announces it. It quits five seconds after the
+// last request.
 #include <gtk/gtk.h>
 
 #include <cstdio>
@@ -16,6 +18,10 @@ namespace {
 
 GtkWidget* g_area = nullptr;
 int g_performed = 0;
+bool g_send_focused = false;
+guint g_quit_timer = 0;
+// The composer's text field, edited only through assistive technology here.
+TextInput g_draft;
 
 a11y::AccessNode tree() {
     using a11y::AccessNode;
@@ -32,17 +38,20 @@ a11y::AccessNode tree() {
     std::string send_label = g_performed ? "Sent " + std::to_string(g_performed) : "Send message";
     AccessNode send =
         node(Role::Button, "probe.send", send_label, "Sends the draft", {300, 200, 80, 32});
+    send.states.focused = g_send_focused;
     AccessNode channel =
         node(Role::ListItem, "probe.channel:general", "# general", "", {10, 60, 200, 30});
     channel.states.selected = true;
+    channel.actions = {"menu", "reply"};
     std::vector<AccessNode> channels{channel};
     if (g_performed)
         channels.push_back(
             node(Role::ListItem, "probe.channel:new", "# new", "", {10, 90, 200, 30}));
     AccessNode list = node(Role::List, "probe.channels", "Channels", "", {0, 50, 220, 300});
-    AccessNode composer =
-        node(Role::TextInput, "probe.composer", "Message composer", "", {10, 200, 280, 38});
-    composer.states.focused = true;
+    list.live = "polite";
+    g_draft.set_bounds({10, 200, 280, 38});
+    g_draft.set_focused(!g_send_focused);
+    AccessNode composer = g_draft.accessibility("probe.composer", "Message composer");
     AccessNode root = node(Role::Window, "probe", "Probe", "A window for the accessibility test",
                            {0, 0, 400, 300});
     return std::move(root).with_children(
@@ -67,6 +76,17 @@ bool clipboard_round_trip() {
     return to.text() == from.text() && to.take_dirty();
 }
 
+void quit_later() {
+    if (g_quit_timer) g_source_remove(g_quit_timer);
+    g_quit_timer = g_timeout_add(
+        5000,
+        [](gpointer) -> gboolean {
+            gtk_main_quit();
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,28 +100,39 @@ int main(int argc, char** argv) {
     gtk_window_set_default_size(GTK_WINDOW(window), 400, 300);
     GtkWidget* area = g_area = vemo_drawing_area_new();
     gtk_container_add(GTK_CONTAINER(window), area);
-    bool installed =
-        install_accessibility(area, tree, [](std::string const& id, std::string const& action) {
+    bool installed = install_accessibility(
+        area, tree,
+        [](std::string const& id, std::string const& action) {
             std::printf("performed %s %s\n", id.c_str(), action.c_str());
             std::fflush(stdout);
-            ++g_performed;
+            if (id == "probe.send" && action == "activate") {
+                ++g_performed;
+                g_send_focused = true;
+                notify_accessibility_changed(g_area);
+                announce_accessibility(g_area, "Channel new added");
+            }
+            quit_later();
+            return true;
+        },
+        [](std::string const& id, a11y::TextEdit const& edit) {
+            if (id != "probe.composer") return false;
+            g_draft.apply_edit(edit);
+            std::printf("edited %s %zu\n", g_draft.text().c_str(), g_draft.cursor_pos());
+            std::fflush(stdout);
             notify_accessibility_changed(g_area);
-            g_timeout_add(
-                3000,
-                [](gpointer) -> gboolean {
-                    gtk_main_quit();
-                    return G_SOURCE_REMOVE;
-                },
-                nullptr);
+            quit_later();
             return true;
         });
     if (!installed) return 1;
+    g_draft.set_text("hello wörld");
+    g_draft.set_cursor_pos(5);
+    notify_accessibility_changed(g_area);
     // A plain drawing area must be refused: it has no bridge type.
     if (install_accessibility(gtk_drawing_area_new(), tree, {})) return 1;
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show_all(window);
     g_timeout_add_seconds(
-        40,
+        50,
         [](gpointer) -> gboolean {
             gtk_main_quit();
             return G_SOURCE_REMOVE;

@@ -367,3 +367,66 @@ TEST_F(PointerEditing, PreferredHeightGrowsWithLinesAndWrapping) {
 }
 
 }  // namespace
+
+// Edits from assistive technology count in scalar values, land on grapheme boundaries, are
+// the user's own changes, and the field reports the result through its accessible node.
+TEST(TextInput, AssistiveEditsUseScalarOffsetsAndShowInTheAccessibleText) {
+    struct Case {
+        char const* name;
+        std::string before;
+        a11y::TextEdit edit;
+        std::string after;
+        int caret;
+        int selection_start, selection_end;
+    };
+    std::vector<Case> const cases = {
+        {"insert after a non-ASCII letter", "wörld", {2, 2, "X"}, "wöXrld", 3, 3, 3},
+        {"replace a span", "hello world", {0, 5, "bye"}, "bye world", 3, 3, 3},
+        {"delete", "hello world", {5, 11, ""}, "hello", 5, 5, 5},
+        {"select only", "hello", {1, 4, "", true}, "hello", 4, 1, 4},
+        {"offsets past the end clamp", "abc", {7, 9, "!"}, "abc!", 4, 4, 4},
+        {"a split emoji snaps to its cluster's start",
+         "a" + family + "b",
+         {3, 3, "X"},
+         "aX" + family + "b",
+         2,
+         2,
+         2},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        TextInput input;
+        input.set_text(c.before);
+        (void)input.take_dirty();
+        input.apply_edit(c.edit);
+        EXPECT_EQ(input.text(), c.after);
+        EXPECT_EQ(input.take_dirty(), c.before != c.after);
+        auto node = input.accessibility("field", "Field");
+        ASSERT_TRUE(node.text);
+        EXPECT_EQ(node.text->text, c.after);
+        EXPECT_EQ(node.text->caret, c.caret);
+        EXPECT_EQ(node.text->selection_start, c.selection_start);
+        EXPECT_EQ(node.text->selection_end, c.selection_end);
+    }
+}
+
+// In right-to-left text Left moves on through the text and Right back; Home and End keep to
+// the paragraph's start and end.
+TEST_F(PointerEditing, ArrowsMoveVisuallyInRightToLeftText) {
+    std::string const arabic = "مرحبا";  // 5 letters
+    input.set_text(arabic);
+    input.set_cursor_pos(0);
+    EXPECT_TRUE(input.handle_event(key(Key::Right)));
+    EXPECT_EQ(input.cursor_pos(), 0u) << "the start is the right edge";
+    input.handle_event(key(Key::Left));
+    EXPECT_EQ(input.cursor_pos(), 1u);
+    input.handle_event(key(Key::Left, shift));
+    EXPECT_EQ(input.selection(), (std::pair<size_t, size_t>{1, 2}));
+    input.handle_event(key(Key::Right));
+    EXPECT_EQ(input.cursor_pos(), 1u) << "a selection collapses to its right-hand edge";
+    input.handle_event(key(Key::End));
+    EXPECT_EQ(input.cursor_pos(), 5u);
+    double end_x = input.caret_rect().x;
+    input.handle_event(key(Key::Home));
+    EXPECT_GT(input.caret_rect().x, end_x) << "the start is drawn right of the end";
+}

@@ -88,6 +88,11 @@ class TextRenderer {
                     Point at, FontWeight weight = FontWeight::Regular);
     Rect caret_rect(std::string_view text, double size_pt, std::optional<double> max_width,
                     size_t index, FontWeight weight = FontWeight::Regular);
+    // The caret position one cluster to the left or right on screen from byte `index`, which
+    // in right-to-left runs is the other way than in storage; nullopt at the text's edge.
+    std::optional<size_t> move_visually(std::string_view text, double size_pt,
+                                        std::optional<double> max_width, size_t index, bool right,
+                                        FontWeight weight = FontWeight::Regular);
 
     size_t cached_layouts() const;
 

@@ -60,6 +60,8 @@ class TextInput {
     void select_all();
     // Replaces the selection (or inserts at the caret) and leaves the caret after the text.
     void insert_at_cursor(std::string_view text);
+    // Carries out an edit asked for by assistive technology, as the user's own change.
+    void apply_edit(a11y::TextEdit const& edit);
     std::string const& preedit() const;
 
     bool take_dirty();

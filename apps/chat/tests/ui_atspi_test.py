@@ -1,0 +1,224 @@
+"""The real window as a screen reader meets it: over the AT-SPI bus, under a private session bus
+and X server. Reads the tree from the desktop down without any input, types into the composer
+with X key events and reads it back through the Text interface, follows keyboard focus, opens
+the focused item's menu with Shift+F10 and runs a message row's actions.
+Usage: ui_atspi_test.py VEMO_CHAT_BINARY. Exit 77 means the bus cannot run here (skipped)."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+
+warnings.filterwarnings("ignore", category=DeprecationWarning)
+SKIP = 77
+
+try:
+    import gi
+
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Atspi, GLib
+except (ImportError, ValueError) as error:
+    print(f"SKIP: no AT-SPI bindings: {error}")
+    sys.exit(SKIP)
+
+
+def fail(message):
+    print(f"FAIL: {message}")
+    sys.exit(1)
+
+
+def spin(seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        GLib.MainContext.default().iteration(False)
+        time.sleep(0.01)
+
+
+def wait_until(what, predicate, seconds=10):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            value = predicate()
+        except GLib.Error:
+            value = None
+        if value:
+            return value
+        spin(0.1)
+    fail(f"timed out waiting for {what}")
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool", *args], check=True, timeout=30)
+
+
+def find_app(pid):
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if app is not None and app.get_process_id() == pid:
+            return app
+    return None
+
+
+def nodes_by_id(node, out=None, depth=0):
+    """Every node below `node` that names its semantic id, by that id."""
+    if out is None:
+        out = {}
+    if node is None or depth > 30:
+        return out
+    try:
+        node_id = node.get_attributes().get("id")
+        count = node.get_child_count()
+    except GLib.Error:
+        return out
+    if node_id:
+        out[node_id] = node
+    for i in range(count):
+        nodes_by_id(node.get_child_at_index(i), out, depth + 1)
+    return out
+
+
+class Events:
+    def __init__(self):
+        self.seen = []
+        self.listener = Atspi.EventListener.new(self.on_event)
+        for kind in ("object:state-changed:focused", "object:text-changed", "focus:"):
+            self.listener.register(kind)
+
+    def on_event(self, event):
+        try:
+            node_id = event.source.get_attributes().get("id")
+        except GLib.Error:
+            node_id = None
+        self.seen.append((event.type, node_id, event.detail1))
+
+    def has(self, kind, node_id=None, detail1=None):
+        return any(k == kind and (node_id is None or i == node_id) and
+                   (detail1 is None or d == detail1) for k, i, d in self.seen)
+
+
+def main():
+    binary = sys.argv[1]
+    with tempfile.TemporaryDirectory() as work:
+        env = dict(os.environ, VEMO_CHAT_DATA=os.path.join(work, "data"),
+                   XDG_CACHE_HOME=os.path.join(work, "cache"))
+        # Something to read: two messages in the channel shown at start.
+        posts = "".join(
+            '{"cmd":"invoke","address":"chat.channel:c_general","action":"post","value":"%s"}\n'
+            % text for text in ("First words for the reader", "Second words for the reader"))
+        automation_env = {k: v for k, v in env.items() if k != "DISPLAY"}
+        subprocess.run([binary, "--automation"], input=posts, text=True, env=automation_env,
+                       capture_output=True, timeout=60, check=True)
+        app_process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.PIPE)
+        try:
+            run(app_process)
+        finally:
+            if app_process.poll() is None:
+                app_process.terminate()
+                try:
+                    app_process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    app_process.kill()
+                    app_process.wait()
+
+
+def run(app_process):
+    if Atspi.init() not in (0, 1):
+        print("SKIP: AT-SPI could not start")
+        sys.exit(SKIP)
+    try:
+        Atspi.get_desktop(0).get_child_count()
+    except GLib.Error as error:
+        print(f"SKIP: no accessibility bus: {error.message}")
+        sys.exit(SKIP)
+    events = Events()
+    app = wait_until("the window on the accessibility bus", lambda: find_app(app_process.pid), 30)
+
+    # At launch, without any input: the channels, the visible messages and the composer.
+    nodes = wait_until("the message rows",
+                       lambda: (lambda n: n if any(k.startswith("message:") for k in n) else None)(
+                           nodes_by_id(app)), 20)
+    channels = [k for k in nodes if k.startswith("chat.channel:")]
+    if not channels:
+        fail(f"no channels in the tree: {sorted(nodes)[:20]}")
+    rows = [nodes[k] for k in nodes if k.startswith("message:")]
+    for row in rows:
+        if row.get_role() != Atspi.Role.LIST_ITEM or ": " not in row.get_name():
+            fail(f"row {row.get_name()!r} role {row.get_role()}")
+    message_list = nodes.get("message-list")
+    if message_list is None or message_list.get_attributes().get("container-live") != "polite":
+        fail("the message list is missing or not a polite live region")
+    composer = nodes.get("chat.composer")
+    if composer is None or composer.get_role() != Atspi.Role.ENTRY:
+        fail("no composer entry")
+    if not composer.get_state_set().contains(Atspi.StateType.FOCUSED):
+        fail("the composer does not have the focus at launch")
+
+    # Typing with real key events shows up through the Text interface, with text-changed.
+    window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid",
+                             str(app_process.pid)], capture_output=True, text=True,
+                            timeout=30).stdout.split()
+    if not window:
+        fail("no X window")
+    xdotool("windowfocus", "--sync", window[0])
+    xdotool("type", "--delay", "20", "hello reader")
+    wait_until("the typed text", lambda: Atspi.Text.get_text(composer, 0, -1) == "hello reader")
+    if Atspi.Text.get_caret_offset(composer) != 12:
+        fail(f"caret at {Atspi.Text.get_caret_offset(composer)}")
+    wait_until("a text-changed event", lambda: events.has("object:text-changed:insert",
+                                                          "chat.composer"))
+    if not Atspi.EditableText.insert_text(composer, 0, "Hi, ", 4):
+        fail("insert_text refused")
+    wait_until("the inserted text",
+               lambda: Atspi.Text.get_text(composer, 0, -1) == "Hi, hello reader")
+
+    # Tab moves the focus to a control, and the screen reader hears of it.
+    xdotool("key", "Tab")
+    wait_until("the composer losing focus",
+               lambda: events.has("object:state-changed:focused", "chat.composer", 0))
+    wait_until("another node gaining focus", lambda: any(
+        k == "object:state-changed:focused" and d == 1 and i != "chat.composer"
+        for k, i, d in events.seen))
+
+    # Shift+F10 opens the focused item's menu; Escape closes it.
+    xdotool("key", "shift+F10")
+    menu = wait_until("the context menu", lambda: (lambda n: n.get("context-menu") if n.get(
+        "context-menu") is not None and n["context-menu"].get_child_count() > 0 else None)(
+        nodes_by_id(app)))
+    if menu.get_role() != Atspi.Role.MENU:
+        fail(f"menu role {menu.get_role()}")
+    xdotool("key", "Escape")
+    wait_until("the menu closing", lambda: "context-menu" not in nodes_by_id(app))
+
+    # A row's actions: reply opens its thread, which the tree then shows.
+    row = rows[-1]
+    names = [Atspi.Action.get_action_name(row, i) for i in range(Atspi.Action.get_n_actions(row))]
+    for wanted in ("activate", "react", "reply", "menu"):
+        if wanted not in names:
+            fail(f"row actions {names}")
+    row_id = row.get_attributes()["id"]
+    if not Atspi.Action.do_action(row, names.index("reply")):
+        fail("do_action(reply) refused")
+    thread = wait_until("the thread panel", lambda: nodes_by_id(app).get("thread"))
+    wanted_root = "thread-message:" + row_id.split(":", 1)[1]
+    first = thread.get_child_at_index(0)
+    if first is None or first.get_attributes().get("id") != wanted_root:
+        fail(f"the thread does not start with its root {wanted_root}")
+    nodes = nodes_by_id(app)
+    for wanted in ("chat.thread-composer", "chat.close-thread"):
+        if wanted not in nodes:
+            fail(f"{wanted} missing with the thread open")
+    if not nodes["chat.thread-composer"].get_state_set().contains(Atspi.StateType.FOCUSED):
+        fail("the thread composer should have the focus after reply")
+    if not Atspi.Action.do_action(row, names.index("react")):
+        fail("do_action(react) refused")
+    wait_until("the emoji picker", lambda: any(k.startswith("chat.emoji-choice:")
+                                                for k in nodes_by_id(app)))
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()
