@@ -69,14 +69,18 @@ class ScriptedTransport final : public media::CallTransport {
 
 // One device: its document, its call, and every action its call issued, in order.
 struct Device {
+    // No camera or screen unless the test hands in sources.
     explicit Device(std::string self, std::unique_ptr<media::CallTransport> transport,
-                    automerge::AutoCommit document = {})
+                    automerge::AutoCommit document = {}, video::VideoSources sources = {})
         : doc(std::move(document)),
           self(std::move(self)),
-          call(std::move(transport), [this](ChatAction const& a) {
-              issued.push_back(a);
-              return dispatch_action(actions, doc, a);
-          }) {}
+          call(
+              std::move(transport),
+              [this](ChatAction const& a) {
+                  issued.push_back(a);
+                  return dispatch_action(actions, doc, a);
+              },
+              std::move(sources)) {}
 
     // Without a time the monotonic clock's, so that retry pacing works as in the app.
     call::CallEnv env(std::optional<double> now = {}, std::int64_t wall = 1'700'000'000) {

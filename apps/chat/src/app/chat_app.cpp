@@ -81,6 +81,7 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
     tick_flaps(ctx.time);
     m_sharing = ctx.sharing;
     m_doc = ctx.document;
+    poll_screen_capture();
     poll_attachment_listing();
     if (!m_doc) return;
     auto& doc = *m_doc;

@@ -24,6 +24,7 @@
 #include "vemo_ui/context_menu.hpp"
 #include "vemo_ui/image_store.hpp"
 #include "vemo_ui/permission.hpp"
+#include "vemo_ui/screen_capture.hpp"
 #include "vemo_ui/text_input.hpp"
 #include "vemo_ui/tooltip_host.hpp"
 #include "vemo_ui/transition.hpp"
@@ -169,6 +170,12 @@ class ChatApp final : public vemo_ui::Widget,
     }
     void request_resume() override { request_call_resume(); }
     void request_leave() override { request_call_leave(); }
+    // Screen sharing in the call: ask the desktop for a screen, collect its answer (run by
+    // sync), start and stop the shared stream.
+    bool request_screen_share();
+    void poll_screen_capture();
+    bool start_screen_share(vemo_ui::capture::ScreenCapture capture, int width, int height);
+    void stop_screen_share();
     std::vector<std::shared_ptr<vemo_ui::search::provider::SearchProvider>> search_providers()
         override;
     // The call view (render_call/chat_call_view.cpp).

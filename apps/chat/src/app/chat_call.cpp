@@ -1,5 +1,7 @@
 // The call as the window sees it: joining and leaving, the call controls, and the call's
 // share of the frame.
+#include <glib.h>
+
 #include <utility>
 
 #include "app/chat_app.hpp"
@@ -76,6 +78,13 @@ bool ChatApp::activate_call_control(HitTarget const& target) {
             toggle_call_participants();
             return true;
         case HitKind::CallShareScreen:
+            if (m_call->sharing()) {
+                m_call->toggle_screen_share(env);
+                m_layout_changed = true;
+            } else {
+                request_screen_share();
+            }
+            return true;
         case HitKind::CallDragHandle:
             return true;
         default:
@@ -94,6 +103,37 @@ bool ChatApp::perform_call_control(std::string const& id) {
         return true;
     }
     return false;
+}
+
+// --- Screen sharing -----------------------------------------------------------------------
+
+bool ChatApp::request_screen_share() {
+    if (!m_call->request_screen_share(call_env())) return false;
+    poll_screen_capture();
+    return true;
+}
+
+void ChatApp::poll_screen_capture() {
+    if (!m_call->screen_request_pending()) return;
+    // The desktop's dialogue answers on the default main context. Inside the window's main
+    // loop that context runs anyway; a headless session turns it here, briefly.
+    if (g_main_depth() == 0)
+        for (int i = 0; i < 16 && g_main_context_iteration(nullptr, FALSE); ++i) {
+        }
+    bool was_sharing = m_call->sharing();
+    if (auto failure = m_call->poll_screen_capture(call_env())) m_status = *failure;
+    if (was_sharing != m_call->sharing()) m_layout_changed = true;
+}
+
+bool ChatApp::start_screen_share(vemo_ui::capture::ScreenCapture capture, int width, int height) {
+    if (!m_call->start_screen_share(std::move(capture), width, height)) return false;
+    m_layout_changed = true;
+    return true;
+}
+
+void ChatApp::stop_screen_share() {
+    m_call->stop_screen_share();
+    m_layout_changed = true;
 }
 
 // --- Continuation -------------------------------------------------------------------------
@@ -129,9 +169,10 @@ void ChatApp::resume_pending_continuation() {
     auto c = std::move(*m_pending_continuation);
     m_pending_continuation.reset();
     if (m_call->in_call() && m_call->channel() == c.channel_id) return;
-    // Screen sharing needs a fresh capture permission; until then the share stays off.
     m_call->resume(call_env(), c.channel_id, c.controls.microphone_muted,
                    c.controls.camera_muted || !c.media.camera);
+    // The share carries on only with a fresh capture permission from this desktop.
+    if (c.media.screen_share && !c.controls.screen_share_paused) request_screen_share();
     m_layout_changed = true;
 }
 

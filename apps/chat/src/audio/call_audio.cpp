@@ -10,44 +10,18 @@
 #include <thread>
 #include <utility>
 
+#include "audio/gst_support.hpp"
+
 namespace chat::audio {
 
 namespace {
 
-struct ElementRef {
-    GstElement* element = nullptr;
-    ElementRef() = default;
-    explicit ElementRef(GstElement* e) : element(e) {}
-    ElementRef(ElementRef&& other) noexcept : element(std::exchange(other.element, nullptr)) {}
-    ElementRef& operator=(ElementRef&& other) noexcept {
-        std::swap(element, other.element);
-        return *this;
-    }
-    ~ElementRef() {
-        if (element) gst_object_unref(element);
-    }
-    explicit operator bool() const { return element != nullptr; }
-};
-
-// Parses a launch description that must yield a pipeline.
-ElementRef parse_pipeline(char const* description) {
-    if (!gstreamer_available()) return {};
-    GError* error = nullptr;
-    GstElement* parsed = gst_parse_launch(description, &error);
-    if (error) g_error_free(error);
-    if (!parsed) return {};
-    gst_object_ref_sink(parsed);
-    ElementRef ref(parsed);
-    if (!GST_IS_PIPELINE(parsed)) return {};
-    return ref;
-}
-
-ElementRef child_of_type(ElementRef const& pipeline, char const* name, GType type) {
-    GstElement* child = gst_bin_get_by_name(GST_BIN(pipeline.element), name);
-    ElementRef ref(child);
-    if (!child || !G_TYPE_CHECK_INSTANCE_TYPE(child, type)) return {};
-    return ref;
-}
+using gst::bus_reported_error;
+using gst::child_of_type;
+using gst::ElementRef;
+using gst::parse_pipeline;
+using gst::set_playing;
+using gst::stop;
 
 // The sound server's defaults buffer 200 ms on each side, several times what a conversation
 // tolerates; the device elements that autoaudiosrc and autoaudiosink pick get small buffers.
@@ -66,28 +40,6 @@ void keep_device_buffers_small(ElementRef const& pipeline, DeviceBuffer const& d
                      const_cast<DeviceBuffer*>(&device));
 }
 
-bool set_playing(ElementRef const& pipeline) {
-    return gst_element_set_state(pipeline.element, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-}
-
-void stop(ElementRef& pipeline) {
-    if (pipeline) gst_element_set_state(pipeline.element, GST_STATE_NULL);
-}
-
-// Empties the pipeline's bus (nobody else reads it, so it would grow) and answers whether an
-// error was among the messages.
-bool bus_reported_error(ElementRef const& pipeline) {
-    GstBus* bus = gst_element_get_bus(pipeline.element);
-    if (!bus) return false;
-    bool error = false;
-    while (GstMessage* message = gst_bus_pop(bus)) {
-        error = error || GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR;
-        gst_message_unref(message);
-    }
-    gst_object_unref(bus);
-    return error;
-}
-
 // The newest cue stays referenced here until the next one, so that its tone is heard; the
 // stopping thread only ever holds a weak reference.
 ElementRef& last_cue() {
@@ -98,8 +50,7 @@ ElementRef& last_cue() {
 }  // namespace
 
 bool gstreamer_available() {
-    static bool const available = gst_init_check(nullptr, nullptr, nullptr);
-    return available;
+    return gst::available();
 }
 
 // --- Capture ------------------------------------------------------------------------------

@@ -25,8 +25,11 @@ constexpr std::array all_kinds{MediaKind::Microphone, MediaKind::Camera, MediaKi
 
 }  // namespace
 
-CallSession::CallSession(std::unique_ptr<media::CallTransport> transport, Dispatch dispatch)
-    : m_transport(std::move(transport)), m_dispatch(std::move(dispatch)) {}
+CallSession::CallSession(std::unique_ptr<media::CallTransport> transport, Dispatch dispatch,
+                         video::VideoSources sources)
+    : m_transport(std::move(transport)),
+      m_dispatch(std::move(dispatch)),
+      m_video(std::move(sources)) {}
 
 CallSession::~CallSession() = default;
 
@@ -54,7 +57,7 @@ void CallSession::join_call(CallEnv const& env, std::string const& channel) {
 void CallSession::leave_call(CallEnv const& env) {
     if (!m_in_call) return;
     issue(action::LeaveCall{m_channel, env.self});
-    m_transport->disable_kind(MediaKind::Microphone);
+    for (auto kind : all_kinds) m_transport->disable_kind(kind);
     leave_state();
     audio::play_cue(m_cues, audio::Cue::Leave);
 }
@@ -145,13 +148,16 @@ void CallSession::step(CallEnv const& env) {
     if (std::exchange(m_screen_share_changed, false))
         issue(action::SetScreenShare{m_channel, env.self, m_sharing});
     connect_call_peers(env);
-    if (m_in_call) send_microphone(env);
+    send_microphone(env);
+    send_camera(env);
+    send_screen(env);
     receive(env);
     refresh_presence(env);
 }
 
 void CallSession::teardown() {
     m_capture.reset();
+    m_video.reset();
     m_playback.reset();
     m_last_sequence.clear();
     m_sequence = 0;
@@ -169,11 +175,14 @@ std::vector<CallSession::Participant> CallSession::live_participants(CallEnv con
 
 void CallSession::connect_call_peers(CallEnv const& env) {
     m_peers.clear();
+    std::vector<std::string> present;
     for (auto const& p : live_participants(env)) {
+        present.push_back(p.person);
         if (p.person == env.self || p.ticket.empty()) continue;
         if (m_transport->connect(p.ticket)) m_peers.push_back(p.person);
         m_transport->expect_peer(p.person, false);
     }
+    m_video.release_decoders_except(present);
 }
 
 void CallSession::refresh_presence(CallEnv const& env) {
@@ -216,9 +225,11 @@ void CallSession::stop_source(MediaKind kind) {
             break;
         case MediaKind::ScreenShare:
             m_sharing = false;
+            m_video.stop_screen();
             m_screen_share_changed = true;
             break;
         case MediaKind::Camera:
+            m_video.stop_camera();
             break;
     }
 }
@@ -245,6 +256,93 @@ void CallSession::send_microphone(CallEnv const& env) {
         auto stamp = media::MediaTimestamp::from_millis(saturating_times(m_sequence, 20));
         if (!send_media(env.self, MediaKind::Microphone, stamp, std::move(packet))) break;
     }
+}
+
+// --- Video ------------------------------------------------------------------------------
+
+void CallSession::send_camera(CallEnv const& env) {
+    if (m_audio_only || !env.permitted) {
+        if (m_video.camera_running()) m_transport->disable_kind(MediaKind::Camera);
+        m_video.stop_camera();
+        return;
+    }
+    bool was_running = m_video.camera_running();
+    auto unit = m_video.next_camera_unit(env.now);
+    if (!was_running && m_video.camera_running()) m_transport->enable_kind(MediaKind::Camera);
+    if (!unit) return;
+    auto stamp = media::MediaTimestamp::from_millis(saturating_times(m_sequence, 33));
+    send_media(env.self, MediaKind::Camera, stamp, std::move(*unit));
+}
+
+void CallSession::send_screen(CallEnv const& env) {
+    if (!m_video.screen_running()) return;
+    if (m_video.screen_failed()) {
+        end_screen_share("the shared screen is no longer available");
+        return;
+    }
+    auto packet = m_video.next_screen_packet(vemo_callstream::session::Clock::now());
+    if (!packet) {
+        end_screen_share(packet.error().display_text());
+        return;
+    }
+    if (!*packet) return;
+    auto stamp = media::MediaTimestamp::from_millis(saturating_times(m_sequence, 33));
+    send_media(env.self, MediaKind::ScreenShare, stamp, std::move(**packet));
+}
+
+// The share ended without the user asking: say why, and tell the others on the next step.
+void CallSession::end_screen_share(std::string const& why) {
+    m_notice = "Screen sharing stopped: " + why;
+    m_sharing = false;
+    stop_screen_share();
+    m_screen_share_changed = true;
+}
+
+bool CallSession::request_screen_share(CallEnv const& env) {
+    if (!m_in_call || m_sharing || m_video.screen_request_pending() || !env.permitted) return false;
+    m_video.begin_screen_request();
+    return true;
+}
+
+std::optional<std::string> CallSession::poll_screen_capture(CallEnv const& env) {
+    auto answer = m_video.poll_screen_request();
+    if (!answer) return std::nullopt;
+    if (!*answer) return answer->error();
+    // An answer that comes after we left, while already sharing or without the right to
+    // take part starts nothing; dropping the grant closes the desktop's cast.
+    if (!m_in_call || m_sharing || !env.permitted) return std::nullopt;
+    start_screen_share(std::move(**answer), video::screen_width, video::screen_height);
+    return std::nullopt;
+}
+
+bool CallSession::start_screen_share(vemo_ui::capture::ScreenCapture capture, int width,
+                                     int height) {
+    auto started = m_video.start_screen(std::move(capture), width, height);
+    if (!started) {
+        // Claiming to share without a stream would leave everyone looking at nothing.
+        m_notice = "Screen sharing failed: " + started.error();
+        return false;
+    }
+    m_transport->enable_kind(MediaKind::ScreenShare);
+    m_sharing = true;
+    m_screen_share_changed = true;
+    return true;
+}
+
+void CallSession::stop_screen_share() {
+    m_video.stop_screen();
+    m_transport->disable_kind(MediaKind::ScreenShare);
+}
+
+void CallSession::toggle_screen_share(CallEnv const& env) {
+    if (!m_in_call) return;
+    if (!m_sharing) {
+        request_screen_share(env);
+        return;
+    }
+    m_sharing = false;
+    stop_screen_share();
+    issue(action::SetScreenShare{m_channel, env.self, false});
 }
 
 // --- Receiving ----------------------------------------------------------------------------
@@ -289,7 +387,10 @@ void CallSession::receive(CallEnv const& env) {
         }
         m_last_sequence[frame.sender] = frame.sequence;
         ++count.received;
-        if (frame.kind == MediaKind::Microphone) play_received_audio(env, frame);
+        if (frame.kind == MediaKind::Microphone)
+            play_received_audio(env, frame);
+        else
+            m_video.receive(frame.kind, frame.sender, frame.payload);
     }
 }
 
@@ -339,6 +440,7 @@ std::string CallSession::describe() const {
                 {"playing", playing()},
                 {"sequence", m_sequence},
                 {"cue", cue_names[std::size_t(m_cues.last)]},
+                {"video", m_video.describe()},
                 {"media", std::move(media)}};
     return out.dump();
 }

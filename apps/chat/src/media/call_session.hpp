@@ -13,6 +13,7 @@
 #include "actions/chat_action.hpp"
 #include "audio/call_audio.hpp"
 #include "media/call_transport.hpp"
+#include "video/call_video.hpp"
 
 namespace chat::call {
 
@@ -44,7 +45,8 @@ class CallSession {
   public:
     using Dispatch = std::function<bool(ChatAction const&)>;
 
-    CallSession(std::unique_ptr<media::CallTransport> transport, Dispatch dispatch);
+    CallSession(std::unique_ptr<media::CallTransport> transport, Dispatch dispatch,
+                video::VideoSources sources = video::VideoSources::system());
     ~CallSession();
 
     void set_transport(std::unique_ptr<media::CallTransport> transport);
@@ -62,6 +64,16 @@ class CallSession {
     // Enters the call state without joining again: the document still holds our record. The
     // record is brought up to date when an earlier run of this device wrote it.
     void resume(CallEnv const& env, std::string const& channel, bool muted, bool audio_only);
+
+    // Screen sharing. A request asks the desktop which screen to share; its answer is
+    // collected by poll_screen_capture, which answers the failure text when there was one.
+    bool request_screen_share(CallEnv const& env);
+    std::optional<std::string> poll_screen_capture(CallEnv const& env);
+    bool start_screen_share(vemo_ui::capture::ScreenCapture capture, int width, int height);
+    void stop_screen_share();
+    // The screen-share control: stops a running share, or asks for one.
+    void toggle_screen_share(CallEnv const& env);
+    bool screen_request_pending() const { return m_video.screen_request_pending(); }
 
     // Once per frame, and every 20 ms while in a call even when nothing is drawn.
     void step(CallEnv const& env);
@@ -92,6 +104,8 @@ class CallSession {
     std::vector<std::string> const& connected_peers() const { return m_peers; }
     // Whether the screen-share flag still has to be published.
     bool screen_share_changed() const { return m_screen_share_changed; }
+    video::CallVideo& video() { return m_video; }
+    video::CallVideo const& video() const { return m_video; }
     // The call state as JSON text, for automation.
     std::string describe() const;
 
@@ -106,6 +120,9 @@ class CallSession {
     void leave_state();
     void teardown();
     void send_microphone(CallEnv const& env);
+    void send_camera(CallEnv const& env);
+    void send_screen(CallEnv const& env);
+    void end_screen_share(std::string const& why);
     void receive(CallEnv const& env);
     bool authentic(media::MediaFrame const& frame, std::vector<Participant> const& participants);
     void play_received_audio(CallEnv const& env, media::MediaFrame const& frame);
@@ -137,6 +154,7 @@ class CallSession {
     std::unique_ptr<audio::AudioPlayback> m_playback;
     audio::RetryGate m_capture_gate;
     audio::RetryGate m_playback_gate;
+    video::CallVideo m_video;
 };
 
 }  // namespace chat::call

@@ -46,6 +46,9 @@ render_call::CallScene ChatApp::call_scene() const {
     self.muted = call.muted();
     self.audio_only = call.audio_only();
     self.sharing = sharing;
+    // Pictures are converted for painting here, once each, on the first frame that shows them.
+    auto& video = m_call->video();
+    if (!call.audio_only()) self.camera = video.self_view_image();
     scene.tiles.push_back(std::move(self));
 
     auto it = m_view.voice_participants.find(call.channel());
@@ -64,6 +67,7 @@ render_call::CallScene ChatApp::call_scene() const {
             tile.muted = record.muted;
             tile.audio_only = record.audio_only;
             tile.sharing = record.sharing;
+            if (!record.audio_only) tile.camera = video.camera_image(record.person);
             scene.tiles.push_back(std::move(tile));
         }
     }
@@ -73,6 +77,7 @@ render_call::CallScene ChatApp::call_scene() const {
         for (size_t i = 1; i < scene.tiles.size(); ++i)
             if (scene.tiles[i].sharing) {
                 scene.presenter = i;
+                scene.screen = video.screen_image(scene.tiles[i].id);
                 break;
             }
     }
