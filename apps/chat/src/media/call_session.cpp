@@ -174,7 +174,7 @@ std::vector<CallSession::Participant> CallSession::live_participants(CallEnv con
 }
 
 void CallSession::connect_call_peers(CallEnv const& env) {
-    m_peers.clear();
+    auto before = std::exchange(m_peers, {});
     std::vector<std::string> present;
     for (auto const& p : live_participants(env)) {
         present.push_back(p.person);
@@ -183,6 +183,9 @@ void CallSession::connect_call_peers(CallEnv const& env) {
         m_transport->expect_peer(p.person, false);
     }
     m_video.release_decoders_except(present);
+    // Someone new sees our camera from the next frame on rather than at the next key frame.
+    for (auto const& p : m_peers)
+        if (std::ranges::find(before, p) == before.end()) m_video.refresh_camera();
 }
 
 void CallSession::refresh_presence(CallEnv const& env) {

@@ -42,6 +42,7 @@ nlohmann::json describe_feeds(std::map<std::string, SenderFeed> const& feeds) {
                        {"height", f.height},
                        {"pictures", f.pictures},
                        {"rejected", f.rejected},
+                       {"skipped", f.skipped},
                        {"luma_min", f.luma_min},
                        {"luma_max", f.luma_max},
                        {"decoding", f.decoder.has_value() || f.receiver.has_value()}};
@@ -110,6 +111,10 @@ std::optional<CallVideo::Packet> CallVideo::next_camera_unit(double now) {
     return std::move(*unit);
 }
 
+void CallVideo::refresh_camera() {
+    if (m_encoder) m_encoder->force_key_frame();
+}
+
 void CallVideo::stop_camera() {
     m_camera.reset();
     m_encoder.reset();
@@ -174,12 +179,24 @@ void CallVideo::receive(media::MediaKind kind, std::string const& sender,
                         std::span<std::uint8_t const> payload) {
     if (kind == media::MediaKind::Camera) {
         auto& f = feed(m_cameras, sender);
-        if (!f.decoder) f.decoder.emplace();
+        if (!f.decoder) {
+            f.decoder.emplace();
+            f.awaiting_key = true;
+        }
+        // Units that depend on pictures we never had are not decoding errors: wait for the
+        // sender's next key frame instead.
+        if (f.awaiting_key && !vemo_callstream::decoder::contains_idr(payload)) {
+            ++f.skipped;
+            return;
+        }
         auto decoded = f.decoder->decode(payload);
-        if (!decoded)
+        if (!decoded) {
             ++f.rejected;
-        else if (*decoded)
+            f.awaiting_key = true;
+        } else if (*decoded) {
+            f.awaiting_key = false;
             show(f, std::move(**decoded));
+        }
     } else if (kind == media::MediaKind::ScreenShare) {
         auto& f = feed(m_screens, sender);
         if (!f.receiver) f.receiver.emplace();

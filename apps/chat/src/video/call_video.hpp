@@ -40,6 +40,8 @@ struct SenderFeed {
     int height = 0;
     std::uint64_t pictures = 0;
     std::uint64_t rejected = 0;
+    std::uint64_t skipped = 0;  // camera units that came before a key frame to start from
+    bool awaiting_key = true;
     std::uint8_t luma_min = 0;
     std::uint8_t luma_max = 0;
 };
@@ -59,6 +61,8 @@ class CallVideo {
     // are not running; nothing when no new frame is there or the camera cannot run.
     std::optional<Packet> next_camera_unit(double now);
     void stop_camera();
+    // The next camera unit is a key frame, for someone who just came into the call.
+    void refresh_camera();
     bool camera_running() const { return m_camera != nullptr; }
     // Why the camera is not running, empty while it is (or was never tried).
     std::string const& camera_status() const { return m_camera_status; }
