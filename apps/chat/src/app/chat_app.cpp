@@ -68,6 +68,7 @@ std::unique_ptr<ChatApp> ChatApp::create_interactive() {
     char const* loopback = std::getenv("VEMO_CHAT_MEDIA_LOOPBACK");
     media_options.loopback_only = loopback && std::string_view(loopback) == "1";
     app->m_call->set_transport(media::create_transport(std::move(media_options)));
+    app->m_call->video().set_sources(video::VideoSources::system());
     app->m_call->set_cues_enabled(audio::gstreamer_available());
     return app;
 }

@@ -46,7 +46,7 @@ class CallSession {
     using Dispatch = std::function<bool(ChatAction const&)>;
 
     CallSession(std::unique_ptr<media::CallTransport> transport, Dispatch dispatch,
-                video::VideoSources sources = video::VideoSources::system());
+                video::VideoSources sources = {});
     ~CallSession();
 
     void set_transport(std::unique_ptr<media::CallTransport> transport);

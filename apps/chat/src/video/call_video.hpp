@@ -54,8 +54,13 @@ class CallVideo {
     using Packet = std::vector<std::uint8_t>;
     using ScreenResult = std::expected<std::optional<Packet>, vemo_callstream::session::FrameError>;
 
-    explicit CallVideo(VideoSources sources = VideoSources::system());
+    // Without sources nothing is captured: a call that only receives.
+    explicit CallVideo(VideoSources sources = {});
     ~CallVideo();
+    void set_sources(VideoSources sources) {
+        reset();
+        m_sources = std::move(sources);
+    }
 
     // The camera's next encoded access unit, starting the camera and its encoder when they
     // are not running; nothing when no new frame is there or the camera cannot run.
