@@ -98,6 +98,16 @@ struct Device {
     call::CallSession call;
 };
 
+// A screen-capture request that answers after `waits` polls.
+struct ScriptedRequest final : vemo_ui::capture::ScreenCaptureRequest {
+    int waits = 0;
+    std::optional<Answer> answer;
+    std::optional<Answer> poll() override {
+        if (waits-- > 0) return std::nullopt;
+        return std::exchange(answer, std::nullopt);
+    }
+};
+
 inline void add_voice_channel(automerge::AutoCommit& doc, std::string const& id) {
     doc::write_workspace(doc, "ws_t", "Team", "T", 0, 0);
     doc::write_category(doc, "cat_t", "ws_t", "Calls", 0, false);

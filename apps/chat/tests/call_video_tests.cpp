@@ -39,16 +39,6 @@ struct PatternSource final : video::FrameSource {
     bool* dead;
 };
 
-// A screen-capture request that answers after `waits` polls.
-struct ScriptedRequest final : ScreenCaptureRequest {
-    int waits = 0;
-    std::optional<Answer> answer;
-    std::optional<Answer> poll() override {
-        if (waits-- > 0) return std::nullopt;
-        return std::exchange(answer, std::nullopt);
-    }
-};
-
 struct Media {
     int camera_starts = 0;
     bool camera_missing = false;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "call_test_support.hpp"
+#include "model/readers.hpp"
 #include "ui_test_support.hpp"
 #include "vemo_callstream/video_stream.hpp"
 
@@ -29,11 +30,12 @@ std::vector<std::uint8_t> bars(int w, int h, int frame) {
 }
 
 struct Bars final : video::FrameSource {
+    Bars(int w = video::camera_width, int h = video::camera_height) : w(w), h(h) {}
     std::optional<std::vector<std::uint8_t>> pull_video_frame() override {
-        return bars(video::camera_width, video::camera_height, frame++);
+        return bars(w, h, frame++);
     }
     bool failed() override { return false; }
-    int frame = 0;
+    int w, h, frame = 0;
 };
 
 struct CallPictures : ::testing::Test {
@@ -109,6 +111,49 @@ TEST_F(CallPictures, TilesAndTheStageShowTheNewestPictures) {
     scene = w.app.call_scene();
     EXPECT_FALSE(scene.tiles.front().camera);
     EXPECT_FALSE(tile(scene, "u_elin")->camera);
+}
+
+// The screen-share control through the window: a refusal lands in the status line, a grant
+// starts the share and the document hears of it, the control again ends it.
+TEST_F(CallPictures, TheShareControlAsksTheDesktopAndTogglesTheShare) {
+    std::optional<std::string> refusal = "the user cancelled the dialogue";
+    video::VideoSources sources;
+    sources.request = [&] {
+        auto r = std::make_unique<ScriptedRequest>();
+        if (refusal)
+            r->answer.emplace(std::unexpected(*refusal));
+        else
+            r->answer.emplace(vemo_ui::capture::ScreenCapture{9, 1280, 960, {}, {}});
+        return r;
+    };
+    sources.screen = [](vemo_ui::capture::ScreenCapture const&, int w,
+                        int h) -> video::SourceResult { return std::make_unique<Bars>(w, h); };
+    w.app.call_session().video().set_sources(std::move(sources));
+    auto me_sharing = [&] {
+        for (auto const& p : model::read_voice(w.doc, "c_huddle"))
+            if (p.person == w.app.identity().id) return p.sharing;
+        return false;
+    };
+
+    ASSERT_TRUE(w.app.perform_semantic_action("chat.call-share-screen", "activate"));
+    EXPECT_EQ(w.app.status_line(), *refusal);
+    EXPECT_FALSE(w.app.call_session().sharing());
+
+    refusal.reset();
+    ASSERT_TRUE(w.app.perform_semantic_action("chat.call-share-screen", "activate"));
+    EXPECT_TRUE(w.app.call_session().sharing());
+    w.run(1001);
+    EXPECT_TRUE(me_sharing());
+    auto scene = w.app.call_scene();
+    ASSERT_TRUE(scene.presenter);
+    EXPECT_TRUE(scene.tiles[*scene.presenter].local);
+    EXPECT_FALSE(w.app.call_session().notice());
+    EXPECT_GT(w.app.call_session().counters(media::MediaKind::ScreenShare).sent, 0u);
+
+    ASSERT_TRUE(w.app.perform_semantic_action("chat.call-share-screen", "activate"));
+    EXPECT_FALSE(w.app.call_session().sharing());
+    EXPECT_FALSE(me_sharing());
+    EXPECT_FALSE(w.app.call_session().video().screen_running());
 }
 
 }  // namespace

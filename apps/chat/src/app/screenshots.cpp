@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/chat_app.hpp"
+#include "media/call_session.hpp"
 #include "vemo_ui/shot_frame.hpp"
 
 namespace chat {
@@ -99,7 +100,7 @@ void set_up_call_scenario(ChatApp& app, std::string_view name) {
     if (name != "collaboration" && name != "call" && name != "share" && !floating) return;
     app.join_call("c_huddle");
     if (name == "call" || name == "share") app.call_overlay().expanded = true;
-    if (name == "share") app.call_overlay().sharing_for_review = true;
+    if (name == "share") app.call_session().show_sharing_for_review();
 }
 
 std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest const& request) {

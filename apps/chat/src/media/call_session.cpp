@@ -304,7 +304,7 @@ void CallSession::end_screen_share(std::string const& why) {
 bool CallSession::request_screen_share(CallEnv const& env) {
     if (!m_in_call || m_sharing || m_video.screen_request_pending() || !env.permitted) return false;
     m_video.begin_screen_request();
-    return true;
+    return m_video.screen_request_pending();
 }
 
 std::optional<std::string> CallSession::poll_screen_capture(CallEnv const& env) {

@@ -74,6 +74,8 @@ class CallSession {
     // The screen-share control: stops a running share, or asks for one.
     void toggle_screen_share(CallEnv const& env);
     bool screen_request_pending() const { return m_video.screen_request_pending(); }
+    // A still picture of a share: the flag without a capture (screenshots only).
+    void show_sharing_for_review() { m_sharing = m_in_call; }
 
     // Once per frame, and every 20 ms while in a call even when nothing is drawn.
     void step(CallEnv const& env);

@@ -56,7 +56,6 @@ struct CallOverlay {
     double reveal_target = 0;
     double reveal_time = -1;
     vemo_ui::Size drag_window_size{};
-    bool sharing_for_review = false;          // a still picture's local screen share
     std::optional<HitKind> hover_for_review;  // a still picture's hovered control
 
     // Back to the floating window, list closed (joining or leaving a call).

@@ -24,7 +24,7 @@ render_call::CallScene ChatApp::call_scene() const {
     scene.channel_id = call.channel();
     auto const* channel = find_channel(call.channel());
     scene.title = channel ? channel->name : "Call";
-    bool sharing = call.sharing() || m_call_view.sharing_for_review;
+    bool sharing = call.sharing();
     scene.muted = call.muted();
     scene.deafened = call.deafened();
     scene.audio_only = call.audio_only();
