@@ -22,6 +22,8 @@ packages=(
   zlib1g-dev nlohmann-json3-dev uuid-dev libsqlite3-dev libportal-dev
   # call video and screen share: H.264, colour conversion, the screen-cast portal
   libopenh264-dev libyuv-dev libportal-gtk3-dev pipewire wireplumber
+  # call video tests: pw-dump finds the test screen node, gdbus waits for the portal stand-in
+  pipewire-bin libglib2.0-bin
   # logging, formatting, command line
   libspdlog-dev libfmt-dev libcli11-dev
   # sharing: sync server connection
