@@ -198,9 +198,11 @@ TEST_F(VideoFixture, WithoutACameraNothingIsSentAndTheSearchIsPaced) {
     EXPECT_TRUE(call.in_call());
     call.step(me.device.env(105.1));
     EXPECT_EQ(my_media.camera_starts, 2);
+    call.step(me.device.env(114.9));  // each fruitless search waits longer for the next
+    EXPECT_EQ(my_media.camera_starts, 2);
     // The camera turns up: the next search finds it.
     my_media.camera_missing = false;
-    call.step(me.device.env(110.2));
+    call.step(me.device.env(115.2));
     EXPECT_TRUE(video().camera_running());
     EXPECT_EQ(video().camera_status(), "");
 }

@@ -10,10 +10,12 @@ namespace {
 using vemo_callstream::Picture;
 namespace vp = vemo_ui::widget::video_player;
 
-// A camera that could not start is tried again after a second; one that does not exist only
-// every few seconds, since looking for it probes every video device.
+// A camera that could not start is tried again after a second. Looking for one that does not
+// exist probes every video device (some 20 ms on the UI thread), so that search is repeated
+// after 5 s, then ever less often, at most every 40 s.
 constexpr double camera_retry_seconds = 1.0;
 constexpr double no_camera_retry_seconds = 5.0;
+constexpr int no_camera_backoff_limit = 3;
 
 // The darkest and brightest luma of a picture, from a sample of its pixels.
 std::pair<std::uint8_t, std::uint8_t> luma_range(Picture const& picture) {
@@ -87,12 +89,16 @@ std::optional<CallVideo::Packet> CallVideo::next_camera_unit(double now) {
         auto started = m_sources.camera();
         if (!started) {
             m_camera_status = started.error();
-            m_camera_retry_at = now + (started.error() == no_camera_text ? no_camera_retry_seconds
-                                                                         : camera_retry_seconds);
+            bool missing = started.error() == no_camera_text;
+            double wait = camera_retry_seconds;
+            if (missing) wait = no_camera_retry_seconds * double(1 << m_camera_misses);
+            m_camera_misses = missing ? std::min(m_camera_misses + 1, no_camera_backoff_limit) : 0;
+            m_camera_retry_at = now + wait;
             return std::nullopt;
         }
         m_camera = std::move(*started);
         m_camera_status.clear();
+        m_camera_misses = 0;
         // Without an encoder the camera stays open but sends nothing until it is restarted.
         auto encoder =
             vemo_callstream::encoder::H264Encoder::create(camera_width, camera_height, camera_fps);
@@ -252,6 +258,7 @@ void CallVideo::reset() {
     m_screens.clear();
     m_camera_status.clear();
     m_camera_retry_at = 0;
+    m_camera_misses = 0;
 }
 
 nlohmann::json CallVideo::describe() const {

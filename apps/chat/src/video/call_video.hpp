@@ -115,6 +115,7 @@ class CallVideo {
     vemo_ui::widget::video_player::VideoPlayer m_self_view;
     std::string m_camera_status;
     double m_camera_retry_at = 0;
+    int m_camera_misses = 0;  // searches in a row that found no camera
     std::uint64_t m_camera_units = 0;
 
     std::unique_ptr<vemo_ui::capture::ScreenCaptureRequest> m_request;
