@@ -113,6 +113,20 @@ TEST_F(CallPictures, TilesAndTheStageShowTheNewestPictures) {
     EXPECT_FALSE(tile(scene, "u_elin")->camera);
 }
 
+// Pictures come in on the realtime tick, between frames; each asks for one frame to show it.
+TEST_F(CallPictures, APictureBetweenFramesAsksForAFrame) {
+    for (double t = 1001; t < 1003 && w.app.needs_animation_frame(); t += 0.1) w.run(t);
+    ASSERT_FALSE(w.app.needs_animation_frame());
+    auto camera = vemo_callstream::encoder::H264Encoder::create(640, 480, 30);
+    ASSERT_TRUE(camera);
+    deliver("u_elin", elin, MediaKind::Camera, *camera->encode(bars(640, 480, 0)));
+    vemo_ui::FrameContext ctx{&w.doc, 1004, 1.0};
+    w.app.realtime_tick(ctx);
+    EXPECT_TRUE(w.app.needs_animation_frame());
+    w.run(1004.1);
+    EXPECT_FALSE(w.app.needs_animation_frame());
+}
+
 // The screen-share control through the window: a refusal lands in the status line, a grant
 // starts the share and the document hears of it, the control again ends it.
 TEST_F(CallPictures, TheShareControlAsksTheDesktopAndTogglesTheShare) {

@@ -327,6 +327,7 @@ class ChatApp final : public vemo_ui::Widget,
 
     call::CallEnv call_env() const;
     void run_call_step();
+    bool call_pictures_new() const;
     void resume_pending_continuation();
     bool activate_call_control(HitTarget const& target);
     bool perform_call_control(std::string const& id);
@@ -522,6 +523,7 @@ class ChatApp final : public vemo_ui::Widget,
     std::optional<call::ChatCallContinuation> m_pending_continuation;
     bool m_call_resume_requested = false;
     double m_voice_view_read_at = 0;
+    std::uint64_t m_pictures_shown = 0;  // the call's picture serial the last frame drew
     // Search.
     std::shared_ptr<search::ChatSearchProvider> m_search;
     std::vector<automerge::ChangeHash> m_search_heads;  // what the search last saw

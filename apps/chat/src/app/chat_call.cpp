@@ -186,6 +186,8 @@ void ChatApp::run_call_step() {
         m_call->clear_leftover_records(env);
     bool was_in_call = m_call->in_call();
     m_call->step(env);
+    // This frame draws every picture that has arrived so far.
+    m_pictures_shown = m_call->video().picture_serial();
     if (was_in_call != m_call->in_call()) {
         m_layout_changed = true;
         refresh();
@@ -196,6 +198,11 @@ void ChatApp::run_call_step() {
         m_voice_view_read_at = m_time;
         refresh();
     }
+}
+
+// Pictures that arrived between frames (the realtime tick receives them) ask for a frame.
+bool ChatApp::call_pictures_new() const {
+    return m_call->in_call() && m_call->video().picture_serial() != m_pictures_shown;
 }
 
 double ChatApp::realtime_interval() const {

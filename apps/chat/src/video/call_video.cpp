@@ -29,14 +29,6 @@ std::pair<std::uint8_t, std::uint8_t> luma_range(Picture const& picture) {
     return {lo, hi};
 }
 
-void show(SenderFeed& feed, Picture picture) {
-    feed.width = picture.width;
-    feed.height = picture.height;
-    std::tie(feed.luma_min, feed.luma_max) = luma_range(picture);
-    ++feed.pictures;
-    feed.player.show_picture(std::move(picture));
-}
-
 nlohmann::json describe_feeds(std::map<std::string, SenderFeed> const& feeds) {
     nlohmann::json out = nlohmann::json::object();
     for (auto const& [sender, f] : feeds)
@@ -112,7 +104,7 @@ std::optional<CallVideo::Packet> CallVideo::next_camera_unit(double now) {
     if (!frame) return std::nullopt;
     auto unit = m_encoder->encode(*frame);
     if (!unit || unit->empty()) return std::nullopt;
-    m_self_view.feed_frame(*unit);
+    if (m_self_view.feed_frame(*unit)) ++m_picture_serial;
     ++m_camera_units;
     return std::move(*unit);
 }
@@ -176,6 +168,15 @@ CallVideo::ScreenResult CallVideo::next_screen_packet(
 }
 
 // --- Receiving ----------------------------------------------------------------------------
+
+void CallVideo::show(SenderFeed& feed, Picture picture) {
+    feed.width = picture.width;
+    feed.height = picture.height;
+    std::tie(feed.luma_min, feed.luma_max) = luma_range(picture);
+    ++feed.pictures;
+    ++m_picture_serial;
+    feed.player.show_picture(std::move(picture));
+}
 
 SenderFeed& CallVideo::feed(std::map<std::string, SenderFeed>& feeds, std::string const& sender) {
     return feeds.try_emplace(sender).first->second;

@@ -98,6 +98,8 @@ class CallVideo {
     vemo_ui::ImageRef camera_image(std::string const& sender);
     vemo_ui::ImageRef screen_image(std::string const& sender);
     vemo_ui::ImageRef self_view_image() { return m_self_view.image(); }
+    // Counts every new picture, ours and the peers', so a window knows when to draw again.
+    std::uint64_t picture_serial() const { return m_picture_serial; }
     SenderFeed const* camera_feed(std::string const& sender) const;
     SenderFeed const* screen_feed(std::string const& sender) const;
     bool has_decoder(std::string const& sender) const;
@@ -108,6 +110,7 @@ class CallVideo {
 
   private:
     SenderFeed& feed(std::map<std::string, SenderFeed>& feeds, std::string const& sender);
+    void show(SenderFeed& feed, vemo_callstream::Picture picture);
 
     VideoSources m_sources;
     std::unique_ptr<FrameSource> m_camera;
@@ -124,6 +127,7 @@ class CallVideo {
     std::optional<vemo_callstream::session::VideoStreamSender> m_screen_sender;
     std::uint64_t m_screen_packets = 0;
 
+    std::uint64_t m_picture_serial = 0;
     std::map<std::string, SenderFeed> m_cameras;
     std::map<std::string, SenderFeed> m_screens;
 };
