@@ -163,6 +163,12 @@ TEST_F(CallPictures, TheShareControlAsksTheDesktopAndTogglesTheShare) {
     EXPECT_TRUE(scene.tiles[*scene.presenter].local);
     EXPECT_FALSE(w.app.call_session().notice());
     EXPECT_GT(w.app.call_session().counters(media::MediaKind::ScreenShare).sent, 0u);
+    // The presenter sees what they share on their own stage.
+    w.run(1001.1);
+    scene = w.app.call_scene();
+    ASSERT_TRUE(scene.screen);
+    EXPECT_EQ(scene.screen->width, 1280);
+    EXPECT_TRUE(w.frame.write_png(std::filesystem::path(CHAT_SHOT_DIR) / "call-own-screen.png"));
 
     ASSERT_TRUE(w.app.perform_semantic_action("chat.call-share-screen", "activate"));
     EXPECT_FALSE(w.app.call_session().sharing());

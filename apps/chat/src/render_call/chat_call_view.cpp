@@ -73,6 +73,7 @@ render_call::CallScene ChatApp::call_scene() const {
     }
     if (sharing) {
         scene.presenter = 0;
+        scene.screen = video.screen_preview_image();
     } else {
         for (size_t i = 1; i < scene.tiles.size(); ++i)
             if (scene.tiles[i].sharing) {

@@ -1,6 +1,8 @@
 #include "video/call_video.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <utility>
 
 namespace chat::video {
@@ -16,6 +18,19 @@ namespace vp = vemo_ui::widget::video_player;
 constexpr double camera_retry_seconds = 1.0;
 constexpr double no_camera_retry_seconds = 5.0;
 constexpr int no_camera_backoff_limit = 3;
+// How often our own stage shows a new frame of what we share.
+constexpr auto preview_interval = std::chrono::milliseconds(200);
+
+// RGBA bytes to cairo's native-endian ARGB32, alpha forced opaque (so premultiplied as is).
+std::vector<std::uint8_t> rgba_to_opaque_argb32(std::vector<std::uint8_t> const& rgba) {
+    std::vector<std::uint8_t> out(rgba.size());
+    for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
+        std::uint32_t pixel = 0xff000000u | std::uint32_t(rgba[i]) << 16 |
+                              std::uint32_t(rgba[i + 1]) << 8 | rgba[i + 2];
+        std::memcpy(&out[i], &pixel, 4);
+    }
+    return out;
+}
 
 // The darkest and brightest luma of a picture, from a sample of its pixels.
 std::pair<std::uint8_t, std::uint8_t> luma_range(Picture const& picture) {
@@ -151,6 +166,9 @@ void CallVideo::stop_screen() {
     m_screen.reset();
     m_screen_sender.reset();
     m_grant.reset();
+    m_preview_rgba.clear();
+    m_preview.reset();
+    m_preview_at.reset();
 }
 
 bool CallVideo::screen_failed() {
@@ -164,7 +182,27 @@ CallVideo::ScreenResult CallVideo::next_screen_packet(
     if (!frame) return std::optional<Packet>{};
     auto packet = m_screen_sender->offer_frame(*frame, now);
     if (packet && *packet) ++m_screen_packets;
+    if (packet && (!m_preview_at || now - *m_preview_at >= preview_interval)) {
+        m_preview_at = now;
+        m_preview_rgba = std::move(*frame);
+        ++m_picture_serial;
+    }
     return packet;
+}
+
+vemo_ui::ImageRef CallVideo::screen_preview_image() {
+    if (!m_screen_sender) return nullptr;
+    int w = m_screen_sender->width(), h = m_screen_sender->height();
+    if (m_preview_rgba.size() == std::size_t(w) * h * 4) {
+        auto image = std::make_shared<vemo_ui::Image>();
+        image->width = w;
+        image->height = h;
+        image->stride = w * 4;
+        image->pixels = rgba_to_opaque_argb32(m_preview_rgba);
+        m_preview = std::move(image);
+        m_preview_rgba.clear();
+    }
+    return m_preview;
 }
 
 // --- Receiving ----------------------------------------------------------------------------

@@ -88,6 +88,9 @@ class CallVideo {
     // The newest screen frame offered to the stream sender: a packet, nothing, or why the
     // frame cannot be sent.
     ScreenResult next_screen_packet(vemo_callstream::session::Clock::time_point now);
+    // What we share, for our own stage: the newest captured screen frame, refreshed a few
+    // times a second; null while not sharing.
+    vemo_ui::ImageRef screen_preview_image();
 
     // A received payload of `kind` from `sender`. Bad payloads are counted and dropped.
     void receive(media::MediaKind kind, std::string const& sender,
@@ -126,6 +129,9 @@ class CallVideo {
     std::unique_ptr<FrameSource> m_screen;
     std::optional<vemo_callstream::session::VideoStreamSender> m_screen_sender;
     std::uint64_t m_screen_packets = 0;
+    std::vector<std::uint8_t> m_preview_rgba;  // newer than m_preview, not yet converted
+    vemo_ui::ImageRef m_preview;
+    std::optional<vemo_callstream::session::Clock::time_point> m_preview_at;
 
     std::uint64_t m_picture_serial = 0;
     std::map<std::string, SenderFeed> m_cameras;
