@@ -83,16 +83,8 @@ std::unique_ptr<AudioCapture> AudioCapture::start() {
 std::vector<Packet> AudioCapture::pull_packets() {
     std::vector<Packet> out;
     auto* sink = GST_APP_SINK(m->sink.element);
-    while (GstSample* sample = gst_app_sink_try_pull_sample(sink, 0)) {
-        if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
-            GstMapInfo map;
-            if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-                out.emplace_back(map.data, map.data + map.size);
-                gst_buffer_unmap(buffer, &map);
-            }
-        }
-        gst_sample_unref(sample);
-    }
+    while (GstSample* sample = gst_app_sink_try_pull_sample(sink, 0))
+        if (auto bytes = gst::take_sample_bytes(sample)) out.push_back(std::move(*bytes));
     return out;
 }
 

@@ -46,4 +46,17 @@ bool bus_reported_error(ElementRef const& pipeline) {
     return error;
 }
 
+std::optional<std::vector<std::uint8_t>> take_sample_bytes(GstSample* sample) {
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
+        GstMapInfo map;
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            bytes.emplace(map.data, map.data + map.size);
+            gst_buffer_unmap(buffer, &map);
+        }
+    }
+    gst_sample_unref(sample);
+    return bytes;
+}
+
 }  // namespace chat::gst

@@ -2,7 +2,10 @@
 
 #include <gst/gst.h>
 
+#include <cstdint>
+#include <optional>
 #include <utility>
+#include <vector>
 
 // GStreamer pipelines as the call builds them: parsed from a launch description, driven from
 // the UI thread, read without waiting.
@@ -37,5 +40,7 @@ void stop(ElementRef& pipeline);
 // Empties the pipeline's bus (nobody else reads it, so it would grow) and answers whether an
 // error was among the messages.
 bool bus_reported_error(ElementRef const& pipeline);
+// The bytes of a sample's buffer, which is then released; nothing when it cannot be read.
+std::optional<std::vector<std::uint8_t>> take_sample_bytes(GstSample* sample);
 
 }  // namespace chat::gst

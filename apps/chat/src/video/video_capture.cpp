@@ -83,16 +83,7 @@ std::optional<std::vector<std::uint8_t>> PipelineCapture::pull_video_frame() {
         newest = sample;
     }
     if (!newest) return std::nullopt;
-    std::optional<std::vector<std::uint8_t>> frame;
-    if (GstBuffer* buffer = gst_sample_get_buffer(newest)) {
-        GstMapInfo map;
-        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            frame.emplace(map.data, map.data + map.size);
-            gst_buffer_unmap(buffer, &map);
-        }
-    }
-    gst_sample_unref(newest);
-    return frame;
+    return gst::take_sample_bytes(newest);
 }
 
 bool PipelineCapture::failed() {

@@ -12,9 +12,9 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from call_two_devices_test import participants, press, voice_channel  # noqa: E402
-from call_video_test import video, wait_for  # noqa: E402
-from devices import Device, join, settle  # noqa: E402
+from call_two_devices_test import press  # noqa: E402
+from call_video_test import into_call, video, wait_for  # noqa: E402
+from devices import Device, settle  # noqa: E402
 
 NODE_NAME = "vemo-call-test-screen"
 
@@ -69,12 +69,7 @@ def main(binary, fake_portal):
             a = Device(binary, root, "presenter", env=env)
             b = Device(binary, root, "viewer", env=env)
             try:
-                join(b, a, a.call({"cmd": "invite"})["invite"])
-                channel = voice_channel(a)
-                press(a, "chat.voice-channel:" + channel)
-                press(b, "chat.voice-channel:" + channel)
-                settle(a, b, ms=1500)
-                assert len(participants(a, channel)) == 2
+                channel = into_call(a, b)
 
                 press(a, "chat.call-share-screen")
                 state = wait_for([a, b], lambda: a.call({"cmd": "call"})["sharing"] and

@@ -25,6 +25,18 @@ def wait_for(devices, check, rounds=30, ms=500):
     raise AssertionError(f"gave up waiting: {check()}")
 
 
+def into_call(a, b):
+    """b joins a's workspace, then both join its voice channel; answers the channel."""
+    join(b, a, a.call({"cmd": "invite"})["invite"])
+    channel = voice_channel(a)
+    press(a, "chat.voice-channel:" + channel)
+    press(b, "chat.voice-channel:" + channel)
+    settle(a, b, ms=2000)
+    people = participants(a, channel)
+    assert len(people) == 2 and people == participants(b, channel), people
+    return channel
+
+
 def main(binary):
     base = {"DBUS_SESSION_BUS_ADDRESS": os.environ["DBUS_SESSION_BUS_ADDRESS"],
             "VEMO_CHAT_MEDIA_LOOPBACK": "1"}
@@ -32,13 +44,7 @@ def main(binary):
         a = Device(binary, root, "camera", env={**base, "GST_PLUGIN_FEATURE_RANK": "videotestsrc:MAX"})
         b = Device(binary, root, "nocamera", env=base)
         try:
-            join(b, a, a.call({"cmd": "invite"})["invite"])
-            channel = voice_channel(a)
-            press(a, "chat.voice-channel:" + channel)
-            press(b, "chat.voice-channel:" + channel)
-            settle(a, b, ms=2000)
-            people = participants(a, channel)
-            assert len(people) == 2 and people == participants(b, channel), people
+            into_call(a, b)
 
             def seen():
                 cams = video(b)["cameras"]
