@@ -18,6 +18,7 @@
 #include "app/search_window.hpp"
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
+#include "model/live_view.hpp"
 #include "model/view_model.hpp"
 #include "render_call/call_overlay.hpp"
 #include "search/chat_search.hpp"
@@ -462,7 +463,8 @@ class ChatApp final : public vemo_ui::Widget,
     std::vector<std::string> m_seen_ids;
     // Colours the framework's presence gives the people shown, by person id.
     std::map<std::string, vemo_ui::Color> m_presence_colors;
-    model::ViewModel m_view;
+    model::LiveView m_live;  // refreshed by what changed since the last refresh
+    model::ViewModel const& m_view = m_live.view();
     std::vector<automerge::ChangeHash> m_heads;
     std::map<std::string, size_t> m_reply_counts;
     std::vector<size_t> m_top_level;  // indices of the shown list's top-level messages
