@@ -142,6 +142,7 @@ void ChatApp::refresh() {
     if (!m_doc) return;
     m_nav.local = local_person(m_identity);
     m_live.refresh(*m_doc, m_nav);
+    m_search_change.add(m_live.last_change());
     m_heads = m_doc->get_heads();
 
     m_reply_counts.clear();

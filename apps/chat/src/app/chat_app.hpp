@@ -520,6 +520,7 @@ class ChatApp final : public vemo_ui::Widget,
     // Search.
     std::shared_ptr<search::ChatSearchProvider> m_search;
     std::vector<automerge::ChangeHash> m_search_heads;  // what the search last saw
+    model::ViewChange m_search_change;  // what the refreshes changed since then
     SearchWindow m_search_window;
     std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
     render_call::CallOverlay m_call_view;

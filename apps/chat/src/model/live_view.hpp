@@ -15,6 +15,13 @@ struct ViewChange {
     bool everything = true;  // read from scratch: assume anything changed
     bool lists = false;      // workspaces, categories, channels or the directory were read again
     std::set<std::string, std::less<>> channels;  // channels whose messages were read again
+
+    // Adds what a later refresh changed, for one who skipped refreshes in between.
+    void add(ViewChange const& later) {
+        everything |= later.everything;
+        lists |= later.lists;
+        channels.insert(later.channels.begin(), later.channels.end());
+    }
 };
 
 // Keeps one view model current with one document. The first refresh, and the first with
