@@ -28,9 +28,15 @@ class ProviderTest : public testing::Test {
         nav.local = doc::LocalPerson{"u_me", "You", "YU", 0, Presence::Online};
     }
     // What a frame does after the document changed: a new view model, then the search.
+    // With `live`, as the app does it: the live view's refresh hands over what it changed.
     void frame() {
-        view = model::refresh(doc, nav);
-        provider.update(view);
+        if (live) {
+            view = live_view.refresh(doc, nav);
+            provider.update(view, live_view.last_change());
+        } else {
+            view = model::refresh(doc, nav);
+            provider.update(view);
+        }
         provider.wait_idle();
     }
     void send(std::string id, std::string text, std::string channel = "c_general") {
@@ -41,6 +47,17 @@ class ProviderTest : public testing::Test {
     model::Navigation nav;
     model::ViewModel view;
     ChatSearchProvider provider{std::nullopt};
+    bool live = false;
+    model::LiveView live_view;
+};
+
+// The tests that follow changes run with a full refresh and with the live view's changes.
+class ProviderFrames : public ProviderTest, public testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        ProviderTest::SetUp();
+        live = GetParam();
+    }
 };
 
 TEST_F(ProviderTest, AnswersNothingBeforeTheFirstBuild) {
@@ -52,7 +69,7 @@ TEST_F(ProviderTest, AnswersNothingBeforeTheFirstBuild) {
     EXPECT_FALSE(provider.cursor_is_current(sp::SearchCursor{}));
 }
 
-TEST_F(ProviderTest, FindsEveryKindOfThingAndKeepsUpWithChanges) {
+TEST_P(ProviderFrames, FindsEveryKindOfThingAndKeepsUpWithChanges) {
     frame();
     auto stats = provider.stats();
     ASSERT_TRUE(stats);
@@ -89,7 +106,7 @@ TEST_F(ProviderTest, FindsEveryKindOfThingAndKeepsUpWithChanges) {
     EXPECT_TRUE(find(provider, "airship").empty());
 }
 
-TEST_F(ProviderTest, ARenamedChannelRetitlesItsMessages) {
+TEST_P(ProviderFrames, ARenamedChannelRetitlesItsMessages) {
     send("m_a", "first words");
     send("m_b", "second words");
     frame();
@@ -102,7 +119,7 @@ TEST_F(ProviderTest, ARenamedChannelRetitlesItsMessages) {
     EXPECT_NE(page.results[0].subtitle->find("#lobby"), std::string::npos);
 }
 
-TEST_F(ProviderTest, FindsMessagesReceivedFromAPeer) {
+TEST_P(ProviderFrames, FindsMessagesReceivedFromAPeer) {
     frame();
     auto peer = doc.fork();
     apply_action(
@@ -114,6 +131,9 @@ TEST_F(ProviderTest, FindsMessagesReceivedFromAPeer) {
     EXPECT_EQ(provider.last_update().entries, 1u);
     EXPECT_EQ(find(provider, "far side"), std::vector<std::string>{"chat.message:m_peer"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Refreshes, ProviderFrames, testing::Bool(),
+                         [](auto const& info) { return info.param ? "Live" : "Full"; });
 
 class StoredIndexTest : public ProviderTest {
   protected:

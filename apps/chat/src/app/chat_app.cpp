@@ -143,7 +143,8 @@ void ChatApp::demo_attachment_pass(automerge::AutoCommit& doc) {
 void ChatApp::refresh() {
     if (!m_doc) return;
     m_nav.local = local_person(m_identity);
-    m_view = model::refresh(*m_doc, m_nav);
+    m_live.refresh(*m_doc, m_nav);
+    m_search_change.add(m_live.last_change());
     m_heads = m_doc->get_heads();
 
     m_reply_counts.clear();

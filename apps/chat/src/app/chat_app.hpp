@@ -18,6 +18,7 @@
 #include "app/search_window.hpp"
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
+#include "model/live_view.hpp"
 #include "model/view_model.hpp"
 #include "render_call/call_overlay.hpp"
 #include "search/chat_search.hpp"
@@ -470,7 +471,8 @@ class ChatApp final : public vemo_ui::Widget,
     std::vector<std::string> m_seen_ids;
     // Colours the framework's presence gives the people shown, by person id.
     std::map<std::string, vemo_ui::Color> m_presence_colors;
-    model::ViewModel m_view;
+    model::LiveView m_live;  // refreshed by what changed since the last refresh
+    model::ViewModel const& m_view = m_live.view();
     std::vector<automerge::ChangeHash> m_heads;
     std::map<std::string, size_t> m_reply_counts;
     std::vector<size_t> m_top_level;  // indices of the shown list's top-level messages
@@ -527,6 +529,7 @@ class ChatApp final : public vemo_ui::Widget,
     // Search.
     std::shared_ptr<search::ChatSearchProvider> m_search;
     std::vector<automerge::ChangeHash> m_search_heads;  // what the search last saw
+    model::ViewChange m_search_change;  // what the refreshes changed since then
     SearchWindow m_search_window;
     std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
     render_call::CallOverlay m_call_view;

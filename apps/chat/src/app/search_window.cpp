@@ -206,6 +206,7 @@ std::shared_ptr<search::ChatSearchProvider> const& ChatApp::search_provider() {
         if (!m_view.workspaces.empty()) {
             m_search->update(m_view);
             m_search_heads = m_heads;
+            m_search_change = model::ViewChange{false, false, {}};
         }
     }
     return m_search;
@@ -213,8 +214,9 @@ std::shared_ptr<search::ChatSearchProvider> const& ChatApp::search_provider() {
 
 void ChatApp::update_search() {
     if (!m_search || m_view.workspaces.empty() || m_search_heads == m_heads) return;
-    m_search->update(m_view);
+    m_search->update(m_view, m_search_change);
     m_search_heads = m_heads;
+    m_search_change = model::ViewChange{false, false, {}};
     m_search_window.mark_stale();
 }
 

@@ -32,6 +32,8 @@ struct ComposerState {
     std::string placeholder;
     std::string author;
     bool cursor_at_end = false;  // set when an edit in progress was put back
+
+    friend bool operator==(ComposerState const&, ComposerState const&) = default;
 };
 
 struct ViewModel {
@@ -45,6 +47,8 @@ struct ViewModel {
     std::map<std::string, std::vector<VoiceParticipant>> voice_participants;  // current workspace
     ComposerState message_composer;
     ComposerState thread_composer;
+
+    friend bool operator==(ViewModel const&, ViewModel const&) = default;
 };
 
 // Rebuilds the whole view model from the document and repairs `nav`. Never fails.

@@ -1,5 +1,7 @@
 #include "search/chat_search.hpp"
 
+#include <algorithm>
+#include <span>
 #include <unordered_set>
 
 #include "search/search_entries.hpp"
@@ -53,6 +55,30 @@ uint64_t people_digest(std::vector<Person> const& people) {
     Hasher h;
     for (auto const& p : people) h.add(p.id).add(p.name);
     return h.value();
+}
+
+// The channel's run of all_messages, which lists channel by channel in channel order: found
+// by bisecting on the channels' positions, or by a walk when the view breaks that order.
+std::span<Message const> channel_messages(model::ViewModel const& view, std::string const& id) {
+    std::unordered_map<std::string_view, size_t> position;
+    for (size_t i = 0; i < view.channels.size(); ++i) position.emplace(view.channels[i].id, i);
+    auto const& all = view.all_messages;
+    auto target = position.find(id);
+    auto at = [&](Message const& m) {
+        auto it = position.find(m.channel);
+        return it == position.end() ? SIZE_MAX : it->second;
+    };
+    if (target != position.end()) {
+        auto first = std::ranges::partition_point(
+            all, [&](Message const& m) { return at(m) < target->second; });
+        auto last =
+            std::find_if(first, all.end(), [&](Message const& m) { return m.channel != id; });
+        bool ordered = first == all.begin() || at(*(first - 1)) < target->second;
+        if (ordered && (last == all.end() || at(*last) > target->second)) return {first, last};
+    }
+    auto first = std::ranges::find(all, id, &Message::channel);
+    auto last = std::find_if(first, all.end(), [&](Message const& m) { return m.channel != id; });
+    return {first, last};
 }
 
 sp::SearchPage empty_page() {
@@ -113,6 +139,21 @@ void ChatSearchProvider::update(model::ViewModel const& view) {
     m_indexer.submit(std::move(changed), std::move(gone));
 }
 
+void ChatSearchProvider::update(model::ViewModel const& view, model::ViewChange const& change) {
+    // Lists and names feed every message's entry: those changes take the full comparison.
+    if (!m_built || change.everything || change.lists) return update(view);
+    EntryContext ctx(view);
+    std::vector<sp::SearchEntry> changed;
+    std::vector<std::string> gone;
+    for (auto const& channel : change.channels) {
+        auto run =
+            update_channel(ctx, channel, channel_messages(view, channel), false, changed, gone);
+        if (run && !run->empty()) m_messages[channel] = std::move(*run);
+    }
+    m_last = {changed.size(), gone.size()};
+    m_indexer.submit(std::move(changed), std::move(gone));
+}
+
 void ChatSearchProvider::update_small(model::ViewModel const& view, EntryContext const& ctx,
                                       std::vector<sp::SearchEntry>& changed,
                                       std::vector<std::string>& gone) {
@@ -145,52 +186,63 @@ void ChatSearchProvider::update_messages(model::ViewModel const& view, EntryCont
                                          std::vector<std::string>& gone) {
     std::unordered_map<std::string, std::vector<Seen>> now;
     auto const& all = view.all_messages;
-    auto changed_message = [&](Message const& m) {
-        if (auto e = message_entry(m, ctx)) changed.push_back(std::move(*e));
-    };
     for (size_t begin = 0; begin < all.size();) {
         std::string const& channel_id = all[begin].channel;
         size_t end = begin;
         while (end < all.size() && all[end].channel == channel_id) ++end;
-        auto const* channel = ctx.channel(channel_id);
-        if (!channel) {
-            begin = end;
-            continue;  // not indexed; what was will be forgotten below
-        }
-        uint64_t context = channel_digest(channel, ctx);
-        std::vector<Seen> old;
-        if (auto it = m_messages.find(channel_id); it != m_messages.end())
-            old = std::move(it->second);
-        auto& run = now[channel_id];
-        run.reserve(end - begin);
-        // In order while the ids agree.
-        size_t i = begin;
-        for (; i < end && i - begin < old.size() && old[i - begin].id == all[i].id; ++i) {
-            auto& seen = old[i - begin];
-            uint64_t digest = message_digest(all[i], context);
-            if (digest != seen.digest || everything) changed_message(all[i]);
-            run.push_back({std::move(seen.id), digest});
-        }
-        // The rest by id: what is new or changed is handed over, what is missing is gone.
-        size_t matched = i - begin;
-        std::unordered_map<std::string_view, uint64_t> rest;
-        for (size_t j = matched; j < old.size(); ++j) rest.emplace(old[j].id, old[j].digest);
-        for (; i < end; ++i) {
-            uint64_t digest = message_digest(all[i], context);
-            auto found = rest.find(all[i].id);
-            if (found == rest.end() || found->second != digest || everything)
-                changed_message(all[i]);
-            if (found != rest.end()) rest.erase(found);
-            run.push_back({all[i].id, digest});
-        }
-        for (auto const& [id, digest] : rest) gone.push_back("chat.message:" + std::string(id));
-        m_messages.erase(channel_id);
+        auto run = update_channel(ctx, channel_id, std::span(all).subspan(begin, end - begin),
+                                  everything, changed, gone);
+        if (run) now[channel_id] = std::move(*run);
         begin = end;
     }
     // Channels no longer listed (or no longer indexed): all their messages are gone.
     for (auto const& [channel, old] : m_messages)
         for (auto const& seen : old) gone.push_back("chat.message:" + seen.id);
     m_messages = std::move(now);
+}
+
+// One channel's messages against what was handed over last time; takes the channel's old
+// list out of m_messages and answers the new one (none when the channel is not indexed).
+std::optional<std::vector<ChatSearchProvider::Seen>> ChatSearchProvider::update_channel(
+    EntryContext const& ctx, std::string const& channel_id, std::span<Message const> messages,
+    bool everything, std::vector<sp::SearchEntry>& changed, std::vector<std::string>& gone) {
+    std::vector<Seen> old;
+    if (auto it = m_messages.find(channel_id); it != m_messages.end()) {
+        old = std::move(it->second);
+        m_messages.erase(it);
+    }
+    auto const* channel = ctx.channel(channel_id);
+    if (!channel) {
+        for (auto const& seen : old) gone.push_back("chat.message:" + seen.id);
+        return std::nullopt;
+    }
+    auto changed_message = [&](Message const& m) {
+        if (auto e = message_entry(m, ctx)) changed.push_back(std::move(*e));
+    };
+    uint64_t context = channel_digest(channel, ctx);
+    std::vector<Seen> run;
+    run.reserve(messages.size());
+    // In order while the ids agree.
+    size_t i = 0;
+    for (; i < messages.size() && i < old.size() && old[i].id == messages[i].id; ++i) {
+        auto& seen = old[i];
+        uint64_t digest = message_digest(messages[i], context);
+        if (digest != seen.digest || everything) changed_message(messages[i]);
+        run.push_back({std::move(seen.id), digest});
+    }
+    // The rest by id: what is new or changed is handed over, what is missing is gone.
+    std::unordered_map<std::string_view, uint64_t> rest;
+    for (size_t j = i; j < old.size(); ++j) rest.emplace(old[j].id, old[j].digest);
+    for (; i < messages.size(); ++i) {
+        uint64_t digest = message_digest(messages[i], context);
+        auto found = rest.find(messages[i].id);
+        if (found == rest.end() || found->second != digest || everything)
+            changed_message(messages[i]);
+        if (found != rest.end()) rest.erase(found);
+        run.push_back({messages[i].id, digest});
+    }
+    for (auto const& [id, digest] : rest) gone.push_back("chat.message:" + std::string(id));
+    return run;
 }
 
 std::optional<std::filesystem::path> index_file_for(std::filesystem::path const& document) {

@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "model/live_view.hpp"
 #include "model/view_model.hpp"
 #include "vemo_ui/search/catalog_indexer.hpp"
 #include "vemo_ui/search/provider.hpp"
@@ -37,6 +39,9 @@ class ChatSearchProvider final : public sp::SearchProvider {
     // Brings the catalog up to `view`. The first call hands over every entry (the stored
     // index keeps those it already holds untouched); later calls only the differences.
     void update(model::ViewModel const& view);
+    // The same after a refresh that reported `change`: only the channels it names are
+    // compared, so one new message costs its channel's fingerprints, not the whole view's.
+    void update(model::ViewModel const& view, model::ViewChange const& change);
     // How many entries and removals the last update handed over.
     struct Handed {
         size_t entries = 0;
@@ -56,6 +61,9 @@ class ChatSearchProvider final : public sp::SearchProvider {
                       std::vector<sp::SearchEntry>& changed, std::vector<std::string>& gone);
     void update_messages(model::ViewModel const& view, EntryContext const& ctx, bool everything,
                          std::vector<sp::SearchEntry>& changed, std::vector<std::string>& gone);
+    std::optional<std::vector<Seen>> update_channel(
+        EntryContext const& ctx, std::string const& channel_id, std::span<Message const> messages,
+        bool everything, std::vector<sp::SearchEntry>& changed, std::vector<std::string>& gone);
 
     sp::CatalogIndexer m_indexer;
     bool m_built = false;

@@ -94,6 +94,13 @@ class AutoCommit {
     size_t queued_changes() const;
     std::optional<Change> get_change_by_hash(ChangeHash const& hash);
     bool has_change(ChangeHash const& hash) const;
+    // Where the changes not reachable from `since` wrote, as paths from the root, each once:
+    // a map write gives the path to the key written, an element inserted into a list and
+    // still there the path to that element, any other list or text write the path to the
+    // sequence. Keys and indexes are as the document stands now; writes inside objects that
+    // are no longer reachable are left out. Nothing when `since` names an unknown change.
+    std::optional<std::vector<std::vector<Prop>>> changed_paths(
+        std::span<ChangeHash const> since);
 
   private:
     explicit AutoCommit(std::unique_ptr<op_set::Document> doc);

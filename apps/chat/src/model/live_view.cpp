@@ -1,0 +1,427 @@
+#include "model/live_view.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <unordered_map>
+
+#include "doc/schema.hpp"
+#include "model/readers.hpp"
+
+namespace chat::model {
+
+using automerge::Prop;
+using doc::ObjId;
+
+// One channel's messages: where they sit in all_messages, the maps they were read from, and
+// what the sidebar and the people list need of them.
+struct LiveView::Run {
+    std::string channel;
+    size_t begin = 0;
+    size_t end = 0;
+    std::vector<ObjId> maps;  // one per message, in list order
+    bool gaps = false;        // the list holds elements that are not maps
+    size_t top_level = 0;
+    std::map<std::string, int, std::less<>> people;  // how often each person id occurs
+};
+
+// What the changes since the last refresh wrote, sorted by what the model reads.
+struct LiveView::Touched {
+    bool workspaces = false;
+    bool categories = false;
+    bool channels = false;
+    bool users = false;
+    bool all_messages = false;                 // the map of channel lists itself
+    std::set<std::string, std::less<>> lists;  // channel lists written to
+    // List indexes of messages inserted, and of messages written inside, as they are now.
+    std::map<std::string, std::set<size_t>, std::less<>> inserted;
+    std::map<std::string, std::set<size_t>, std::less<>> messages;
+};
+
+namespace {
+
+int64_t unix_seconds_now() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Counts (or, with -1, uncounts) the people a message names.
+template <class Counts>
+void count_people(Counts& counts, Message const& m, int by) {
+    auto add = [&](std::string const& id) {
+        auto it = counts.try_emplace(id, 0).first;
+        if ((it->second += by) == 0) counts.erase(it);
+    };
+    add(m.author);
+    for (auto const& group : m.reactions)
+        for (auto const& user : group.users) add(user);
+    for (auto const& mention : m.mentions) add(mention.user);
+}
+
+std::optional<ObjId> messages_map(AutoCommit& doc) {
+    return doc::get_map(doc, ObjId::root(), doc::messages_key);
+}
+
+std::map<std::string, std::vector<VoiceParticipant>> workspace_calls(
+    AutoCommit& doc, std::vector<Channel> const& channels, std::string_view workspace) {
+    std::map<std::string, std::vector<VoiceParticipant>> calls;
+    int64_t now = unix_seconds_now();
+    for (auto const& channel : channels)
+        if (channel.workspace == workspace && channel.kind == ChannelKind::Voice)
+            calls[channel.id] = read_voice(doc, channel.id, now);
+    return calls;
+}
+
+void fill_composers(AutoCommit& doc, ViewModel& vm, Navigation const& nav) {
+    auto channel = std::ranges::find(vm.channels, nav.channel_id, &Channel::id);
+    auto& main = vm.message_composer;
+    main = {};
+    main.draft_key = nav.channel_id;
+    main.text = read_draft(doc, nav.channel_id);
+    main.placeholder = "Message #" + (channel != vm.channels.end() ? channel->name : std::string());
+    main.author = nav.local.id;
+    if (nav.edit_text) {
+        main.text = *nav.edit_text;
+        main.cursor_at_end = true;
+    }
+
+    auto& thread = vm.thread_composer;
+    thread = {};
+    thread.draft_key =
+        nav.thread_root ? doc::thread_draft_key(nav.channel_id, *nav.thread_root) : std::string();
+    thread.text = nav.thread_root ? read_draft(doc, thread.draft_key) : std::string();
+    thread.placeholder = "Reply…";
+    thread.author = nav.local.id;
+}
+
+LiveView::Touched classify(std::vector<std::vector<Prop>> const& paths) {
+    LiveView::Touched t;
+    for (auto const& path : paths) {
+        auto const* root_key = path.empty() ? nullptr : std::get_if<std::string>(&path[0]);
+        if (!root_key) continue;
+        if (*root_key == doc::workspaces_key)
+            t.workspaces = true;
+        else if (*root_key == doc::categories_key)
+            t.categories = true;
+        else if (*root_key == doc::channels_key)
+            t.channels = true;
+        else if (*root_key == doc::users_key)
+            t.users = true;
+        else if (*root_key != doc::messages_key)
+            continue;  // read again on every refresh
+        else if (path.size() == 1)
+            t.all_messages = true;
+        else if (auto const* channel = std::get_if<std::string>(&path[1])) {
+            auto const* index = path.size() > 2 ? std::get_if<size_t>(&path[2]) : nullptr;
+            if (path.size() == 2)
+                t.lists.insert(*channel);
+            else if (index && path.size() == 3)
+                t.inserted[*channel].insert(*index);
+            else if (index)
+                t.messages[*channel].insert(*index);
+        }
+    }
+    return t;
+}
+
+}  // namespace
+
+LiveView::LiveView() = default;
+LiveView::~LiveView() = default;
+LiveView::LiveView(LiveView&&) noexcept = default;
+LiveView& LiveView::operator=(LiveView&&) noexcept = default;
+
+void LiveView::reset() {
+    m_doc = nullptr;
+    m_heads.clear();
+}
+
+ViewModel const& LiveView::refresh(AutoCommit& doc, Navigation& nav) {
+    std::optional<std::vector<std::vector<Prop>>> paths;
+    if (m_doc == &doc) paths = doc.changed_paths(m_heads);
+    if (paths)
+        update(doc, nav, classify(*paths));
+    else
+        rebuild(doc, nav);
+    m_doc = &doc;
+    m_heads = doc.get_heads();
+    return m_vm;
+}
+
+void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
+    m_change = ViewChange{};
+    m_vm = ViewModel{};
+    m_vm.workspaces = read_workspaces(doc);
+    m_vm.categories = read_categories(doc);
+    m_vm.channels = read_channels(doc);
+    m_vm.directory = read_users(doc);
+    repair_selection(nav, m_vm.workspaces, m_vm.channels);
+    m_runs.clear();
+    m_runs.resize(m_vm.channels.size());
+    for (size_t i = 0; i < m_runs.size(); ++i) m_runs[i].channel = m_vm.channels[i].id;
+    auto messages = messages_map(doc);
+    for (size_t i = 0; i < m_runs.size(); ++i) {
+        auto& run = m_runs[i];
+        run.begin = m_vm.all_messages.size();
+        auto list = messages ? doc::get_list(doc, *messages, run.channel) : std::nullopt;
+        size_t n = list ? doc::length(doc, *list) : 0;
+        run.maps.reserve(n);
+        for (size_t k = 0; k < n; ++k) {
+            auto map = doc::get_at(doc, *list, k);
+            if (!map) {
+                run.gaps = true;
+                continue;
+            }
+            auto m = doc::read_message(doc, *map, run.channel);
+            count_people(run.people, m, 1);
+            if (!m.parent) ++run.top_level;
+            m_vm.all_messages.push_back(std::move(m));
+            run.maps.push_back(std::move(*map));
+        }
+        run.end = m_vm.all_messages.size();
+    }
+    m_open.clear();
+    finish(doc, nav);
+}
+
+void LiveView::update(AutoCommit& doc, Navigation& nav, Touched const& touched) {
+    m_change = ViewChange{false, false, {}};
+    if (touched.workspaces) m_vm.workspaces = read_workspaces(doc);
+    if (touched.categories) m_vm.categories = read_categories(doc);
+    if (touched.users) m_vm.directory = read_users(doc);
+    if (touched.channels) m_vm.channels = read_channels(doc);
+    m_change.lists = touched.workspaces || touched.categories || touched.users || touched.channels;
+    repair_selection(nav, m_vm.workspaces, m_vm.channels);
+    lay_out_runs(doc, touched, touched.all_messages);
+
+    for (size_t i = 0; i < m_runs.size(); ++i) {
+        auto const& channel = m_runs[i].channel;
+        auto dirty = touched.messages.find(channel);
+        auto inserted = touched.inserted.find(channel);
+        bool whole = touched.all_messages || touched.lists.contains(channel);
+        if (!whole && dirty == touched.messages.end() && inserted == touched.inserted.end())
+            continue;
+        static std::set<size_t> const none;
+        reread_run(doc, i, dirty == touched.messages.end() ? none : dirty->second,
+                   inserted == touched.inserted.end() ? none : inserted->second, whole);
+        m_change.channels.insert(channel);
+    }
+    // Written messages of an open channel whose list kept its shape are copied one by one.
+    if (!m_open.empty() && m_open == nav.channel_id) {
+        if (auto dirty = touched.messages.find(m_open); dirty != touched.messages.end()) {
+            auto run = std::ranges::find(m_runs, m_open, &Run::channel);
+            for (size_t k : dirty->second)
+                if (k < m_vm.messages.size()) m_vm.messages[k] = m_vm.all_messages[run->begin + k];
+        }
+    }
+    finish(doc, nav);
+}
+
+// Puts the runs in the order of the channels: kept channels keep their messages, new ones
+// are read in full, and with `reread_all` every list is compared with the document again.
+void LiveView::lay_out_runs(AutoCommit& doc, Touched const& touched, bool reread_all) {
+    bool same = m_runs.size() == m_vm.channels.size();
+    for (size_t i = 0; same && i < m_runs.size(); ++i)
+        same = m_runs[i].channel == m_vm.channels[i].id;
+    if (same) return;
+    std::unordered_map<std::string_view, size_t> old_index;
+    for (size_t i = 0; i < m_runs.size(); ++i) old_index.emplace(m_runs[i].channel, i);
+    std::vector<Run> runs(m_vm.channels.size());
+    std::vector<Message> all;
+    all.reserve(m_vm.all_messages.size());
+    std::vector<size_t> fresh;
+    std::vector<bool> kept(m_runs.size(), false);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        auto found = old_index.find(m_vm.channels[i].id);
+        if (found != old_index.end()) kept[found->second] = true;
+        if (found == old_index.end()) {
+            runs[i].channel = m_vm.channels[i].id;
+            runs[i].begin = runs[i].end = all.size();
+            fresh.push_back(i);
+            continue;
+        }
+        auto& old = m_runs[found->second];
+        auto first = m_vm.all_messages.begin() + ptrdiff_t(old.begin);
+        auto last = m_vm.all_messages.begin() + ptrdiff_t(old.end);
+        runs[i] = std::move(old);
+        runs[i].begin = all.size();
+        all.insert(all.end(), std::make_move_iterator(first), std::make_move_iterator(last));
+        runs[i].end = all.size();
+    }
+    // Channels no longer listed take their messages with them.
+    for (size_t i = 0; i < m_runs.size(); ++i)
+        if (!kept[i]) m_change.channels.insert(m_runs[i].channel);
+    m_runs = std::move(runs);
+    m_vm.all_messages = std::move(all);
+    m_open.clear();  // the open channel's copy is taken again
+    if (reread_all) return;
+    for (size_t i : fresh) {
+        if (touched.lists.contains(m_runs[i].channel)) continue;  // read below anyway
+        reread_run(doc, i, {}, {}, true);
+        m_change.channels.insert(m_runs[i].channel);
+    }
+}
+
+// Reads run `index` again. When messages were only inserted or written inside (not
+// `whole`), just those are read; otherwise the list is compared with the maps read last
+// time and only new or written messages are read. Indexes are the list's as it is now.
+void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const& dirty,
+                          std::set<size_t> const& inserted, bool whole) {
+    auto& run = m_runs[index];
+    auto& all = m_vm.all_messages;
+    auto replace = [&](Message& old, Message fresh) {
+        count_people(run.people, old, -1);
+        run.top_level -= old.parent ? 0 : 1;
+        count_people(run.people, fresh, 1);
+        run.top_level += fresh.parent ? 0 : 1;
+        old = std::move(fresh);
+    };
+    auto messages = messages_map(doc);
+    auto list = messages ? doc::get_list(doc, *messages, run.channel) : std::nullopt;
+    size_t n = list ? doc::length(doc, *list) : 0;
+    if (!whole && !run.gaps && n == run.maps.size() + inserted.size() &&
+        insert_messages(doc, index, *list, inserted)) {
+        for (size_t k : dirty)
+            if (k < run.maps.size())
+                replace(all[run.begin + k], doc::read_message(doc, run.maps[k], run.channel));
+        return;
+    }
+
+    std::vector<ObjId> maps;
+    maps.reserve(n);
+    bool gaps = false;
+    for (size_t k = 0; k < n; ++k) {
+        if (auto map = doc::get_at(doc, *list, k))
+            maps.push_back(std::move(*map));
+        else
+            gaps = true;
+    }
+    // The same maps in the same order: only the written messages change.
+    if (!gaps && !run.gaps && maps == run.maps) {
+        for (size_t k : dirty)
+            if (k < maps.size())
+                replace(all[run.begin + k], doc::read_message(doc, maps[k], run.channel));
+        return;
+    }
+    std::vector<Message> fresh;
+    fresh.reserve(maps.size());
+    std::map<ObjId, size_t> old_at;
+    size_t same = 0;
+    while (same < maps.size() && same < run.maps.size() && maps[same] == run.maps[same]) ++same;
+    for (size_t k = same; k < run.maps.size(); ++k) old_at.emplace(run.maps[k], k);
+    std::vector<bool> reused(run.maps.size(), false);
+    for (size_t k = 0; k < maps.size(); ++k) {
+        std::optional<size_t> old;
+        if (k < same)
+            old = k;
+        else if (auto it = old_at.find(maps[k]); it != old_at.end())
+            old = it->second;
+        // A list with gaps has no stable index for a written message: read them all.
+        bool written = gaps || dirty.contains(k);
+        if (old && !reused[*old] && !written) {
+            reused[*old] = true;
+            fresh.push_back(std::move(all[run.begin + *old]));
+            continue;
+        }
+        auto m = doc::read_message(doc, maps[k], run.channel);
+        count_people(run.people, m, 1);
+        run.top_level += m.parent ? 0 : 1;
+        fresh.push_back(std::move(m));
+    }
+    for (size_t k = 0; k < run.maps.size(); ++k) {
+        if (reused[k]) continue;
+        auto const& gone = all[run.begin + k];
+        count_people(run.people, gone, -1);
+        run.top_level -= gone.parent ? 0 : 1;
+    }
+    size_t old_size = run.end - run.begin;
+    auto first = all.begin() + ptrdiff_t(run.begin);
+    if (fresh.size() == old_size) {
+        std::ranges::move(fresh, first);
+    } else {
+        all.erase(first, first + ptrdiff_t(old_size));
+        all.insert(all.begin() + ptrdiff_t(run.begin), std::make_move_iterator(fresh.begin()),
+                   std::make_move_iterator(fresh.end()));
+    }
+    run.maps = std::move(maps);
+    run.gaps = gaps;
+    if (fresh.size() != old_size) place_runs();
+    if (run.channel == m_open) m_open.clear();
+}
+
+// Reads the messages inserted at `inserted` (ascending, as the list is now) into the run,
+// all_messages and the open channel's copy. False, with nothing changed, when one of them
+// is not a map: the caller then compares the whole list.
+bool LiveView::insert_messages(AutoCommit& doc, size_t index, ObjId const& list,
+                               std::set<size_t> const& inserted) {
+    auto& run = m_runs[index];
+    std::vector<std::pair<size_t, ObjId>> maps;
+    for (size_t k : inserted) {
+        auto map = doc::get_at(doc, list, k);
+        if (!map) return false;
+        maps.emplace_back(k, std::move(*map));
+    }
+    bool open = run.channel == m_open;
+    for (auto& [k, map] : maps) {
+        auto m = doc::read_message(doc, map, run.channel);
+        count_people(run.people, m, 1);
+        run.top_level += m.parent ? 0 : 1;
+        if (open) m_vm.messages.insert(m_vm.messages.begin() + ptrdiff_t(k), m);
+        m_vm.all_messages.insert(m_vm.all_messages.begin() + ptrdiff_t(run.begin + k),
+                                 std::move(m));
+        run.maps.insert(run.maps.begin() + ptrdiff_t(k), std::move(map));
+        ++run.end;
+    }
+    if (!maps.empty()) place_runs();
+    return true;
+}
+
+void LiveView::place_runs() {
+    size_t at = 0;
+    for (auto& run : m_runs) {
+        size_t size = run.maps.size();
+        run.begin = at;
+        run.end = at += size;
+    }
+}
+
+void LiveView::finish(AutoCommit& doc, Navigation& nav) {
+    auto& vm = m_vm;
+    for (size_t i = 0; i < vm.channels.size(); ++i) {
+        auto& channel = vm.channels[i];
+        channel.unread =
+            channel.id == nav.channel_id
+                ? 0
+                : unread_from(m_runs[i].top_level, doc::read_count(doc, channel.id, nav.local.id));
+    }
+
+    auto open = std::ranges::find(m_runs, nav.channel_id, &Run::channel);
+    if (open == m_runs.end()) {
+        vm.messages = read_messages(doc, nav.channel_id);
+        m_open.clear();
+    } else if (m_open != nav.channel_id) {
+        vm.messages.assign(vm.all_messages.begin() + ptrdiff_t(open->begin),
+                           vm.all_messages.begin() + ptrdiff_t(open->end));
+        m_open = nav.channel_id;
+    }
+
+    vm.voice_participants = workspace_calls(doc, vm.channels, nav.workspace_id);
+
+    std::set<std::string, std::less<>> ids;
+    for (size_t i = 0; i < vm.channels.size(); ++i)
+        if (vm.channels[i].workspace == nav.workspace_id)
+            for (auto const& [id, count] : m_runs[i].people) ids.insert(id);
+    for (auto const& [channel, participants] : vm.voice_participants)
+        for (auto const& p : participants) ids.insert(p.person);
+    vm.people.clear();
+    for (auto const& person : vm.directory)
+        if (ids.contains(person.id)) vm.people.push_back(person);
+    if (std::ranges::find(vm.people, nav.local.id, &Person::id) == vm.people.end()) {
+        vm.people.push_back(Person{nav.local.id, nav.local.name, nav.local.initials,
+                                   nav.local.color_idx, nav.local.presence, false});
+    }
+    sort_people(vm.people);
+    fill_composers(doc, vm, nav);
+}
+
+}  // namespace chat::model

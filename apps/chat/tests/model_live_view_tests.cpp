@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "actions/apply.hpp"
+#include "doc/schema.hpp"
+#include "doc/seeds.hpp"
+#include "model/live_view.hpp"
+
+// The incremental refresh against a full rebuild: random runs of chat actions, written
+// locally or by a peer and merged, with the selection moving around, must leave the live
+// model equal to one read from scratch after every step.
+namespace chat::model {
+namespace {
+
+using doc::ObjId;
+
+constexpr char const* people[] = {"u_me", "u_elin", "u_ravi", "u_tove", "u_nadia"};
+constexpr char const* emoji[] = {"👍", "🔥", "🎉"};
+
+class Actor {
+  public:
+    explicit Actor(uint32_t seed) : m_rng(seed) {}
+
+    size_t below(size_t n) {
+        return n == 0 ? 0 : std::uniform_int_distribution<size_t>(0, n - 1)(m_rng);
+    }
+    bool chance(int percent) { return int(below(100)) < percent; }
+    template <class T>
+    T const* pick(std::vector<T> const& items) {
+        return items.empty() ? nullptr : &items[below(items.size())];
+    }
+    char const* person() { return people[below(std::size(people))]; }
+    std::string fresh_id(char const* prefix) { return prefix + std::to_string(m_next++); }
+
+    // One random write to `doc`, chosen against what `doc` holds now.
+    void write(AutoCommit& doc) {
+        Navigation nav;
+        auto vm = refresh(doc, nav);
+        auto const* channel = pick(vm.channels);
+        auto const* message = pick(vm.all_messages);
+        auto const* category = pick(vm.categories);
+        auto const* workspace = pick(vm.workspaces);
+        switch (below(17)) {
+            case 0:
+            case 1:
+            case 2:
+                if (channel) send(doc, channel->id, vm);
+                break;
+            case 3:
+                if (message)
+                    apply_action(doc, action::EditMessage{message->channel, message->id,
+                                                          "edited " + fresh_id(""), 2000});
+                break;
+            case 4:
+                if (message)
+                    apply_action(doc, action::DeleteMessage{message->channel, message->id});
+                break;
+            case 5:
+            case 6:
+                if (message)
+                    apply_action(doc, action::AddReaction{message->channel, message->id,
+                                                          emoji[below(3)], person()});
+                break;
+            case 7:
+                if (message && !message->reactions.empty()) {
+                    auto const& group = message->reactions[below(message->reactions.size())];
+                    apply_action(doc, action::RemoveReaction{message->channel, message->id,
+                                                             group.emoji, *pick(group.users)});
+                }
+                break;
+            case 8:
+                if (message)
+                    apply_action(doc,
+                                 action::PinMessage{message->channel, message->id, chance(70)});
+                break;
+            case 9:
+                if (category)
+                    apply_action(doc, action::CreateChannel{
+                                          category->workspace, category->id, fresh_id("c_new"),
+                                          fresh_id("new-"),
+                                          chance(20) ? ChannelKind::Voice : ChannelKind::Text});
+                break;
+            case 10:
+                if (channel) {
+                    switch (below(4)) {
+                        case 0:
+                            apply_action(doc, action::RenameChannel{channel->id, fresh_id("r-")});
+                            break;
+                        case 1:
+                            apply_action(doc, action::ArchiveChannel{channel->id, chance(50)});
+                            break;
+                        case 2:
+                            apply_action(doc, action::ReorderChannel{channel->id, chance(50)});
+                            break;
+                        default:
+                            if (chance(30)) apply_action(doc, action::DeleteChannel{channel->id});
+                    }
+                }
+                break;
+            case 11:
+                if (channel)
+                    apply_action(doc, action::MarkRead{channel->id, "u_me", int64_t(below(15))});
+                break;
+            case 12:
+                if (channel) apply_action(doc, action::JoinCall{channel->id, person()});
+                break;
+            case 13:
+                if (channel) doc::set_draft(doc, channel->id, fresh_id("draft "));
+                break;
+            case 14:
+                if (workspace && chance(50))
+                    doc::write_workspace(doc, workspace->id, fresh_id("W"), "W", 1,
+                                         int64_t(below(4)));
+                else
+                    doc::write_person(doc, person(), fresh_id("Name "), "N", 2, "idle");
+                break;
+            case 15:
+                if (workspace)
+                    apply_action(doc, action::CreateCategory{workspace->id, fresh_id("cat_"),
+                                                             fresh_id("Cat ")});
+                break;
+            default:
+                // An element that is not a message, as a newer or broken peer might write.
+                if (channel && chance(20)) {
+                    auto messages = doc::get_map(doc, ObjId::root(), doc::messages_key);
+                    auto list =
+                        messages ? doc::get_list(doc, *messages, channel->id) : std::nullopt;
+                    if (list)
+                        (void)doc.insert(*list, below(doc::length(doc, *list) + 1), int64_t(7));
+                }
+        }
+    }
+
+    void send(AutoCommit& doc, std::string const& channel, ViewModel const& vm) {
+        action::SendMessage m{channel,
+                              fresh_id("m_rand"),
+                              person(),
+                              int64_t(1000 + m_next),
+                              "hello " + fresh_id(""),
+                              {},
+                              {},
+                              {},
+                              {}};
+        if (chance(30)) {
+            for (auto const& other : vm.all_messages)
+                if (other.channel == channel && !other.parent) m.parent = other.id;
+        }
+        if (chance(20)) m.mentions = {{person(), 0, 5, false}};
+        apply_action(doc, m);
+    }
+
+    // The selection moves as a person clicking around would move it.
+    void move(Navigation& nav, ViewModel const& vm) {
+        if (chance(70)) return;
+        if (auto const* c = pick(vm.channels)) {
+            nav.workspace_id = c->workspace;
+            nav.channel_id = c->id;
+        }
+        nav.thread_root.reset();
+        if (chance(30))
+            if (auto const* m = pick(vm.messages)) nav.thread_root = m->id;
+        nav.edit_text = chance(10) ? std::optional<std::string>("typing") : std::nullopt;
+    }
+
+  private:
+    std::mt19937 m_rng;
+    int m_next = 0;
+};
+
+void expect_same_selection(Navigation const& a, Navigation const& b) {
+    EXPECT_EQ(a.workspace_id, b.workspace_id);
+    EXPECT_EQ(a.remembered_workspace_id, b.remembered_workspace_id);
+    EXPECT_EQ(a.channel_id, b.channel_id);
+}
+
+class LiveViewRandom : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(LiveViewRandom, EqualsAFullRebuildAfterEveryStep) {
+    Actor actor(GetParam());
+    AutoCommit doc;
+    doc::demo_seed(doc);
+    doc.commit();
+    AutoCommit peer = doc.fork();
+    Navigation nav;
+    nav.local = doc::LocalPerson{"u_me", "You", "YU", 0, Presence::Online};
+    LiveView live;
+    for (int step = 0; step < 250; ++step) {
+        if (actor.chance(25)) {
+            // A peer wrote a few changes of its own; they arrive in one merge.
+            for (size_t k = actor.below(3) + 1; k > 0; --k) {
+                actor.write(peer);
+                peer.commit();
+            }
+            ASSERT_TRUE(doc.merge(peer));
+            if (actor.chance(50)) ASSERT_TRUE(peer.merge(doc));
+        } else {
+            actor.write(doc);
+        }
+        Navigation full_nav = nav;
+        live.refresh(doc, nav);
+        auto full = refresh(doc, full_nav);
+        expect_same_selection(nav, full_nav);
+        ASSERT_EQ(live.view(), full) << "step " << step;
+        actor.move(nav, full);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, LiveViewRandom, testing::Values(1u, 2u, 3u, 4u));
+
+TEST(LiveView, ReadsEverythingAgainForAnotherDocumentAndAfterAReset) {
+    AutoCommit a, b;
+    doc::demo_seed(a);
+    Navigation nav;
+    LiveView live;
+    live.refresh(a, nav);
+    EXPECT_TRUE(live.last_change().everything);
+    apply_action(a, action::AddReaction{"c_crit", "m_ravi", "👍", "u_me"});
+    live.refresh(a, nav);
+    EXPECT_FALSE(live.last_change().everything);
+    EXPECT_EQ(live.last_change().channels, (std::set<std::string, std::less<>>{"c_crit"}));
+    EXPECT_FALSE(live.last_change().lists);
+
+    live.refresh(b, nav);
+    EXPECT_TRUE(live.last_change().everything);
+    EXPECT_TRUE(live.view().channels.empty());
+    live.reset();
+    live.refresh(b, nav);
+    EXPECT_TRUE(live.last_change().everything);
+}
+
+}  // namespace
+}  // namespace chat::model
