@@ -478,3 +478,41 @@ TEST_F(DocumentStoreTest, SetAsideKeepsTheOldFileAndStartsEmpty) {
     EXPECT_NE(*second, *aside);
     EXPECT_EQ(siblings_tagged(path, "before-join").size(), 2u);
 }
+
+// A file kept beside the document (a peer's sync state) never describes content that a crash
+// could still take back: while the document cannot be written it waits, and once it is, only
+// the latest request for each path lands.
+TEST_F(DocumentStoreTest, FilesBesideWaitForTheDocumentAndKeepOnlyTheLatest) {
+    auto store = open_at(path);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->flush());
+    auto beside = path.parent_path() / "state" / "peer";
+    auto other = path.parent_path() / "state" / "other";
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = fs::file_size(path) + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+
+    ASSERT_TRUE(store->document().put(ObjId::root(), "big", std::string(4096, 'b')));
+    store->write_beside(beside, Bytes{'o', 'n', 'e'});
+    store->write_beside(beside, Bytes{'t', 'w', 'o'});
+    EXPECT_FALSE(store->flush());
+    EXPECT_FALSE(fs::exists(beside));
+
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous_handler);
+    bool written = false;
+    for (int attempt = 0; attempt < 5 && !written; ++attempt) written = store->flush().has_value();
+    ASSERT_TRUE(written);
+    // Nothing new in the document: this one may go as soon as the writer gets to it.
+    store->write_beside(other, Bytes{'x'});
+    store.reset();
+    EXPECT_EQ(read_bytes(beside), (Bytes{'t', 'w', 'o'}));
+    EXPECT_EQ(read_bytes(other), (Bytes{'x'}));
+    EXPECT_FALSE(fs::exists(beside.string() + ".tmp"));
+    auto reopened = open_at(path);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->document().get(ObjId::root(), "big").value());
+}

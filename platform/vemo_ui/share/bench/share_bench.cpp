@@ -64,6 +64,7 @@ void poll_both(Device& a, Device& b) {
 
 int main(int argc, char** argv) {
     std::size_t count = argc > 1 ? std::stoul(argv[1]) : 10000;
+    std::size_t samples = argc > 2 ? std::stoul(argv[2]) : 200;
     char tmpl[] = "/tmp/share-bench-XXXXXX";
     fs::path dir = mkdtemp(tmpl);
     {
@@ -74,7 +75,7 @@ int main(int argc, char** argv) {
         auto list = doc.put_object(messages, std::string("c"), ObjType::List).value();
         for (std::size_t i = 0; i < count; ++i) {
             add_message(doc, list, i);
-            if (i % 100 == 99) doc.commit();
+            doc.commit();
         }
         a.store->commit_frame();
         a.sharing->poll();
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         std::vector<double> latencies;
-        for (std::size_t i = 0; i < 200; ++i) {
+        for (std::size_t i = 0; i < samples; ++i) {
             auto before = message_count(b.store->document());
             add_message(doc, list, count + i);
             a.store->commit_frame();
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
             latencies.push_back(
                 std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         }
+        if (latencies.empty()) return 0;
         std::ranges::sort(latencies);
         std::printf(
             "message shown on the other device: p50 %.2f ms, p99 %.2f ms over %zu messages\n",
