@@ -59,6 +59,7 @@ class Child {
             env.emplace_back(v);
         }
         env.push_back("VEMO_CHAT_DATA=" + data.string());
+        env.push_back("VEMO_CHAT_SYNC_LOOPBACK=1");
         std::vector<char*> args, envp;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
@@ -220,6 +221,12 @@ TEST_F(AutomationFailure, EveryMalformedLineGetsAnErrorAndTheSessionGoesOn) {
         R"({"cmd":"semantic","id":[]})",
         R"({"cmd":"nonsense"})",
         R"({"cmd":"heads","pad":")" + std::string(9u << 20, 'x') + "\"}",
+        R"({"cmd":"sharing","settle_ms":"soon"})",
+        R"({"cmd":"sharing","settle_ms":1.5})",
+        R"({"cmd":"sharing","settle_ms":-1})",
+        R"({"cmd":"join","invite":"vemo-invite:x","timeout_ms":"1s"})",
+        R"({"cmd":"join","invite":"vemo-invite:x","timeout_ms":null})",
+        R"({"cmd":"join","invite":5})",
     };
     auto lines = hostile;
     lines.push_back(R"({"cmd":"heads"})");
@@ -234,6 +241,13 @@ TEST_F(AutomationFailure, EveryMalformedLineGetsAnErrorAndTheSessionGoesOn) {
             << answers[i];
     }
     EXPECT_EQ(answers.back()["ok"], true) << answers.back();
+    // Wrong types name the field at fault rather than a library's complaint.
+    for (size_t i = 0; i < hostile.size(); ++i) {
+        for (auto field : {"settle_ms", "timeout_ms"})
+            if (hostile[i].find(field) != std::string::npos)
+                EXPECT_NE(answers[i]["error"].get<std::string>().find(field), std::string::npos)
+                    << answers[i];
+    }
 }
 
 class SignalAfterAnswer : public AutomationFailure, public testing::WithParamInterface<int> {};

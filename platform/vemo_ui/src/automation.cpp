@@ -212,7 +212,7 @@ Answer cmd_search(AutomationHost& host, Command const& c)
 // "invite", "join" and "sharing" (automation_share.cpp).
 Answer cmd_share(AutomationHost& host, Command const& c)
 {
-    auto answer = launch::detail::run_share_command(host.session(), c.json(), [&] { host.frame(false); });
+    auto answer = launch::detail::run_share_command(host.session(), c, [&] { host.frame(false); });
     if (!answer) return std::unexpected("unknown command '" + c.name() + "'");
     return *answer;
 }
