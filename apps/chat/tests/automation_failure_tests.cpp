@@ -406,6 +406,41 @@ TEST_F(AutomationFailure, AnswersSayWhetherTheDocumentChanged) {
         << "operations do not touch the document";
 }
 
+// Reorder, leave-call and collapse actions that their checks refuse say why; controls
+// activated by their semantic ids say whether they wrote anything.
+TEST_F(AutomationFailure, RefusedActionsAndSemanticControlsSayWhatHappened) {
+    auto dispatch = [](json action) {
+        return json{{"cmd", "dispatch"}, {"kind", "chat.action"}, {"json", action}}.dump();
+    };
+    auto answers = run_lines(
+        data,
+        {dispatch({{"ReorderChannel", {{"id", "c_general"}, {"up", true}}}}),
+         dispatch({{"ReorderChannel", {{"id", "c_nowhere"}, {"up", false}}}}),
+         dispatch({{"LeaveCall", {{"channel", "c_lounge"}, {"user", "u_nobody"}}}}),
+         dispatch({{"LeaveCall", {{"channel", "c_nowhere"}, {"user", "u_nobody"}}}}),
+         dispatch({{"SetCategoryCollapsed", {{"id", "cat_nowhere"}, {"collapsed", true}}}}),
+         R"({"cmd":"accessibility"})",
+         R"({"cmd":"semantic","id":"chat.category-toggle:cat_home_text"})",
+         R"({"cmd":"semantic","id":"chat.channel:c_general"})"},
+        err);
+    ASSERT_EQ(answers.size(), 8u);
+    for (auto const& a : answers) ASSERT_EQ(a["ok"], true) << a;
+    struct Expect {
+        size_t index;
+        char const* reason;
+    };
+    for (auto [index, reason] : {Expect{0, "first in its category"}, Expect{1, "no channel"},
+                                 Expect{2, "not in the call"}, Expect{3, "no call"},
+                                 Expect{4, "no category"}}) {
+        EXPECT_EQ(answers[index]["result"]["changed"], false) << answers[index];
+        EXPECT_NE(answers[index]["result"].value("reason", "").find(reason), std::string::npos)
+            << answers[index];
+    }
+    EXPECT_EQ(answers[6]["result"]["changed"], true) << answers[6];
+    EXPECT_EQ(answers[7]["result"]["changed"], false) << answers[7];
+    EXPECT_FALSE(answers[7]["result"].contains("reason")) << answers[7];
+}
+
 // Drops the first chunk appended after the file had `keep` chunks; every later change
 // depends on it.
 void drop_chunk(fs::path const& file, size_t keep) {
