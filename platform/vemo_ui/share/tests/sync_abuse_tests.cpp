@@ -93,6 +93,16 @@ class SyncAbuse : public testing::Test {
         });
     }
 
+    // A new device joins with `invite` while host and member go on.
+    bool newcomer_joins(std::string const& invite) {
+        newcomer = open("newcomer");
+        if (!newcomer.sharing->begin_join(invite)) return false;
+        bool done = pump_until({&host, &member, &newcomer},
+                               [&] { return newcomer.sharing->join_state() == JoinState::Done; });
+        if (!done) ADD_FAILURE() << newcomer.sharing->join_problem();
+        return done;
+    }
+
     fs::path dir;
     Device host, member, newcomer;
     std::optional<p2p::EndpointAddr> host_addr;
@@ -120,11 +130,7 @@ TEST_F(SyncAbuse, StrangersHoldingConnectionsLeaveMembersAndNewcomersServed) {
     std::cout << held.size() << " of " << dials.size() << " strangers got a connection\n";
     EXPECT_TRUE(member_sees_the_next_write()) << "while strangers hold connections";
 
-    newcomer = open("newcomer");
-    ASSERT_TRUE(newcomer.sharing->begin_join(*open_invite));
-    EXPECT_TRUE(pump_until({&host, &member, &newcomer}, [&] {
-        return newcomer.sharing->join_state() == JoinState::Done;
-    })) << newcomer.sharing->join_problem();
+    EXPECT_TRUE(newcomer_joins(*open_invite));
     EXPECT_TRUE(member_sees_the_next_write()) << "after the newcomer joined";
 }
 
@@ -143,10 +149,6 @@ TEST_F(SyncAbuse, HalfOpenInitialFloodLeavesMembersServed) {
     ASSERT_TRUE(text);
     for (std::size_t i = 0; i < initials.size(); ++i)
         sockets[(i + 7) % sockets.size()]->send_to(port, initials[i]);
-    newcomer = open("newcomer");
-    ASSERT_TRUE(newcomer.sharing->begin_join(*text));
-    EXPECT_TRUE(pump_until({&host, &member, &newcomer}, [&] {
-        return newcomer.sharing->join_state() == JoinState::Done;
-    })) << newcomer.sharing->join_problem();
+    EXPECT_TRUE(newcomer_joins(*text));
     EXPECT_TRUE(member_sees_the_next_write()) << "after the flood";
 }
