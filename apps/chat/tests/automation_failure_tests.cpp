@@ -59,6 +59,7 @@ class Child {
             env.emplace_back(v);
         }
         env.push_back("VEMO_CHAT_DATA=" + data.string());
+        env.push_back("VEMO_CHAT_SYNC_LOOPBACK=1");
         std::vector<char*> args, envp;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
@@ -220,6 +221,12 @@ TEST_F(AutomationFailure, EveryMalformedLineGetsAnErrorAndTheSessionGoesOn) {
         R"({"cmd":"semantic","id":[]})",
         R"({"cmd":"nonsense"})",
         R"({"cmd":"heads","pad":")" + std::string(9u << 20, 'x') + "\"}",
+        R"({"cmd":"sharing","settle_ms":"soon"})",
+        R"({"cmd":"sharing","settle_ms":1.5})",
+        R"({"cmd":"sharing","settle_ms":-1})",
+        R"({"cmd":"join","invite":"vemo-invite:x","timeout_ms":"1s"})",
+        R"({"cmd":"join","invite":"vemo-invite:x","timeout_ms":null})",
+        R"({"cmd":"join","invite":5})",
     };
     auto lines = hostile;
     lines.push_back(R"({"cmd":"heads"})");
@@ -234,6 +241,13 @@ TEST_F(AutomationFailure, EveryMalformedLineGetsAnErrorAndTheSessionGoesOn) {
             << answers[i];
     }
     EXPECT_EQ(answers.back()["ok"], true) << answers.back();
+    // Wrong types name the field at fault rather than a library's complaint.
+    for (size_t i = 0; i < hostile.size(); ++i) {
+        for (auto field : {"settle_ms", "timeout_ms"})
+            if (hostile[i].find(field) != std::string::npos)
+                EXPECT_NE(answers[i]["error"].get<std::string>().find(field), std::string::npos)
+                    << answers[i];
+    }
 }
 
 class SignalAfterAnswer : public AutomationFailure, public testing::WithParamInterface<int> {};
@@ -390,6 +404,41 @@ TEST_F(AutomationFailure, AnswersSayWhetherTheDocumentChanged) {
     }
     EXPECT_FALSE(answers[4]["result"].contains("changed"))
         << "operations do not touch the document";
+}
+
+// Reorder, leave-call and collapse actions that their checks refuse say why; controls
+// activated by their semantic ids say whether they wrote anything.
+TEST_F(AutomationFailure, RefusedActionsAndSemanticControlsSayWhatHappened) {
+    auto dispatch = [](json action) {
+        return json{{"cmd", "dispatch"}, {"kind", "chat.action"}, {"json", action}}.dump();
+    };
+    auto answers = run_lines(
+        data,
+        {dispatch({{"ReorderChannel", {{"id", "c_general"}, {"up", true}}}}),
+         dispatch({{"ReorderChannel", {{"id", "c_nowhere"}, {"up", false}}}}),
+         dispatch({{"LeaveCall", {{"channel", "c_lounge"}, {"user", "u_nobody"}}}}),
+         dispatch({{"LeaveCall", {{"channel", "c_nowhere"}, {"user", "u_nobody"}}}}),
+         dispatch({{"SetCategoryCollapsed", {{"id", "cat_nowhere"}, {"collapsed", true}}}}),
+         R"({"cmd":"accessibility"})",
+         R"({"cmd":"semantic","id":"chat.category-toggle:cat_home_text"})",
+         R"({"cmd":"semantic","id":"chat.channel:c_general"})"},
+        err);
+    ASSERT_EQ(answers.size(), 8u);
+    for (auto const& a : answers) ASSERT_EQ(a["ok"], true) << a;
+    struct Expect {
+        size_t index;
+        char const* reason;
+    };
+    for (auto [index, reason] : {Expect{0, "first in its category"}, Expect{1, "no channel"},
+                                 Expect{2, "not in the call"}, Expect{3, "no call"},
+                                 Expect{4, "no category"}}) {
+        EXPECT_EQ(answers[index]["result"]["changed"], false) << answers[index];
+        EXPECT_NE(answers[index]["result"].value("reason", "").find(reason), std::string::npos)
+            << answers[index];
+    }
+    EXPECT_EQ(answers[6]["result"]["changed"], true) << answers[6];
+    EXPECT_EQ(answers[7]["result"]["changed"], false) << answers[7];
+    EXPECT_FALSE(answers[7]["result"].contains("reason")) << answers[7];
 }
 
 // Drops the first chunk appended after the file had `keep` chunks; every later change

@@ -61,7 +61,7 @@ std::vector<TargetCase> target_cases() {
         {{Dismiss}, "chat.control:Dismiss", ""},
         {{ShareOpen}, "chat.share", "Invite people or join a workspace"},
         {{ShareCopy}, "chat.share-copy", "Copy invite"},
-        {{ShareJoin}, "chat.share-join", "Join the workspace of the invite on the clipboard"},
+        {{ShareJoin}, "chat.share-join", "Join the workspace of the pasted invite"},
         {{ShareClose}, "chat.share-close", "Close sharing"},
     };
 }

@@ -15,7 +15,7 @@ struct Window {
 
     // One whole frame: sync at `time`, layout and draw (hit regions are rebuilt by the draw).
     void run(double time = 1000) {
-        vemo_ui::FrameContext ctx{&doc, time, 1.0};
+        vemo_ui::FrameContext ctx{&doc, time, 1.0, sharing};
         app.sync(ctx);
         (void)frame.layout(app);
         frame.draw(app);
@@ -28,6 +28,7 @@ struct Window {
     }
 
     automerge::AutoCommit doc;
+    vemo_ui::share::Sharing* sharing = nullptr;
     ChatApp app;
     vemo_ui::launch::shot_frame::ShotFrame frame;
 };

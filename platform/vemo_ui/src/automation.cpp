@@ -136,10 +136,18 @@ Answer cmd_semantic(AutomationHost& host, Command const& c) {
     if (!id) return std::unexpected(id.error());
     auto action = c.string_or("action", "activate");
     if (!action) return std::unexpected(action.error());
+    auto heads_before = host.session().document().get_heads();
+    (void)host.widget().take_dispatch_report();  // an earlier frame's, not this action's
     bool done = host.widget().perform_semantic_action(*id, *action);
     host.session().commit();
     if (!done) return std::unexpected("no control '" + *id + "' took the action '" + *action + "'");
-    return json(true);
+    // Whether the control wrote to the document, and why not when a check refused its action.
+    auto heads_after = host.session().document().get_heads();
+    json result = {{"changed", heads_after != heads_before}};
+    auto report = host.widget().take_dispatch_report();
+    if (heads_after == heads_before && report && !report->unchanged_reason.empty())
+        result["reason"] = report->unchanged_reason;
+    return result;
 }
 
 Answer cmd_accessibility(AutomationHost& host, Command const&) {
@@ -219,7 +227,7 @@ Answer cmd_search(AutomationHost& host, Command const& c)
 // "invite", "join" and "sharing" (automation_share.cpp).
 Answer cmd_share(AutomationHost& host, Command const& c)
 {
-    auto answer = launch::detail::run_share_command(host.session(), c.json(), [&] { host.frame(false); });
+    auto answer = launch::detail::run_share_command(host.session(), c, [&] { host.frame(false); });
     if (!answer) return std::unexpected("unknown command '" + c.name() + "'");
     return *answer;
 }

@@ -10,7 +10,7 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::chrono::seconds join_deadline{30};
+constexpr int join_deadline_ms = 30000;
 constexpr int max_settle_ms = 60000;
 constexpr std::chrono::milliseconds pump_pause{2};
 
@@ -46,16 +46,15 @@ void pump(std::function<void()> const& frame, int ms) {
     } while (Clock::now() < until);
 }
 
-ShareAnswer join(vemo_ui::detail::AppSession& session, share::Sharing& sharing, json const& cmd,
-                 std::function<void()> const& frame) {
-    auto it = cmd.find("invite");
-    if (it == cmd.end() || !it->is_string())
-        return std::unexpected(std::string("'invite' must be a string"));
-    if (auto begun = sharing.begin_join(it->get<std::string>()); !begun)
-        return std::unexpected(begun.error());
+ShareAnswer join(vemo_ui::detail::AppSession& session, share::Sharing& sharing,
+                 automation::Command const& cmd, std::function<void()> const& frame) {
+    auto invite = cmd.string("invite");
+    if (!invite) return std::unexpected(invite.error());
     // Tests may wait less than the full time; nobody waits more.
-    auto wait = std::min<std::chrono::milliseconds>(
-        join_deadline, std::chrono::milliseconds(cmd.value("timeout_ms", 30000)));
+    auto timeout = cmd.integer_or("timeout_ms", join_deadline_ms, 0, join_deadline_ms);
+    if (!timeout) return std::unexpected(timeout.error());
+    if (auto begun = sharing.begin_join(*invite); !begun) return std::unexpected(begun.error());
+    auto wait = std::chrono::milliseconds(*timeout);
     auto deadline = Clock::now() + wait;
     while (sharing.join_state() == share::JoinState::Waiting && Clock::now() < deadline) {
         frame();
@@ -74,9 +73,10 @@ ShareAnswer join(vemo_ui::detail::AppSession& session, share::Sharing& sharing, 
 
 }  // namespace
 
-std::optional<ShareAnswer> run_share_command(vemo_ui::detail::AppSession& session, json const& cmd,
+std::optional<ShareAnswer> run_share_command(vemo_ui::detail::AppSession& session,
+                                             automation::Command const& cmd,
                                              std::function<void()> const& frame) {
-    auto name = cmd.value("cmd", "");
+    auto const& name = cmd.name();
     if (name != "invite" && name != "join" && name != "sharing") return std::nullopt;
     auto* sharing = session.sharing();
     if (!sharing)
@@ -88,11 +88,9 @@ std::optional<ShareAnswer> run_share_command(vemo_ui::detail::AppSession& sessio
         return ShareAnswer(json{{"invite", *invite}});
     }
     if (name == "join") return join(session, *sharing, cmd, frame);
-    int settle = cmd.value("settle_ms", 0);
-    if (settle < 0 || settle > max_settle_ms)
-        return ShareAnswer(
-            std::unexpected("'settle_ms' must be between 0 and " + std::to_string(max_settle_ms)));
-    if (settle > 0) pump(frame, settle);
+    auto settle = cmd.integer_or("settle_ms", 0, 0, max_settle_ms);
+    if (!settle) return ShareAnswer(std::unexpected(settle.error()));
+    if (*settle > 0) pump(frame, int(*settle));
     return ShareAnswer(status_json(sharing->status()));
 }
 

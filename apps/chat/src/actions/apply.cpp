@@ -256,14 +256,16 @@ struct Applier {
 
     void operator()(action::SetCategoryCollapsed const& a)
     {
-        if (auto cat = entity(d, categories_key, a.id)) must(put_bool(d, *cat, "collapsed", a.collapsed), "put map");
+        auto cat = entity(d, categories_key, a.id);
+        if (!cat) return refuse("no category '" + a.id + "'");
+        must(put_bool(d, *cat, "collapsed", a.collapsed), "put map");
     }
 
     void operator()(action::ReorderChannel const& a)
     {
         auto listing = channel_listing(d);
         auto self = std::find_if(listing.begin(), listing.end(), [&](auto const& c) { return c.id == a.id; });
-        if (self == listing.end()) return;
+        if (self == listing.end()) return refuse("no channel '" + a.id + "'");
         std::vector<ChannelEntry> siblings;
         for (auto const& c : listing)
             if (c.workspace == self->workspace && c.category == self->category) siblings.push_back(c);
@@ -271,11 +273,11 @@ struct Applier {
         size_t i = size_t(std::find_if(siblings.begin(), siblings.end(), [&](auto const& c) { return c.id == a.id; }) - siblings.begin());
         size_t j;
         if (a.up) {
-            if (i == 0) return;
+            if (i == 0) return refuse("'" + a.id + "' is first in its category already");
             j = i - 1;
         } else {
             j = i + 1;
-            if (j >= siblings.size()) return;
+            if (j >= siblings.size()) return refuse("'" + a.id + "' is last in its category already");
         }
         int64_t own = siblings[i].order;
         must(put_int(d, siblings[i].map, "order", siblings[j].order), "put map");
@@ -334,10 +336,10 @@ struct Applier {
     void operator()(action::LeaveCall const& a)
     {
         auto voice = get_map(d, root, voice_key);
-        if (!voice) return;
-        auto call = get_map(d, *voice, a.channel);
-        if (!call) return;
-        if (has_key(d, *call, a.user)) must(delete_key(d, *call, a.user), "put map");
+        auto call = voice ? get_map(d, *voice, a.channel) : std::nullopt;
+        if (!call) return refuse("no call in '" + a.channel + "'");
+        if (!has_key(d, *call, a.user)) return refuse("'" + a.user + "' is not in the call in '" + a.channel + "'");
+        must(delete_key(d, *call, a.user), "put map");
     }
 
     void operator()(action::SetCallState const& a)

@@ -227,7 +227,9 @@ void ChatApp::toggle_reaction(std::string const& message, std::string const& emo
 // --- Focus -------------------------------------------------------------------------------
 
 void ChatApp::apply_focus_rule() {
-    bool rename = m_renaming.has_value();
+    bool invite = m_share_dialog.has_value();
+    m_invite_input.set_focused(invite);
+    bool rename = !invite && m_renaming.has_value();
     bool edit = !rename && m_editing.has_value();
     bool thread = !rename && !edit && m_thread_focus && m_nav.thread_root.has_value();
     bool other_control = m_focused && m_focused->kind != HitKind::FocusMain &&
@@ -235,7 +237,7 @@ void ChatApp::apply_focus_rule() {
     m_rename_input.set_focused(rename);
     m_edit_input.set_focused(edit);
     m_thread_composer.set_focused(thread && !other_control);
-    m_composer.set_focused(!rename && !edit && !thread && !other_control);
+    m_composer.set_focused(!invite && !rename && !edit && !thread && !other_control);
 }
 
 void ChatApp::focus_target(HitTarget const& target) {
@@ -382,6 +384,10 @@ void ChatApp::open_context_menu(MenuTarget target, vemo_ui::Point at) {
             break;
         case MenuKind::Workspace:
             item("New category", NewCategory);
+            if (m_sharing) {
+                item("Invite people…", InvitePeople);
+                item("Join a workspace…", JoinWorkspace);
+            }
             break;
         case MenuKind::Message:
             item("Edit message", EditMessage);
@@ -402,6 +408,11 @@ void ChatApp::run_menu_item(int code) {
     auto target = std::exchange(m_menu_target, std::nullopt);
     m_menu.close();
     if (target && run_attachment_menu_item(code, *target)) return refresh();
+    if (MenuCode(code) == MenuCode::InvitePeople || MenuCode(code) == MenuCode::JoinWorkspace) {
+        open_share_dialog();
+        apply_focus_rule();
+        return refresh();
+    }
     if (!target || !can_write()) return refresh();
     bool is_category = target->kind == MenuKind::Category;
     auto const* channel = find_channel(target->id);
@@ -467,6 +478,8 @@ void ChatApp::run_menu_item(int code) {
         case MenuCode::DeleteMessage:
             if (find_message(target->id))
                 dispatch(action::DeleteMessage{target->channel, target->id});
+            break;
+        default:
             break;
     }
     refresh();

@@ -223,11 +223,12 @@ void ChatApp::apply_layout(vemo_ui::Layout const& layout, double origin_x, doubl
 
 bool ChatApp::text_input_active() const {
     return m_composer.is_focused() || m_thread_composer.is_focused() || m_edit_input.is_focused() ||
-           m_rename_input.is_focused();
+           m_rename_input.is_focused() || m_invite_input.is_focused();
 }
 
 std::optional<Rect> ChatApp::text_input_caret_rect() const {
-    for (auto const* input : {&m_rename_input, &m_edit_input, &m_thread_composer, &m_composer})
+    for (auto const* input :
+         {&m_invite_input, &m_rename_input, &m_edit_input, &m_thread_composer, &m_composer})
         if (input->is_focused()) return input->caret_rect();
     return std::nullopt;
 }

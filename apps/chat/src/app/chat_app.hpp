@@ -57,6 +57,8 @@ enum class MenuCode : int {
     DeleteMessage = 11,
     OpenAttachment = 12,
     SaveAttachmentAs = 13,
+    InvitePeople = 14,
+    JoinWorkspace = 15,
 };
 
 // The application object: the framework owns it and drives it once per frame.
@@ -256,6 +258,9 @@ class ChatApp final : public vemo_ui::Widget,
     vemo_ui::TextInput& thread_composer() { return m_thread_composer; }
     vemo_ui::TextInput& edit_input() { return m_edit_input; }
     vemo_ui::TextInput& rename_input() { return m_rename_input; }
+    vemo_ui::TextInput& invite_input() { return m_invite_input; }
+    // The sharing dialogue's invite and its last note; nothing while it is closed.
+    std::optional<std::pair<std::string, std::string>> share_dialog_texts() const;
     std::vector<RowBox> const& visible_rows() const { return m_rows; }
     std::vector<MentionCandidate> mention_candidates() const;
     void set_permissions(vemo_ui::PermissionContext permissions) { m_permissions = permissions; }
@@ -397,6 +402,10 @@ class ChatApp final : public vemo_ui::Widget,
     void draw_share_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect bar);
     void draw_share_dialog(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
     void activate_share(HitTarget const& target);
+    void open_share_dialog();
+    // Keys for the dialogue's invite field while it is open; false when the dialogue is closed.
+    bool handle_share_key(vemo_ui::KeyEvent const& key);
+    void join_invite(std::string const& text);
     void draw_main(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     vemo_ui::Rect draw_document_status(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_heading(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
@@ -443,6 +452,7 @@ class ChatApp final : public vemo_ui::Widget,
     vemo_ui::TextInput m_thread_composer = vemo_ui::TextInput::local();
     vemo_ui::TextInput m_edit_input = vemo_ui::TextInput::local();
     vemo_ui::TextInput m_rename_input = vemo_ui::TextInput::local();
+    vemo_ui::TextInput m_invite_input = vemo_ui::TextInput::local();
 
     // Navigation.
     model::Navigation m_nav;

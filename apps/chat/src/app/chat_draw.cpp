@@ -92,7 +92,8 @@ void ChatApp::draw(DrawContext& ctx) {
     m_history_card = {};
     m_attachment_boxes.clear();
     m_menu.set_text_renderer(&ctx.text);
-    for (auto* input : {&m_composer, &m_thread_composer, &m_edit_input, &m_rename_input})
+    for (auto* input :
+         {&m_composer, &m_thread_composer, &m_edit_input, &m_rename_input, &m_invite_input})
         input->set_text_renderer(&ctx.text);
     Rect content = content_bounds();
     if (content.is_empty()) return;

@@ -31,6 +31,7 @@ bool ChatApp::handle_event(Event const& event) {
     if (auto const* wheel = std::get_if<vemo_ui::WheelEvent>(&event)) return handle_wheel(*wheel);
     if (std::holds_alternative<vemo_ui::TextEvent>(event) ||
         std::holds_alternative<vemo_ui::PreeditEvent>(event)) {
+        if (m_share_dialog) return m_invite_input.handle_event(event);
         if (m_renaming) return m_rename_input.handle_event(event);
         if (m_editing) return m_edit_input.handle_event(event);
         return key_to_composer(event);
@@ -46,6 +47,7 @@ bool ChatApp::handle_key(KeyEvent const& key) {
         return used;
     }
     if (!key.pressed) return false;
+    if (handle_share_key(key)) return true;
     if (m_renaming) {
         if (key.key == Key::Escape) return cancel_rename(), true;
         bool used = m_rename_input.handle_event(key);

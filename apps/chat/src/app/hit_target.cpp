@@ -254,7 +254,7 @@ std::string access_label(HitTarget const& t, LabelFacts const& f) {
         case ShareCopy:
             return "Copy invite";
         case ShareJoin:
-            return "Join the workspace of the invite on the clipboard";
+            return "Join the workspace of the pasted invite";
         case ShareClose:
             return "Close sharing";
         case MessageMenu:

@@ -18,7 +18,7 @@ using vemo_ui::Rect;
 namespace {
 
 constexpr double dialog_width = 560;
-constexpr double dialog_height = 340;
+constexpr double dialog_height = 390;
 constexpr double pad = 24;
 
 void button(DrawContext& ctx, Rect r, std::string const& label, bool primary) {
@@ -104,26 +104,78 @@ void ChatApp::draw_share_dialog(DrawContext& ctx, Rect content) {
     y += 24;
     ctx.text.draw_text_weighted(
         ctx.painter,
-        "Copy an invite you were sent, then join. This device's workspace is kept in a file "
-        "beside the new one.",
-        {x, y}, 13, FontWeight::Regular, t.text_secondary, inner - 200);
-    Rect join{card.right() - pad - 180, y, 180, 34};
-    button(ctx, join, "Join from clipboard", false);
+        "Paste an invite you were sent. This device's workspace is kept in a file beside the "
+        "new one.",
+        {x, y}, 13, FontWeight::Regular, t.text_secondary, inner);
+    y += 42;
+    Rect join{card.right() - pad - 96, y, 96, 34};
+    Rect field{x, y, join.x - 12 - x, 34};
+    ctx.painter.fill_rounded_rect(field, 8, t.input_fill);
+    vemo_ui::surface::focus_ring(ctx.painter, t, field, 8);
+    m_invite_input.set_draws_frame(false);
+    m_invite_input.set_text_size(12);
+    m_invite_input.set_padding(10, 8);
+    m_invite_input.set_placeholder("vemo-invite:…");
+    ctx.painter.push_clip(field);
+    m_invite_input.draw(ctx, field);
+    ctx.painter.pop_clip();
+    button(ctx, join, "Join", false);
     hit(join, {HitKind::ShareJoin});
     if (!d.note.empty())
         ctx.text.draw_text_weighted(ctx.painter, d.note, {x, card.bottom() - pad - 4}, 12,
                                     FontWeight::Regular, t.text_secondary, inner, true);
 }
 
+std::optional<std::pair<std::string, std::string>> ChatApp::share_dialog_texts() const {
+    if (!m_share_dialog) return std::nullopt;
+    return std::pair{m_share_dialog->invite, m_share_dialog->note};
+}
+
+void ChatApp::open_share_dialog() {
+    if (!m_sharing) return;
+    auto invite = m_sharing->create_invite();
+    m_share_dialog = ShareDialog{invite ? *invite : std::string(),
+                                 invite ? std::string() : "No invite: " + invite.error()};
+    m_invite_input.set_text("");
+}
+
+void ChatApp::join_invite(std::string const& text) {
+    if (!m_share_dialog || !m_sharing) return;
+    auto invite = trimmed(text);
+    if (invite.empty()) {
+        m_share_dialog->note = "Paste the invite you were sent into the field first.";
+        return;
+    }
+    auto begun = m_sharing->begin_join(invite);
+    m_share_dialog->note = begun ? "Joining… the workspace appears once it has arrived."
+                                 : "Cannot join: " + begun.error();
+}
+
+bool ChatApp::handle_share_key(vemo_ui::KeyEvent const& key) {
+    if (!m_share_dialog) return false;
+    if (key.key == vemo_ui::Key::Escape) {
+        m_share_dialog.reset();
+        apply_focus_rule();
+        refresh();
+        return true;
+    }
+    // Tab and Enter on the dialogue's buttons still go to them.
+    if (key.key == vemo_ui::Key::Tab) return false;
+    if ((key.key == vemo_ui::Key::Enter || key.key == vemo_ui::Key::Space) && m_focused &&
+        m_focused->kind != HitKind::FocusMain)
+        return false;
+    m_invite_input.handle_event(key);
+    if (m_invite_input.take_submit()) join_invite(m_invite_input.text());
+    m_invite_input.take_dirty();
+    return true;
+}
+
 void ChatApp::activate_share(HitTarget const& target) {
     if (!m_sharing) return;
     switch (target.kind) {
-        case HitKind::ShareOpen: {
-            auto invite = m_sharing->create_invite();
-            m_share_dialog = ShareDialog{invite ? *invite : std::string(),
-                                         invite ? std::string() : "No invite: " + invite.error()};
+        case HitKind::ShareOpen:
+            open_share_dialog();
             break;
-        }
         case HitKind::ShareCopy:
             if (m_share_dialog && !m_share_dialog->invite.empty()) {
                 vemo_ui::Clipboard::system()->set_text(m_share_dialog->invite);
@@ -131,16 +183,7 @@ void ChatApp::activate_share(HitTarget const& target) {
             }
             break;
         case HitKind::ShareJoin:
-            vemo_ui::Clipboard::system()->request_text([this](std::optional<std::string> text) {
-                if (!m_share_dialog || !m_sharing) return;
-                if (!text) {
-                    m_share_dialog->note = "The clipboard holds no text.";
-                    return;
-                }
-                auto begun = m_sharing->begin_join(*text);
-                m_share_dialog->note = begun ? "Joining… the workspace appears once it has arrived."
-                                             : "Cannot join: " + begun.error();
-            });
+            join_invite(m_invite_input.text());
             break;
         case HitKind::ShareClose:
             m_share_dialog.reset();

@@ -51,6 +51,10 @@ def main(binary):
             # Restart beta; only what is missing travels.
             full = keys[b_key]["bytes_sent"]
             b.stop()
+            # Beta left its sync state with alpha on disk, written once what it describes was.
+            a_key = a.sharing()["key"]
+            states = glob.glob(os.path.join(b.data, "sharing", "state", "*", a_key))
+            assert len(states) == 1 and os.path.getsize(states[0]) > 0, states
             a.post("while beta was away")
             b.start()
             seen = converge([a, b], ["while beta was away"])

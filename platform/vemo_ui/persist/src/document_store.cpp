@@ -166,6 +166,11 @@ void DocumentStore::commit_frame() {
     m_impl->writer->append(std::move(bytes), ++m_impl->committed);
 }
 
+void DocumentStore::write_beside(fs::path path, std::vector<uint8_t> bytes) {
+    commit_frame();
+    m_impl->writer->write_beside(std::move(path), std::move(bytes), m_impl->committed);
+}
+
 void DocumentStore::tick(Clock::time_point now) {
     auto& impl = *m_impl;
     if (now < impl.next_compaction) return;

@@ -67,6 +67,46 @@ void FileWriter::compact() {
     m_wake.notify_all();
 }
 
+void FileWriter::write_beside(std::filesystem::path path, std::vector<uint8_t> bytes,
+                              uint64_t generation) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_side_files[std::move(path)] = SideFile{std::move(bytes), generation};
+        if (!m_oldest_side_file) m_oldest_side_file = Clock::now();
+    }
+    m_wake.notify_all();
+}
+
+bool FileWriter::side_files_ready() const {
+    return std::ranges::any_of(
+        m_side_files, [&](auto const& entry) { return entry.second.generation <= m_durable; });
+}
+
+void FileWriter::write_side_files(std::unique_lock<std::mutex>& lock) {
+    std::vector<std::pair<std::filesystem::path, std::vector<uint8_t>>> ready;
+    for (auto it = m_side_files.begin(); it != m_side_files.end();) {
+        if (it->second.generation <= m_durable) {
+            ready.emplace_back(it->first, std::move(it->second.bytes));
+            it = m_side_files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    m_oldest_side_file.reset();
+    if (!m_side_files.empty()) m_oldest_side_file = Clock::now();
+    lock.unlock();
+    for (auto const& [path, bytes] : ready) {
+        std::error_code ec;
+        std::filesystem::create_directories(path.parent_path(), ec);
+        auto tmp = path;
+        tmp += ".tmp";
+        // Losing one of these costs a peer a longer sync, never data: log, do not fail saves.
+        if (auto written = file_io::replace_file(path, tmp, bytes); !written)
+            report("cannot write " + path.string() + ": " + written.error(), Severity::LogOnly);
+    }
+    lock.lock();
+}
+
 file_io::Status FileWriter::flush(uint64_t generation) {
     std::unique_lock lock(m_mutex);
     uint64_t failures_before = m_failures;
@@ -147,10 +187,27 @@ void FileWriter::run() {
             m_progress.notify_all();
             continue;
         }
-        if (m_stopping && m_queue.empty() && !m_compactor.joinable()) break;
+        bool side_due = side_files_ready() &&
+                        (urgent || now >= m_oldest_side_file.value_or(now) + m_sync_delay);
+        if (side_due) {
+            write_side_files(lock);
+            continue;
+        }
+        if (m_stopping && m_queue.empty() && !m_compactor.joinable()) {
+            if (!m_side_files.empty())
+                spdlog::warn(
+                    "document store: {} files beside {} not written, as the document "
+                    "could not be synced",
+                    m_side_files.size(), m_path.string());
+            break;
+        }
 
         std::optional<Clock::time_point> until;
         if (unsynced) until = m_oldest_unsynced.value_or(now) + m_sync_delay;
+        if (side_files_ready()) {
+            auto due = m_oldest_side_file.value_or(now) + m_sync_delay;
+            until = until ? std::min(*until, due) : due;
+        }
         if (!m_queue.empty()) until = until ? std::min(*until, m_retry_at) : m_retry_at;
         if (until)
             m_wake.wait_until(lock, *until);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,6 +45,10 @@ class FileWriter {
 
     void append(std::vector<uint8_t> bytes, uint64_t generation);
     void compact();
+    // Replaces the small file at `path` with `bytes` once `generation` is durable, so that it
+    // never describes document content a crash could still take back. Requests for one path
+    // are coalesced: only the latest is written, at most once per sync delay.
+    void write_beside(std::filesystem::path path, std::vector<uint8_t> bytes, uint64_t generation);
     // Waits until `generation` is durable or an attempt to get it there failed.
     file_io::Status flush(uint64_t generation);
     // Waits until `generation` is written to the file (not yet synced), so that a killed
@@ -72,6 +77,10 @@ class FileWriter {
     void start_compaction();
     void finish_compaction(std::expected<std::vector<uint8_t>, std::string> compacted);
     void sync();
+    // Writes the side files whose document content is durable; the lock is held on entry and
+    // on return, and released while writing.
+    void write_side_files(std::unique_lock<std::mutex>& lock);
+    bool side_files_ready() const;
     enum class Severity : uint8_t {
         SavingFails,  // shown in the status, fails waiting flushes
         LogOnly,      // nothing the user wrote is at risk
@@ -99,6 +108,12 @@ class FileWriter {
     std::condition_variable m_wake;
     std::condition_variable m_progress;
     std::deque<Request> m_queue;
+    struct SideFile {
+        std::vector<uint8_t> bytes;
+        uint64_t generation;
+    };
+    std::map<std::filesystem::path, SideFile> m_side_files;
+    std::optional<Clock::time_point> m_oldest_side_file;
     std::optional<Clock::time_point> m_oldest_unsynced;
     std::optional<std::expected<std::vector<uint8_t>, std::string>> m_compacted;
     std::optional<std::string> m_error;

@@ -36,6 +36,31 @@ struct SampleFile {
     }
 };
 
+// A full disk, simulated with the file size limit: writes past a few bytes beyond the file's
+// present size fail until the limit is lifted again (at destruction).
+class FullDisk {
+  public:
+    explicit FullDisk(fs::path const& file) {
+        if (::getrlimit(RLIMIT_FSIZE, &m_saved) != 0) return;
+        m_previous_handler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = m_saved;
+        tight.rlim_cur = fs::file_size(file) + 16;
+        m_active = ::setrlimit(RLIMIT_FSIZE, &tight) == 0;
+    }
+    ~FullDisk() {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        ::signal(SIGXFSZ, m_previous_handler);
+    }
+    FullDisk(FullDisk const&) = delete;
+    FullDisk& operator=(FullDisk const&) = delete;
+    bool active() const { return m_active; }
+
+  private:
+    rlimit m_saved{};
+    void (*m_previous_handler)(int) = SIG_DFL;
+    bool m_active = false;
+};
+
 class DocumentStoreTest : public testing::Test {
   protected:
     TempDir dir;
@@ -82,17 +107,12 @@ TEST_F(DocumentStoreTest, FailedWritesAreReportedAndRetried) {
     auto store = open_at(path);
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->flush());
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit tight = saved;
-    tight.rlim_cur = fs::file_size(path) + 16;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    auto full = std::make_optional<FullDisk>(path);
+    ASSERT_TRUE(full->active());
 
     ASSERT_TRUE(store->document().put(ObjId::root(), "big", std::string(4096, 'b')));
     auto failed = store->flush();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, previous_handler);
+    full.reset();
     EXPECT_FALSE(failed);
     ASSERT_TRUE(store->status());
     EXPECT_NE(store->status()->find("not being saved"), std::string::npos) << *store->status();
@@ -132,19 +152,14 @@ TEST_F(DocumentStoreTest, WaitWrittenReportsAFailingDiskUntilItRecovers) {
     auto store = open_at(path);
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->flush());
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit tight = saved;
-    tight.rlim_cur = fs::file_size(path) + 16;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    auto full = std::make_optional<FullDisk>(path);
+    ASSERT_TRUE(full->active());
     ASSERT_TRUE(store->document().put(ObjId::root(), "big", std::string(4096, 'b')));
     auto first = store->wait_written();
     ASSERT_TRUE(store->document().put(ObjId::root(), "more", int64_t{2}));
     auto second = store->wait_written();
     auto failure = store->save_failure();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, previous_handler);
+    full.reset();
     ASSERT_FALSE(first);
     ASSERT_FALSE(second);
     ASSERT_TRUE(failure);
@@ -477,4 +492,37 @@ TEST_F(DocumentStoreTest, SetAsideKeepsTheOldFileAndStartsEmpty) {
     ASSERT_TRUE(second);
     EXPECT_NE(*second, *aside);
     EXPECT_EQ(siblings_tagged(path, "before-join").size(), 2u);
+}
+
+// A file kept beside the document (a peer's sync state) never describes content that a crash
+// could still take back: while the document cannot be written it waits, and once it is, only
+// the latest request for each path lands.
+TEST_F(DocumentStoreTest, FilesBesideWaitForTheDocumentAndKeepOnlyTheLatest) {
+    auto store = open_at(path);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->flush());
+    auto beside = path.parent_path() / "state" / "peer";
+    auto other = path.parent_path() / "state" / "other";
+    auto full = std::make_optional<FullDisk>(path);
+    ASSERT_TRUE(full->active());
+
+    ASSERT_TRUE(store->document().put(ObjId::root(), "big", std::string(4096, 'b')));
+    store->write_beside(beside, Bytes{'o', 'n', 'e'});
+    store->write_beside(beside, Bytes{'t', 'w', 'o'});
+    EXPECT_FALSE(store->flush());
+    EXPECT_FALSE(fs::exists(beside));
+
+    full.reset();
+    bool written = false;
+    for (int attempt = 0; attempt < 5 && !written; ++attempt) written = store->flush().has_value();
+    ASSERT_TRUE(written);
+    // Nothing new in the document: this one may go as soon as the writer gets to it.
+    store->write_beside(other, Bytes{'x'});
+    store.reset();
+    EXPECT_EQ(read_bytes(beside), (Bytes{'t', 'w', 'o'}));
+    EXPECT_EQ(read_bytes(other), (Bytes{'x'}));
+    EXPECT_FALSE(fs::exists(beside.string() + ".tmp"));
+    auto reopened = open_at(path);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->document().get(ObjId::root(), "big").value());
 }

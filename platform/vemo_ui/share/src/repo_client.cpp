@@ -13,6 +13,33 @@ constexpr std::chrono::milliseconds max_backoff{8000};
 
 }  // namespace
 
+std::expected<ServerMessage, std::string> read_server_message(std::span<std::uint8_t const> bytes) {
+    auto message = cbor::decode(bytes);
+    if (!message) return std::unexpected("not CBOR: " + message.error());
+    auto text_at = [&](char const* key) -> std::string const* {
+        auto const* v = message->find(key);
+        return v ? v->text() : nullptr;
+    };
+    auto const* type = text_at("type");
+    if (!type) return std::unexpected(std::string("not a repo message: no type"));
+    ServerMessage out;
+    out.type = *type;
+    if (out.type == "peer") {
+        auto const* sender = text_at("senderId");
+        if (!sender) return std::unexpected(std::string("the server's greeting names no peer"));
+        out.sender = *sender;
+        return out;
+    }
+    if (out.type == "error") {
+        auto const* text = text_at("message");
+        out.error = text ? *text : std::string("no reason");
+        return out;
+    }
+    if (auto const* doc = text_at("documentId")) out.document = *doc;
+    if (auto const* data = message->find("data"); data && data->bytes()) out.data = *data->bytes();
+    return out;
+}
+
 // The GLib objects; callbacks find the client through `owner`, which is cleared when the
 // client goes so that a late callback does nothing.
 struct RepoClient::Glib {
@@ -123,14 +150,10 @@ void RepoClient::on_connected(void* connection) {
 
 void RepoClient::on_message(std::vector<std::uint8_t> bytes) {
     m_received += bytes.size();
-    auto message = cbor::decode(bytes);
-    std::string const* type =
-        message ? message->find("type") ? message->find("type")->text() : nullptr : nullptr;
-    if (!message || !type) return fail("the server sent something that is not a repo message");
-    if (*type == "peer") {
-        auto const* sender = message->find("senderId");
-        if (!sender || !sender->text()) return fail("the server's greeting names no peer");
-        m_server_peer = *sender->text();
+    auto message = read_server_message(bytes);
+    if (!message) return fail("the server sent something we cannot read: " + message.error());
+    if (message->type == "peer") {
+        m_server_peer = message->sender;
         m_state = State::Connected;
         m_fresh = true;
         m_backoff = std::chrono::milliseconds(500);
@@ -138,15 +161,10 @@ void RepoClient::on_message(std::vector<std::uint8_t> bytes) {
         share_log().info("connected to sync server {} as {}", m_url, m_peer_id);
         return;
     }
-    if (*type == "error") {
-        auto const* text = message->find("message");
-        return fail("the server refused us: " +
-                    (text && text->text() ? *text->text() : std::string("no reason")));
-    }
-    auto const* doc = message->find("documentId");
-    if (m_state != State::Connected || !doc || !doc->text() || *doc->text() != m_document) return;
-    Incoming in{*type, {}};
-    if (auto const* data = message->find("data"); data && data->bytes()) in.data = *data->bytes();
+    if (message->type == "error") return fail("the server refused us: " + message->error);
+    if (m_state != State::Connected || message->document.empty() || message->document != m_document)
+        return;
+    Incoming in{std::move(message->type), std::move(message->data)};
     if (m_incoming.size() >= max_server_backlog)
         return fail("the server sends faster than we can apply");
     m_incoming.push_back(std::move(in));

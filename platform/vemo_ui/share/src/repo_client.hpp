@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,18 @@ namespace vemo_ui::share::detail {
 inline constexpr std::size_t max_server_message = 16u << 20;
 // Messages waiting for the UI thread; a server that floods past this is disconnected.
 inline constexpr std::size_t max_server_backlog = 64;
+
+// One message from the server, as far as we read it.
+struct ServerMessage {
+    std::string type;                // "peer", "error", "sync", "request", "doc-unavailable", ...
+    std::string sender;              // "peer": the server's peer id
+    std::string error;               // "error": its message
+    std::string document;            // the document id a document message is about; empty if none
+    std::vector<std::uint8_t> data;  // the sync message it carries
+};
+
+// Decodes one WebSocket message of the repo protocol; hostile bytes give an error.
+std::expected<ServerMessage, std::string> read_server_message(std::span<std::uint8_t const> bytes);
 
 class RepoClient {
   public:

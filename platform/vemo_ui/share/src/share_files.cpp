@@ -157,16 +157,15 @@ void ShareFiles::write_invites(std::vector<InviteRecord> const& invites) {
 
 std::optional<std::vector<std::uint8_t>> ShareFiles::read_sync_state(
     std::string const& document_id, std::string const& peer) const {
-    if (!safe_name(document_id) || !safe_name(peer)) return std::nullopt;
-    return read_small_file(m_dir / "state" / document_id / peer, small_file_cap);
+    auto path = sync_state_path(document_id, peer);
+    if (!path) return std::nullopt;
+    return read_small_file(*path, small_file_cap);
 }
 
-void ShareFiles::write_sync_state(std::string const& document_id, std::string const& peer,
-                                  std::span<std::uint8_t const> bytes) {
-    if (!safe_name(document_id) || !safe_name(peer)) return;
-    if (auto written = write_file_atomically(m_dir / "state" / document_id / peer, bytes, 0644);
-        !written)
-        share_log().warn("{}", written.error());
+std::optional<fs::path> ShareFiles::sync_state_path(std::string const& document_id,
+                                                    std::string const& peer) const {
+    if (!safe_name(document_id) || !safe_name(peer)) return std::nullopt;
+    return m_dir / "state" / document_id / peer;
 }
 
 }  // namespace vemo_ui::share::detail

@@ -39,8 +39,10 @@ class ShareFiles {
     void write_invites(std::vector<InviteRecord> const& invites);
     std::optional<std::vector<std::uint8_t>> read_sync_state(std::string const& document_id,
                                                              std::string const& peer) const;
-    void write_sync_state(std::string const& document_id, std::string const& peer,
-                          std::span<std::uint8_t const> bytes);
+    // Where the sync state with `peer` is kept (the document store writes it, once the
+    // document content it describes is durable); nothing for names that are not plain.
+    std::optional<std::filesystem::path> sync_state_path(std::string const& document_id,
+                                                         std::string const& peer) const;
 
   private:
     std::filesystem::path m_dir;

@@ -115,6 +115,7 @@ struct Sharing::Impl {
     std::vector<detail::InviteRecord> invites;
     std::vector<automerge::ChangeHash> last_heads;
     std::map<std::string, detail::DeviceRecord> devices;
+    std::map<std::string, Bytes> states_written;
     Clock::time_point next_dial_check{};
     bool heads_known = false;
     bool own_record_written = false;
@@ -223,6 +224,8 @@ struct Sharing::Impl {
             last_heads = heads;
             document_moved();
         }
+        // Sync states move with nearly every message; one save per link and poll is plenty.
+        for (auto& [id, link] : links) save_state(link);
         changed |= poll_server();
         check_join();
         keep_own_record();
@@ -269,7 +272,7 @@ struct Sharing::Impl {
         server->tick();
         if (server->take_connected()) {
             server_state = {};
-            if (auto bytes = files.read_sync_state(url.document_id(), server_state_name()))
+            if (auto bytes = read_state(server_state_name()))
                 if (auto state = automerge::SyncState::decode(*bytes))
                     server_state = std::move(*state);
             server_saved_heads = server_state.shared_heads;
@@ -294,7 +297,7 @@ struct Sharing::Impl {
         }
         if (server_state.shared_heads != server_saved_heads) {
             server_saved_heads = server_state.shared_heads;
-            files.write_sync_state(url.document_id(), server_state_name(), server_state.encode());
+            write_state(server_state_name(), server_state.encode());
         }
         return doc().get_heads() != before;
     }
@@ -370,7 +373,6 @@ struct Sharing::Impl {
             return;
         }
         link.wants_message = true;
-        save_state(link);
     }
 
     void closed(LinkEvent event) {
@@ -408,7 +410,7 @@ struct Sharing::Impl {
     }
 
     automerge::SyncState load_state(p2p::PublicKey const& peer) {
-        auto bytes = files.read_sync_state(url.document_id(), peer.to_text());
+        auto bytes = read_state(peer.to_text());
         if (bytes) {
             if (auto state = automerge::SyncState::decode(*bytes)) {
                 peers[peer].saved_heads = state->shared_heads;
@@ -422,7 +424,22 @@ struct Sharing::Impl {
         auto& p = peers[link.peer];
         if (p.saved_heads == link.state.shared_heads) return;
         p.saved_heads = link.state.shared_heads;
-        files.write_sync_state(url.document_id(), link.peer.to_text(), link.state.encode());
+        write_state(link.peer.to_text(), link.state.encode());
+    }
+
+    // The latest state handed to the store, which writes it once the document content it
+    // describes is durable; until then the file may be older, so reads prefer this copy.
+    std::optional<Bytes> read_state(std::string const& peer) {
+        if (auto it = states_written.find(url_text + "/" + peer); it != states_written.end())
+            return it->second;
+        return files.read_sync_state(url.document_id(), peer);
+    }
+
+    void write_state(std::string const& peer, Bytes bytes) {
+        auto path = files.sync_state_path(url.document_id(), peer);
+        if (!path) return;
+        states_written[url_text + "/" + peer] = bytes;
+        store.write_beside(std::move(*path), std::move(bytes));
     }
 
     // --- membership ---------------------------------------------------------------------------

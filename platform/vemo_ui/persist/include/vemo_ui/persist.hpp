@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace automerge {
 class AutoCommit;
@@ -74,6 +75,14 @@ class DocumentStore {
     // once per frame after sync and after every dispatched action, so that each user action
     // becomes one change.
     void commit_frame();
+
+    // Commits, then has the writer replace the small file at `path` (a temporary file, synced,
+    // renamed into place) once everything committed so far is durable, so that the file never
+    // gets ahead of the document after a crash. For state kept beside the document that
+    // describes its content, such as what a peer is known to have. Requests for one path are
+    // coalesced (only the latest is written, about once per flush interval); closing the
+    // store writes what is still pending.
+    void write_beside(std::filesystem::path path, std::vector<uint8_t> bytes);
 
     // Called once per frame: picks up the writer's errors for status() and starts a
     // compaction when the appended tail has outgrown the compacted document.
