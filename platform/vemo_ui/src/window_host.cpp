@@ -10,6 +10,7 @@
 
 #include "app_session.hpp"
 #include "desktop_surfaces.hpp"
+#include "desktop_instance.hpp"
 #include "frame_driver.hpp"
 #include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/cairo_painter.hpp"
@@ -464,12 +465,14 @@ int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string c
                   << " or render a scenario: " << program << " --shot compact --output shot.png)\n";
         return 1;
     }
+    if (auto handed_over = claim_instance(config, program)) return *handed_over;
     auto session = vemo_ui::detail::AppSession::start(config);
     if (!session) {
         std::cerr << program << ": " << session.error() << "\n";
         return 1;
     }
     WindowHost host(config, **session, cmd.frames);
+    attach_instance(**session);
     g_unix_signal_add(SIGTERM, on_terminate, &host);
     g_unix_signal_add(SIGINT, on_terminate, &host);
     g_unix_signal_add(SIGHUP, on_terminate, &host);
