@@ -372,6 +372,7 @@ void ChatApp::open_context_menu(MenuTarget target, vemo_ui::Point at) {
             item("Rename", Rename);
             item("Move up", MoveUp);
             item("Move down", MoveDown);
+            add_mute_menu_item(target);
             break;
         case MenuKind::Category:
             item("New text channel", NewTextChannel);
@@ -402,6 +403,7 @@ void ChatApp::run_menu_item(int code) {
     auto target = std::exchange(m_menu_target, std::nullopt);
     m_menu.close();
     if (target && run_attachment_menu_item(code, *target)) return refresh();
+    if (target && run_mute_menu_item(code, *target)) return refresh();
     if (!target || !can_write()) return refresh();
     bool is_category = target->kind == MenuKind::Category;
     auto const* channel = find_channel(target->id);

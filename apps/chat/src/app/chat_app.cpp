@@ -68,7 +68,8 @@ std::unique_ptr<ChatApp> ChatApp::create_interactive() {
     char const* loopback = std::getenv("VEMO_CHAT_MEDIA_LOOPBACK");
     media_options.loopback_only = loopback && std::string_view(loopback) == "1";
     app->m_call->set_transport(media::create_transport(std::move(media_options)));
-    app->m_call->set_cues_enabled(audio::gstreamer_available());
+    app->load_user_settings_file();
+    app->m_call->set_cues_enabled(audio::gstreamer_available() && app->m_settings.sounds);
     return app;
 }
 
@@ -101,6 +102,7 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
         refresh();
     }
     mark_shown_read();
+    update_attention();
     run_call_step();
 }
 

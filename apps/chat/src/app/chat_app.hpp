@@ -12,9 +12,11 @@
 #include "actions/dispatch.hpp"
 #include "actions/operations.hpp"
 #include "app/attachment_picker.hpp"
+#include "app/attention.hpp"
 #include "app/composer_text.hpp"
 #include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
+#include "app/user_settings.hpp"
 #include "app/search_window.hpp"
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
@@ -55,6 +57,7 @@ enum class MenuCode : int {
     DeleteMessage = 11,
     OpenAttachment = 12,
     SaveAttachmentAs = 13,
+    MuteToggle = 14,
 };
 
 // The application object: the framework owns it and drives it once per frame.
@@ -293,7 +296,18 @@ class ChatApp final : public vemo_ui::Widget,
     void show_attachment_picker_for_review(std::vector<PickerEntry> entries);
     void set_attachment_picker_waiting_for_review();
 
+    // The person's own settings (theme, notifications, sounds, muted channels).
+    UserSettings const& user_settings() const { return m_settings; }
+
   private:
+    // Attention and settings (chat_attention.cpp).
+    void load_user_settings_file();
+    void store_user_settings();
+    void update_attention();
+    void open_notified_message(std::string const& id);
+    void add_mute_menu_item(MenuTarget const& target);
+    bool run_mute_menu_item(int code, MenuTarget const& target);
+
     // Frame cycle.
     void seed(automerge::AutoCommit& doc);
     void demo_attachment_pass(automerge::AutoCommit& doc);
@@ -523,6 +537,12 @@ class ChatApp final : public vemo_ui::Widget,
     render_call::CallOverlay m_call_view;
     bool m_call_desktop_surface = false;  // a desktop surface can show the detached call
     std::vector<HitRegion> m_surface_hits;  // the detached call's controls, main-window points
+
+    // Attention and settings.
+    Attention m_attention;
+    std::vector<automerge::ChangeHash> m_attention_heads;
+    UserSettings m_settings;
+    std::optional<std::filesystem::path> m_settings_path;
 
     // Frame flags.
     bool m_interactive = false;
