@@ -13,6 +13,7 @@
 #include "vemo_ui/desktop.hpp"
 #include "vemo_ui/share/invite.hpp"
 #include "vemo_ui/share/sharing.hpp"
+#include "window_drop.hpp"
 
 namespace vemo_ui::launch::detail {
 
@@ -150,6 +151,7 @@ void attach_instance(vemo_ui::detail::AppSession& session) {
     s.session = &session;
     s.window = shown_toplevel();
     if (!s.window) return;
+    accept_file_drops(GTK_WIDGET(s.window), session);
     g_object_add_weak_pointer(G_OBJECT(s.window), reinterpret_cast<gpointer*>(&s.window));
     char const* title = gtk_window_get_title(s.window);
     s.base_title = title ? title : "";

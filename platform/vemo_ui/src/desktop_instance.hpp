@@ -18,7 +18,7 @@ namespace vemo_ui::launch::detail {
 std::optional<int> claim_instance(LaunchConfig const& config, std::string const& program);
 
 // Connects the claimed instance to the session and the window that was just shown, so that
-// requests from later launches and clicked notifications reach them.
+// requests from later launches, clicked notifications and dropped files reach them.
 void attach_instance(vemo_ui::detail::AppSession& session);
 
 }  // namespace vemo_ui::launch::detail
