@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "app_session.hpp"
+#include "desktop_theme.hpp"
 #include "vemo_ui/desktop.hpp"
 #include "vemo_ui/share/invite.hpp"
 #include "vemo_ui/share/sharing.hpp"
@@ -152,6 +153,7 @@ void attach_instance(vemo_ui::detail::AppSession& session) {
     s.window = shown_toplevel();
     if (!s.window) return;
     accept_file_drops(GTK_WIDGET(s.window), session);
+    follow_desktop_theme(GTK_WIDGET(s.window));
     g_object_add_weak_pointer(G_OBJECT(s.window), reinterpret_cast<gpointer*>(&s.window));
     char const* title = gtk_window_get_title(s.window);
     s.base_title = title ? title : "";

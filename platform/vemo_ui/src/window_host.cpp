@@ -11,6 +11,7 @@
 #include "app_session.hpp"
 #include "desktop_surfaces.hpp"
 #include "desktop_instance.hpp"
+#include "desktop_theme.hpp"
 #include "frame_driver.hpp"
 #include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/cairo_painter.hpp"
@@ -293,6 +294,7 @@ private:
         }
         // GTK already maps logical points to device pixels on this context.
         CairoPainter painter(cr, 1.0);
+        self->m_theme = window_theme();  // follows the desktop's light or dark preference
         DrawContext ctx{painter, self->m_text, self->m_theme, vemo_ui::detail::monotonic_seconds(),
                         self->scale()};
         self->m_driver.draw(ctx, nullptr);

@@ -7,9 +7,26 @@
 
 namespace chat {
 
+namespace {
+
+std::optional<vemo_ui::ThemeKind> theme_preference(ThemeChoice choice) {
+    switch (choice) {
+        case ThemeChoice::Light:
+            return vemo_ui::ThemeKind::Light;
+        case ThemeChoice::Dark:
+            return vemo_ui::ThemeKind::Dark;
+        case ThemeChoice::System:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 void ChatApp::load_user_settings_file() {
     m_settings_path = user_settings_path();
     if (m_settings_path) m_settings = load_user_settings(*m_settings_path);
+    vemo_ui::desktop::set_theme_preference(theme_preference(m_settings.theme));
 }
 
 void ChatApp::store_user_settings() {

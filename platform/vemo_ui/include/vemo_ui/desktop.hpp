@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "vemo_ui/theme.hpp"
+
 // The running window's place on the desktop: notifications, the window title's unread count,
 // asking for attention. Every call is for the UI thread, and every call is a no-op when no
 // window runs (screenshots, automation, tests), so the application calls them unconditionally.
@@ -25,6 +27,9 @@ void set_unread_count(int count);
 void request_attention();
 // True when the window has the keyboard focus of the desktop.
 bool window_active();
+
+// The person's own choice of a light or dark window; none follows the desktop's preference.
+void set_theme_preference(std::optional<ThemeKind> kind);
 
 // The target of a notification the person clicked since the last call, if any.
 std::optional<std::string> take_activated_target();
