@@ -1,5 +1,7 @@
 """The window follows the desktop's colour scheme, live, and the person's own choice wins.
 
+The choice is made in the settings popover and kept in the settings file.
+
 A stand-in for the settings portal answers the colour scheme and announces a change; the
 window's background is read back from the X server. Runs under xvfb-run and dbus-run-session.
 Usage: ui_theme_test.py VEMO_CHAT_BINARY
@@ -117,6 +119,15 @@ def main():
         windows.append(run_window(binary, root, "chosen", "[appearance]\ntheme=dark\n"))
         time.sleep(1.5)
         wait_for("the chosen dark window", lambda: brightness(x, y) < 100)
+
+        # The settings popover changes the choice, live and for the next start: the gear in
+        # the identity bar, then "Light" in the popover.
+        subprocess.run(["xdotool", "mousemove", "289", "772", "click", "1"])
+        time.sleep(0.5)
+        subprocess.run(["xdotool", "mousemove", "397", "619", "click", "1"])
+        wait_for("the window to turn light by choice", lambda: brightness(x, y) > 150)
+        with open(os.path.join(root, "chosen-config", "vemo-chat", "settings.ini")) as f:
+            assert "theme=light" in f.read(), "the choice was not kept"
         print("theme follows the desktop OK")
         return 0
     except AssertionError as e:

@@ -175,8 +175,17 @@ void ChatApp::activate(HitTarget const& t) {
         case ShareClose:
             activate_share(t);
             break;
+        case SettingsOpen:
+        case SettingsTheme:
+        case SettingsNotifications:
+        case SettingsSounds:
+        case SettingsClose:
+            activate_settings(t);
+            break;
         case Dismiss:
-            if (m_share_dialog) {
+            if (m_settings_open) {
+                m_settings_open = false;
+            } else if (m_share_dialog) {
                 m_share_dialog.reset();
             } else if (dismiss_attachment_picker()) {
             } else if (m_emoji)

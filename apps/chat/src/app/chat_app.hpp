@@ -299,6 +299,7 @@ class ChatApp final : public vemo_ui::Widget,
 
     // The person's own settings (theme, notifications, sounds, muted channels).
     UserSettings const& user_settings() const { return m_settings; }
+    bool settings_open() const { return m_settings_open; }
 
   private:
     // Attention and settings (chat_attention.cpp).
@@ -308,6 +309,12 @@ class ChatApp final : public vemo_ui::Widget,
     void open_notified_message(std::string const& id);
     void add_mute_menu_item(MenuTarget const& target);
     bool run_mute_menu_item(int code, MenuTarget const& target);
+    void apply_theme_setting();
+    // The settings popover (settings_popover.cpp).
+    void draw_settings_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect bar);
+    void draw_settings_popover(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
+    void activate_settings(HitTarget const& target);
+    bool settings_control_pressed(HitTarget const& target) const;
 
     // Frame cycle.
     void seed(automerge::AutoCommit& doc);
@@ -544,6 +551,8 @@ class ChatApp final : public vemo_ui::Widget,
     std::vector<automerge::ChangeHash> m_attention_heads;
     UserSettings m_settings;
     std::optional<std::filesystem::path> m_settings_path;
+    bool m_settings_open = false;
+    vemo_ui::Rect m_settings_anchor;
 
     // Frame flags.
     bool m_interactive = false;

@@ -26,6 +26,10 @@ std::optional<vemo_ui::ThemeKind> theme_preference(ThemeChoice choice) {
 void ChatApp::load_user_settings_file() {
     m_settings_path = user_settings_path();
     if (m_settings_path) m_settings = load_user_settings(*m_settings_path);
+    apply_theme_setting();
+}
+
+void ChatApp::apply_theme_setting() {
     vemo_ui::desktop::set_theme_preference(theme_preference(m_settings.theme));
 }
 
