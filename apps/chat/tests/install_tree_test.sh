@@ -27,7 +27,12 @@ appstreamcli validate --no-net --pedantic "$metainfo" >/dev/null ||
 # The entry must launch what was installed, with the icon that was installed, and tell the
 # shell which window belongs to it.
 key() { sed -n "s/^$1=//p" "$desktop"; }
-[ "$(key Exec)" = "vemo-chat" ] || fail "Exec is '$(key Exec)'"
+[ "$(key Exec)" = "vemo-chat %U" ] || fail "Exec is '$(key Exec)'"
+# Invite links open in the program, which hands them to its running window.
+case "$(key MimeType)" in
+  *x-scheme-handler/vemo-invite\;*) ;;
+  *) fail "MimeType '$(key MimeType)' does not claim invite links" ;;
+esac
 [ "$(key Icon)" = "$id" ] || fail "Icon is '$(key Icon)'"
 [ "$(key StartupWMClass)" = "$id" ] || fail "StartupWMClass is '$(key StartupWMClass)'"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||

@@ -63,6 +63,11 @@ std::vector<TargetCase> target_cases() {
         {{ShareCopy}, "chat.share-copy", "Copy invite"},
         {{ShareJoin}, "chat.share-join", "Join the workspace of the pasted invite"},
         {{ShareClose}, "chat.share-close", "Close sharing"},
+        {{SettingsOpen}, "chat.settings", "Settings"},
+        {{SettingsTheme, "light"}, "chat.settings-theme:light", "Light theme"},
+        {{SettingsNotifications}, "chat.settings-notifications", "Desktop notifications"},
+        {{SettingsSounds}, "chat.settings-sounds", "Sound cues"},
+        {{SettingsClose}, "chat.settings-close", "Close settings"},
     };
 }
 

@@ -10,6 +10,8 @@
 
 #include "app_session.hpp"
 #include "desktop_surfaces.hpp"
+#include "desktop_instance.hpp"
+#include "desktop_theme.hpp"
 #include "frame_driver.hpp"
 #include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/cairo_painter.hpp"
@@ -292,6 +294,7 @@ private:
         }
         // GTK already maps logical points to device pixels on this context.
         CairoPainter painter(cr, 1.0);
+        self->m_theme = window_theme();  // follows the desktop's light or dark preference
         DrawContext ctx{painter, self->m_text, self->m_theme, vemo_ui::detail::monotonic_seconds(),
                         self->scale()};
         self->m_driver.draw(ctx, nullptr);
@@ -464,12 +467,14 @@ int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string c
                   << " or render a scenario: " << program << " --shot compact --output shot.png)\n";
         return 1;
     }
+    if (auto handed_over = claim_instance(config, program)) return *handed_over;
     auto session = vemo_ui::detail::AppSession::start(config);
     if (!session) {
         std::cerr << program << ": " << session.error() << "\n";
         return 1;
     }
     WindowHost host(config, **session, cmd.frames);
+    attach_instance(**session);
     g_unix_signal_add(SIGTERM, on_terminate, &host);
     g_unix_signal_add(SIGINT, on_terminate, &host);
     g_unix_signal_add(SIGHUP, on_terminate, &host);

@@ -109,6 +109,14 @@ AccessNode ChatApp::accessibility() const {
             case HitKind::Inbox:
                 node.states.pressed = m_in_inbox;
                 break;
+            case HitKind::SettingsTheme:
+            case HitKind::SettingsNotifications:
+            case HitKind::SettingsSounds:
+                node.states.pressed = settings_control_pressed(t);
+                break;
+            case HitKind::SettingsOpen:
+                node.states.expanded = m_settings_open;
+                break;
             case HitKind::CurrentContext:
                 node.states.pressed = !m_in_inbox;
                 break;

@@ -175,8 +175,17 @@ void ChatApp::activate(HitTarget const& t) {
         case ShareClose:
             activate_share(t);
             break;
+        case SettingsOpen:
+        case SettingsTheme:
+        case SettingsNotifications:
+        case SettingsSounds:
+        case SettingsClose:
+            activate_settings(t);
+            break;
         case Dismiss:
-            if (m_share_dialog) {
+            if (m_settings_open) {
+                m_settings_open = false;
+            } else if (m_share_dialog) {
                 m_share_dialog.reset();
             } else if (dismiss_attachment_picker()) {
             } else if (m_emoji)
@@ -374,6 +383,7 @@ void ChatApp::open_context_menu(MenuTarget target, vemo_ui::Point at) {
             item("Rename", Rename);
             item("Move up", MoveUp);
             item("Move down", MoveDown);
+            add_mute_menu_item(target);
             break;
         case MenuKind::Category:
             item("New text channel", NewTextChannel);
@@ -408,6 +418,7 @@ void ChatApp::run_menu_item(int code) {
     auto target = std::exchange(m_menu_target, std::nullopt);
     m_menu.close();
     if (target && run_attachment_menu_item(code, *target)) return refresh();
+    if (target && run_mute_menu_item(code, *target)) return refresh();
     if (MenuCode(code) == MenuCode::InvitePeople || MenuCode(code) == MenuCode::JoinWorkspace) {
         open_share_dialog();
         apply_focus_rule();

@@ -69,7 +69,8 @@ std::unique_ptr<ChatApp> ChatApp::create_interactive() {
     media_options.loopback_only = loopback && std::string_view(loopback) == "1";
     app->m_call->set_transport(media::create_transport(std::move(media_options)));
     app->m_call->video().set_sources(video::VideoSources::system());
-    app->m_call->set_cues_enabled(audio::gstreamer_available());
+    app->load_user_settings_file();
+    app->m_call->set_cues_enabled(audio::gstreamer_available() && app->m_settings.sounds);
     return app;
 }
 
@@ -103,6 +104,7 @@ void ChatApp::sync(vemo_ui::FrameContext& ctx) {
         refresh();
     }
     mark_shown_read();
+    update_attention();
     run_call_step();
 }
 

@@ -12,9 +12,11 @@
 #include "actions/dispatch.hpp"
 #include "actions/operations.hpp"
 #include "app/attachment_picker.hpp"
+#include "app/attention.hpp"
 #include "app/composer_text.hpp"
 #include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
+#include "app/user_settings.hpp"
 #include "app/search_window.hpp"
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
@@ -59,6 +61,7 @@ enum class MenuCode : int {
     SaveAttachmentAs = 13,
     InvitePeople = 14,
     JoinWorkspace = 15,
+    MuteToggle = 16,
 };
 
 // The application object: the framework owns it and drives it once per frame.
@@ -141,6 +144,7 @@ class ChatApp final : public vemo_ui::Widget,
     std::expected<void, std::string> dispatch_encoded(
         vemo_actions::EncodedAction const& action) override;
     bool needs_animation_frame() const override;
+    bool drop_files(std::vector<std::string> const& paths, vemo_ui::Point at) override;
     void set_document_status(std::string const& line) override { m_document_status = line; }
     std::optional<vemo_ui::Rect> text_input_caret_rect() const override;
     bool take_layout_changed() override;
@@ -306,7 +310,25 @@ class ChatApp final : public vemo_ui::Widget,
     void show_attachment_picker_for_review(std::vector<PickerEntry> entries);
     void set_attachment_picker_waiting_for_review();
 
+    // The person's own settings (theme, notifications, sounds, muted channels).
+    UserSettings const& user_settings() const { return m_settings; }
+    bool settings_open() const { return m_settings_open; }
+
   private:
+    // Attention and settings (chat_attention.cpp).
+    void load_user_settings_file();
+    void store_user_settings();
+    void update_attention();
+    void open_notified_message(std::string const& id);
+    void add_mute_menu_item(MenuTarget const& target);
+    bool run_mute_menu_item(int code, MenuTarget const& target);
+    void apply_theme_setting();
+    // The settings popover (settings_popover.cpp).
+    void draw_settings_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect bar);
+    void draw_settings_popover(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
+    void activate_settings(HitTarget const& target);
+    bool settings_control_pressed(HitTarget const& target) const;
+
     // Frame cycle.
     void seed(automerge::AutoCommit& doc);
     void demo_attachment_pass(automerge::AutoCommit& doc);
@@ -545,6 +567,14 @@ class ChatApp final : public vemo_ui::Widget,
     render_call::CallOverlay m_call_view;
     bool m_call_desktop_surface = false;  // a desktop surface can show the detached call
     std::vector<HitRegion> m_surface_hits;  // the detached call's controls, main-window points
+
+    // Attention and settings.
+    Attention m_attention;
+    std::vector<automerge::ChangeHash> m_attention_heads;
+    UserSettings m_settings;
+    std::optional<std::filesystem::path> m_settings_path;
+    bool m_settings_open = false;
+    vemo_ui::Rect m_settings_anchor;
 
     // Frame flags.
     bool m_interactive = false;

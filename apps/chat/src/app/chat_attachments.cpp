@@ -243,6 +243,14 @@ void ChatApp::attach_pasted_picture(std::vector<uint8_t> const& png, bool thread
     begin_import(m_nav.channel_id, path, thread ? m_nav.thread_root : std::nullopt);
 }
 
+bool ChatApp::drop_files(std::vector<std::string> const& paths, vemo_ui::Point at) {
+    if (paths.empty() || m_nav.channel_id.empty() || !can_write()) return false;
+    // Dropped on the open thread, the file is a reply; anywhere else it goes to the channel.
+    bool thread = m_nav.thread_root && m_regions.right_shown && m_regions.right.contains(at);
+    // One import runs at a time: the first file goes, like a picked one.
+    return begin_import(m_nav.channel_id, paths.front(), thread ? m_nav.thread_root : std::nullopt);
+}
+
 void ChatApp::show_attachment_picker_for_review(std::vector<PickerEntry> entries) {
     m_picker = AttachmentPicker{};
     m_picker.open = true;

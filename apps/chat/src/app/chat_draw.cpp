@@ -130,6 +130,7 @@ void ChatApp::draw(DrawContext& ctx) {
     draw_history_popover(ctx);
     draw_emoji_picker(ctx);
     draw_share_dialog(ctx, content);
+    draw_settings_popover(ctx, content);
     draw_attachment_picker(ctx);
     if (m_menu.is_open()) m_menu.draw(ctx);
     draw_search(ctx, content);

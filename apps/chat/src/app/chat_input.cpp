@@ -92,6 +92,8 @@ bool ChatApp::handle_key(KeyEvent const& key) {
     if (key.key == Key::Escape) {
         if (m_menu.is_open())
             m_menu.close();
+        else if (m_settings_open)
+            m_settings_open = false;
         else if (m_emoji)
             m_emoji.reset();
         else if (m_history)

@@ -315,6 +315,7 @@ void ChatApp::draw_identity_bar(DrawContext& ctx, Rect bar) {
     ctx.text.draw_text_weighted(ctx.painter, second, {avatar.right() + 10, bar.y + 29}, 12,
                                 FontWeight::Regular, t.text_secondary, bar.width - 100, true);
     draw_share_button(ctx, bar);
+    draw_settings_button(ctx, bar);
 }
 
 }  // namespace chat

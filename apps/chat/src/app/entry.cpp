@@ -9,6 +9,7 @@
 #include "app/screenshots.hpp"
 #include "doc/store_opener.hpp"
 #include "qdoc/blobstore.hpp"
+#include "app/instance_id.hpp"
 #include "app/local_identity.hpp"
 #include "app/share_options.hpp"
 
@@ -26,7 +27,9 @@ vemo_ui::launch::LaunchConfig launch_config()
     config.max_windows = [] { return 1; };
     config.open_store = open_document_store;
     config.sharing = [] { return sharing_options(ShareArgs{}); };
-    config.single_instance = false;
+    // One window per data directory: a second launch raises it and hands its invite over.
+    config.instance_id = instance_id;
+    config.single_instance = true;
     config.start_hidden = false;
     config.accessibility = true;
     config.automation = true;

@@ -17,7 +17,8 @@ constexpr std::array<std::string_view, hit_kind_count> kind_names = {
     "CallMute",       "CallDeafen",     "CallAudioOnly",  "CallShareScreen",
     "CallExpand",     "CallLeave",      "ToggleLeftFlap", "ToggleRightFlap",
     "Dismiss",        "ShareOpen",      "ShareCopy",      "ShareJoin",
-    "ShareClose",
+    "ShareClose",     "SettingsOpen",   "SettingsTheme",  "SettingsNotifications",
+    "SettingsSounds", "SettingsClose",
 };
 
 }  // namespace
@@ -111,6 +112,16 @@ std::string semantic_id(HitTarget const& t) {
             return "chat.share-join";
         case ShareClose:
             return "chat.share-close";
+        case SettingsOpen:
+            return "chat.settings";
+        case SettingsTheme:
+            return "chat.settings-theme:" + t.a;
+        case SettingsNotifications:
+            return "chat.settings-notifications";
+        case SettingsSounds:
+            return "chat.settings-sounds";
+        case SettingsClose:
+            return "chat.settings-close";
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:
@@ -152,6 +163,9 @@ vemo_ui::a11y::Role access_role(HitKind kind) {
         case CallAudioOnly:
         case CallShareScreen:
         case Reaction:
+        case SettingsTheme:
+        case SettingsNotifications:
+        case SettingsSounds:
             return Role::ToggleButton;
         case Channel:
         case VoiceChannel:
@@ -257,6 +271,16 @@ std::string access_label(HitTarget const& t, LabelFacts const& f) {
             return "Join the workspace of the pasted invite";
         case ShareClose:
             return "Close sharing";
+        case SettingsOpen:
+            return "Settings";
+        case SettingsTheme:
+            return t.a == "light" ? "Light theme" : t.a == "dark" ? "Dark theme" : "Theme of the system";
+        case SettingsNotifications:
+            return "Desktop notifications";
+        case SettingsSounds:
+            return "Sound cues";
+        case SettingsClose:
+            return "Close settings";
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:

@@ -53,9 +53,14 @@ enum class HitKind : uint8_t {
     ShareCopy,
     ShareJoin,
     ShareClose,
+    SettingsOpen,
+    SettingsTheme,
+    SettingsNotifications,
+    SettingsSounds,
+    SettingsClose,
 };
 
-inline constexpr size_t hit_kind_count = 41;
+inline constexpr size_t hit_kind_count = 46;
 
 // A control with what it acts on: `a` is the channel, category, workspace, message or emoji
 // the control names, `b` the second field of the two-field controls (AddChannel's category,

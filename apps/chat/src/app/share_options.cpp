@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/instance_id.hpp"
 #include "app/local_identity.hpp"
 
 namespace chat {
@@ -33,6 +34,16 @@ std::expected<SplitArgs, std::string> take_share_args(int argc, char** argv) {
         std::string_view name = arg.substr(0, arg.find('='));
         if (i > 0 && name == "--join") slot = &out.share.join;
         if (i > 0 && name == "--sync-server") slot = &out.share.sync_server;
+        // A link the desktop hands over (the launcher's %U) joins like --join.
+        if (i > 0 && !arg.starts_with("-")) {
+            auto invite = invite_from_link(arg);
+            if (!invite) return std::unexpected(invite.error());
+            if (*invite) {
+                if (out.share.join) return std::unexpected(std::string("only one invite at a time"));
+                out.share.join = std::move(*invite);
+                continue;
+            }
+        }
         if (!slot) {
             out.rest.push_back(argv[i]);
             continue;

@@ -9,7 +9,8 @@
 
 namespace chat {
 
-// The sharing options of the command line: --join INVITE and --sync-server URL.
+// The sharing options of the command line: --join INVITE (or an invite link as an argument)
+// and --sync-server URL.
 struct ShareArgs {
     std::optional<std::string> join;
     std::optional<std::string> sync_server;

@@ -59,6 +59,9 @@ struct LaunchConfig {
     // How the opened document is shared with the user's other devices and people; nothing
     // (or an empty function) keeps it local. Asked once a window or automation session starts.
     std::function<std::optional<share::Options>()> sharing;
+    // With single_instance: the bus name that makes a launch unique, when it is narrower than
+    // the application id (one instance per data directory, say). Empty function: the app id.
+    std::function<std::string()> instance_id;
     bool single_instance = false;
     bool start_hidden = false;
     bool accessibility = false;

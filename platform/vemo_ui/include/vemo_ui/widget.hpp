@@ -133,6 +133,12 @@ public:
     // The framework's one-line notice about the document (saving fails, changes wait for
     // missing history, unreadable data was set aside); empty when there is none.
     virtual void set_document_status(std::string const& line) { (void)line; }
+    // Files dropped onto the window from the file manager, as local paths, at a point in
+    // window coordinates. True when the widget took them.
+    virtual bool drop_files(std::vector<std::string> const& paths, Point at)
+    {
+        return (void)paths, (void)at, false;
+    }
     virtual bool is_dragging_floating_call() const { return false; }
     virtual bool needs_animation_frame() const { return false; }
     virtual std::optional<Rect> text_input_caret_rect() const { return std::nullopt; }
