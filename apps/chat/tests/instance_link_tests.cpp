@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <list>
 
 #include "app/instance_id.hpp"
 #include "app/share_options.hpp"
@@ -42,9 +43,13 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"vemo-chat:join?invite=vemo-invite%3", nullptr, true},
         LinkCase{"vemo-chat:join?invite=https%3A//x", nullptr, true}));
 
+// The split keeps pointers into the arguments, as it does into a real argv, so they stay
+// alive for the whole test program.
 std::expected<chat::SplitArgs, std::string> split(std::vector<std::string> args) {
+    static std::list<std::vector<std::string>> kept;
+    auto& stored = kept.emplace_back(std::move(args));
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : stored) argv.push_back(a.data());
     return chat::take_share_args(int(argv.size()), argv.data());
 }
 
