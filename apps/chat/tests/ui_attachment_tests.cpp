@@ -156,6 +156,40 @@ TEST_F(AttachInWindow, PermissionTakenAwayWhileImportingSendsNothing) {
         << "no import without write access";
 }
 
+TEST_F(AttachInWindow, FilesDroppedTogetherAreSharedOneAfterAnother) {
+    Window w;
+    w.run();
+    std::string channel = w.app.navigation().channel_id;
+    size_t before = w.app.view().messages.size();
+    std::vector<std::string> dropped = {(files / "notes.txt").string(),
+                                        (files / "sub" / "wide.png").string(),
+                                        (files / "notes.txt").string()};
+    ASSERT_TRUE(w.app.drop_files(dropped, {600, 300}));
+    EXPECT_EQ(w.app.status_line(), "Preparing attachment…");
+    EXPECT_TRUE(w.app.needs_animation_frame()) << "frames keep coming while files wait";
+    // Switching conversations meanwhile does not move the waiting files.
+    ASSERT_TRUE(w.app.perform_semantic_action("chat.channel:c_general", "activate"));
+    frames_until(w, [&] { return !w.app.needs_animation_frame(); });
+    EXPECT_EQ(w.app.status_line(), "Attachment shared");
+    ASSERT_TRUE(w.app.perform_semantic_action("chat.channel:" + channel, "activate"));
+    w.run();
+    auto const& messages = w.app.view().messages;
+    ASSERT_EQ(messages.size(), before + 3);
+    std::vector<std::string> names;
+    for (size_t i = before; i < messages.size(); ++i) {
+        ASSERT_TRUE(messages[i].attachment);
+        std::visit([&](auto const& a) { names.push_back(a.name); }, *messages[i].attachment);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"notes.txt", "wide.png", "notes.txt"}));
+
+    // Taking write access away drops what still waits.
+    ASSERT_TRUE(w.app.drop_files(dropped, {600, 300}));
+    w.app.set_permissions(vemo_ui::PermissionContext::read_only());
+    frames_until(w, [&] { return !w.app.needs_animation_frame(); });
+    w.run();
+    EXPECT_EQ(w.app.view().messages.size(), before + 3);
+}
+
 }  // namespace
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -349,6 +350,14 @@ class ChatApp final : public vemo_ui::Widget,
     // Ctrl+V in a composer: a picture on the clipboard is attached like a picked file.
     void paste_picture_on(vemo_ui::KeyEvent const& key);
     // Starts importing a file into the channel (a reply when `parent` is set); false when refused.
+    // Files dropped together wait here and are imported one after another, each into the
+    // conversation (and thread) they were dropped on.
+    struct DroppedFile {
+        std::string channel;
+        std::filesystem::path path;
+        std::optional<std::string> parent;
+    };
+    void start_next_dropped_file();
     bool begin_import(std::string const& channel, std::filesystem::path path,
                       std::optional<std::string> parent);
     void attach_pasted_picture(std::vector<uint8_t> const& png, bool thread);
@@ -513,6 +522,7 @@ class ChatApp final : public vemo_ui::Widget,
 
     std::unique_ptr<vemo_ui::ImageStore> m_images;
     AttachmentJobs m_attachment_jobs;
+    std::deque<DroppedFile> m_dropped_files;
     AttachmentPicker m_picker;
     std::vector<AttachmentBox> m_attachment_boxes;  // where the last draw put attachments
     struct AttachmentExport {

@@ -107,10 +107,24 @@ void ChatApp::poll_attachment_listing() {
 
 void ChatApp::poll_attachment_import() {
     auto done = m_attachment_jobs.poll_import();
-    if (!done) return;
-    auto concluded = conclude_import(*done, can_write(), new_id("m_"), now_seconds());
-    m_status = std::move(concluded.status);
-    if (concluded.message) dispatch(*concluded.message);
+    if (done) {
+        auto concluded = conclude_import(*done, can_write(), new_id("m_"), now_seconds());
+        m_status = std::move(concluded.status);
+        if (concluded.message) dispatch(*concluded.message);
+    }
+    start_next_dropped_file();
+}
+
+void ChatApp::start_next_dropped_file() {
+    if (m_dropped_files.empty()) return;
+    // Without write access nothing dropped may be shared any more.
+    if (!can_write()) return m_dropped_files.clear();
+    if (m_attachment_jobs.pending_import()) return;  // the next frame tries again
+    auto next = std::move(m_dropped_files.front());
+    m_dropped_files.pop_front();
+    // Refused with every import number used up: the rest would be refused alike.
+    if (!begin_import(next.channel, std::move(next.path), std::move(next.parent)))
+        m_dropped_files.clear();
 }
 
 bool ChatApp::handle_picker_key(vemo_ui::KeyEvent const& key) {
@@ -247,8 +261,11 @@ bool ChatApp::drop_files(std::vector<std::string> const& paths, vemo_ui::Point a
     if (paths.empty() || m_nav.channel_id.empty() || !can_write()) return false;
     // Dropped on the open thread, the file is a reply; anywhere else it goes to the channel.
     bool thread = m_nav.thread_root && m_regions.right_shown && m_regions.right.contains(at);
-    // One import runs at a time: the first file goes, like a picked one.
-    return begin_import(m_nav.channel_id, paths.front(), thread ? m_nav.thread_root : std::nullopt);
+    auto parent = thread ? m_nav.thread_root : std::nullopt;
+    for (auto const& path : paths) m_dropped_files.push_back({m_nav.channel_id, path, parent});
+    // One import runs at a time: the rest follow as each one concludes.
+    start_next_dropped_file();
+    return true;
 }
 
 void ChatApp::show_attachment_picker_for_review(std::vector<PickerEntry> entries) {
