@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "app_session.hpp"
-#include "desktop_surfaces.hpp"
 #include "desktop_instance.hpp"
+#include "desktop_surfaces.hpp"
 #include "desktop_theme.hpp"
 #include "frame_driver.hpp"
 #include "vemo_ui/atk_bridge.hpp"
@@ -22,83 +22,122 @@ namespace vemo_ui::launch::detail {
 
 namespace {
 
-Modifiers modifiers_from(guint state)
-{
+Modifiers modifiers_from(guint state) {
     return Modifiers{.shift = (state & GDK_SHIFT_MASK) != 0,
                      .control = (state & GDK_CONTROL_MASK) != 0,
                      .alt = (state & GDK_MOD1_MASK) != 0,
                      .super = (state & GDK_SUPER_MASK) != 0};
 }
 
-KeyEvent key_from(GdkEventKey const* e)
-{
+KeyEvent key_from(GdkEventKey const* e) {
     KeyEvent k;
     k.mods = modifiers_from(e->state);
     k.pressed = e->type == GDK_KEY_PRESS;
     switch (e->keyval) {
-    case GDK_KEY_Return:
-    case GDK_KEY_KP_Enter:
-    case GDK_KEY_ISO_Enter: k.key = Key::Enter; break;
-    case GDK_KEY_Tab:
-    case GDK_KEY_KP_Tab:
-    case GDK_KEY_ISO_Left_Tab: k.key = Key::Tab; break;
-    case GDK_KEY_Escape: k.key = Key::Escape; break;
-    case GDK_KEY_BackSpace: k.key = Key::Backspace; break;
-    case GDK_KEY_Delete:
-    case GDK_KEY_KP_Delete: k.key = Key::Delete; break;
-    case GDK_KEY_Left:
-    case GDK_KEY_KP_Left: k.key = Key::Left; break;
-    case GDK_KEY_Right:
-    case GDK_KEY_KP_Right: k.key = Key::Right; break;
-    case GDK_KEY_Up:
-    case GDK_KEY_KP_Up: k.key = Key::Up; break;
-    case GDK_KEY_Down:
-    case GDK_KEY_KP_Down: k.key = Key::Down; break;
-    case GDK_KEY_Home:
-    case GDK_KEY_KP_Home: k.key = Key::Home; break;
-    case GDK_KEY_End:
-    case GDK_KEY_KP_End: k.key = Key::End; break;
-    case GDK_KEY_Page_Up:
-    case GDK_KEY_KP_Page_Up: k.key = Key::PageUp; break;
-    case GDK_KEY_Page_Down:
-    case GDK_KEY_KP_Page_Down: k.key = Key::PageDown; break;
-    case GDK_KEY_space:
-        k.key = Key::Space;
-        k.character = U' ';
-        break;
-    case GDK_KEY_F1: k.key = Key::F1; break;
-    case GDK_KEY_F2: k.key = Key::F2; break;
-    case GDK_KEY_F6: k.key = Key::F6; break;
-    case GDK_KEY_F10: k.key = Key::F10; break;
-    case GDK_KEY_Menu: k.key = Key::ContextMenu; break;
-    default:
-        if (char32_t c = gdk_keyval_to_unicode(e->keyval); c >= 0x20 && c != 0x7f) {
-            k.key = Key::Character;
-            k.character = c;
-        }
-        break;
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter:
+        case GDK_KEY_ISO_Enter:
+            k.key = Key::Enter;
+            break;
+        case GDK_KEY_Tab:
+        case GDK_KEY_KP_Tab:
+        case GDK_KEY_ISO_Left_Tab:
+            k.key = Key::Tab;
+            break;
+        case GDK_KEY_Escape:
+            k.key = Key::Escape;
+            break;
+        case GDK_KEY_BackSpace:
+            k.key = Key::Backspace;
+            break;
+        case GDK_KEY_Delete:
+        case GDK_KEY_KP_Delete:
+            k.key = Key::Delete;
+            break;
+        case GDK_KEY_Left:
+        case GDK_KEY_KP_Left:
+            k.key = Key::Left;
+            break;
+        case GDK_KEY_Right:
+        case GDK_KEY_KP_Right:
+            k.key = Key::Right;
+            break;
+        case GDK_KEY_Up:
+        case GDK_KEY_KP_Up:
+            k.key = Key::Up;
+            break;
+        case GDK_KEY_Down:
+        case GDK_KEY_KP_Down:
+            k.key = Key::Down;
+            break;
+        case GDK_KEY_Home:
+        case GDK_KEY_KP_Home:
+            k.key = Key::Home;
+            break;
+        case GDK_KEY_End:
+        case GDK_KEY_KP_End:
+            k.key = Key::End;
+            break;
+        case GDK_KEY_Page_Up:
+        case GDK_KEY_KP_Page_Up:
+            k.key = Key::PageUp;
+            break;
+        case GDK_KEY_Page_Down:
+        case GDK_KEY_KP_Page_Down:
+            k.key = Key::PageDown;
+            break;
+        case GDK_KEY_space:
+            k.key = Key::Space;
+            k.character = U' ';
+            break;
+        case GDK_KEY_F1:
+            k.key = Key::F1;
+            break;
+        case GDK_KEY_F2:
+            k.key = Key::F2;
+            break;
+        case GDK_KEY_F6:
+            k.key = Key::F6;
+            break;
+        case GDK_KEY_F10:
+            k.key = Key::F10;
+            break;
+        case GDK_KEY_Menu:
+            k.key = Key::ContextMenu;
+            break;
+        default:
+            if (char32_t c = gdk_keyval_to_unicode(e->keyval); c >= 0x20 && c != 0x7f) {
+                k.key = Key::Character;
+                k.character = c;
+            }
+            break;
     }
     return k;
 }
 
-PointerButton button_from(guint button)
-{
+PointerButton button_from(guint button) {
     switch (button) {
-    case 1: return PointerButton::Primary;
-    case 2: return PointerButton::Middle;
-    case 3: return PointerButton::Secondary;
-    default: return PointerButton::None;
+        case 1:
+            return PointerButton::Primary;
+        case 2:
+            return PointerButton::Middle;
+        case 3:
+            return PointerButton::Secondary;
+        default:
+            return PointerButton::None;
     }
 }
 
-
 class WindowHost {
-public:
-    WindowHost(LaunchConfig const& config, vemo_ui::detail::AppSession& session, std::optional<int> frames)
-        : m_session(session), m_widget(&session.widget()), m_driver(session.driver()), m_frames_left(frames)
-    {
-        WindowSize size = config.default_window_size ? config.default_window_size()
-                                                     : WindowSize{1280, 800};
+  public:
+    WindowHost(LaunchConfig const& config, vemo_ui::detail::AppSession& session,
+               std::optional<int> frames)
+        : m_session(session),
+          m_widget(&session.widget()),
+          m_driver(session.driver()),
+          m_frames_left(frames) {
+        WindowSize size =
+            config.default_window_size ? config.default_window_size() : WindowSize{1280, 800};
         m_theme = Theme::dark();
         gtk_window_set_default_icon_name(config.app_id.c_str());
         m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -108,11 +147,10 @@ public:
 
         m_area = vemo_drawing_area_new();
         gtk_widget_set_can_focus(m_area, TRUE);
-        gtk_widget_add_events(m_area, GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK |
-                                          GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
-                                          GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                          GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK |
-                                          GDK_FOCUS_CHANGE_MASK);
+        gtk_widget_add_events(
+            m_area, GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_BUTTON_PRESS_MASK |
+                        GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
+                        GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK | GDK_FOCUS_CHANGE_MASK);
         gtk_container_add(GTK_CONTAINER(m_window), m_area);
         g_signal_connect(m_area, "draw", G_CALLBACK(on_draw), this);
         g_signal_connect(m_area, "key-press-event", G_CALLBACK(on_key), this);
@@ -151,32 +189,32 @@ public:
         // Panels dragged out of the window (the call) become windows of their own.
         m_desktop = std::make_unique<DesktopSurfaceHost>(
             m_area, *m_widget, m_text, m_theme, [this](Event const& e) { deliver(e); },
-            [this] { m_session.commit(); mark_dirty(); });
+            [this] {
+                m_session.commit();
+                mark_dirty();
+            });
 
         gtk_widget_add_tick_callback(m_area, on_tick, this, nullptr);
         gtk_widget_show_all(m_window);
         gtk_widget_grab_focus(m_area);
     }
 
-    ~WindowHost()
-    {
+    ~WindowHost() {
         if (m_realtime_source) g_source_remove(m_realtime_source);
         if (m_im) g_object_unref(m_im);
     }
 
     void run() { gtk_main(); }
 
-    void quit()
-    {
+    void quit() {
         if (m_quitting) return;
         m_quitting = true;
         (void)m_session.flush();
         gtk_main_quit();
     }
 
-private:
-    static std::string window_title(std::string const& app_id)
-    {
+  private:
+    static std::string window_title(std::string const& app_id) {
         std::string last = app_id.substr(app_id.rfind('.') + 1);
         if (last.empty()) return app_id;
         last[0] = char(std::toupper(static_cast<unsigned char>(last[0])));
@@ -185,15 +223,13 @@ private:
 
     double scale() const { return double(gtk_widget_get_scale_factor(m_area)); }
 
-    Size logical_size() const
-    {
+    Size logical_size() const {
         return Size{double(gtk_widget_get_allocated_width(m_area)),
                     double(gtk_widget_get_allocated_height(m_area))};
     }
 
     // Runs sync and layout when something may have changed; the draw signal then paints.
-    void frame()
-    {
+    void frame() {
         double now = vemo_ui::detail::monotonic_seconds();
         m_session.sync(now, scale());
         // Layout is cheap and rebuilt every frame, so the one-shot request only needs clearing.
@@ -210,15 +246,13 @@ private:
 
     // Live call media must flow between repaints: while the widget asks for it, a main-loop
     // timer runs its realtime step alone, without layout or drawing.
-    void keep_realtime_ticks()
-    {
+    void keep_realtime_ticks() {
         double interval = m_widget->realtime_interval();
         if (interval <= 0 || m_realtime_source) return;
         m_realtime_source = g_timeout_add(guint(interval * 1000), on_realtime, this);
     }
 
-    static gboolean on_realtime(gpointer self_ptr)
-    {
+    static gboolean on_realtime(gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         if (self->m_widget->realtime_interval() <= 0) {
             self->m_realtime_source = 0;
@@ -232,8 +266,7 @@ private:
     }
 
     // Screen readers re-read the tree only when something they can see changed.
-    void notify_if_tree_changed()
-    {
+    void notify_if_tree_changed() {
         a11y::AccessNode tree = m_widget->accessibility();
         std::string signature;
         append_signature(signature, tree);
@@ -247,15 +280,14 @@ private:
             announce_accessibility(m_area, line);
     }
 
-    static void append_signature(std::string& out, a11y::AccessNode const& node)
-    {
+    static void append_signature(std::string& out, a11y::AccessNode const& node) {
         out += node.id;
         out += '\x1f';
         out += node.label;
         out += '\x1f';
         out += node.description;
-        out += char('0' + node.states.pressed + 2 * node.states.selected + 4 * node.states.expanded +
-                     8 * node.states.focused + 16 * node.states.disabled);
+        out += char('0' + node.states.pressed + 2 * node.states.selected +
+                    4 * node.states.expanded + 8 * node.states.focused + 16 * node.states.disabled);
         if (node.text)
             out += "\x1e" + node.text->text + "\x1e" + std::to_string(node.text->caret) + ":" +
                    std::to_string(node.text->selection_start) + ":" +
@@ -271,8 +303,7 @@ private:
 
     void mark_dirty() { m_dirty = true; }
 
-    static gboolean on_tick(GtkWidget*, GdkFrameClock*, gpointer self_ptr)
-    {
+    static gboolean on_tick(GtkWidget*, GdkFrameClock*, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         // Changes from peers arrive between frames and are shown by the next one.
         if (self->m_session.poll_sharing()) self->mark_dirty();
@@ -283,10 +314,11 @@ private:
         return G_SOURCE_CONTINUE;
     }
 
-    static bool logical_changed(WindowHost const& self) { return self.logical_size() != self.m_last_size; }
+    static bool logical_changed(WindowHost const& self) {
+        return self.logical_size() != self.m_last_size;
+    }
 
-    static gboolean on_draw(GtkWidget*, cairo_t* cr, gpointer self_ptr)
-    {
+    static gboolean on_draw(GtkWidget*, cairo_t* cr, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         if (!self->m_synced_once) {
             self->frame();
@@ -303,8 +335,7 @@ private:
         return TRUE;
     }
 
-    void deliver(Event const& e)
-    {
+    void deliver(Event const& e) {
         m_widget->handle_event(e);
         // Whatever the event dispatched becomes a change of its own.
         m_session.commit();
@@ -312,8 +343,7 @@ private:
         update_im_cursor();
     }
 
-    void update_im_cursor()
-    {
+    void update_im_cursor() {
         if (!m_widget->text_input_active()) return;
         if (auto caret = m_widget->text_input_caret_rect()) {
             GdkRectangle r{int(caret->x), int(caret->y), std::max(1, int(caret->width)),
@@ -322,8 +352,7 @@ private:
         }
     }
 
-    static gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer self_ptr)
-    {
+    static gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         if (self->m_widget->text_input_active() && gtk_im_context_filter_keypress(self->m_im, e))
             return TRUE;
@@ -333,57 +362,73 @@ private:
         return TRUE;
     }
 
-    static gboolean on_button(GtkWidget* area, GdkEventButton* e, gpointer self_ptr)
-    {
+    static gboolean on_button(GtkWidget* area, GdkEventButton* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         if (e->type == GDK_2BUTTON_PRESS || e->type == GDK_3BUTTON_PRESS) {
             // GTK reports the first press separately; the second carries the count.
-            PointerEvent p{PointerEvent::Kind::Press, {e->x, e->y}, button_from(e->button),
-                           e->type == GDK_2BUTTON_PRESS ? 2 : 3, modifiers_from(e->state)};
+            PointerEvent p{PointerEvent::Kind::Press,
+                           {e->x, e->y},
+                           button_from(e->button),
+                           e->type == GDK_2BUTTON_PRESS ? 2 : 3,
+                           modifiers_from(e->state)};
             self->deliver(p);
             return TRUE;
         }
         if (e->type == GDK_BUTTON_PRESS) gtk_widget_grab_focus(area);
-        PointerEvent p{e->type == GDK_BUTTON_PRESS ? PointerEvent::Kind::Press
-                                                   : PointerEvent::Kind::Release,
-                       {e->x, e->y}, button_from(e->button), 1, modifiers_from(e->state)};
+        PointerEvent p{
+            e->type == GDK_BUTTON_PRESS ? PointerEvent::Kind::Press : PointerEvent::Kind::Release,
+            {e->x, e->y},
+            button_from(e->button),
+            1,
+            modifiers_from(e->state)};
         self->deliver(p);
         return TRUE;
     }
 
-    static gboolean on_motion(GtkWidget*, GdkEventMotion* e, gpointer self_ptr)
-    {
+    static gboolean on_motion(GtkWidget*, GdkEventMotion* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
-        PointerEvent p{PointerEvent::Kind::Move, {e->x, e->y}, PointerButton::None, 0,
+        PointerEvent p{PointerEvent::Kind::Move,
+                       {e->x, e->y},
+                       PointerButton::None,
+                       0,
                        modifiers_from(e->state)};
         self->deliver(p);
         return TRUE;
     }
 
-    static gboolean on_leave(GtkWidget*, GdkEventCrossing* e, gpointer self_ptr)
-    {
+    static gboolean on_leave(GtkWidget*, GdkEventCrossing* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
-        PointerEvent p{PointerEvent::Kind::Leave, {e->x, e->y}, PointerButton::None, 0,
+        PointerEvent p{PointerEvent::Kind::Leave,
+                       {e->x, e->y},
+                       PointerButton::None,
+                       0,
                        modifiers_from(e->state)};
         self->deliver(p);
         return TRUE;
     }
 
-    static gboolean on_scroll(GtkWidget*, GdkEventScroll* e, gpointer self_ptr)
-    {
+    static gboolean on_scroll(GtkWidget*, GdkEventScroll* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         WheelEvent w{{e->x, e->y}, 0, 0, modifiers_from(e->state)};
         // GTK 3 reports notches and smooth deltas alike in line steps.
         double lines_x = 0, lines_y = 0;
         switch (e->direction) {
-        case GDK_SCROLL_UP: lines_y = -1; break;
-        case GDK_SCROLL_DOWN: lines_y = 1; break;
-        case GDK_SCROLL_LEFT: lines_x = -1; break;
-        case GDK_SCROLL_RIGHT: lines_x = 1; break;
-        case GDK_SCROLL_SMOOTH:
-            lines_x = e->delta_x;
-            lines_y = e->delta_y;
-            break;
+            case GDK_SCROLL_UP:
+                lines_y = -1;
+                break;
+            case GDK_SCROLL_DOWN:
+                lines_y = 1;
+                break;
+            case GDK_SCROLL_LEFT:
+                lines_x = -1;
+                break;
+            case GDK_SCROLL_RIGHT:
+                lines_x = 1;
+                break;
+            case GDK_SCROLL_SMOOTH:
+                lines_x = e->delta_x;
+                lines_y = e->delta_y;
+                break;
         }
         w.dx = wheel_points(lines_x, WheelUnit::Lines, self->scale());
         w.dy = wheel_points(lines_y, WheelUnit::Lines, self->scale());
@@ -391,8 +436,7 @@ private:
         return TRUE;
     }
 
-    static gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer self_ptr)
-    {
+    static gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         if (e->in)
             gtk_im_context_focus_in(self->m_im);
@@ -402,20 +446,17 @@ private:
         return FALSE;
     }
 
-    static void on_realize(GtkWidget* area, gpointer self_ptr)
-    {
+    static void on_realize(GtkWidget* area, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         gtk_im_context_set_client_window(self->m_im, gtk_widget_get_window(area));
     }
 
-    static void on_im_commit(GtkIMContext*, gchar* text, gpointer self_ptr)
-    {
+    static void on_im_commit(GtkIMContext*, gchar* text, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         self->deliver(TextEvent{text ? text : ""});
     }
 
-    static void on_preedit(GtkIMContext* im, gpointer self_ptr)
-    {
+    static void on_preedit(GtkIMContext* im, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         gchar* text = nullptr;
         gint cursor = 0;
@@ -426,8 +467,7 @@ private:
         self->deliver(PreeditEvent{s, cursor_bytes});
     }
 
-    static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer self_ptr)
-    {
+    static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer self_ptr) {
         static_cast<WindowHost*>(self_ptr)->quit();
         return TRUE;
     }
@@ -451,16 +491,14 @@ private:
     std::unique_ptr<DesktopSurfaceHost> m_desktop;  // last: closes its windows first
 };
 
-gboolean on_terminate(gpointer host)
-{
+gboolean on_terminate(gpointer host) {
     static_cast<WindowHost*>(host)->quit();
     return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
 
-int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string const& program)
-{
+int run_window(LaunchConfig const& config, CommandLine const& cmd, std::string const& program) {
     g_set_prgname(config.app_id.c_str());  // before GDK opens: window class and Wayland app id
     if (!gtk_init_check(nullptr, nullptr)) {
         std::cerr << program << ": no display to open a window on (set DISPLAY or WAYLAND_DISPLAY,"
