@@ -62,8 +62,9 @@ TEST(CallOverNetwork, ParticipantsExchangeMediaAndAnImpersonatorIsRefused) {
     sync_documents(a.doc, b.doc);
     ASSERT_TRUE(intruder->connect(a.call.transport().local_ticket()));
     ASSERT_TRUE(eventually([&] {
-        media::MediaFrame forged{"u_b", {9}, media::MediaTimestamp::from_millis(1'000'000),
-                                 1'000'000, MediaKind::Camera, {}};
+        media::MediaFrame forged{
+            "u_b", {9}, media::MediaTimestamp::from_millis(1'000'000), 1'000'000, MediaKind::Camera,
+            {}};
         intruder->send_frame(std::move(forged));
         exchange();
         return a.call.counters(MediaKind::Camera).dropped_unauthenticated > 0;
@@ -81,6 +82,49 @@ TEST(CallOverNetwork, ParticipantsExchangeMediaAndAnImpersonatorIsRefused) {
     EXPECT_FALSE(in_record(a.doc, "u_b"));
     EXPECT_FALSE(in_record(b.doc, "u_b"));
     EXPECT_TRUE(in_record(b.doc, "u_a"));
+}
+
+// A camera that starts before the peer's connection is open still shows its first picture as
+// soon as the connection carries anything: the key frame made for the newcomer must not be
+// lost on the way.
+TEST(CallOverNetwork, TheFirstCameraPictureComesWithTheFirstUnits) {
+    automerge::AutoCommit base;
+    add_voice_channel(base, "c_v");
+    auto camera = [] {
+        video::VideoSources s;
+        s.camera = []() -> video::SourceResult {
+            return std::make_unique<PatternSource>(video::camera_width, video::camera_height, 200,
+                                                   nullptr);
+        };
+        return s;
+    };
+    Device a("u_a", start_loopback(), base.fork(), camera());
+    Device b("u_b", start_loopback(), base.fork(), camera());
+    a.call.join_call(a.env(), "c_v");
+    a.call.toggle_mute(a.env());
+    sync_documents(a.doc, b.doc);
+    b.call.join_call(b.env(), "c_v");
+    b.call.toggle_mute(b.env());
+    // b knows a's ticket and dials at once; a does not know b yet and refuses it.
+    for (int i = 0; i < 20; ++i) {
+        for (auto* d : {&a, &b}) d->call.step(d->env());
+        std::this_thread::sleep_for(10ms);
+    }
+    sync_documents(a.doc, b.doc);
+
+    auto seen = [](Device& d, std::string const& sender) {
+        auto const* feed = d.call.video().camera_feed(sender);
+        return feed && feed->pictures > 0 ? feed : nullptr;
+    };
+    ASSERT_TRUE(eventually([&] {
+        for (auto* d : {&a, &b}) d->call.step(d->env());
+        return seen(a, "u_b") && seen(b, "u_a");
+    }));
+    for (auto [d, sender] : {std::pair{&a, "u_b"}, {&b, "u_a"}}) {
+        auto const* feed = seen(*d, sender);
+        EXPECT_LE(feed->skipped, 2u) << sender;
+        EXPECT_EQ(feed->rejected, 0u) << sender;
+    }
 }
 
 }  // namespace

@@ -98,6 +98,27 @@ struct Device {
     call::CallSession call;
 };
 
+// RGBA frames of one size whose content moves from frame to frame; `shade` sets the overall
+// brightness, so that two senders' pictures can be told apart.
+struct PatternSource final : video::FrameSource {
+    PatternSource(int w, int h, int shade, bool* dead) : w(w), h(h), shade(shade), dead(dead) {}
+    std::optional<std::vector<std::uint8_t>> pull_video_frame() override {
+        std::vector<std::uint8_t> f(std::size_t(w) * h * 4);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                auto* p = &f[(std::size_t(y) * w + x) * 4];
+                int stripe = ((x + frame * 8) / 40) % 2;
+                p[0] = p[1] = p[2] = std::uint8_t(stripe ? shade : shade / 3);
+                p[3] = 255;
+            }
+        ++frame;
+        return f;
+    }
+    bool failed() override { return dead && *dead; }
+    int w, h, shade, frame = 0;
+    bool* dead;
+};
+
 // A screen-capture request that answers after `waits` polls.
 struct ScriptedRequest final : vemo_ui::capture::ScreenCaptureRequest {
     int waits = 0;

@@ -102,7 +102,8 @@ bool VideoStreamSender::due(Clock::time_point now, bool changed) const {
     auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
                   std::max(m_options.fps, 1);
     auto slack = period / 4;
-    return since >= (changed ? period : m_options.refresh_interval) - slack;
+    bool prompt = changed || m_key_pending;
+    return since >= (prompt ? period : m_options.refresh_interval) - slack;
 }
 
 std::expected<std::optional<VideoStreamSender::Packet>, FrameError> VideoStreamSender::offer_frame(

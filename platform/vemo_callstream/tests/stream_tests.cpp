@@ -120,6 +120,24 @@ TEST(VideoStreamSender, AMovingScreenCarriesAKeyFrameAtLeastEveryTwoSeconds) {
     EXPECT_GE(*last_key, 4s);
 }
 
+// Someone new watching: the next due packet is a key frame, for a still screen too, which
+// otherwise would wait for its refresh.
+TEST(VideoStreamSender, AKeyFrameRequestIsAnsweredWithinAFramePeriod) {
+    for (bool still : {true, false}) {
+        auto sender = make_sender();
+        run(sender, 10, per_second(30), still);
+        sender.request_key_frame();
+        auto sent = run(sender, 3, per_second(30), still, 10);
+        ASSERT_FALSE(sent.empty()) << "still " << still;
+        EXPECT_EQ(sent[0].frame, 10) << "still " << still;
+        EXPECT_TRUE(header_of(sent[0].packet).key_frame) << "still " << still;
+        // Answered once: a still screen goes quiet again until its refresh.
+        if (still) {
+            EXPECT_EQ(sent.size(), 1u);
+        }
+    }
+}
+
 TEST(VideoStreamSender, AFrameOfTheWrongSizeIsAFrameError) {
     auto sender = make_sender();
     auto result = sender.offer_frame(moving_pattern(W, H - 2, 0), t0);

@@ -183,9 +183,14 @@ void CallSession::connect_call_peers(CallEnv const& env) {
         m_transport->expect_peer(p.person, false);
     }
     m_video.release_decoders_except(present);
-    // Someone new sees our camera from the next frame on rather than at the next key frame.
-    for (auto const& p : m_peers)
-        if (std::ranges::find(before, p) == before.end()) m_video.refresh_camera();
+    // Someone new sees our camera and screen from the next frame on rather than at the next
+    // key frame. What went out before their connection opened may never have reached them,
+    // so a connection that has just opened asks for a key frame too.
+    bool fresh = std::ranges::any_of(
+        m_peers, [&](auto const& p) { return std::ranges::find(before, p) == before.end(); });
+    auto opened = m_transport->opened_connections();
+    if (std::exchange(m_opened_connections, opened) != opened) fresh = true;
+    if (fresh) m_video.refresh_key_frames();
 }
 
 void CallSession::refresh_presence(CallEnv const& env) {

@@ -29,8 +29,10 @@ class MediaProtocol final : public p2p::ProtocolHandler {
 };
 
 // Dials `addr` and streams whatever arrives on `queue` until the queue closes or the
-// connection fails; either way its end closes the queue for the sender.
+// connection fails; either way its end closes the queue for the sender. `on_open` runs (on
+// the endpoint's thread) once the stream to the peer is open.
 void spawn_outgoing_connection(p2p::Endpoint endpoint, p2p::EndpointAddr addr,
-                               p2p::Receiver<std::vector<std::uint8_t>> queue);
+                               p2p::Receiver<std::vector<std::uint8_t>> queue,
+                               std::function<void()> on_open = {});
 
 }  // namespace chat::media

@@ -124,8 +124,9 @@ std::optional<CallVideo::Packet> CallVideo::next_camera_unit(double now) {
     return std::move(*unit);
 }
 
-void CallVideo::refresh_camera() {
+void CallVideo::refresh_key_frames() {
     if (m_encoder) m_encoder->force_key_frame();
+    if (m_screen_sender) m_screen_sender->request_key_frame();
 }
 
 void CallVideo::stop_camera() {

@@ -66,8 +66,9 @@ class CallVideo {
     // are not running; nothing when no new frame is there or the camera cannot run.
     std::optional<Packet> next_camera_unit(double now);
     void stop_camera();
-    // The next camera unit is a key frame, for someone who just came into the call.
-    void refresh_camera();
+    // The next camera unit and screen packet are key frames, for someone who just came into
+    // the call.
+    void refresh_key_frames();
     bool camera_running() const { return m_camera != nullptr; }
     // Why the camera is not running, empty while it is (or was never tried).
     std::string const& camera_status() const { return m_camera_status; }

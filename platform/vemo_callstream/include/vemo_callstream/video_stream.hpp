@@ -83,6 +83,10 @@ class VideoStreamSender {
     std::expected<std::optional<Packet>, FrameError> offer_frame(std::span<uint8_t const> rgba,
                                                                  Clock::time_point now);
 
+    // The next packet is a key frame, sent at the next frame period even if the screen
+    // stands still: someone new is watching.
+    void request_key_frame() { m_key_pending = true; }
+
     int width() const { return m_options.width; }
     int height() const { return m_options.height; }
 
