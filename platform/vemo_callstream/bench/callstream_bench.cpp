@@ -14,6 +14,8 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
+#include <random>
 #include <vector>
 
 #include "../tests/test_pattern.hpp"
@@ -37,14 +39,28 @@ namespace {
 
 constexpr int pattern_frames = 60;
 
-std::vector<std::vector<uint8_t>> const& frames(int width, int height) {
+// The moving test pattern; with `grain`, plus fresh sensor-like noise (about +-6 levels) in
+// every frame, which a real camera always has and which costs an encoder bits and time.
+std::vector<std::vector<uint8_t>> const& frames(int width, int height, bool grain = false) {
     static std::vector<std::vector<uint8_t>> cache;
     static int cached_width = 0;
-    if (cached_width != width) {
+    static bool cached_grain = false;
+    if (cached_width != width || cached_grain != grain) {
         cache.clear();
-        for (int i = 0; i < pattern_frames; ++i)
-            cache.push_back(testing::moving_pattern(width, height, i));
+        std::mt19937 rng(7);
+        std::uniform_int_distribution<int> noise(-6, 6);
+        for (int i = 0; i < pattern_frames; ++i) {
+            auto f = testing::moving_pattern(width, height, i);
+            if (grain)
+                for (size_t p = 0; p < f.size(); p += 4) {
+                    int n = noise(rng);
+                    for (size_t c = 0; c < 3; ++c)
+                        f[p + c] = uint8_t(std::clamp(f[p + c] + n, 0, 255));
+                }
+            cache.push_back(std::move(f));
+        }
         cached_width = width;
+        cached_grain = grain;
     }
     return cache;
 }
@@ -63,6 +79,33 @@ struct PerFrame {
     }
 };
 
+// What the encoded stream looks like after decoding: the mean luma PSNR against the input
+// over every unit (unit i encodes input frame i), decoded by our decoder after the timed run.
+// Frames the rate control skipped are compared as the picture left on screen.
+void publish_quality(benchmark::State& state, std::vector<std::vector<uint8_t>> const& units,
+                     std::vector<std::vector<uint8_t>> const& input, int w, int h) {
+    decoder::H264Decoder decoder;
+    std::optional<Picture> shown;
+    double sum = 0;
+    size_t compared = 0, skipped = 0, failed = 0;
+    for (size_t i = 0; i < units.size(); ++i) {
+        if (units[i].empty()) {
+            ++skipped;
+        } else if (auto picture = decoder.decode(units[i]); picture && *picture) {
+            shown = std::move(**picture);
+        } else {
+            ++failed;
+        }
+        if (!shown) continue;
+        auto reference = rgba_to_i420(input[i % input.size()], w, h);
+        sum += testing::luma_psnr(*shown, *reference);
+        ++compared;
+    }
+    state.counters["psnr_db"] = compared ? sum / double(compared) : 0;
+    state.counters["skipped_frames"] = double(skipped);
+    if (failed) state.counters["undecodable"] = double(failed);
+}
+
 encoder::EncoderSettings settings_for(int width, int height) {
     return width >= 1280 ? encoder::EncoderSettings::screen(width, height, 30)
                          : encoder::EncoderSettings::camera(width, height, 30);
@@ -70,18 +113,21 @@ encoder::EncoderSettings settings_for(int width, int height) {
 
 void BM_OpenH264Encode(benchmark::State& state) {
     int w = int(state.range(0)), h = int(state.range(1));
-    auto const& input = frames(w, h);
+    auto const& input = frames(w, h, state.range(2) == 1);
     auto encoder = encoder::H264Encoder::create(w, h, 30, settings_for(w, h));
     PerFrame timing;
     size_t bytes = 0, count = 0;
+    std::vector<std::vector<uint8_t>> units;
     for (auto _ : state) {
         auto start = Clock::now();
         auto unit = encoder->encode(input[count % input.size()]);
         timing.add(Clock::now() - start);
         bytes += unit->size();
+        units.push_back(std::move(*unit));
         ++count;
     }
     timing.publish(state);
+    publish_quality(state, units, input, w, h);
     // What the stream costs when every frame of a 30 Hz source is encoded.
     state.counters["bytes_per_s"] = double(bytes) / double(count) * 30;
 }
@@ -138,7 +184,7 @@ void BM_ScreenSenderBytes(benchmark::State& state) {
 
 void BM_X264Encode(benchmark::State& state) {
     int w = int(state.range(0)), h = int(state.range(1));
-    auto const& input = frames(w, h);
+    auto const& input = frames(w, h, state.range(2) == 1);
     av_log_set_level(AV_LOG_ERROR);
     AVCodec const* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) {
@@ -171,6 +217,7 @@ void BM_X264Encode(benchmark::State& state) {
     PerFrame timing;
     size_t bytes = 0;
     int64_t pts = 0;
+    std::vector<std::vector<uint8_t>> units;
     for (auto _ : state) {
         auto start = Clock::now();
         // The same RGBA-to-I420 step as the OpenH264 path, so both sides pay for it.
@@ -188,13 +235,17 @@ void BM_X264Encode(benchmark::State& state) {
         }
         frame->pts = pts++;
         avcodec_send_frame(ctx, frame);
+        std::vector<uint8_t> unit;
         while (avcodec_receive_packet(ctx, packet) == 0) {
             bytes += size_t(packet->size);
+            unit.insert(unit.end(), packet->data, packet->data + packet->size);
             av_packet_unref(packet);
         }
         timing.add(Clock::now() - start);
+        units.push_back(std::move(unit));
     }
     timing.publish(state);
+    publish_quality(state, units, input, w, h);
     state.counters["bytes_per_s"] = double(bytes) / double(std::max<int64_t>(pts, 1)) * 30;
     av_packet_free(&packet);
     av_frame_free(&frame);
@@ -203,14 +254,17 @@ void BM_X264Encode(benchmark::State& state) {
 
 }  // namespace
 
+// The third argument: 1 adds camera grain to the pattern.
 BENCHMARK(BM_OpenH264Encode)
-    ->Args({640, 480})
-    ->Args({1280, 960})
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 1})
+    ->Args({1280, 960, 0})
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_X264Encode)
-    ->Args({640, 480})
-    ->Args({1280, 960})
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 1})
+    ->Args({1280, 960, 0})
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenH264Decode)
