@@ -213,7 +213,9 @@ void draw_tiles(DrawContext& ctx, CallScene const& scene, Rect area) {
         Rect f = *layout.featured;
         if (scene.screen) {
             ctx.painter.fill_rounded_rect(f, tile_radius, Color::rgb(0x0b0d12));
-            vemo_ui::widget::video_player::paint_cover(ctx.painter, *scene.screen, f, tile_radius);
+            // A shared screen is shown whole, letterboxed: cropping it would hide its edges.
+            vemo_ui::widget::video_player::paint_contain(ctx.painter, *scene.screen, f,
+                                                         tile_radius);
         } else {
             ctx.painter.fill_rounded_rect(f, tile_radius, Color::rgb(0x161922));
             auto const& who = scene.tiles[*scene.presenter];

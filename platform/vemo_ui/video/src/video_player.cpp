@@ -14,14 +14,30 @@ ImageRef to_image(vemo_callstream::Picture const& picture) {
     return image;
 }
 
-void paint_cover(Painter& painter, Image const& image, Rect const& rect, double radius) {
+namespace {
+
+// `image` scaled by the larger (cover) or smaller (contain) of the two fitting scales,
+// centred on `rect` and clipped to it.
+void paint_fitted(Painter& painter, Image const& image, Rect const& rect, double radius,
+                  bool cover) {
     if (rect.is_empty() || image.width <= 0 || image.height <= 0) return;
-    double scale = std::max(rect.width / image.width, rect.height / image.height);
+    double sx = rect.width / image.width, sy = rect.height / image.height;
+    double scale = cover ? std::max(sx, sy) : std::min(sx, sy);
     double w = image.width * scale, h = image.height * scale;
     Rect dest{rect.x + (rect.width - w) / 2, rect.y + (rect.height - h) / 2, w, h};
     painter.push_clip(rect, radius);
     painter.draw_image(image, dest);
     painter.pop_clip();
+}
+
+}  // namespace
+
+void paint_cover(Painter& painter, Image const& image, Rect const& rect, double radius) {
+    paint_fitted(painter, image, rect, radius, true);
+}
+
+void paint_contain(Painter& painter, Image const& image, Rect const& rect, double radius) {
+    paint_fitted(painter, image, rect, radius, false);
 }
 
 bool VideoPlayer::feed_frame(std::span<uint8_t const> access_unit) {

@@ -77,9 +77,8 @@ TEST(VideoPlayer, KeepsTheLastGoodPictureThroughGarbage) {
     EXPECT_TRUE(player.feed_frame(units[0]));
 }
 
-TEST(VideoPlayer, CoversItsRectangleCroppingEvenly) {
-    VideoPlayer player;
-    // A 4:3 frame with a red top band, green middle and blue bottom band.
+// A 4:3 picture with a red top band, green middle and blue bottom band.
+vemo_callstream::Picture banded_picture() {
     std::vector<uint8_t> rgba(size_t(W) * H * 4);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
@@ -89,8 +88,12 @@ TEST(VideoPlayer, CoversItsRectangleCroppingEvenly) {
             p[2] = y >= 3 * H / 4 ? 220 : 20;
             p[3] = 255;
         }
-    auto picture = vemo_callstream::rgba_to_i420(rgba, W, H);
-    player.show_picture(std::move(*picture));
+    return *vemo_callstream::rgba_to_i420(rgba, W, H);
+}
+
+TEST(VideoPlayer, CoversItsRectangleCroppingEvenly) {
+    VideoPlayer player;
+    player.show_picture(banded_picture());
 
     // A wide tile: the picture is scaled to its width and the top and bottom are cut.
     ImageCanvas canvas(400, 150, 1.0);
@@ -111,6 +114,35 @@ TEST(VideoPlayer, CoversItsRectangleCroppingEvenly) {
     EXPECT_GT(bottom.g, 0.6f);
     // The rounded corner leaves the background.
     EXPECT_GT(canvas.pixel(0, 0).r, 0.9f);
+}
+
+// Contained, the same picture on the same wide tile keeps both bands and leaves the sides
+// to whatever is under it.
+TEST(VideoPlayer, ContainShowsTheWholePictureCentred) {
+    auto image = to_image(banded_picture());
+    ASSERT_TRUE(image);
+    ImageCanvas canvas(400, 150, 1.0);
+    canvas.clear(Color::rgb(0xffffff));
+    paint_contain(canvas.painter(), *image, {0, 0, 400, 150}, 12);
+    canvas.write_png(
+        (std::filesystem::path(VEMO_VIDEO_SHOT_DIR) / "video_player_contain.png").string());
+
+    // 150 tall means 200 wide, from x 100 to 300.
+    struct Probe {
+        int x, y;
+        char expect;  // r, g, b: the band; w: the untouched background
+    };
+    for (auto [x, y, expect] :
+         {Probe{200, 3, 'r'}, Probe{200, 75, 'g'}, Probe{200, 146, 'b'}, Probe{50, 75, 'w'},
+          Probe{350, 75, 'w'}, Probe{103, 75, 'g'}, Probe{296, 75, 'g'}}) {
+        Color c = canvas.pixel(x, y);
+        bool ok = expect == 'w'   ? c.r > 0.9f && c.g > 0.9f && c.b > 0.9f
+                  : expect == 'r' ? c.r > 0.6f && c.g < 0.2f
+                  : expect == 'g' ? c.g > 0.6f && c.r < 0.2f
+                                  : c.b > 0.6f && c.g < 0.2f;
+        EXPECT_TRUE(ok) << x << "," << y << " expected " << expect << " got " << c.r << " " << c.g
+                        << " " << c.b;
+    }
 }
 
 }  // namespace

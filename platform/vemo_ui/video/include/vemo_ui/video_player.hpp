@@ -17,6 +17,9 @@ ImageRef to_image(vemo_callstream::Picture const& picture);
 // Draws `image` so that it covers `rect` entirely, keeping its aspect ratio and cropping the
 // overhang evenly on both sides, inside rounded corners of `radius`.
 void paint_cover(Painter& painter, Image const& image, Rect const& rect, double radius = 0);
+// Draws all of `image` as large as fits inside `rect`, keeping its aspect ratio and centred;
+// what it leaves of `rect` is not painted. For pictures that must not lose their edges.
+void paint_contain(Painter& painter, Image const& image, Rect const& rect, double radius = 0);
 
 // Shows one H.264 stream: feed it encoded access units, it decodes them and keeps only the
 // newest picture, converted for painting once, on the first draw that needs it. Use from the
