@@ -8,11 +8,14 @@
 // "frame leaves the camera" to "picture ready to paint", pipeline, encode, transport, decode
 // and conversion included, each side waiting for its own tick.
 //
-//   chat_call_video_bench [participants=2] [seconds=10]
+//   chat_call_video_bench [participants=2] [seconds=10] [mesh|star]
 //
 // Two participants: the glass-to-glass latency of one camera. Six: a six-person call on one
-// machine, everyone sending to everyone; each process's CPU use, how far its tick fell behind
-// and whether the pictures kept coming at the camera's rate.
+// machine; each process's CPU use, how far its tick fell behind and whether the pictures kept
+// coming at the camera's rate. "mesh" (the default) is the call as it is, everyone sending to
+// everyone; "star" measures one participant, u_0, of such a call: the five others send their
+// camera to it and see only its picture, so that a machine with few cores can still give u_0
+// the whole load of a six-person call without starving it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -228,7 +231,10 @@ std::string person(int i) {
 }
 
 // One participant: join, exchange tickets through the parent, then step for `seconds`.
-int participant(int index, int count, int seconds, int to_parent, int from_parent) {
+// In a star only u_0 sees everyone; the others see only u_0, so that they send it their
+// camera and decode nothing but its picture, and the machine's cores go to the one measured.
+int participant(int index, int count, int seconds, bool star, int to_parent, int from_parent) {
+    auto knows = [&](int other) { return other != index && (!star || index == 0 || other == 0); };
     ::signal(SIGPIPE, SIG_IGN);
     automerge::AutoCommit doc;
     chat::test::add_voice_channel(doc, "c_v");
@@ -239,7 +245,7 @@ int participant(int index, int count, int seconds, int to_parent, int from_paren
     for (int i = 0; i < count; ++i) {
         auto ticket = read_string(from_parent);
         if (!ticket) return 1;
-        if (i == index) continue;
+        if (!knows(i)) continue;
         chat::doc::join_call(me.doc, "c_v", person(i));
         chat::doc::set_ticket(me.doc, "c_v", person(i), *ticket);
     }
@@ -279,7 +285,7 @@ int participant(int index, int count, int seconds, int to_parent, int from_paren
         }
         me.call.step(me.env());
         for (int i = 0; i < count; ++i) {
-            if (i == index) continue;
+            if (!knows(i)) continue;
             auto const* feed = me.call.video().camera_feed(person(i));
             if (!feed || feed->pictures == seen[size_t(i)]) continue;
             pictures += feed->pictures - seen[size_t(i)];
@@ -299,7 +305,8 @@ int participant(int index, int count, int seconds, int to_parent, int from_paren
     double wall = double(monotonic_ns() - measure_from) / 1e9;
     report.cpu_percent = (cpu_seconds() - cpu_start) / wall * 100;
     report.sent_per_s = double(sent() - sent_at_start) / wall;
-    report.pictures_per_s = double(pictures - pictures_at_start) / wall / std::max(count - 1, 1);
+    int peers = star && index != 0 ? 1 : count - 1;
+    report.pictures_per_s = double(pictures - pictures_at_start) / wall / peers;
     report.samples = uint32_t(latencies.size());
     if (!write_all(to_parent, &report, sizeof report)) return 1;
     if (!write_all(to_parent, latencies.data(), latencies.size() * sizeof(float))) return 1;
@@ -317,8 +324,9 @@ double percentile(std::vector<float> v, double p) {
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 2;
     int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    bool star = argc > 3 && std::string(argv[3]) == "star";
     if (count < 2 || count > 16 || seconds < 1) {
-        std::fprintf(stderr, "usage: %s [participants 2..16] [seconds]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [participants 2..16] [seconds] [mesh|star]\n", argv[0]);
         return 2;
     }
     // Other work on the machine takes the CPU this measures; say how much there was.
@@ -341,7 +349,7 @@ int main(int argc, char** argv) {
                 ::close(c.from_child);
             }
             std::fflush(stdout);
-            std::_Exit(participant(i, count, seconds, up[1], down[0]));
+            std::_Exit(participant(i, count, seconds, star, up[1], down[0]));
         }
         ::close(down[0]);
         ::close(up[1]);
@@ -361,9 +369,10 @@ int main(int argc, char** argv) {
 
     std::vector<float> all;
     std::printf(
-        "%d participants, %d s measured after %.0f s of warm-up, camera 640x480 at %d "
+        "%s, %d participants, %d s measured after %.0f s of warm-up, camera 640x480 at %d "
         "fps, call tick %lld ms\n",
-        count, seconds, warm_up_seconds, fps, static_cast<long long>(tick_ns / 1'000'000));
+        star ? "star around u_0" : "mesh", count, seconds, warm_up_seconds, fps,
+        static_cast<long long>(tick_ns / 1'000'000));
     std::printf("load average before: %.1f on %u cores\n", load[0],
                 std::thread::hardware_concurrency());
     std::printf("%-6s %8s %10s %10s %7s %11s %10s %8s %8s\n", "who", "cpu%", "late_ticks",
