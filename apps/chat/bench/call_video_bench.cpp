@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "../../../platform/vemo_callstream/bench/process_clock.hpp"
+#include "../../../platform/vemo_callstream/bench/process_support.hpp"
 #include "../tests/call_test_support.hpp"
 #include "doc/schema.hpp"
 #include "video/video_capture.hpp"
@@ -41,6 +41,8 @@ namespace {
 using chat::test::Device;
 using vemo_callstream::bench::cpu_seconds;
 using vemo_callstream::bench::monotonic_ns;
+using vemo_callstream::bench::read_all;
+using vemo_callstream::bench::write_all;
 
 constexpr int W = 640, H = 480, fps = 30;
 constexpr int64_t tick_ns = 20'000'000;  // the app's call tick
@@ -179,28 +181,6 @@ class GlassCamera final : public chat::video::FrameSource {
 };
 
 // --- Talking to the parent ----------------------------------------------------------------
-
-bool write_all(int fd, void const* data, size_t size) {
-    auto const* p = static_cast<uint8_t const*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool read_all(int fd, void* data, size_t size) {
-    auto* p = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        ssize_t n = ::read(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
 
 bool write_string(int fd, std::string const& s) {
     auto n = uint32_t(s.size());

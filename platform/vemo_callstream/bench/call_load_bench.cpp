@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "../tests/test_pattern.hpp"
-#include "process_clock.hpp"
+#include "process_support.hpp"
 #include "vemo_callstream/h264_decoder.hpp"
 #include "vemo_callstream/h264_encoder.hpp"
 

@@ -20,37 +20,17 @@
 #include <cstring>
 #include <vector>
 
-#include "process_clock.hpp"
+#include "process_support.hpp"
 #include "vemo_callstream/h264_decoder.hpp"
 #include "vemo_callstream/h264_encoder.hpp"
 
 using namespace vemo_callstream;
 using vemo_callstream::bench::cpu_seconds;
 using vemo_callstream::bench::monotonic_ns;
+using vemo_callstream::bench::read_all;
+using vemo_callstream::bench::write_all;
 
 namespace {
-
-bool write_all(int fd, void const* data, size_t size) {
-    auto const* p = static_cast<uint8_t const*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool read_all(int fd, void* data, size_t size) {
-    auto* p = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        ssize_t n = ::read(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
 
 // The sending process: capture, encode, send (pull time, length, access unit).
 int run_sender(uint16_t port, int seconds) {
