@@ -184,12 +184,12 @@ void CallSession::connect_call_peers(CallEnv const& env) {
     }
     m_video.release_decoders_except(present);
     // Someone new sees our camera and screen from the next frame on rather than at the next
-    // key frame. What went out before their connection opened may never have reached them,
-    // so a connection that has just opened asks for a key frame too.
+    // key frame. So does a peer we dialled again: what went to a dial that failed never
+    // reached them, and the new connection's queue must start with a key frame.
     bool fresh = std::ranges::any_of(
         m_peers, [&](auto const& p) { return std::ranges::find(before, p) == before.end(); });
-    auto opened = m_transport->opened_connections();
-    if (std::exchange(m_opened_connections, opened) != opened) fresh = true;
+    auto dials = m_transport->dials();
+    if (std::exchange(m_dials, dials) != dials) fresh = true;
     if (fresh) m_video.refresh_key_frames();
 }
 

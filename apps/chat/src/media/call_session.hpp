@@ -148,7 +148,7 @@ class CallSession {
     std::optional<std::string> m_notice;
     std::array<KindCounters, 3> m_counters{};
     std::vector<std::string> m_peers;
-    std::uint64_t m_opened_connections = 0;            // the transport's count when we last looked
+    std::uint64_t m_dials = 0;                         // the transport's count when we last looked
     std::map<std::string, std::string> m_ticket_keys;  // ticket text -> endpoint key
     std::optional<std::int64_t> m_presence_written;
 

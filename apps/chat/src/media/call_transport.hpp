@@ -60,10 +60,10 @@ class CallTransport {
     virtual void expect_peer(std::string user, bool flag) = 0;
     virtual bool send_frame(MediaFrame frame) = 0;
     virtual std::vector<MediaFrame> drain_frames() = 0;
-    // How many outgoing connections have opened so far. Frames sent before a connection is
-    // open may be lost with it (a peer that does not know us yet refuses us), so a rise here
-    // is the moment a peer can first take a key frame.
-    virtual std::uint64_t opened_connections() const { return 0; }
+    // How many outgoing connections `connect` has started so far. A dial that fails loses
+    // what was queued for it (a peer that does not know us yet refuses us), and the next one
+    // starts from an empty queue: a rise here means a peer needs a key frame.
+    virtual std::uint64_t dials() const { return 0; }
 
     virtual CallBookkeeping const& bookkeeping() const = 0;
 };

@@ -55,11 +55,8 @@ class ReceiveLoop : public std::enable_shared_from_this<ReceiveLoop> {
 
 class OutgoingConnection : public std::enable_shared_from_this<OutgoingConnection> {
   public:
-    OutgoingConnection(p2p::Receiver<std::vector<std::uint8_t>> queue, p2p::Executor executor,
-                       std::function<void()> on_open)
-        : m_queue(std::move(queue)),
-          m_executor(std::move(executor)),
-          m_on_open(std::move(on_open)) {}
+    OutgoingConnection(p2p::Receiver<std::vector<std::uint8_t>> queue, p2p::Executor executor)
+        : m_queue(std::move(queue)), m_executor(std::move(executor)) {}
 
     void start(p2p::Endpoint endpoint, p2p::EndpointAddr const& addr) {
         endpoint.connect(addr, media_alpn).then([self = shared_from_this()](auto connection) {
@@ -74,7 +71,6 @@ class OutgoingConnection : public std::enable_shared_from_this<OutgoingConnectio
             self->m_connection->open_uni().then([self](auto stream) {
                 if (!stream) return;
                 self->m_stream.emplace(std::move(*stream));
-                if (self->m_on_open) self->m_on_open();
                 self->next();
             });
         });
@@ -99,7 +95,6 @@ class OutgoingConnection : public std::enable_shared_from_this<OutgoingConnectio
     p2p::Executor m_executor;
     std::optional<p2p::Connection> m_connection;
     std::optional<p2p::SendStream> m_stream;
-    std::function<void()> m_on_open;
 };
 
 }  // namespace
@@ -109,11 +104,9 @@ void MediaProtocol::accept(p2p::Connection connection) {
 }
 
 void spawn_outgoing_connection(p2p::Endpoint endpoint, p2p::EndpointAddr addr,
-                               p2p::Receiver<std::vector<std::uint8_t>> queue,
-                               std::function<void()> on_open) {
+                               p2p::Receiver<std::vector<std::uint8_t>> queue) {
     auto executor = endpoint.executor();
-    auto task = std::make_shared<OutgoingConnection>(std::move(queue), std::move(executor),
-                                                     std::move(on_open));
+    auto task = std::make_shared<OutgoingConnection>(std::move(queue), std::move(executor));
     task->start(std::move(endpoint), addr);
 }
 

@@ -29,10 +29,8 @@ class MediaProtocol final : public p2p::ProtocolHandler {
 };
 
 // Dials `addr` and streams whatever arrives on `queue` until the queue closes or the
-// connection fails; either way its end closes the queue for the sender. `on_open` runs (on
-// the endpoint's thread) once the stream to the peer is open.
+// connection fails; either way its end closes the queue for the sender.
 void spawn_outgoing_connection(p2p::Endpoint endpoint, p2p::EndpointAddr addr,
-                               p2p::Receiver<std::vector<std::uint8_t>> queue,
-                               std::function<void()> on_open = {});
+                               p2p::Receiver<std::vector<std::uint8_t>> queue);
 
 }  // namespace chat::media

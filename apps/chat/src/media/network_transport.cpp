@@ -69,8 +69,8 @@ bool NetworkTransport::connect(std::string const& ticket) {
     if (!addr) return false;
     m_participants->add(addr->id);
     auto [tx, rx] = p2p::bounded_channel<std::vector<std::uint8_t>>(frame_queue_capacity);
-    spawn_outgoing_connection(*m_endpoint, std::move(*addr), std::move(rx),
-                              [opened = m_opened] { ++*opened; });
+    spawn_outgoing_connection(*m_endpoint, std::move(*addr), std::move(rx));
+    ++m_dials;
     m_connections.insert_or_assign(ticket, std::move(tx));
     return true;
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,7 +33,7 @@ class NetworkTransport final : public CallTransport {
     }
     bool send_frame(MediaFrame frame) override;
     std::vector<MediaFrame> drain_frames() override;
-    std::uint64_t opened_connections() const override { return m_opened->load(); }
+    std::uint64_t dials() const override { return m_dials; }
     CallBookkeeping const& bookkeeping() const override { return m_book; }
 
     std::size_t connection_count() const { return m_connections.size(); }
@@ -58,9 +57,7 @@ class NetworkTransport final : public CallTransport {
     std::shared_ptr<p2p::Runtime> m_runtime;
     std::string m_ticket;
     std::shared_ptr<Participants> m_participants;
-    // Shared with the connection tasks, which may outlive the transport by a moment.
-    std::shared_ptr<std::atomic<std::uint64_t>> m_opened =
-        std::make_shared<std::atomic<std::uint64_t>>(0);
+    std::uint64_t m_dials = 0;
     CallBookkeeping m_book;
     std::optional<p2p::Endpoint> m_endpoint;
     std::optional<p2p::Router> m_router;
