@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "rich_text.hpp"
 #include "vemo_ui/painter.hpp"
 
 namespace vemo_ui {
@@ -19,6 +20,8 @@ namespace {
 constexpr size_t layout_cache_capacity = 1024;
 // Pango units are 1/1024 of a point; sizes and widths enter cache keys at 1/64 point.
 constexpr double key_quantum = 64.0;
+// The fixed-width face looks larger than Inter at one size.
+constexpr double monospace_scale = 0.9;
 
 int to_pango(double v) {
     return int(std::lround(v * PANGO_SCALE));
@@ -84,7 +87,8 @@ std::string rich_key(std::span<TextSpan const> spans, Params const& p) {
     append_number(key, std::llround(p.size * key_quantum));
     append_number(key, p.max_width ? std::llround(*p.max_width * key_quantum) : -1);
     for (TextSpan const& s : spans) {
-        append_number(key, int(s.weight) | s.italic << 12 | s.underline << 13);
+        append_number(key, int(s.weight) | s.italic << 12 | s.underline << 13 | s.monospace << 14 |
+                               s.strikethrough << 15);
         append_color(key, s.color);
         append_number(key, (long long)s.text.size());
         key.append(s.text);
@@ -93,6 +97,37 @@ std::string rich_key(std::span<TextSpan const> spans, Params const& p) {
 }
 
 }  // namespace
+
+namespace detail {
+
+RichText rich_text(std::span<TextSpan const> spans) {
+    RichText out;
+    out.attributes = pango_attr_list_new();
+    for (TextSpan const& s : spans) {
+        guint start = guint(out.text.size());
+        out.text += valid_utf8(s.text);
+        guint end = guint(out.text.size());
+        auto insert = [&](PangoAttribute* a) {
+            a->start_index = start;
+            a->end_index = end;
+            pango_attr_list_insert(out.attributes, a);
+        };
+        insert(pango_attr_foreground_new(to_channel(s.color.r), to_channel(s.color.g),
+                                         to_channel(s.color.b)));
+        if (s.color.a < 1) insert(pango_attr_foreground_alpha_new(to_channel(s.color.a)));
+        insert(pango_attr_weight_new(PangoWeight(int(s.weight))));
+        if (s.italic) insert(pango_attr_style_new(PANGO_STYLE_ITALIC));
+        if (s.underline) insert(pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+        if (s.strikethrough) insert(pango_attr_strikethrough_new(TRUE));
+        if (s.monospace) {
+            insert(pango_attr_family_new("Monospace"));
+            insert(pango_attr_scale_new(monospace_scale));
+        }
+    }
+    return out;
+}
+
+}  // namespace detail
 
 struct TextRenderer::Impl {
     PangoFontMap* font_map = nullptr;
@@ -175,27 +210,10 @@ struct TextRenderer::Impl {
     LayoutPtr make_rich(std::span<TextSpan const> spans, Params const& p) {
         LayoutPtr layout(pango_layout_new(context));
         apply_font(layout.get(), p);
-        std::string content;
-        PangoAttrList* attrs = pango_attr_list_new();
-        for (TextSpan const& s : spans) {
-            guint start = guint(content.size());
-            content += valid_utf8(s.text);
-            guint end = guint(content.size());
-            auto insert = [&](PangoAttribute* a) {
-                a->start_index = start;
-                a->end_index = end;
-                pango_attr_list_insert(attrs, a);
-            };
-            insert(pango_attr_foreground_new(to_channel(s.color.r), to_channel(s.color.g),
-                                             to_channel(s.color.b)));
-            if (s.color.a < 1) insert(pango_attr_foreground_alpha_new(to_channel(s.color.a)));
-            insert(pango_attr_weight_new(PangoWeight(int(s.weight))));
-            if (s.italic) insert(pango_attr_style_new(PANGO_STYLE_ITALIC));
-            if (s.underline) insert(pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
-        }
-        pango_layout_set_text(layout.get(), content.data(), int(content.size()));
-        pango_layout_set_attributes(layout.get(), attrs);
-        pango_attr_list_unref(attrs);
+        auto rich = detail::rich_text(spans);
+        pango_layout_set_text(layout.get(), rich.text.data(), int(rich.text.size()));
+        pango_layout_set_attributes(layout.get(), rich.attributes);
+        pango_attr_list_unref(rich.attributes);
         return layout;
     }
 
@@ -309,6 +327,24 @@ bool all_empty(std::span<TextSpan const> spans) {
     return std::all_of(spans.begin(), spans.end(), [](auto& s) { return s.text.empty(); });
 }
 
+// Calls f(line number, left, right) for every piece of every line that bytes [start, end) of
+// the layout cover, in layout coordinates.
+template <typename F>
+void for_each_fragment(PangoLayout* layout, int start, int end, F&& f) {
+    if (end <= start) return;
+    for_each_line(layout, [&](PangoLayoutLine* line, int number, double) {
+        int s = std::max(start, line->start_index);
+        int e = std::min(end, line->start_index + line->length);
+        if (s >= e) return;
+        int* ranges = nullptr;
+        int count = 0;
+        pango_layout_line_get_x_ranges(line, s, e, &ranges, &count);
+        for (int i = 0; i < count; ++i)
+            f(number, from_pango(ranges[2 * i]), from_pango(ranges[2 * i + 1]));
+        g_free(ranges);
+    });
+}
+
 // Mentions and links get a rounded pill behind each line fragment they cover.
 void draw_span_backgrounds(Painter& painter, PangoLayout* layout, std::span<TextSpan const> spans,
                            Point origin, double size, double line_height) {
@@ -317,24 +353,13 @@ void draw_span_backgrounds(Painter& painter, PangoLayout* layout, std::span<Text
     int start = 0;
     for (TextSpan const& span : spans) {
         int end = start + int(laid_size(span.text));
-        if (span.background && end > start) {
-            for_each_line(layout, [&](PangoLayoutLine* line, int number, double) {
-                int s = std::max(start, line->start_index);
-                int e = std::min(end, line->start_index + line->length);
-                if (s >= e) return;
-                int* ranges = nullptr;
-                int count = 0;
-                pango_layout_line_get_x_ranges(line, s, e, &ranges, &count);
+        if (span.background)
+            for_each_fragment(layout, start, end, [&](int number, double left, double right) {
                 double top = origin.y + number * line_height + pad_y;
-                for (int i = 0; i < count; ++i) {
-                    Rect pill = Rect::from_edges(origin.x + from_pango(ranges[2 * i]) - pad_x, top,
-                                                 origin.x + from_pango(ranges[2 * i + 1]) + pad_x,
-                                                 top + line_height - 2 * pad_y);
-                    painter.fill_rounded_rect(pill, std::round(size * 0.3), *span.background);
-                }
-                g_free(ranges);
+                Rect pill = Rect::from_edges(origin.x + left - pad_x, top, origin.x + right + pad_x,
+                                             top + line_height - 2 * pad_y);
+                painter.fill_rounded_rect(pill, std::round(size * 0.3), *span.background);
             });
-        }
         start = end;
     }
 }
@@ -361,6 +386,22 @@ Size TextRenderer::draw_rich(Painter& painter, std::span<TextSpan const> spans, 
         cairo_restore(cr);
     }
     return Impl::size_of(layout, size_pt);
+}
+
+std::vector<Rect> TextRenderer::rich_span_rects(std::span<TextSpan const> spans, size_t index,
+                                                double size_pt, std::optional<double> max_width) {
+    std::vector<Rect> rects;
+    if (index >= spans.size() || all_empty(spans)) return rects;
+    int start = 0;
+    for (size_t i = 0; i < index; ++i) start += int(laid_size(spans[i].text));
+    int end = start + int(laid_size(spans[index].text));
+    PangoLayout* layout =
+        m_impl->rich(spans, Params{size_pt, FontWeight::Regular, max_width, false});
+    double lh = line_height(size_pt);
+    for_each_fragment(layout, start, end, [&](int number, double left, double right) {
+        rects.push_back(Rect::from_edges(left, number * lh, right, (number + 1) * lh));
+    });
+    return rects;
 }
 
 double TextRenderer::line_height(double size_pt) const {

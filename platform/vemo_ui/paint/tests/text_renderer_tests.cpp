@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../src/rich_text.hpp"
 #include "vemo_ui/cairo_painter.hpp"
 #include "vemo_ui/text_renderer.hpp"
 
@@ -170,6 +171,74 @@ TEST_F(TextRendererTest, RichSpansDrawBackgroundsAndMeasureLikePlainText) {
     };
     EXPECT_TRUE(red_in_row(text().line_height(15) * 0.5));
     EXPECT_TRUE(red_in_row(text().line_height(15) * 1.5));
+}
+
+// Each span's styles become Pango attributes over exactly that span's bytes.
+struct AttributeCase {
+    char const* name;
+    std::vector<TextSpan> spans;
+    char const* attributes;  // pango_attr_list_to_string
+};
+
+TextSpan styled(std::string text, bool italic, bool underline, bool mono, bool strike) {
+    TextSpan s{std::move(text), black, FontWeight::Regular, italic, underline};
+    s.monospace = mono;
+    s.strikethrough = strike;
+    return s;
+}
+
+class RichAttributesTest : public testing::TestWithParam<AttributeCase> {};
+
+TEST_P(RichAttributesTest, CoverTheirSpanOnly) {
+    auto rich = detail::rich_text(GetParam().spans);
+    gchar* text = pango_attr_list_to_string(rich.attributes);
+    EXPECT_EQ(std::string(text), GetParam().attributes);
+    g_free(text);
+    pango_attr_list_unref(rich.attributes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spans, RichAttributesTest,
+    testing::Values(
+        AttributeCase{"Plain", {{"ab", black}}, "0 2 foreground #000000000000\n0 2 weight normal"},
+        AttributeCase{"Bold",
+                      {{"a", black}, {"bc", white, FontWeight::Bold}},
+                      "0 1 foreground #000000000000\n0 1 weight normal\n"
+                      "1 3 foreground #ffffffffffff\n1 3 weight bold"},
+        AttributeCase{"ItalicLink",
+                      {styled("x", true, true, false, false)},
+                      "0 1 foreground #000000000000\n0 1 weight normal\n0 1 style italic\n"
+                      "0 1 underline single"},
+        AttributeCase{
+            "CodeAndStrike",
+            {styled("ab", false, false, true, false), styled("cd", false, false, false, true)},
+            "0 2 foreground #000000000000\n0 2 weight normal\n0 2 family \"Monospace\"\n"
+            "0 2 scale 0.900000\n2 4 foreground #000000000000\n2 4 weight normal\n"
+            "2 4 strikethrough true"},
+        // Repaired bytes shift the spans after them.
+        AttributeCase{"MalformedUtf8",
+                      {{"a\xff", black}, {"b", white}},
+                      "0 4 foreground #000000000000\n0 4 weight normal\n"
+                      "4 5 foreground #ffffffffffff\n4 5 weight normal"}),
+    [](auto const& info) { return std::string(info.param.name); });
+
+TEST_F(TextRendererTest, SpanRectanglesFollowTheSpanAcrossLines) {
+    std::vector<TextSpan> spans{{"Read ", black},
+                                {"https://example.com/a/very/long/path/that/wraps", black},
+                                {" now", black}};
+    Size size = text().measure_rich(spans, 15, 150.0);
+    auto rects = text().rich_span_rects(spans, 1, 15, 150.0);
+    ASSERT_GE(rects.size(), 2u);
+    double x0 = text().measure("Read ", 15).width;
+    EXPECT_NEAR(rects[0].x, x0, 1.0);
+    EXPECT_DOUBLE_EQ(rects[0].y, 0);
+    for (auto const& r : rects) {
+        EXPECT_GT(r.width, 5);
+        EXPECT_LE(r.right(), 150.5);
+        EXPECT_LE(r.bottom(), size.height + 0.01);
+    }
+    EXPECT_DOUBLE_EQ(rects[1].y, text().line_height(15));
+    EXPECT_TRUE(text().rich_span_rects(spans, 3, 15, 150.0).empty());
 }
 
 TEST_F(TextRendererTest, HitTestingRoundTripsThroughCaretPositions) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "vemo_ui/color.hpp"
 #include "vemo_ui/geometry.hpp"
@@ -36,6 +37,8 @@ struct TextSpan {
     bool italic = false;
     bool underline = false;
     std::optional<Color> background;
+    bool monospace = false;  // code, in the system's fixed-width face
+    bool strikethrough = false;
 };
 
 struct TextOptions {
@@ -73,6 +76,11 @@ class TextRenderer {
                       std::optional<double> max_width = std::nullopt);
     Size draw_rich(Painter& painter, std::span<TextSpan const> spans, Point top_left,
                    std::optional<double> max_width, double size_pt);
+
+    // Where span `index` of draw_rich's text landed, relative to its top-left: one rectangle
+    // per line fragment (a link that wraps has two).
+    std::vector<Rect> rich_span_rects(std::span<TextSpan const> spans, size_t index, double size_pt,
+                                      std::optional<double> max_width);
 
     double line_height(double size_pt) const;
     // Distance from the top of a line to its baseline.
