@@ -39,6 +39,8 @@ packages=(
   unicode-data
   # desktop integration: icon renders, launcher and metainfo validators, man pages
   librsvg2-bin desktop-file-utils appstream man-db groff-base
+  # message formatting: the Markdown parser
+  libmd4c-dev
   # fonts
   fonts-inter fonts-noto-color-emoji fonts-dejavu-core fonts-droid-fallback
   # fonts for the scripts people write in: Korean, Thai, Devanagari (Arabic, Hebrew: DejaVu;
