@@ -78,6 +78,10 @@ TEST(ChatCommandLine, ErrorsAndStatuses)
         {"--help", 0, "", "--shot NAME"},
         {"--version", 0, "", "vemo-chat "},
         {"", 1, "no display", ""},
+        // The toolkit's own options are taken; ours are still checked after them.
+        {"--class Chat --name chat --version", 0, "", "vemo-chat "},
+        {"--display=:4242 --bogus", 2, "vemo-chat: unknown option '--bogus'", ""},
+        {"--display :4242", 1, "no display", ""},
     };
     for (auto const& c : cases) {
         auto r = run_chat(c.args);

@@ -68,6 +68,9 @@ std::vector<TargetCase> target_cases() {
         {{SettingsNotifications}, "chat.settings-notifications", "Desktop notifications"},
         {{SettingsSounds}, "chat.settings-sounds", "Sound cues"},
         {{SettingsClose}, "chat.settings-close", "Close settings"},
+        {{OpenLink, "m_1", "https://example.com/a"},
+         "chat.link:m_1:https://example.com/a",
+         "Open https://example.com/a"},
     };
 }
 

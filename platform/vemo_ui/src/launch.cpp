@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "toolkit_args.hpp"
 #include "window_host.hpp"
 
 #ifndef VEMO_VERSION
@@ -193,6 +194,7 @@ int run(LaunchConfig const& config, std::span<char const* const> args)
     case CommandLine::Mode::Automation:
         return detail::run_automation(config, program);
     case CommandLine::Mode::Window:
+        detail::adopt_desktop_locale();
         return detail::run_window(config, *cmd, program);
     }
     return 2;
@@ -200,6 +202,7 @@ int run(LaunchConfig const& config, std::span<char const* const> args)
 
 void run_or_exit(LaunchConfig const& config, int argc, char** argv)
 {
+    detail::take_toolkit_args(argc, argv, config.app_id);
     int status = run(config, std::span<char const* const>(argv, size_t(argc)));
     std::cout.flush();
     std::exit(status);

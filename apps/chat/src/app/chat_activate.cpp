@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/chat_app.hpp"
+#include "app/draw_markup.hpp"
 #include "doc/ids.hpp"
 #include "doc/schema.hpp"
 #include "model/readers.hpp"
@@ -181,6 +182,9 @@ void ChatApp::activate(HitTarget const& t) {
         case SettingsSounds:
         case SettingsClose:
             activate_settings(t);
+            break;
+        case OpenLink:
+            (void)open_link(t.b);
             break;
         case Dismiss:
             if (m_settings_open) {

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "app/chat_app.hpp"
+#include "app/draw_markup.hpp"
 #include "app/draw_support.hpp"
 #include "app/localisation.hpp"
 #include "vemo_ui/avatar.hpp"
@@ -173,6 +174,7 @@ void ChatApp::settle_after_draw() {
     m_hover_stale = hover != m_hover || hover_message != m_hover_message;
     m_hover = std::move(hover);
     m_hover_message = std::move(hover_message);
+    show_link_cursor(m_hover);
 }
 
 }  // namespace chat

@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "app/chat_app.hpp"
+#include "app/draw_markup.hpp"
 
 namespace chat {
 
@@ -297,11 +298,13 @@ bool ChatApp::handle_pointer(PointerEvent const& p) {
             m_hover.reset();
             m_hover_message.reset();
             m_tooltips.on_leave();
+            show_link_cursor(m_hover);
             return false;
         case PointerEvent::Kind::Move: {
             m_pointer_inside = true;
             if (m_menu.is_open()) m_menu.handle_event(p);
             m_hover = target_at(p.position);
+            show_link_cursor(m_hover);
             m_hover_message.reset();
             for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
                 if (it->target.kind == HitKind::MessageMenu && it->rect.contains(p.position)) {

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "app/chat_app.hpp"
+#include "app/draw_markup.hpp"
 #include "app/draw_support.hpp"
 #include "app/localisation.hpp"
 #include "vemo_ui/avatar.hpp"
@@ -24,28 +25,6 @@ namespace {
 constexpr double avatar_size = 36;
 constexpr double text_size = 15;
 constexpr double max_text_width = 760;
-
-// Message text with mentions as pills.
-std::vector<vemo_ui::TextSpan> message_spans(Message const& m, vemo_ui::Theme const& t) {
-    std::vector<vemo_ui::TextSpan> spans;
-    auto mentions = m.mentions;
-    std::ranges::sort(mentions, {}, &Mention::start);
-    size_t at = 0;
-    for (auto const& mention : mentions) {
-        // Mention offsets count bytes; a span that does not fit the text is shown as plain text.
-        if (mention.start > m.text.size() || mention.len > m.text.size() - mention.start) continue;
-        size_t b = size_t(mention.start);
-        size_t e = size_t(mention.start + mention.len);
-        if (b < at || e <= b) continue;
-        if (b > at) spans.emplace_back(m.text.substr(at, b - at), t.text_primary);
-        spans.emplace_back(m.text.substr(b, e - b), t.mention_text, FontWeight::Medium, false,
-                           false, t.mention_fill);
-        at = e;
-    }
-    if (at < m.text.size()) spans.emplace_back(m.text.substr(at), t.text_primary);
-    if (spans.empty()) spans.emplace_back(" ", t.text_primary);
-    return spans;
-}
 
 std::string work_state_text(AgentWork const& work) {
     return std::visit(
@@ -170,10 +149,9 @@ double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped,
         }
         y += 30;
     } else {
-        auto spans = message_spans(m, t);
-        auto size = draw ? ctx.text.draw_rich(ctx.painter, spans, {content_x, y}, width, text_size)
-                         : ctx.text.measure_rich(spans, text_size, width);
-        y += size.height;
+        MarkupFrame frame{m.id, m_hover, m_focused,
+                          [this](Rect r, HitTarget target) { hit(r, std::move(target)); }};
+        y += draw_markup(ctx, message_blocks(m), content_x, y, width, draw, frame);
         if (m.edited) {
             std::string edited = "(edited) · view history";
             auto es = ctx.text.measure(edited, 12);

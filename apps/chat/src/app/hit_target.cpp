@@ -18,7 +18,7 @@ constexpr std::array<std::string_view, hit_kind_count> kind_names = {
     "CallExpand",     "CallLeave",      "ToggleLeftFlap", "ToggleRightFlap",
     "Dismiss",        "ShareOpen",      "ShareCopy",      "ShareJoin",
     "ShareClose",     "SettingsOpen",   "SettingsTheme",  "SettingsNotifications",
-    "SettingsSounds", "SettingsClose",
+    "SettingsSounds", "SettingsClose",  "OpenLink",
 };
 
 }  // namespace
@@ -122,6 +122,8 @@ std::string semantic_id(HitTarget const& t) {
             return "chat.settings-sounds";
         case SettingsClose:
             return "chat.settings-close";
+        case OpenLink:
+            return "chat.link:" + t.a + ":" + t.b;
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:
@@ -146,6 +148,7 @@ bool shows_tooltip(HitKind kind) {
         case Attach:
         case ToggleLeftFlap:
         case ToggleRightFlap:
+        case OpenLink:
             return true;
         default:
             return false;
@@ -170,6 +173,8 @@ vemo_ui::a11y::Role access_role(HitKind kind) {
         case Channel:
         case VoiceChannel:
             return Role::ListItem;
+        case OpenLink:
+            return Role::Link;
         case FocusRename:
         case FocusEdit:
         case FocusMain:
@@ -281,6 +286,8 @@ std::string access_label(HitTarget const& t, LabelFacts const& f) {
             return "Sound cues";
         case SettingsClose:
             return "Close settings";
+        case OpenLink:
+            return "Open " + t.b;
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:

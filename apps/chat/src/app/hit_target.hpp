@@ -58,13 +58,14 @@ enum class HitKind : uint8_t {
     SettingsNotifications,
     SettingsSounds,
     SettingsClose,
+    OpenLink,
 };
 
-inline constexpr size_t hit_kind_count = 46;
+inline constexpr size_t hit_kind_count = 47;
 
 // A control with what it acts on: `a` is the channel, category, workspace, message or emoji
 // the control names, `b` the second field of the two-field controls (AddChannel's category,
-// Reaction's emoji). `anchor` is where a popover opened by the control points.
+// Reaction's emoji, OpenLink's address). `anchor` is where a popover opened by the control points.
 struct HitTarget {
     HitKind kind = HitKind::Dismiss;
     std::string a{};

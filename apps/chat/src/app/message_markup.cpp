@@ -20,7 +20,12 @@ constexpr unsigned parser_flags =
 class Builder {
   public:
     Builder(std::string_view source, std::vector<TextRange> const& mentions)
-        : m_source(source), m_mentions(mentions), m_links(find_links(source)) {}
+        : m_source(source), m_links(find_links(source)) {
+        // Ranges from another device may not fit this text; what fits is kept.
+        for (auto const& m : mentions)
+            if (m.start < source.size() && m.length > 0)
+                m_mentions.push_back({m.start, std::min(m.length, source.size() - m.start)});
+    }
 
     std::vector<Block> take() {
         close_item();
@@ -236,7 +241,7 @@ class Builder {
     }
 
     std::string_view m_source;
-    std::vector<TextRange> const& m_mentions;
+    std::vector<TextRange> m_mentions;
     std::vector<FoundLink> m_links;
     std::vector<Block> m_blocks;
     std::vector<unsigned> m_lists;  // per open list: the next number, 0 for bullets

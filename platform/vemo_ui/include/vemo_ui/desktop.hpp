@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,5 +34,16 @@ void set_theme_preference(std::optional<ThemeKind> kind);
 
 // The target of a notification the person clicked since the last call, if any.
 std::optional<std::string> take_activated_target();
+
+// Opens a web or mail address with the program the desktop chooses for it. The caller checks
+// the address first (only http, https and mailto are meant to reach this). False when no
+// window runs or the desktop could not open it.
+bool open_uri(std::string const& uri);
+// Hands addresses to `opener` instead of the desktop (embedding, tests); empty restores it.
+void set_uri_opener(std::function<bool(std::string const&)> opener);
+
+// The pointer's shape over the window: the hand over links.
+enum class Cursor { Default, Pointer };
+void set_cursor(Cursor cursor);
 
 }  // namespace vemo_ui::desktop
