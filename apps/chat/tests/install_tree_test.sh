@@ -38,6 +38,17 @@ esac
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
   fail "metainfo does not point at the desktop entry"
 
+# Every screenshot the metainfo lists is installed, rendered at the size it declares.
+shots=$(sed -n 's|.*<image type="source" width="\([0-9]*\)" height="\([0-9]*\)">.*/\([^/<]*\)</image>.*|\3 \1 \2|p' "$metainfo")
+[ -n "$shots" ] || fail "metainfo lists no screenshots"
+while read -r name width height; do
+  png=$usr/share/vemo-chat/screenshots/$name
+  [ -f "$png" ] || fail "screenshot $name is not installed"
+  hex=$(od -An -tx1 -N24 "$png" | tr -d ' \n')
+  [ "$((16#${hex:32:8}))x$((16#${hex:40:8}))" = "${width}x${height}" ] ||
+    fail "$name is not ${width}x${height}"
+done <<<"$shots"
+
 icons=$usr/share/icons/hicolor
 [ -f "$icons/scalable/apps/$id.svg" ] || fail "missing scalable icon"
 for size in 16 32 48 64 128 256 512; do
