@@ -1,0 +1,160 @@
+"""A link in a message, clicked in the real window, opens in the program the desktop names for
+web addresses: here a stand-in browser registered in a scratch data directory that writes the
+address it was given to a file. An address of another scheme is no link at all.
+Usage: ui_link_window_test.py VEMO_CHAT_BINARY (under a private session bus and X server).
+Exit 77 means the accessibility bus cannot run here (skipped)."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+
+warnings.filterwarnings("ignore", category=DeprecationWarning)
+SKIP = 77
+
+try:
+    import gi
+
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Atspi, GLib
+except (ImportError, ValueError) as error:
+    print(f"SKIP: no AT-SPI bindings: {error}")
+    sys.exit(SKIP)
+
+LINK = "https://example.com/clicked?from=window"
+TEXT = f"Read **this**: {LINK}. Not [that](javascript:alert(1))"
+
+
+def fail(message):
+    print(f"FAIL: {message}")
+    sys.exit(1)
+
+
+def wait_until(what, predicate, seconds=20):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            value = predicate()
+        except GLib.Error:
+            value = None
+        if value:
+            return value
+        GLib.MainContext.default().iteration(False)
+        time.sleep(0.1)
+    fail(f"timed out waiting for {what}")
+
+
+def nodes_by_id(node, out=None, depth=0):
+    if out is None:
+        out = {}
+    if node is None or depth > 30:
+        return out
+    try:
+        node_id = node.get_attributes().get("id")
+        count = node.get_child_count()
+    except GLib.Error:
+        return out
+    if node_id:
+        out[node_id] = node
+    for i in range(count):
+        nodes_by_id(node.get_child_at_index(i), out, depth + 1)
+    return out
+
+
+def find_app(pid):
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if app is not None and app.get_process_id() == pid:
+            return app
+    return None
+
+
+def stand_in_browser(work):
+    """Registers a program for http and https addresses in scratch XDG directories."""
+    opened = os.path.join(work, "opened.txt")
+    browser = os.path.join(work, "browser.sh")
+    with open(browser, "w") as f:
+        f.write(f'#!/bin/sh\necho "$1" >> "{opened}"\n')
+    os.chmod(browser, 0o755)
+    apps = os.path.join(work, "share", "applications")
+    os.makedirs(apps)
+    os.makedirs(os.path.join(work, "config"))
+    with open(os.path.join(apps, "stand-in-browser.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Stand-in browser\n"
+                f"Exec={browser} %u\n"
+                "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n")
+    with open(os.path.join(work, "config", "mimeapps.list"), "w") as f:
+        f.write("[Default Applications]\n"
+                "x-scheme-handler/http=stand-in-browser.desktop\n"
+                "x-scheme-handler/https=stand-in-browser.desktop\n")
+    return opened
+
+
+def main():
+    binary = sys.argv[1]
+    with tempfile.TemporaryDirectory() as work:
+        opened = stand_in_browser(work)
+        env = dict(os.environ, VEMO_CHAT_DATA=os.path.join(work, "data"),
+                   XDG_CACHE_HOME=os.path.join(work, "cache"),
+                   XDG_DATA_HOME=os.path.join(work, "share"),
+                   XDG_CONFIG_HOME=os.path.join(work, "config"))
+        post = ('{"cmd":"invoke","address":"chat.channel:c_general","action":"post",'
+                '"value":"%s"}\n' % TEXT.replace('"', '\\"'))
+        automation_env = {k: v for k, v in env.items() if k != "DISPLAY"}
+        subprocess.run([binary, "--automation"], input=post, text=True, env=automation_env,
+                       capture_output=True, timeout=60, check=True)
+        app_process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.PIPE)
+        try:
+            run(app_process, opened)
+        finally:
+            if app_process.poll() is None:
+                app_process.terminate()
+                try:
+                    app_process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    app_process.kill()
+                    app_process.wait()
+
+
+def run(app_process, opened):
+    if Atspi.init() not in (0, 1):
+        print("SKIP: AT-SPI could not start")
+        sys.exit(SKIP)
+    try:
+        Atspi.get_desktop(0).get_child_count()
+    except GLib.Error as error:
+        print(f"SKIP: no accessibility bus: {error.message}")
+        sys.exit(SKIP)
+    app = wait_until("the window on the accessibility bus", lambda: find_app(app_process.pid), 30)
+    links = wait_until("the link in the message", lambda: (lambda n: {
+        k: v for k, v in n.items() if k.startswith("chat.link:")} or None)(nodes_by_id(app)))
+    if len(links) != 1:
+        fail(f"expected one link, found {sorted(links)}")
+    node_id, node = next(iter(links.items()))
+    if not node_id.endswith(":" + LINK):
+        fail(f"the link opens {node_id}")
+    if node.get_role() != Atspi.Role.LINK:
+        fail(f"link role {node.get_role()}")
+
+    window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid",
+                             str(app_process.pid)], capture_output=True, text=True,
+                            timeout=30).stdout.split()
+    if not window:
+        fail("no X window")
+    box = Atspi.Component.get_extents(node, Atspi.CoordType.SCREEN)
+    x, y = box.x + box.width // 2, box.y + box.height // 2
+    subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"],
+                   check=True, timeout=30)
+    got = wait_until("the stand-in browser to be started", lambda: os.path.exists(opened) and
+                     open(opened).read().strip())
+    if got != LINK:
+        fail(f"the browser was handed {got!r}")
+    print("link opened in the desktop's browser")
+
+
+if __name__ == "__main__":
+    main()
