@@ -8,68 +8,13 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
-import warnings
 
-warnings.filterwarnings("ignore", category=DeprecationWarning)
-SKIP = 77
-
-try:
-    import gi
-
-    gi.require_version("Atspi", "2.0")
-    from gi.repository import Atspi, GLib
-except (ImportError, ValueError) as error:
-    print(f"SKIP: no AT-SPI bindings: {error}")
-    sys.exit(SKIP)
+# The screen-reader test's helpers: finding the window and its nodes on the accessibility bus.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from ui_atspi_test import SKIP, Atspi, GLib, fail, find_app, nodes_by_id, wait_until  # noqa: E402
 
 LINK = "https://example.com/clicked?from=window"
 TEXT = f"Read **this**: {LINK}. Not [that](javascript:alert(1))"
-
-
-def fail(message):
-    print(f"FAIL: {message}")
-    sys.exit(1)
-
-
-def wait_until(what, predicate, seconds=20):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        try:
-            value = predicate()
-        except GLib.Error:
-            value = None
-        if value:
-            return value
-        GLib.MainContext.default().iteration(False)
-        time.sleep(0.1)
-    fail(f"timed out waiting for {what}")
-
-
-def nodes_by_id(node, out=None, depth=0):
-    if out is None:
-        out = {}
-    if node is None or depth > 30:
-        return out
-    try:
-        node_id = node.get_attributes().get("id")
-        count = node.get_child_count()
-    except GLib.Error:
-        return out
-    if node_id:
-        out[node_id] = node
-    for i in range(count):
-        nodes_by_id(node.get_child_at_index(i), out, depth + 1)
-    return out
-
-
-def find_app(pid):
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        if app is not None and app.get_process_id() == pid:
-            return app
-    return None
 
 
 def stand_in_browser(work):

@@ -21,6 +21,7 @@ namespace {
 constexpr double text_size = 15;
 constexpr double code_size = 14;
 constexpr double block_gap = 6;
+constexpr double item_gap = 2;  // between the items of one list
 constexpr double quote_step = 14;
 constexpr double list_step = 22;
 constexpr double code_pad_x = 10;
@@ -28,6 +29,12 @@ constexpr double code_pad_y = 7;
 // Deeper nesting still reads as nested, without pushing the text out of the row.
 constexpr int max_shown_depth = 6;
 constexpr size_t block_cache_capacity = 512;
+
+double gap_before(Block const& previous, Block const& next) {
+    bool items = previous.list_depth > 0 && next.list_depth > 0 && !next.marker.empty() &&
+                 previous.kind == BlockKind::Paragraph && next.kind == BlockKind::Paragraph;
+    return items ? item_gap : block_gap;
+}
 
 int shown(int depth) {
     return std::clamp(depth, 0, max_shown_depth);
@@ -144,9 +151,9 @@ void draw_quote_bars(vemo_ui::DrawContext& ctx, Block const& block, Block const*
                      double top, double bottom) {
     for (int level = 0; level < shown(block.quote_depth); ++level) {
         bool joined = next && shown(next->quote_depth) > level;
-        ctx.painter.fill_rounded_rect(
-            {x + level * quote_step + 1, top, 3, bottom - top + (joined ? block_gap : 0)}, 1.5,
-            ctx.theme.hairline_strong);
+        double gap = joined ? gap_before(block, *next) : 0;
+        ctx.painter.fill_rounded_rect({x + level * quote_step + 1, top, 3, bottom - top + gap}, 1.5,
+                                      ctx.theme.hairline_strong);
     }
 }
 
@@ -178,7 +185,7 @@ double draw_markup(vemo_ui::DrawContext& ctx, std::vector<Block> const& blocks, 
     if (blocks.empty()) return ctx.text.line_height(text_size);
     double top = y;
     for (size_t i = 0; i < blocks.size(); ++i) {
-        if (i > 0) y += block_gap;
+        if (i > 0) y += gap_before(blocks[i - 1], blocks[i]);
         double h = draw_block(ctx, blocks[i], x, y, width, draw, frame);
         if (draw && blocks[i].quote_depth > 0)
             draw_quote_bars(ctx, blocks[i], i + 1 < blocks.size() ? &blocks[i + 1] : nullptr, x, y,
