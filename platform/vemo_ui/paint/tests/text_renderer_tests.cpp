@@ -241,6 +241,23 @@ TEST_F(TextRendererTest, SpanRectanglesFollowTheSpanAcrossLines) {
     EXPECT_TRUE(text().rich_span_rects(spans, 3, 15, 150.0).empty());
 }
 
+// In a right-to-left paragraph the line sits at the right edge; the rectangle must follow it.
+TEST_F(TextRendererTest, SpanRectanglesCoverTheDrawnSpanInRightToLeftText) {
+    constexpr Color red{1, 0, 0, 1};
+    std::vector<TextSpan> spans{{"שלום עולם ", black}, {"abc", red}, {" סוף", black}};
+    ImageCanvas canvas(300, 40);
+    canvas.clear(white);
+    text().draw_rich(canvas.painter(), spans, {0, 0}, 300.0, 15);
+    InkBox ink =
+        find_pixels(canvas, [](Color c) { return c.r > 0.8f && c.g < 0.3f && c.b < 0.3f; });
+    ASSERT_GT(ink.count, 5);
+    ASSERT_GT(ink.x0, 100) << "the paragraph is not laid out right to left";
+    auto rects = text().rich_span_rects(spans, 1, 15, 300.0);
+    ASSERT_EQ(rects.size(), 1u);
+    EXPECT_LE(rects[0].x, ink.x0 + 1);
+    EXPECT_GE(rects[0].right(), ink.x1 - 1);
+}
+
 TEST_F(TextRendererTest, HitTestingRoundTripsThroughCaretPositions) {
     for (std::string s : {"Hello world", "a😀b é ü", "two lines wrap here because narrow"}) {
         std::optional<double> width = s.size() > 20 ? std::optional(80.0) : std::nullopt;
