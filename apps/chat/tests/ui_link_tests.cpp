@@ -103,10 +103,16 @@ TEST_F(LinkTest, AForgedLinkControlOpensNothingUnsafe) {
     EXPECT_TRUE(opened.empty());
 }
 
-// The picture of the row: written for a person to look at, and checked for the link colour
-// under the link and the code block's box behind its text.
-TEST_F(LinkTest, TheRowIsDrawnFormatted) {
-    auto path = std::filesystem::path(CHAT_SHOT_DIR) / "formatted-message.png";
+// The picture of the row in both themes: written for a person to look at, and checked for the
+// theme's link colour under the link.
+class FormattedRowTest : public LinkTest, public testing::WithParamInterface<vemo_ui::ThemeKind> {};
+
+TEST_P(FormattedRowTest, LinksAreDrawnInTheLinkColour) {
+    bool dark = GetParam() == vemo_ui::ThemeKind::Dark;
+    w.frame = *vemo_ui::launch::shot_frame::ShotFrame::create(1280, 800, GetParam());
+    w.run();
+    auto path = std::filesystem::path(CHAT_SHOT_DIR) /
+                (dark ? "formatted-message.png" : "formatted-message-light.png");
     ASSERT_TRUE(w.frame.write_png(path));
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
@@ -118,7 +124,7 @@ TEST_F(LinkTest, TheRowIsDrawnFormatted) {
     };
     auto const* a = w.find(link_a);
     ASSERT_NE(a, nullptr);
-    auto link = vemo_ui::Theme::dark().link;
+    auto link = vemo_ui::Theme::of(GetParam()).link;
     int link_pixels = 0;
     for (double y = a->rect.y; y < a->rect.bottom(); ++y)
         for (double x = a->rect.x; x < a->rect.right(); ++x) {
@@ -129,5 +135,8 @@ TEST_F(LinkTest, TheRowIsDrawnFormatted) {
         }
     EXPECT_GT(link_pixels, 20);
 }
+
+INSTANTIATE_TEST_SUITE_P(Themes, FormattedRowTest,
+                         testing::Values(vemo_ui::ThemeKind::Dark, vemo_ui::ThemeKind::Light));
 
 }  // namespace
