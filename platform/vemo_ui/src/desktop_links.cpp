@@ -21,9 +21,9 @@ LinkState& state() {
     return s;
 }
 
-// The window the person works in: the focused one, else the first one shown.
+// The window the person works in: the focused one, else the first one shown. Without windows
+// (screenshots, automation, tests) GTK may not even be initialised, and nothing else is asked.
 GtkWindow* working_window() {
-    if (!gdk_display_get_default()) return nullptr;
     GtkWindow* found = nullptr;
     GList* windows = gtk_window_list_toplevels();
     for (GList* l = windows; l; l = l->next) {
