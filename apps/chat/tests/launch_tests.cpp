@@ -80,6 +80,8 @@ TEST(ChatCommandLine, ErrorsAndStatuses)
         {"", 1, "no display", ""},
         // The toolkit's own options are taken; ours are still checked after them.
         {"--class Chat --name chat --version", 0, "", "vemo-chat "},
+        {"--gtk-debug=misc --gdk-debug events --version", 0, "", "vemo-chat "},
+        {"--gtk-debug --bogus", 2, "vemo-chat: unknown option '--bogus'", ""},
         {"--display=:4242 --bogus", 2, "vemo-chat: unknown option '--bogus'", ""},
         {"--display :4242", 1, "no display", ""},
     };
