@@ -97,6 +97,28 @@ TEST_F(LinkTest, ClickKeyboardAndScreenReaderOpenTheAddress) {
     EXPECT_EQ(opened, std::vector<std::string>{"https://example.com/d"});
 }
 
+// A long address wraps inside the text column instead of running out of the window.
+TEST_F(LinkTest, ALongLinkWrapsInsideTheRow) {
+    std::string address = "https://example.com/" + std::string(1500, 'x');
+    action::SendMessage send;
+    send.channel = "c_crit";
+    send.id = "m_long";
+    send.author = "u_elin";
+    send.ts = doc::demo_first_ts + 100001;
+    send.text = "see " + address;
+    ASSERT_TRUE(w.app.dispatch_encoded({"chat.action", encode(ChatAction(send)), std::nullopt}));
+    w.run();
+    int fragments = 0;
+    for (auto const& r : links()) {
+        if (r.target.a != "m_long") continue;
+        EXPECT_EQ(r.target.b, address);
+        EXPECT_GE(r.rect.x, 300);
+        EXPECT_LE(r.rect.right(), 1280);
+        ++fragments;
+    }
+    EXPECT_GE(fragments, 10);
+}
+
 TEST_F(LinkTest, AForgedLinkControlOpensNothingUnsafe) {
     w.app.activate({HitKind::OpenLink, "m_formatted", "javascript:alert(1)"});
     w.app.activate({HitKind::OpenLink, "m_formatted", "file:///etc/passwd"});
