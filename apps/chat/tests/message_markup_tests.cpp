@@ -4,7 +4,9 @@
 
 #include <sstream>
 
+#include "app/draw_markup.hpp"
 #include "app/message_markup.hpp"
+#include "vemo_ui/theme.hpp"
 
 namespace {
 
@@ -90,6 +92,37 @@ INSTANTIATE_TEST_SUITE_P(
         MarkupCase{"Empty", "", ""},
         MarkupCase{"NulByte", std::string_view("a\0b", 3).data(), "p 'a'\n"}),
     [](auto const& info) { return std::string(info.param.name); });
+
+// What each style becomes in the rich text the row is drawn with (and so in its Pango
+// attributes): one line per span, "text:flags".
+std::string spans_of(std::string_view text, std::string_view hovered = {}) {
+    auto const& t = vemo_ui::Theme::dark();
+    std::ostringstream out;
+    for (auto const& block : parse(text))
+        for (auto const& s : chat::block_spans(block, t, hovered)) {
+            out << s.text << ":";
+            if (s.weight == vemo_ui::FontWeight::Bold) out << "bold ";
+            if (s.italic) out << "italic ";
+            if (s.monospace) out << "mono ";
+            if (s.strikethrough) out << "strike ";
+            if (s.underline) out << "underline ";
+            if (s.background) out << "fill ";
+            if (s.color == t.link) out << "link-colour ";
+            if (s.color == t.accent_hover) out << "hover-colour ";
+            if (s.color == t.text_secondary) out << "quiet ";
+            out << "\n";
+        }
+    return out.str();
+}
+
+TEST(Markup, StylesBecomeTheseSpanAttributes) {
+    EXPECT_EQ(spans_of("a **b** *c* `d` ~~e~~"),
+              "a :\nb:bold \n :\nc:italic \n :\nd:mono fill \n :\ne:strike \n");
+    EXPECT_EQ(spans_of("[x](https://a.example) https://b.example", "https://b.example"),
+              "x:underline link-colour \n :\nhttps://b.example:underline hover-colour \n");
+    EXPECT_EQ(spans_of("> *q*"), "q:italic quiet \n");
+    EXPECT_EQ(spans_of("<i>&amp;</i>"), "<i>&amp;</i>:\n");
+}
 
 TEST(Markup, MentionsKeepTheirBytesWhereverTheyLand) {
     std::string text = "**hi @Ana** and `@Bo` @Cy";
