@@ -105,7 +105,7 @@ ValueRef AutoCommit::make_value_ref(uint32_t op_index) const {
         return v;
     }
     v.m_scalar = &op.value;
-    v.m_increments = op.inc_total;
+    v.m_increments = ops.increments(op);
     return v;
 }
 

@@ -122,11 +122,14 @@ struct SetOps {
         auto kind = ops.obj(op(i).obj).kind;
         return kind == ObjKind::List || kind == ObjKind::Text ? nullptr : ops.key_of(op(i));
     }
-    OpRef elem(size_t i) const { return op(i).elem; }
+    OpRef elem(size_t i) const {
+        auto kind = ops.obj(op(i).obj).kind;
+        return kind == ObjKind::List || kind == ObjKind::Text ? ops.elem_of(op(i)) : OpRef{};
+    }
     bool insert(size_t i) const { return op(i).insert; }
     uint64_t action(size_t i) const { return op(i).action; }
     ScalarValue const& value(size_t i) const { return op(i).value; }
-    std::span<OpRef const> succ(size_t i) const { return op(i).succ; }
+    std::span<OpRef const> succ(size_t i) const { return ops.succ_of(op(i)); }
     bool expand(size_t i) const { return op(i).expand; }
     std::string const* mark_name(size_t i) const { return ops.mark_name_of(op(i)); }
     Op const& op(size_t i) const { return ops.op(static_cast<uint32_t>(i)); }
@@ -546,15 +549,15 @@ std::vector<uint8_t> Document::save() {
             bool seq = o.kind == ObjKind::List || o.kind == ObjKind::Text;
             OpRef obj = map_ref(o.id);
             m_ops.for_each_op(oi, [&](Op const& op) {
-                std::span<OpRef const> succ_of = op.succ;
+                std::span<OpRef const> succ_of = m_ops.succ_of(op);
                 if (!same_actors) {
                     succ.clear();
-                    for (auto const& s : op.succ) succ.push_back(map_ref(s));
+                    for (auto const& s : m_ops.succ_of(op)) succ.push_back(map_ref(s));
                     succ_of = succ;
                 }
-                writer.add(obj, seq ? nullptr : m_ops.key_of(op), seq ? map_ref(op.elem) : OpRef{},
-                           map_ref(op.id), op.insert, op.action, op.value, succ_of, op.expand,
-                           m_ops.mark_name_of(op));
+                writer.add(obj, seq ? nullptr : m_ops.key_of(op),
+                           seq ? map_ref(m_ops.elem_of(op)) : OpRef{}, map_ref(op.id), op.insert,
+                           op.action, op.value, succ_of, op.expand, m_ops.mark_name_of(op));
             });
         }
         op_cols = writer.finish();

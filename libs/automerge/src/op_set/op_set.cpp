@@ -118,6 +118,27 @@ void OpSet::add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index) {
     list.insert(pos, op_index);
 }
 
+void OpSet::add_later(Element& e, uint32_t op_index) {
+    if (e.later == Op::none) {
+        e.later = static_cast<uint32_t>(m_later.size());
+        m_later.push_back({op_index});
+        return;
+    }
+    add_to_sorted(m_later[e.later], op_index);
+}
+
+void OpSet::add_succ(Op& op, OpRef succ) {
+    if (op.succ == Op::none) {
+        op.succ = static_cast<uint32_t>(m_succ.size());
+        m_succ.push_back({succ});
+        return;
+    }
+    auto& list = m_succ[op.succ];
+    auto pos = list.end();
+    while (pos != list.begin() && less(succ, *(pos - 1))) --pos;
+    list.insert(pos, succ);
+}
+
 void OpSet::apply(storage::OpRow&& row, OpRef id) {
     uint32_t obj = *object(row.obj);
     auto index = static_cast<uint32_t>(m_ops.size());
@@ -129,13 +150,12 @@ void OpSet::apply(storage::OpRow&& row, OpRef id) {
         uint32_t target = *m_op_index.find(p);
         Op& pred = m_ops[target];
         m_objects[pred.obj].text_cached = false;
-        auto pos = pred.succ.end();
-        while (pos != pred.succ.begin() && less(id, *(pos - 1))) --pos;
-        pred.succ.insert(pos, id);
+        add_succ(pred, id);
         if (is_inc) {
-            ++pred.inc_succ;
-            pred.inc_total = static_cast<int64_t>(static_cast<uint64_t>(pred.inc_total) +
-                                                  static_cast<uint64_t>(inc_by));
+            auto& inc = m_increments[pred.id];
+            ++inc.count;
+            inc.total = static_cast<int64_t>(static_cast<uint64_t>(inc.total) +
+                                             static_cast<uint64_t>(inc_by));
         }
         if (is_sequence(m_objects[pred.obj].kind)) refresh_width(pred.obj, pred.element);
     }
@@ -148,23 +168,26 @@ void OpSet::apply(storage::OpRow&& row, OpRef id) {
     op.insert = row.insert;
     op.expand = row.expand;
     op.value = std::move(row.value);
-    if (row.mark_name) op.mark_name = intern(std::move(*row.mark_name));
+    if (row.mark_name) {
+        op.marked = true;
+        m_mark_names[id] = intern(std::move(*row.mark_name));
+    }
     if (row.key_str)
-        op.key = intern(std::move(*row.key_str));
-    else
-        op.elem = row.elem;
+        op.ref = intern(std::move(*row.key_str));
+    else if (row.insert && row.elem.counter != 0)
+        op.ref = *m_op_index.find(row.elem);
     m_ops.push_back(std::move(op));
     m_op_index.insert(id, index);
 
     Object& o = m_objects[obj];
     if (!is_sequence(o.kind)) {
-        add_to_sorted(o.props[m_names[m_ops[index].key]], index);
+        add_to_sorted(o.props[m_names[m_ops[index].ref]], index);
     } else if (row.insert) {
         insert_element(obj, index, row.elem);
     } else {
         uint32_t e = *find_element(obj, row.elem);
         m_ops[index].element = e;
-        add_to_sorted(o.seq.elements[e].ops, index);
+        add_later(o.seq.elements[e], index);
         refresh_width(obj, e);
     }
     if (auto kind = kind_made_by(row.action)) add_object(id, *kind);
@@ -193,34 +216,39 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
     op.insert = row.insert;
     op.expand = row.expand;
     op.value = std::move(row.value);
-    op.succ = std::move(row.refs);
-    auto by_rank = [&](OpRef a, OpRef b) { return less(a, b); };
-    if (!std::is_sorted(op.succ.begin(), op.succ.end(), by_rank))
-        std::sort(op.succ.begin(), op.succ.end(), by_rank);
+    if (!row.refs.empty()) {
+        auto by_rank = [&](OpRef a, OpRef b) { return less(a, b); };
+        if (!std::is_sorted(row.refs.begin(), row.refs.end(), by_rank))
+            std::sort(row.refs.begin(), row.refs.end(), by_rank);
+        op.succ = static_cast<uint32_t>(m_succ.size());
+        m_succ.push_back(std::move(row.refs));
+    }
     state.any_inc |= op.action == storage::inc;
-    if (row.mark_name) op.mark_name = intern(std::move(*row.mark_name));
-    if (row.key_str)
-        op.key = intern(std::move(*row.key_str));
-    else
-        op.elem = row.elem;
+    if (row.mark_name) {
+        op.marked = true;
+        m_mark_names[row.id] = intern(std::move(*row.mark_name));
+    }
+    if (row.key_str) op.ref = intern(std::move(*row.key_str));
 
     Object& o = m_objects[obj];
     if (!seq) {
-        auto& key = m_names[op.key];
+        auto& key = m_names[op.ref];
         auto it = o.props.empty() || o.props.rbegin()->first != key
                       ? o.props.try_emplace(o.props.end(), key)
                       : std::prev(o.props.end());
         add_to_sorted(it->second, index);
     } else if (row.insert) {
-        if (row.elem.counter != 0 && !find_element(obj, row.elem))
-            return fail("operation on an unknown list element");
+        if (row.elem.counter != 0) {
+            if (!find_element(obj, row.elem)) return fail("operation on an unknown list element");
+            m_ops[index].ref = *m_op_index.find(row.elem);
+        }
         append_element(obj, index);
     } else {
         if (row.elem.counter == 0) return fail("update of the list head");
         auto e = find_element(obj, row.elem);
         if (!e) return fail("operation on an unknown list element");
         m_ops[index].element = *e;
-        add_to_sorted(o.seq.elements[*e].ops, index);
+        add_later(o.seq.elements[*e], index);
     }
     if (auto kind = kind_made_by(row.action)) {
         if (m_object_index.contains(row.id)) return fail("duplicate object in document");
@@ -232,12 +260,13 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
 void OpSet::finish_load(Loading const& state) {
     if (state.any_inc) {
         for (auto& op : m_ops) {
-            for (auto const& s : op.succ) {
+            for (auto const& s : succ_of(op)) {
                 auto i = m_op_index.find(s);
                 if (!i || m_ops[*i].action != storage::inc) continue;
-                ++op.inc_succ;
-                op.inc_total = static_cast<int64_t>(
-                    static_cast<uint64_t>(op.inc_total) +
+                auto& inc = m_increments[op.id];
+                ++inc.count;
+                inc.total = static_cast<int64_t>(
+                    static_cast<uint64_t>(inc.total) +
                     static_cast<uint64_t>(increment_of(m_ops[*i].value).value_or(0)));
             }
         }
@@ -252,7 +281,7 @@ void OpSet::finish_load(Loading const& state) {
 void OpSet::append_element(uint32_t obj, uint32_t op_index) {
     Sequence& seq = m_objects[obj].seq;
     auto e = static_cast<uint32_t>(seq.elements.size());
-    seq.elements.push_back(Element{.insert_op = op_index, .ops = {}});
+    seq.elements.push_back(Element{.insert_op = op_index});
     m_ops[op_index].element = e;
     if (seq.order.empty() || seq.blocks[seq.order.back()].elems.size() >= max_block) {
         auto block = static_cast<uint32_t>(seq.blocks.size());
@@ -333,7 +362,7 @@ void OpSet::split_block(Sequence& seq, uint32_t block_id) {
 ScalarValue OpSet::value_of(Op const& op) const {
     if (auto const* c = std::get_if<Counter>(&op.value))
         return Counter{static_cast<int64_t>(static_cast<uint64_t>(c->value) +
-                                            static_cast<uint64_t>(op.inc_total))};
+                                            static_cast<uint64_t>(increments(op)))};
     return op.value;
 }
 
@@ -346,7 +375,7 @@ std::optional<ObjType> OpSet::made_type(Op const& op) const {
 uint32_t OpSet::width_of(Object const& o, Element const& e) const {
     uint32_t top = UINT32_MAX;
     if (visible(m_ops[e.insert_op])) top = e.insert_op;
-    for (uint32_t i : e.ops)
+    for (uint32_t i : later_ops(e))
         if (visible(m_ops[i])) top = i;
     if (top == UINT32_MAX) return 0;
     if (o.kind != ObjKind::Text) return 1;
@@ -379,7 +408,7 @@ std::vector<uint32_t> OpSet::visible_at(uint32_t obj, std::string const& key) co
 std::vector<uint32_t> OpSet::visible_at(Element const& elem) const {
     std::vector<uint32_t> out;
     if (visible(m_ops[elem.insert_op])) out.push_back(elem.insert_op);
-    for (uint32_t i : elem.ops)
+    for (uint32_t i : later_ops(elem))
         if (visible(m_ops[i])) out.push_back(i);
     return out;
 }
@@ -395,7 +424,8 @@ std::optional<uint32_t> OpSet::winner_at(uint32_t obj, std::string_view key) con
 }
 
 std::optional<uint32_t> OpSet::winner(Element const& elem) const {
-    for (auto i = elem.ops.rbegin(); i != elem.ops.rend(); ++i)
+    auto later = later_ops(elem);
+    for (auto i = later.rbegin(); i != later.rend(); ++i)
         if (visible(m_ops[*i])) return *i;
     if (visible(m_ops[elem.insert_op])) return elem.insert_op;
     return std::nullopt;
@@ -446,7 +476,7 @@ std::string const& OpSet::text(uint32_t obj) const {
     for_each_element(obj, [&](Element const& e) {
         if (e.width == 0) return;
         // A visible element with no later ops shows its insert.
-        auto const& op = m_ops[e.ops.empty() ? e.insert_op : *winner(e)];
+        auto const& op = m_ops[e.later == Op::none ? e.insert_op : *winner(e)];
         auto const* s = std::get_if<std::string>(&op.value);
         if (s && op.action == storage::set)
             out += *s;

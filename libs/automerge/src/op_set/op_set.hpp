@@ -36,28 +36,28 @@ inline ObjType obj_type_of(ObjKind kind) {
     return ObjType::Map;
 }
 
-// One per op of the document, so laid out for size, with what lookups read (id, object,
-// element, flags, reference element) in the first 64 bytes.
+// One per op of the document, so laid out for size: what only some ops have (successors,
+// counter increments, mark names, later ops on an element) lives in side tables.
 struct Op {
+    static constexpr uint32_t none = UINT32_MAX;
     OpRef id;
     uint32_t obj = 0;
-    uint32_t element = 0;          // sequences: index of the element the op belongs to
-    uint32_t key = 0;              // maps: interned key
-    uint32_t mark_name = no_name;  // interned, for marks
-    uint32_t inc_succ = 0;         // successors that are increments
+    uint32_t element = 0;  // sequences: index of the element the op belongs to
+    // Maps: the interned key. Sequence inserts: the op index of the element inserted after
+    // (`none`: the head). Other sequence ops target their own element.
+    uint32_t ref = none;
+    uint32_t succ = none;  // its successor list, `none` while it has no successors
     uint8_t action = storage::set;
     bool insert = false;
     bool expand = false;
-    OpRef elem;                // sequences: reference element (insert) or target element
-    int64_t inc_total = 0;     // sum of increments among the successors, for counters
+    bool marked = false;  // has a mark name
     ScalarValue value;
-    std::vector<OpRef> succ;
-    static constexpr uint32_t no_name = UINT32_MAX;
 };
+static_assert(sizeof(Op) <= 80);
 
 struct Element {
     uint32_t insert_op = 0;
-    std::vector<uint32_t> ops;  // later operations on this element, in id order
+    uint32_t later = Op::none;  // list of later operations on it, in id order (none: empty)
     uint32_t block = 0;
     uint32_t width = 0;
 };
@@ -134,9 +134,31 @@ class OpSet {
     std::optional<uint32_t> find_op(OpRef id) const { return m_op_index.find(id); }
     // Map keys and mark names are stored once and referred to by index.
     std::string const& name(uint32_t index) const { return m_names[index]; }
-    std::string const* key_of(Op const& op) const { return &m_names[op.key]; }
+    std::string const* key_of(Op const& op) const { return &m_names[op.ref]; }
     std::string const* mark_name_of(Op const& op) const {
-        return op.mark_name == Op::no_name ? nullptr : &m_names[op.mark_name];
+        return op.marked ? &m_names[m_mark_names.at(op.id)] : nullptr;
+    }
+    // Successors in id order.
+    std::span<OpRef const> succ_of(Op const& op) const {
+        if (op.succ == Op::none) return {};
+        return m_succ[op.succ];
+    }
+    // Later ops on an element, in id order.
+    std::span<uint32_t const> later_ops(Element const& e) const {
+        if (e.later == Op::none) return {};
+        return m_later[e.later];
+    }
+    // Counters: the sum of the increments among the successors.
+    int64_t increments(Op const& op) const {
+        if (op.succ == Op::none) return 0;
+        auto it = m_increments.find(op.id);
+        return it == m_increments.end() ? 0 : it->second.total;
+    }
+    // Sequence ops: the element an insert goes after (counter 0: the head), or the element
+    // any other op targets.
+    OpRef elem_of(Op const& op) const {
+        if (op.insert) return op.ref == Op::none ? OpRef{} : m_ops[op.ref].id;
+        return m_ops[m_objects[op.obj].seq.elements[op.element].insert_op].id;
     }
     // The element of `obj` inserted by op `id`.
     std::optional<uint32_t> find_element(uint32_t obj, OpRef id) const;
@@ -163,11 +185,11 @@ class OpSet {
 
     // Inline: every read of every key and character asks this.
     bool visible(Op const& op) const {
-        if (op.action == storage::inc || op.action == storage::mark || op.action > storage::mark)
-            return false;
+        if (op.action == storage::inc || op.action >= storage::mark) return false;
+        if (op.succ == Op::none) return true;
         if (op.action == storage::set && std::holds_alternative<Counter>(op.value))
-            return op.succ.size() == op.inc_succ;
-        return op.succ.empty();
+            return m_succ[op.succ].size() == increment_count(op);
+        return false;
     }
     ScalarValue value_of(Op const& op) const;
     std::optional<ObjType> made_type(Op const& op) const;
@@ -200,7 +222,7 @@ class OpSet {
     template <class F>
     void for_each_visible(Element const& elem, F&& f) const {
         if (visible(m_ops[elem.insert_op])) f(elem.insert_op);
-        for (uint32_t i : elem.ops)
+        for (uint32_t i : later_ops(elem))
             if (visible(m_ops[i])) f(i);
     }
     // The element at a visible index (counting widths), with the offset into it.
@@ -236,7 +258,7 @@ class OpSet {
             for (uint32_t e : o.seq.blocks[b].elems) {
                 Element const& el = o.seq.elements[e];
                 f(m_ops[el.insert_op]);
-                for (uint32_t i : el.ops) f(m_ops[i]);
+                for (uint32_t i : later_ops(el)) f(m_ops[i]);
             }
         }
     }
@@ -249,9 +271,24 @@ class OpSet {
     void split_block(Sequence& seq, uint32_t block_id);
     void append_element(uint32_t obj, uint32_t op_index);
     void add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index);
+    void add_later(Element& e, uint32_t op_index);
+    void add_succ(Op& op, OpRef succ);
+    uint32_t increment_count(Op const& op) const {
+        auto it = m_increments.find(op.id);
+        return it == m_increments.end() ? 0 : it->second.count;
+    }
 
     std::vector<Op> m_ops;
     OpIndex m_op_index;
+    std::vector<std::vector<OpRef>> m_succ;      // successor lists
+    std::vector<std::vector<uint32_t>> m_later;  // later ops on an element
+    // Counters with increments among their successors.
+    struct Increments {
+        uint32_t count = 0;
+        int64_t total = 0;
+    };
+    std::unordered_map<OpRef, Increments, OpRefHash> m_increments;
+    std::unordered_map<OpRef, uint32_t, OpRefHash> m_mark_names;  // interned, by op id
     std::vector<Object> m_objects;
     OpIndex m_object_index;
     uint32_t intern(std::string&& name);
