@@ -90,7 +90,6 @@ struct RowOps {
     OpIndex by_id;
     static Result<RowOps> make(std::vector<OpRow> const& rows) {
         RowOps out{rows, {}};
-        out.by_id.reserve(rows.size());
         for (uint32_t i = 0; i < rows.size(); ++i)
             if (!out.by_id.insert(rows[i].id, i)) return fail("duplicate op id in document");
         return out;
@@ -406,7 +405,19 @@ Result<Document::Reconstructed> Document::reconstruct(std::span<uint8_t const> b
         if (!count) return fail("malformed or oversized action column");
         size_t bytes = 0;
         for (auto const& [id, data] : *op_cols) bytes += data.size();
-        ops.reserve(std::min<uint64_t>(*count, 4 * uint64_t{bytes} + 1024));
+        uint64_t expected = std::min<uint64_t>(*count, 4 * uint64_t{bytes} + 1024);
+        ops.reserve(expected);
+        // Counters of a document's actors are mostly dense: size their id tables up front,
+        // within about two slots per op in all.
+        std::vector<uint64_t> max_counter(actors.size(), 0);
+        for (auto const& m : *metas)
+            max_counter[m.actor] = std::max(max_counter[m.actor], m.max_op);
+        uint64_t budget = 2 * expected + 4096;
+        for (uint32_t a = 0; a < actors.size(); ++a) {
+            if (max_counter[a] + 1 > budget) continue;
+            budget -= max_counter[a] + 1;
+            ops.reserve_actor(a, max_counter[a], expected);
+        }
         OpSet::Loading loading;
         bool general = false;
         auto decoded = decode_ops_each(*op_cols, OpLayout::Document, actors.size(), limit,

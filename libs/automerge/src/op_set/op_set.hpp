@@ -122,9 +122,10 @@ class OpSet {
     }
 
     // Room for `more` ops, so large loads do not copy the op table as it grows.
-    void reserve(size_t more) {
-        m_ops.reserve(m_ops.size() + more);
-        m_op_index.reserve(m_op_index.size() + more);
+    void reserve(size_t more) { m_ops.reserve(m_ops.size() + more); }
+    // Room in the id index for the ops of `actor` up to `max_counter`, out of `count` ops.
+    void reserve_actor(uint32_t actor, uint64_t max_counter, uint64_t count) {
+        m_op_index.reserve_actor(actor, max_counter, count);
     }
 
     std::optional<uint32_t> object(OpRef id) const;
