@@ -49,6 +49,7 @@ uint32_t utf8_chars(std::string const& s) {
 OpSet::OpSet() {
     m_objects.push_back(Object{});
     m_object_index.insert(OpRef{}, 0);
+    m_obj_order.push_back(0);
 }
 
 std::optional<uint32_t> OpSet::object(OpRef id) const {
@@ -108,6 +109,10 @@ uint32_t OpSet::add_object(OpRef id, ObjKind kind) {
     auto index = static_cast<uint32_t>(m_objects.size());
     m_objects.push_back(Object{.id = id, .kind = kind});
     m_object_index.insert(id, index);
+    if (m_obj_order.size() == index && less(m_objects[m_obj_order.back()].id, id))
+        m_obj_order.push_back(index);
+    else
+        m_obj_order.clear();
     return index;
 }
 
@@ -201,6 +206,7 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
         if (!o) return fail("operation on an unknown object");
         state.obj = *o;
         state.obj_id = row.obj;
+        state.objects.push_back(*o);
     }
     uint32_t obj = state.obj;
     bool seq = is_sequence(m_objects[obj].kind);
@@ -257,7 +263,15 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
     return {};
 }
 
-void OpSet::finish_load(Loading const& state) {
+void OpSet::finish_load(Loading& state) {
+    // Documents keep objects in id order, so unless some had no rows, the order they came
+    // in is the order saving wants.
+    auto by_id = [&](uint32_t a, uint32_t b) { return less(m_objects[a].id, m_objects[b].id); };
+    if (state.objects.empty() || state.objects[0] != 0)
+        state.objects.insert(state.objects.begin(), 0);
+    if (state.objects.size() == m_objects.size() &&
+        std::is_sorted(state.objects.begin(), state.objects.end(), by_id))
+        m_obj_order = std::move(state.objects);
     if (state.any_inc) {
         for (auto& op : m_ops) {
             for (auto const& s : succ_of(op)) {
@@ -488,14 +502,23 @@ std::string const& OpSet::text(uint32_t obj) const {
     return o.text_cache;
 }
 
-std::vector<uint32_t> OpSet::objects_in_order() const {
-    std::vector<uint32_t> objs(m_objects.size());
-    std::iota(objs.begin(), objs.end(), 0u);
-    auto by_id = [&](uint32_t a, uint32_t b) { return less(m_objects[a].id, m_objects[b].id); };
-    // Loaded documents hold their objects in id order already.
-    if (!std::is_sorted(objs.begin() + 1, objs.end(), by_id))
-        std::sort(objs.begin() + 1, objs.end(), by_id);
-    return objs;
+std::vector<uint32_t> const& OpSet::objects_in_order() const {
+    if (m_obj_order.size() == m_objects.size()) return m_obj_order;
+    struct Key {
+        uint64_t counter;
+        uint32_t rank;
+        uint32_t index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(m_objects.size());
+    for (uint32_t i = 1; i < m_objects.size(); ++i)
+        keys.push_back({m_objects[i].id.counter, m_rank[m_objects[i].id.actor], i});
+    std::sort(keys.begin(), keys.end(), [](Key const& a, Key const& b) {
+        return a.counter != b.counter ? a.counter < b.counter : a.rank < b.rank;
+    });
+    m_obj_order.assign(1, 0);
+    for (auto const& k : keys) m_obj_order.push_back(k.index);
+    return m_obj_order;
 }
 
 }  // namespace automerge::op_set

@@ -180,9 +180,10 @@ class OpSet {
         uint32_t obj = UINT32_MAX;  // the object of the previous row
         OpRef obj_id{UINT64_MAX, 0};
         bool any_inc = false;
+        std::vector<uint32_t> objects;  // in the order their rows came
     };
     Result<void> load_row(storage::OpRow&& row, Loading& state);
-    void finish_load(Loading const& state);
+    void finish_load(Loading& state);
 
     // Inline: every read of every key and character asks this.
     bool visible(Op const& op) const {
@@ -244,7 +245,7 @@ class OpSet {
 
     // Rows in document order, actors as stored (the caller remaps them).
     // Objects in id order (the root first).
-    std::vector<uint32_t> objects_in_order() const;
+    std::vector<uint32_t> const& objects_in_order() const;
     // Calls f(op) for each op of one object in document order: maps by key, sequences by
     // element (its insert, then later ops on it).
     template <class F>
@@ -295,6 +296,9 @@ class OpSet {
     uint32_t intern(std::string&& name);
 
     std::vector<uint32_t> m_rank;
+    // Objects in id order (the root first) while it covers every object. Actor ranks only
+    // ever keep the relative order of known actors, so it stays right as actors come.
+    mutable std::vector<uint32_t> m_obj_order;
     std::vector<std::string> m_names;
     std::unordered_map<std::string, uint32_t> m_name_index;
 };
