@@ -313,8 +313,7 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
         }
         auto encoded = encode_change_body(chunk, writer.finish());
         ParsedChange parsed;
-        parsed.hash = chunk_hash(ChunkType::Change, encoded);
-        parsed.raw = make_chunk(ChunkType::Change, encoded);
+        parsed.raw = make_chunk(ChunkType::Change, encoded, parsed.hash);
         parsed.chunk = std::move(chunk);
         parsed.num_ops = count;
         parsed.ops_dropped = true;

@@ -204,7 +204,14 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
     if (row.obj != state.obj_id) {
         auto o = object(row.obj);
         if (!o) return fail("operation on an unknown object");
+        seal_sequence(state);
         state.obj = *o;
+        if (is_sequence(m_objects[*o].kind)) {
+            // Rows of one object come together, but take them up again if they do not.
+            Sequence& s = m_objects[*o].seq;
+            state.elements = std::move(s.elements);
+            s = Sequence{};
+        }
         state.obj_id = row.obj;
         state.objects.push_back(*o);
     }
@@ -248,13 +255,14 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
             if (!find_element(obj, row.elem)) return fail("operation on an unknown list element");
             m_ops[index].ref = *m_op_index.find(row.elem);
         }
-        append_element(obj, index);
+        m_ops[index].element = static_cast<uint32_t>(state.elements.size());
+        state.elements.push_back(Element{.insert_op = index});
     } else {
         if (row.elem.counter == 0) return fail("update of the list head");
         auto e = find_element(obj, row.elem);
         if (!e) return fail("operation on an unknown list element");
         m_ops[index].element = *e;
-        add_later(o.seq.elements[*e], index);
+        add_later(state.elements[*e], index);
     }
     if (auto kind = kind_made_by(row.action)) {
         if (m_object_index.contains(row.id)) return fail("duplicate object in document");
@@ -264,6 +272,7 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
 }
 
 void OpSet::finish_load(Loading& state) {
+    seal_sequence(state);
     // Documents keep objects in id order, so unless some had no rows, the order they came
     // in is the order saving wants.
     auto by_id = [&](uint32_t a, uint32_t b) { return less(m_objects[a].id, m_objects[b].id); };
@@ -291,21 +300,30 @@ void OpSet::finish_load(Loading& state) {
     }
 }
 
-// Loading: elements arrive in list order, so each goes at the end.
-void OpSet::append_element(uint32_t obj, uint32_t op_index) {
-    Sequence& seq = m_objects[obj].seq;
-    auto e = static_cast<uint32_t>(seq.elements.size());
-    seq.elements.push_back(Element{.insert_op = op_index});
-    m_ops[op_index].element = e;
-    if (seq.order.empty() || seq.blocks[seq.order.back()].elems.size() >= max_block) {
-        auto block = static_cast<uint32_t>(seq.blocks.size());
-        seq.blocks.push_back({});
-        seq.position.push_back(static_cast<uint32_t>(seq.order.size()));
-        seq.order.push_back(block);
+// Loading: elements arrive in list order; once a sequence's rows are all in, its elements
+// are cut into full blocks, every vector allocated once at its size.
+void OpSet::seal_sequence(Loading& state) {
+    if (state.obj == UINT32_MAX || !is_sequence(m_objects[state.obj].kind)) return;
+    Sequence& seq = m_objects[state.obj].seq;
+    seq.elements.assign(state.elements.begin(), state.elements.end());
+    state.elements.clear();
+    size_t n = seq.elements.size();
+    size_t num_blocks = (n + max_block - 1) / max_block;
+    seq.blocks.resize(num_blocks);
+    seq.order.resize(num_blocks);
+    seq.position.resize(num_blocks);
+    for (uint32_t b = 0; b < num_blocks; ++b) {
+        seq.order[b] = b;
+        seq.position[b] = b;
+        size_t begin = b * max_block;
+        size_t end = std::min(n, begin + max_block);
+        auto& elems = seq.blocks[b].elems;
+        elems.resize(end - begin);
+        for (size_t e = begin; e < end; ++e) {
+            elems[e - begin] = static_cast<uint32_t>(e);
+            seq.elements[e].block = b;
+        }
     }
-    uint32_t block = seq.order.back();
-    seq.blocks[block].elems.push_back(e);
-    seq.elements[e].block = block;
 }
 
 void OpSet::insert_element(uint32_t obj, uint32_t op_index, OpRef after) {

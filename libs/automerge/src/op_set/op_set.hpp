@@ -181,6 +181,8 @@ class OpSet {
         OpRef obj_id{UINT64_MAX, 0};
         bool any_inc = false;
         std::vector<uint32_t> objects;  // in the order their rows came
+        // Elements of the sequence being read, laid out into blocks once it is complete.
+        std::vector<Element> elements;
     };
     Result<void> load_row(storage::OpRow&& row, Loading& state);
     void finish_load(Loading& state);
@@ -271,7 +273,7 @@ class OpSet {
     void refresh_width(uint32_t obj, uint32_t elem);
     uint32_t width_of(Object const& o, Element const& e) const;
     void split_block(Sequence& seq, uint32_t block_id);
-    void append_element(uint32_t obj, uint32_t op_index);
+    void seal_sequence(Loading& state);
     void add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index);
     void add_later(Element& e, uint32_t op_index);
     void add_succ(Op& op, OpRef succ);

@@ -36,8 +36,14 @@ ChangeHash chunk_hash(ChunkType type, std::span<uint8_t const> body) {
 }
 
 std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body) {
+    ChangeHash hash;
+    return make_chunk(type, body, hash);
+}
+
+std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body, ChangeHash& hash_out) {
     auto prefix = type_and_length(type, body.size());
     auto hash = sha256(prefix, body);
+    hash_out.bytes = hash;
     std::vector<uint8_t> out;
     out.reserve(8 + prefix.size() + body.size());
     out.insert(out.end(), magic_bytes.begin(), magic_bytes.end());

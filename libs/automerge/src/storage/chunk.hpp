@@ -32,6 +32,8 @@ ChangeHash chunk_hash(ChunkType type, std::span<uint8_t const> body);
 
 // Builds "magic, checksum, type, length, body".
 std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body);
+// The same, also giving the chunk's hash (computed once for both).
+std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body, ChangeHash& hash);
 
 // Reads the next chunk; a compressed change chunk comes back inflated as type Change.
 // The checksum is verified.
