@@ -257,6 +257,9 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
     std::set<ChangeHash> derived_heads;
     std::vector<OpRef> local_preds;
     std::vector<uint32_t> others;
+    OpColumnsWriter writer(OpLayout::Change);
+    std::vector<uint8_t> columns;
+    std::vector<uint8_t> encoded;
     for (auto& meta : metas) {
         uint32_t a = meta.actor;
         if (meta.seq != last_seq[a] + 1) return fail("document changes out of order");
@@ -303,7 +306,6 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
         auto to_local = [&](OpRef ref) {
             return ref.counter == 0 ? ref : OpRef{ref.counter, local[ref.actor]};
         };
-        OpColumnsWriter writer(OpLayout::Change);
         for (size_t k = begin; k < end; ++k) {
             View v = view(list[k].second);
             local_preds.clear();
@@ -311,7 +313,9 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
             writer.add(to_local(v.obj), v.key, to_local(v.elem), OpRef{}, v.insert, v.action,
                        *v.value, local_preds, v.expand, v.mark_name);
         }
-        auto encoded = encode_change_body(chunk, writer.finish());
+        columns.clear();
+        writer.finish_into(columns);
+        encode_change_body(chunk, columns, encoded);
         ParsedChange parsed;
         parsed.raw = make_chunk(ChunkType::Change, encoded, parsed.hash);
         parsed.chunk = std::move(chunk);

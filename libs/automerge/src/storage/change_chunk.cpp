@@ -23,9 +23,9 @@ std::vector<uint8_t> encode_change_body(ChangeChunk const& change) {
     return encode_change_body(change, encode_ops(change.ops, OpLayout::Change));
 }
 
-std::vector<uint8_t> encode_change_body(ChangeChunk const& change,
-                                        std::span<RawColumn const> columns) {
-    std::vector<uint8_t> out;
+namespace {
+
+void write_change_header(ChangeChunk const& change, std::vector<uint8_t>& out) {
     write_uleb(out, change.deps.size());
     for (auto const& d : change.deps) out.insert(out.end(), d.bytes.begin(), d.bytes.end());
     write_bytes(out, change.actors.at(0).to_bytes());
@@ -37,6 +37,22 @@ std::vector<uint8_t> encode_change_body(ChangeChunk const& change,
     out.insert(out.end(), message.begin(), message.end());
     write_uleb(out, change.actors.size() - 1);
     for (size_t i = 1; i < change.actors.size(); ++i) write_bytes(out, change.actors[i].to_bytes());
+}
+
+}  // namespace
+
+void encode_change_body(ChangeChunk const& header, std::span<uint8_t const> op_columns,
+                        std::vector<uint8_t>& out) {
+    out.clear();
+    write_change_header(header, out);
+    out.insert(out.end(), op_columns.begin(), op_columns.end());
+    out.insert(out.end(), header.extra.begin(), header.extra.end());
+}
+
+std::vector<uint8_t> encode_change_body(ChangeChunk const& change,
+                                        std::span<RawColumn const> columns) {
+    std::vector<uint8_t> out;
+    write_change_header(change, out);
     write_column_meta(out, columns);
     for (auto const& c : columns) out.insert(out.end(), c.data.begin(), c.data.end());
     out.insert(out.end(), change.extra.begin(), change.extra.end());

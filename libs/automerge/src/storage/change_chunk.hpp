@@ -21,6 +21,10 @@ std::vector<uint8_t> encode_change_body(ChangeChunk const& change);
 // The same with the op columns encoded by the caller; `header.ops` is not read.
 std::vector<uint8_t> encode_change_body(ChangeChunk const& header,
                                         std::span<RawColumn const> op_columns);
+// The same into `out` (cleared first), with the op columns written by
+// `OpColumnsWriter::finish_into`.
+void encode_change_body(ChangeChunk const& header, std::span<uint8_t const> op_columns,
+                        std::vector<uint8_t>& out);
 Result<ChangeChunk> decode_change_body(std::span<uint8_t const> body, uint64_t max_ops);
 
 }  // namespace automerge::storage

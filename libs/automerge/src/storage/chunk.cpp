@@ -40,7 +40,8 @@ std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body) {
     return make_chunk(type, body, hash);
 }
 
-std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body, ChangeHash& hash_out) {
+std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body,
+                                ChangeHash& hash_out) {
     auto prefix = type_and_length(type, body.size());
     auto hash = sha256(prefix, body);
     hash_out.bytes = hash;

@@ -134,6 +134,12 @@ class RleEncoder {
 
     // A column holding only nulls is written as nothing at all.
     std::vector<uint8_t> finish() {
+        flush();
+        return std::move(m_out);
+    }
+    // Like `finish`, but the bytes stay in the encoder (until `clear`) so that its buffers
+    // can be used again.
+    std::span<uint8_t const> flush() {
         switch (m_state) {
             case State::Empty:
             case State::InitialNulls:
@@ -148,7 +154,13 @@ class RleEncoder {
                 break;
         }
         m_state = State::Empty;
-        return std::move(m_out);
+        return m_out;
+    }
+    void clear() {
+        m_state = State::Empty;
+        m_count = 0;
+        m_literal.clear();
+        m_out.clear();
     }
 
   private:
@@ -173,7 +185,6 @@ class RleEncoder {
     }
 
   public:
-
   private:
     enum class State { Empty, InitialNulls, Nulls, Lone, Run, Literal };
 
@@ -308,6 +319,11 @@ class DeltaEncoder {
             append_null();
     }
     std::vector<uint8_t> finish() { return m_rle.finish(); }
+    std::span<uint8_t const> flush() { return m_rle.flush(); }
+    void clear() {
+        m_rle.clear();
+        m_absolute = 0;
+    }
 
   private:
     RleEncoder<int64_t> m_rle;
@@ -350,9 +366,19 @@ class BooleanEncoder {
         m_any_true |= value;
     }
     std::vector<uint8_t> finish() {
+        flush();
+        return std::move(m_out);
+    }
+    std::span<uint8_t const> flush() {
         if (m_count > 0) write_uleb(m_out, m_count);
         m_count = 0;
-        return std::move(m_out);
+        return m_out;
+    }
+    void clear() {
+        m_last = false;
+        m_any_true = false;
+        m_count = 0;
+        m_out.clear();
     }
     bool any_true() const { return m_any_true; }
 

@@ -254,6 +254,52 @@ std::vector<RawColumn> OpColumnsWriter::finish() {
     return out;
 }
 
+void OpColumnsWriter::finish_into(std::vector<uint8_t>& out) {
+    Columns& c = *m_columns;
+    bool doc = m_layout == OpLayout::Document;
+    std::pair<uint32_t, std::span<uint8_t const>> cols[16];
+    size_t n = 0;
+    auto add = [&](uint32_t id, std::span<uint8_t const> data) {
+        if (!data.empty()) cols[n++] = {id, data};
+    };
+    add(column_id::obj_actor, c.obj_actor.flush());
+    add(column_id::obj_ctr, c.obj_ctr.flush());
+    add(column_id::key_actor, c.key_actor.flush());
+    add(column_id::key_ctr, c.key_ctr.flush());
+    add(column_id::key_str, c.key_str.flush());
+    if (doc) {
+        add(column_id::id_actor, c.id_actor.flush());
+        add(column_id::id_ctr, c.id_ctr.flush());
+    }
+    add(column_id::insert, c.insert.flush());
+    add(column_id::action, c.action.flush());
+    add(column_id::value_meta, c.value_meta.flush());
+    add(column_id::value_raw, c.value_raw);
+    add(doc ? column_id::succ_group : column_id::pred_group, c.ref_group.flush());
+    add(doc ? column_id::succ_actor : column_id::pred_actor, c.ref_actor.flush());
+    add(doc ? column_id::succ_ctr : column_id::pred_ctr, c.ref_ctr.flush());
+    bool any_expand = c.expand.any_true();
+    auto expand = c.expand.flush();
+    if (any_expand) add(column_id::expand, expand);
+    add(column_id::mark_name, c.mark_name.flush());
+    write_uleb(out, n);
+    for (size_t i = 0; i < n; ++i) {
+        write_uleb(out, cols[i].first);
+        write_uleb(out, cols[i].second.size());
+    }
+    for (size_t i = 0; i < n; ++i)
+        out.insert(out.end(), cols[i].second.begin(), cols[i].second.end());
+    for (auto* e : {&c.obj_actor, &c.obj_ctr, &c.key_actor, &c.id_actor, &c.action, &c.value_meta,
+                    &c.ref_group, &c.ref_actor})
+        e->clear();
+    for (auto* e : {&c.key_ctr, &c.id_ctr, &c.ref_ctr}) e->clear();
+    c.key_str.clear();
+    c.mark_name.clear();
+    c.insert.clear();
+    c.expand.clear();
+    c.value_raw.clear();
+}
+
 std::vector<RawColumn> encode_ops(std::span<OpRow const> ops, OpLayout layout) {
     OpColumnsWriter writer(layout);
     for (auto const& op : ops)

@@ -67,6 +67,9 @@ class OpColumnsWriter {
              uint64_t action, ScalarValue const& value, std::span<OpRef const> refs, bool expand,
              std::string const* mark_name);
     std::vector<RawColumn> finish();
+    // Writes the column metadata and then the columns' data (as a change chunk holds them)
+    // to `out`, and makes the writer empty again, keeping its buffers for the next ops.
+    void finish_into(std::vector<uint8_t>& out);
 
   private:
     struct Columns;
