@@ -95,6 +95,14 @@ struct RowOps {
         return out;
     }
     std::optional<uint32_t> find(OpRef id) const { return by_id.find(id); }
+    std::optional<std::span<uint32_t const>> by_counter(uint32_t actor) const {
+        return by_id.by_counter(actor);
+    }
+    template <class F>
+    void for_each_with_succ(F&& f) const {
+        for (uint32_t i = 0; i < rows.size(); ++i)
+            if (!rows[i].refs.empty()) f(i);
+    }
     size_t size() const { return rows.size(); }
     OpRow const& at(size_t i) const { return rows[i]; }
     OpRef id(size_t i) const { return rows[i].id; }
@@ -114,6 +122,13 @@ struct RowOps {
 struct SetOps {
     OpSet const& ops;
     std::optional<uint32_t> find(OpRef id) const { return ops.find_op(id); }
+    std::optional<std::span<uint32_t const>> by_counter(uint32_t actor) const {
+        return ops.ops_by_counter(actor);
+    }
+    template <class F>
+    void for_each_with_succ(F&& f) const {
+        ops.for_each_with_succ(f);
+    }
     size_t size() const { return ops.num_ops(); }
     OpRef id(size_t i) const { return op(i).id; }
     OpRef obj(size_t i) const { return ops.obj(op(i).obj).id; }
@@ -155,7 +170,8 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
     std::vector<Deletion> deletes;
     std::vector<uint32_t> pred_start(n + 1, 0);  // counts first, then offsets
     std::vector<uint32_t> delete_count;
-    for (uint32_t i = 0; i < n; ++i) {
+    bool too_large = false;
+    ops.for_each_with_succ([&](uint32_t i) {
         for (auto const& s : ops.succ(i)) {
             if (auto it = ops.find(s)) {
                 ++pred_start[*it];
@@ -163,7 +179,7 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
             }
             auto di = static_cast<uint32_t>(deletes.size());
             if (delete_index.insert(s, di)) {
-                if (deletes.size() >= limit) return fail("document too large");
+                if (deletes.size() >= limit) too_large = true;
                 deletes.push_back({s, i});
                 delete_count.push_back(0);
             } else {
@@ -171,7 +187,8 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
             }
             ++delete_count[di];
         }
-    }
+    });
+    if (too_large) return fail("document too large");
     pred_start.insert(pred_start.end() - 1, delete_count.begin(), delete_count.end());
     uint32_t total_preds = 0;
     for (auto& count : pred_start) {
@@ -182,13 +199,13 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
     std::vector<OpRef> pred_list(total_preds);
     {
         std::vector<uint32_t> fill(pred_start.begin(), pred_start.end() - 1);
-        for (uint32_t i = 0; i < n; ++i) {
+        ops.for_each_with_succ([&](uint32_t i) {
             for (auto const& s : ops.succ(i)) {
                 auto it = ops.find(s);
                 size_t target = it ? *it : n + *delete_index.find(s);
                 pred_list[fill[target]++] = ops.id(i);
             }
-        }
+        });
     }
     auto lamport = [](OpRef a, OpRef b) {
         return a.counter != b.counter ? a.counter < b.counter : a.actor < b.actor;
@@ -203,27 +220,59 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
     };
 
     // Every op and deletion (index n + k) of the document, bucketed by actor and sorted by
-    // counter. An actor's counters are mostly dense: they are placed by counter when they
-    // are, sorted otherwise.
+    // counter. An actor's ops come straight from the id index when it holds them by counter;
+    // otherwise, as its deletions, they are placed by counter when dense and sorted if not.
+    auto counter_of = [&](uint32_t j) {
+        return j < n ? ops.id(j).counter : deletes[j - n].id.counter;
+    };
     using Entry = std::pair<uint64_t, uint32_t>;
-    std::vector<std::vector<Entry>> by_actor(actors.size());
-    for (uint32_t i = 0; i < n; ++i) by_actor[ops.id(i).actor].emplace_back(ops.id(i).counter, i);
-    for (uint32_t k = 0; k < deletes.size(); ++k)
-        by_actor[deletes[k].id.actor].emplace_back(deletes[k].id.counter,
-                                                   static_cast<uint32_t>(n + k));
-    for (auto& list : by_actor) {
-        if (list.empty()) continue;
+    auto in_order = [](std::vector<Entry>& list) {
+        if (list.empty()) return;
         auto [lo, hi] = std::minmax_element(list.begin(), list.end());
         uint64_t first = lo->first;
         uint64_t range = hi->first - first + 1;
         if (range > 2 * uint64_t{list.size()} + 64) {
             std::sort(list.begin(), list.end());
-            continue;
+            return;
         }
         std::vector<Entry> placed(range, {0, UINT32_MAX});
         for (auto const& entry : list) placed[entry.first - first] = entry;
         std::erase_if(placed, [](Entry const& e) { return e.second == UINT32_MAX; });
         list = std::move(placed);
+    };
+    std::vector<std::optional<std::span<uint32_t const>>> indexed(actors.size());
+    std::vector<std::vector<Entry>> listed(actors.size());
+    bool any_listed = false;
+    for (uint32_t a = 0; a < actors.size(); ++a) any_listed |= !(indexed[a] = ops.by_counter(a));
+    if (any_listed)
+        for (uint32_t i = 0; i < n; ++i)
+            if (!indexed[ops.id(i).actor])
+                listed[ops.id(i).actor].emplace_back(ops.id(i).counter, i);
+    std::vector<std::vector<Entry>> deleted(actors.size());
+    for (uint32_t k = 0; k < deletes.size(); ++k)
+        deleted[deletes[k].id.actor].emplace_back(deletes[k].id.counter,
+                                                  static_cast<uint32_t>(n + k));
+    std::vector<std::vector<uint32_t>> by_actor(actors.size());
+    for (uint32_t a = 0; a < actors.size(); ++a) {
+        auto& list = listed[a];
+        auto& dels = deleted[a];
+        auto& out = by_actor[a];
+        if (!indexed[a]) {
+            list.insert(list.end(), dels.begin(), dels.end());
+            in_order(list);
+            out.reserve(list.size());
+            for (auto const& e : list) out.push_back(e.second);
+            continue;
+        }
+        in_order(dels);
+        auto d = dels.begin();
+        auto slots = *indexed[a];
+        for (uint64_t c = 0; c < slots.size(); ++c) {
+            if (slots[c] == OpIndex::empty) continue;
+            while (d != dels.end() && d->first < c) out.push_back((d++)->second);
+            out.push_back(slots[c]);
+        }
+        while (d != dels.end()) out.push_back((d++)->second);
     }
 
     // One op or deletion of a change, as the change stores it.
@@ -269,13 +318,14 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
         auto& list = by_actor[a];
         size_t begin = cursor[a];
         size_t end = begin;
-        while (end < list.size() && list[end].first <= meta.max_op) ++end;
+        while (end < list.size() && counter_of(list[end]) <= meta.max_op) ++end;
         cursor[a] = end;
         uint64_t count = end - begin;
         uint64_t start_op = meta.max_op - count + 1;
         if (count > meta.max_op) return fail("document change holds more ops than its counters");
         for (size_t k = begin; k < end; ++k)
-            if (list[k].first != start_op + (k - begin)) return fail("document ops have gaps");
+            if (counter_of(list[k]) != start_op + (k - begin))
+                return fail("document ops have gaps");
 
         ChangeChunk chunk;
         chunk.seq = meta.seq;
@@ -289,10 +339,10 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
             if (ref.counter != 0 && ref.actor != a) others.push_back(ref.actor);
         };
         for (size_t k = begin; k < end; ++k) {
-            View v = view(list[k].second);
+            View v = view(list[k]);
             note(v.obj);
             if (!v.key) note(v.elem);
-            for (auto const& p : preds_of(list[k].second)) note(p);
+            for (auto const& p : preds_of(list[k])) note(p);
         }
         std::sort(others.begin(), others.end(),
                   [&](uint32_t x, uint32_t y) { return actors[x] < actors[y]; });
@@ -307,9 +357,9 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
             return ref.counter == 0 ? ref : OpRef{ref.counter, local[ref.actor]};
         };
         for (size_t k = begin; k < end; ++k) {
-            View v = view(list[k].second);
+            View v = view(list[k]);
             local_preds.clear();
-            for (auto const& p : preds_of(list[k].second)) local_preds.push_back(to_local(p));
+            for (auto const& p : preds_of(list[k])) local_preds.push_back(to_local(p));
             writer.add(to_local(v.obj), v.key, to_local(v.elem), OpRef{}, v.insert, v.action,
                        *v.value, local_preds, v.expand, v.mark_name);
         }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "storage/ops.hpp"
@@ -48,6 +49,7 @@ class OpIndex {
                 return true;
             }
         }
+        if (id.actor < m_dense.size()) m_dense[id.actor].spilled = true;
         if ((m_hashed + 1) * 3 > m_slots.size() * 2) grow();
         size_t mask = m_slots.size() - 1;
         for (size_t i = hash(id) & mask;; i = (i + 1) & mask) {
@@ -69,14 +71,21 @@ class OpIndex {
         if (d.size() <= max_counter) d.resize(max_counter + 1, empty);
     }
     size_t size() const { return m_size; }
+    // The values of `actor`'s ids by counter (`empty` where there is none), when every id of
+    // that actor is in its table.
+    std::optional<std::span<uint32_t const>> by_counter(uint32_t actor) const {
+        if (actor >= m_dense.size() || m_dense[actor].spilled) return std::nullopt;
+        return m_dense[actor].slots;
+    }
+    static constexpr uint32_t empty = UINT32_MAX;
 
   private:
-    static constexpr uint32_t empty = UINT32_MAX;
     static constexpr uint32_t max_dense_actors = 1u << 16;
     static constexpr uint64_t dense_slack = 4096;
     struct Dense {
         std::vector<uint32_t> slots;  // by counter
         uint64_t count = 0;
+        bool spilled = false;  // some ids of the actor are hashed
     };
     struct Slot {
         uint64_t counter = 0;

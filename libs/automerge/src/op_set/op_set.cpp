@@ -136,6 +136,7 @@ void OpSet::add_succ(Op& op, OpRef succ) {
     if (op.succ == Op::none) {
         op.succ = static_cast<uint32_t>(m_succ.size());
         m_succ.push_back({succ});
+        m_succ_owner.push_back(static_cast<uint32_t>(&op - m_ops.data()));
         return;
     }
     auto& list = m_succ[op.succ];
@@ -235,6 +236,7 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
             std::sort(row.refs.begin(), row.refs.end(), by_rank);
         op.succ = static_cast<uint32_t>(m_succ.size());
         m_succ.push_back(std::move(row.refs));
+        m_succ_owner.push_back(index);
     }
     state.any_inc |= op.action == storage::inc;
     if (row.mark_name) {

@@ -133,6 +133,15 @@ class OpSet {
     size_t num_objects() const { return m_objects.size(); }
     Op const& op(uint32_t index) const { return m_ops[index]; }
     std::optional<uint32_t> find_op(OpRef id) const { return m_op_index.find(id); }
+    // Op indices of `actor`'s ops by counter, when the index holds them that way.
+    std::optional<std::span<uint32_t const>> ops_by_counter(uint32_t actor) const {
+        return m_op_index.by_counter(actor);
+    }
+    // Calls f(op index) for each op that has successors.
+    template <class F>
+    void for_each_with_succ(F&& f) const {
+        for (uint32_t owner : m_succ_owner) f(owner);
+    }
     // Map keys and mark names are stored once and referred to by index.
     std::string const& name(uint32_t index) const { return m_names[index]; }
     std::string const* key_of(Op const& op) const { return &m_names[op.ref]; }
@@ -285,6 +294,7 @@ class OpSet {
     std::vector<Op> m_ops;
     OpIndex m_op_index;
     std::vector<std::vector<OpRef>> m_succ;      // successor lists
+    std::vector<uint32_t> m_succ_owner;          // the op of each
     std::vector<std::vector<uint32_t>> m_later;  // later ops on an element
     // Counters with increments among their successors.
     struct Increments {
