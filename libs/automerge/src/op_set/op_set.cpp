@@ -229,7 +229,10 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
     op.action = static_cast<uint8_t>(row.action);
     op.insert = row.insert;
     op.expand = row.expand;
-    op.value = std::move(row.value);
+    if (auto* s = std::get_if<std::string>(&row.value))
+        op.value.emplace<std::string>(std::move(*s));
+    else
+        op.value = std::move(row.value);
     if (!row.refs.empty()) {
         auto by_rank = [&](OpRef a, OpRef b) { return less(a, b); };
         if (!std::is_sorted(row.refs.begin(), row.refs.end(), by_rank))

@@ -216,8 +216,19 @@ class RleDecoder {
   public:
     explicit RleDecoder(std::span<uint8_t const> data = {}) : m_reader(data) {}
 
-    // Returns false on malformed input.
-    bool next(std::optional<T>& out) {
+    // Returns false on malformed input. Inside a run of values or nulls, inline.
+    [[gnu::always_inline]] bool next(std::optional<T>& out) {
+        if (m_remaining != 0 && m_kind != Kind::Literal) {
+            --m_remaining;
+            if (m_kind == Kind::Run)
+                out = m_value;
+            else
+                out.reset();
+            return true;
+        }
+        return next_slow(out);
+    }
+    bool next_slow(std::optional<T>& out) {
         if (m_remaining == 0 && !load_run()) return false;
         if (m_remaining == 0) {
             out.reset();

@@ -394,9 +394,16 @@ Result<void> decode_row(ColumnsIn& c, OpRow& op, bool doc, size_t num_actors) {
     uint64_t m = meta.value_or(0);
     auto raw = c.value_raw.take(m >> 4);
     if (!raw) return std::unexpected(bad("value past the end of its column"));
-    auto value = decode_value(m, *raw);
-    if (!value) return std::unexpected(value.error());
-    op.value = std::move(*value);
+    if ((m & 0x0f) == 6) {
+        // Strings (every character of a text) skip the general path's copies.
+        std::string_view text(reinterpret_cast<char const*>(raw->data()), raw->size());
+        if (!valid_utf8(text)) return fail("string value is not UTF-8");
+        op.value.emplace<std::string>(text);
+    } else {
+        auto value = decode_value(m, *raw);
+        if (!value) return std::unexpected(value.error());
+        op.value = std::move(*value);
+    }
     if (!c.ref_group.next(group)) return std::unexpected(bad("successor count"));
     for (uint64_t i = 0; i < group.value_or(0); ++i) {
         if (!c.ref_actor.next(ra) || !c.ref_ctr.next(rc)) return std::unexpected(bad("ref"));
