@@ -608,11 +608,13 @@ std::vector<uint8_t> Document::save() {
         bool same_actors = used.size() == m_actors.size();
         for (uint32_t i = 0; same_actors && i < used.size(); ++i) same_actors = used[i] == i;
         std::vector<OpRef> succ;
+        std::vector<std::string const*> chain;
+        OpRef chain_first;
         for (uint32_t oi : m_ops.objects_in_order()) {
             Object const& o = m_ops.obj(oi);
             bool seq = o.kind == ObjKind::List || o.kind == ObjKind::Text;
             OpRef obj = map_ref(o.id);
-            m_ops.for_each_op(oi, [&](Op const& op) {
+            auto write = [&](Op const& op) {
                 std::span<OpRef const> succ_of = m_ops.succ_of(op);
                 if (!same_actors) {
                     succ.clear();
@@ -622,7 +624,39 @@ std::vector<uint8_t> Document::save() {
                 writer.add(obj, seq ? nullptr : m_ops.key_of(op),
                            seq ? map_ref(m_ops.elem_of(op)) : OpRef{}, map_ref(op.id), op.insert,
                            op.action, op.value, succ_of, op.expand, m_ops.mark_name_of(op));
-            });
+            };
+            if (!seq) {
+                m_ops.for_each_op(oi, write);
+                continue;
+            }
+            // Runs of characters typed one after another (each inserted right after the one
+            // before, with the next counter, never changed since) go in as one chain.
+            auto flush_chain = [&] {
+                writer.add_string_chain(obj, map_ref(chain_first), chain);
+                chain.clear();
+            };
+            uint32_t prev = Op::none;  // insert op of the previous element
+            for (uint32_t b : o.seq.order) {
+                for (uint32_t e : o.seq.blocks[b].elems) {
+                    Element const& el = o.seq.elements[e];
+                    Op const& op = m_ops.op(el.insert_op);
+                    auto const* text = std::get_if<std::string>(&op.value);
+                    bool chained = text && prev != Op::none && op.ref == prev &&
+                                   el.later == Op::none && op.succ == Op::none &&
+                                   op.action == storage::set && !op.marked && !op.expand &&
+                                   m_ops.op(prev).id == OpRef{op.id.counter - 1, op.id.actor};
+                    prev = el.insert_op;
+                    if (chained) {
+                        if (chain.empty()) chain_first = op.id;
+                        chain.push_back(text);
+                        continue;
+                    }
+                    flush_chain();
+                    write(op);
+                    for (uint32_t i : m_ops.later_ops(el)) write(m_ops.op(i));
+                }
+            }
+            flush_chain();
         }
         op_cols = writer.finish();
     }

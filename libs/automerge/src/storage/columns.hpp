@@ -131,6 +131,16 @@ class RleEncoder {
         else
             append_null();
     }
+    // `n` times the same value, or null.
+    void append_n(T const& value, uint64_t n) {
+        for (; n > 0 && !(m_state == State::Run && value == m_last); --n) append(value);
+        m_count += n;
+    }
+    void append_nulls(uint64_t n) {
+        if (n == 0) return;
+        append_null();
+        m_count += n - 1;
+    }
 
     // A column holding only nulls is written as nothing at all.
     std::vector<uint8_t> finish() {
@@ -323,6 +333,13 @@ class DeltaEncoder {
         m_absolute = value;
     }
     void append_null() { m_rle.append_null(); }
+    // start, start + 1, ... (n values)
+    void append_consecutive(int64_t start, uint64_t n) {
+        if (n == 0) return;
+        append(start);
+        m_rle.append_n(1, n - 1);
+        m_absolute = static_cast<int64_t>(static_cast<uint64_t>(start) + (n - 1));
+    }
     void append(std::optional<int64_t> value) {
         if (value)
             append(*value);
@@ -373,6 +390,17 @@ class BooleanEncoder {
             write_uleb(m_out, m_count);
             m_last = value;
             m_count = 1;
+        }
+        m_any_true |= value;
+    }
+    void append_n(bool value, uint64_t n) {
+        if (n == 0) return;
+        if (value == m_last) {
+            m_count += n;
+        } else {
+            write_uleb(m_out, m_count);
+            m_last = value;
+            m_count = n;
         }
         m_any_true |= value;
     }

@@ -218,6 +218,36 @@ void OpColumnsWriter::add(OpRef obj, std::string const* key_str, OpRef elem, OpR
         c.mark_name.append_null();
 }
 
+void OpColumnsWriter::add_string_chain(OpRef obj, OpRef first,
+                                       std::span<std::string const* const> values) {
+    Columns& c = *m_columns;
+    uint64_t n = values.size();
+    if (n == 0) return;
+    if (obj.counter == 0) {
+        c.obj_actor.append_nulls(n);
+        c.obj_ctr.append_nulls(n);
+    } else {
+        c.obj_actor.append_n(uint64_t{obj.actor}, n);
+        c.obj_ctr.append_n(obj.counter, n);
+    }
+    c.key_actor.append_n(uint64_t{first.actor}, n);
+    c.key_ctr.append_consecutive(static_cast<int64_t>(first.counter - 1), n);
+    c.key_str.append_nulls(n);
+    if (m_layout == OpLayout::Document) {
+        c.id_actor.append_n(uint64_t{first.actor}, n);
+        c.id_ctr.append_consecutive(static_cast<int64_t>(first.counter), n);
+    }
+    c.insert.append_n(true, n);
+    c.action.append_n(uint64_t{set}, n);
+    for (auto const* s : values) {
+        c.value_meta.append((uint64_t{s->size()} << 4) | 6);
+        c.value_raw.insert(c.value_raw.end(), s->begin(), s->end());
+    }
+    c.ref_group.append_n(0, n);
+    c.expand.append_n(false, n);
+    c.mark_name.append_nulls(n);
+}
+
 namespace {
 
 void push(std::vector<RawColumn>& out, uint32_t s, std::vector<uint8_t> data) {

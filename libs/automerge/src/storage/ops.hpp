@@ -66,6 +66,10 @@ class OpColumnsWriter {
     void add(OpRef obj, std::string const* key_str, OpRef elem, OpRef id, bool insert,
              uint64_t action, ScalarValue const& value, std::span<OpRef const> refs, bool expand,
              std::string const* mark_name);
+    // Inserts of string values into a sequence, each right after the op before it: ids
+    // `first`, `first` + 1, ... of one actor, the first inserted after `first` - 1. The same
+    // as adding them one by one, for the long typed runs texts are made of.
+    void add_string_chain(OpRef obj, OpRef first, std::span<std::string const* const> values);
     std::vector<RawColumn> finish();
     // Writes the column metadata and then the columns' data (as a change chunk holds them)
     // to `out`, and makes the writer empty again, keeping its buffers for the next ops.
