@@ -229,5 +229,97 @@ TEST(Utf8, AcceptsScalarValuesOnly) {
     EXPECT_FALSE(valid_utf8("\xe2\x82"));          // truncated
 }
 
+// The writer's shortcuts must produce exactly the columns of adding ops one by one.
+struct ChainCase {
+    char const* name;
+    OpLayout layout;
+    OpRef obj;
+    std::vector<std::string> before;  // single ops added first, to leave encoders mid-run
+    std::vector<std::string> chain;
+};
+
+class StringChain : public testing::TestWithParam<ChainCase> {};
+
+std::vector<RawColumn> write_ops(ChainCase const& c, bool as_chain) {
+    OpColumnsWriter w(c.layout);
+    OpRef id{40, 1};
+    OpRef prev{};  // the head
+    for (auto const& s : c.before) {
+        w.add(c.obj, nullptr, prev, id, true, set, ScalarValue{s}, {}, false, nullptr);
+        prev = id;
+        id.counter += 1;
+    }
+    // A map op in between, so key and obj columns change state.
+    if (!c.before.empty()) {
+        std::string key = "k";
+        w.add(OpRef{}, &key, OpRef{}, OpRef{7, 0}, false, set, ScalarValue{int64_t{3}}, {}, false,
+              nullptr);
+    }
+    // The chain's first op goes after `prev`; the rest each after the one before.
+    w.add(c.obj, nullptr, prev, id, true, set, ScalarValue{std::string("x")}, {}, false, nullptr);
+    OpRef first{id.counter + 1, id.actor};
+    std::vector<std::string const*> values;
+    for (auto const& s : c.chain) values.push_back(&s);
+    if (as_chain) {
+        w.add_string_chain(c.obj, first, values);
+    } else {
+        OpRef at = first;
+        for (auto const& s : c.chain) {
+            w.add(c.obj, nullptr, OpRef{at.counter - 1, at.actor}, at, true, set, ScalarValue{s},
+                  {}, false, nullptr);
+            at.counter += 1;
+        }
+    }
+    w.add(c.obj, nullptr, OpRef{3, 0}, OpRef{900, 0}, true, set, ScalarValue{true}, {}, false,
+          nullptr);
+    return w.finish();
+}
+
+TEST_P(StringChain, MatchesOpsAddedOneByOne) {
+    auto chained = write_ops(GetParam(), true);
+    auto single = write_ops(GetParam(), false);
+    ASSERT_EQ(chained.size(), single.size());
+    for (size_t i = 0; i < single.size(); ++i) {
+        EXPECT_EQ(chained[i].id, single[i].id);
+        EXPECT_EQ(chained[i].data, single[i].data) << "column " << single[i].id;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, StringChain,
+    testing::Values(ChainCase{"empty", OpLayout::Document, {2, 0}, {}, {}},
+                    ChainCase{"one", OpLayout::Document, {2, 0}, {}, {"a"}},
+                    ChainCase{
+                        "ascii_run", OpLayout::Document, {2, 0}, {"p", "q"}, {"a", "b", "c", "d"}},
+                    ChainCase{"mixed_widths",
+                              OpLayout::Document,
+                              {2, 1},
+                              {"\xc3\xa9"},
+                              {"a", "\xc3\xa9", "\xe6\xbc\xa2", "b", "\xf0\x9f\x91\x8d", "c"}},
+                    ChainCase{"root_object", OpLayout::Change, {0, 0}, {"z"}, {"a", "b"}},
+                    ChainCase{"change_layout", OpLayout::Change, {5, 2}, {}, {"a", "b", "c"}}),
+    [](auto const& info) { return std::string(info.param.name); });
+
+TEST(OpColumnsWriter, FinishIntoWritesMetadataThenColumnsAndStartsOver) {
+    OpColumnsWriter reused(OpLayout::Change);
+    for (int round = 0; round < 2; ++round) {
+        OpColumnsWriter fresh(OpLayout::Change);
+        for (auto* w : {&reused, &fresh}) {
+            std::string key = round ? "b" : "a";
+            w->add(OpRef{}, &key, OpRef{}, OpRef{}, false, set, ScalarValue{int64_t{round}},
+                   std::vector<OpRef>{{1, 0}}, round == 1, nullptr);
+            w->add(OpRef{4, 0}, nullptr, OpRef{}, OpRef{}, true, set, ScalarValue{std::string("q")},
+                   {}, false, nullptr);
+        }
+        Bytes into;
+        reused.finish_into(into);
+        auto columns = fresh.finish();
+        Bytes expected;
+        write_column_meta(expected, columns);
+        for (auto const& c : columns) expected.insert(expected.end(), c.data.begin(), c.data.end());
+        EXPECT_EQ(into, expected) << "round " << round;
+    }
+}
+
 }  // namespace
 }  // namespace automerge::storage
