@@ -299,10 +299,8 @@ void OpSet::finish_load(Loading& state) {
             }
         }
     }
-    for (uint32_t obj = 0; obj < m_objects.size(); ++obj) {
-        if (!is_sequence(m_objects[obj].kind)) continue;
+    for (uint32_t obj : state.unsized)
         for (uint32_t e = 0; e < m_objects[obj].seq.elements.size(); ++e) refresh_width(obj, e);
-    }
 }
 
 // Loading: elements arrive in list order; once a sequence's rows are all in, its elements
@@ -327,7 +325,23 @@ void OpSet::seal_sequence(Loading& state) {
         for (size_t e = begin; e < end; ++e) {
             elems[e - begin] = static_cast<uint32_t>(e);
             seq.elements[e].block = b;
+            seq.elements[e].width = 0;
         }
+    }
+    // An increment is a row of the object its counter is in, so with none read yet, every
+    // op here is as visible as it will be once the load is done.
+    if (state.any_inc) {
+        state.unsized.push_back(state.obj);
+        return;
+    }
+    Object const& o = m_objects[state.obj];
+    for (auto& block : seq.blocks) {
+        for (uint32_t e : block.elems) {
+            Element& el = seq.elements[e];
+            el.width = width_of(o, el);
+            block.width += el.width;
+        }
+        seq.width += block.width;
     }
 }
 

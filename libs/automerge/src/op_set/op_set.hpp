@@ -192,6 +192,9 @@ class OpSet {
         std::vector<uint32_t> objects;  // in the order their rows came
         // Elements of the sequence being read, laid out into blocks once it is complete.
         std::vector<Element> elements;
+        // Sequences laid out while counters could still be incremented: their widths wait
+        // for `finish_load`.
+        std::vector<uint32_t> unsized;
     };
     Result<void> load_row(storage::OpRow&& row, Loading& state);
     void finish_load(Loading& state);
