@@ -14,9 +14,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "../tests/call_test_support.hpp"
+#include "media/main_loop_wakeup.hpp"
 
 namespace {
 
@@ -111,8 +113,8 @@ int main(int argc, char** argv) {
         "audioconvert ! audioresample ! audio/x-raw,format=F32LE,rate=16000,channels=1 ! "
         "appsink name=ear sync=false",
         nullptr);
-    Track mouth{gst_bin_get_by_name(GST_BIN(recorder), "mouth")};
-    Track ear{gst_bin_get_by_name(GST_BIN(recorder), "ear")};
+    Track mouth{gst_bin_get_by_name(GST_BIN(recorder), "mouth"), {}, {}};
+    Track ear{gst_bin_get_by_name(GST_BIN(recorder), "ear"), {}, {}};
 
     automerge::AutoCommit base;
     chat::test::add_voice_channel(base, "c_v");
@@ -124,6 +126,17 @@ int main(int argc, char** argv) {
     talker.call.join_call(talker.env(), "c_v");
     chat::test::sync_documents(talker.doc, listener.doc);
 
+    // As in the app, each device's media step also runs as soon as sound is there (unless
+    // "--ticks" asks for the timer ticks alone, to compare).
+    bool ticks_only = argc > 2 && std::string(argv[2]) == "--ticks";
+    std::optional<chat::media::MainLoopWakeup> talker_wakeup, listener_wakeup;
+    if (!ticks_only) {
+        talker_wakeup.emplace([&] { talker.call.media_step(talker.env()); });
+        listener_wakeup.emplace([&] { listener.call.media_step(listener.env()); });
+        talker.call.set_media_waker(talker_wakeup->waker());
+        listener.call.set_media_waker(listener_wakeup->waker());
+    }
+
     gst_element_set_state(recorder, GST_STATE_PLAYING);
     gst_element_set_state(bursts, GST_STATE_PLAYING);
     auto run = [&](std::chrono::seconds length) {
@@ -132,14 +145,36 @@ int main(int argc, char** argv) {
         // the listener runs half a tick after the talker, the average case. (Stepping it right
         // after the talker would always miss the frame just sent and wait a whole tick.)
         auto tick = std::chrono::steady_clock::now();
+        auto listener_tick = tick + 10ms;
         while (tick < end) {
-            talker.call.step(talker.env());
-            std::this_thread::sleep_until(tick + 10ms);
-            listener.call.step(listener.env());
-            mouth.pull();
-            ear.pull();
-            tick += 20ms;
-            std::this_thread::sleep_until(tick);
+            auto next = std::min(tick, listener_tick);
+            // The main loop runs the wakeups in between, as the app's does.
+            while (std::chrono::steady_clock::now() < next) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    next - std::chrono::steady_clock::now());
+                GMainContext* context = g_main_context_default();
+                if (ticks_only || left.count() <= 0) {
+                    std::this_thread::sleep_until(next);
+                    break;
+                }
+                // One iteration waits until a source is ready or the poll times out.
+                GSource* timeout = g_timeout_source_new(guint(left.count()));
+                g_source_set_callback(
+                    timeout, [](gpointer) { return gboolean(G_SOURCE_REMOVE); }, nullptr, nullptr);
+                g_source_attach(timeout, context);
+                g_main_context_iteration(context, TRUE);
+                g_source_destroy(timeout);
+                g_source_unref(timeout);
+            }
+            if (next == tick) {
+                talker.call.step(talker.env());
+                tick += 20ms;
+            } else {
+                listener.call.step(listener.env());
+                mouth.pull();
+                ear.pull();
+                listener_tick += 20ms;
+            }
         }
     };
     run(2s);  // connections and pipelines settle
