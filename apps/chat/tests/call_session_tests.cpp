@@ -431,6 +431,17 @@ TEST_F(ReceiveFixture, MediaStepTakesFramesButStartsNoMicrophone) {
     me.call.media_step(me.env());
     EXPECT_EQ(camera().received, 1u);
     EXPECT_FALSE(me.call.capturing());
+
+    // Resumed, nobody has been read yet: frames wait for the step instead of being refused.
+    me.call.request_leave();
+    me.call.step(me.env());
+    me.call.resume(me.env(), "c_a", true, false);
+    deliver("u_peer", 2, 40, peer.key);
+    me.call.media_step(me.env());
+    EXPECT_EQ(camera().received, 1u);
+    EXPECT_EQ(camera().dropped_unauthenticated, 0u);
+    me.call.step(me.env());
+    EXPECT_EQ(camera().received, 2u);
 }
 
 }  // namespace

@@ -119,6 +119,7 @@ void CallSession::enter_call(std::string const& channel) {
     m_deafened = false;
     m_sharing = false;
     m_presence_written.reset();
+    m_participants.clear();
 }
 
 void CallSession::leave_state() {
@@ -164,7 +165,8 @@ void CallSession::step(CallEnv const& env) {
 void CallSession::media_step(CallEnv const& env) {
     if (!m_in_call) return;
     if (m_capture && !m_muted && !m_deafened && env.permitted) send_captured_audio(env);
-    receive(env);
+    // Until a step has read who takes part (just after resuming), frames wait for it.
+    if (!m_participants.empty()) receive(env);
 }
 
 void CallSession::teardown() {
