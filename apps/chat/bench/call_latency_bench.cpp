@@ -140,6 +140,20 @@ int main(int argc, char** argv) {
         listener.call.set_media_waker(listener_wakeup->waker());
     }
 
+    // Wakes the main loop when a tick is due (steady_clock and GLib's monotonic clock are
+    // both CLOCK_MONOTONIC here).
+    static GSourceFuncs alarm_funcs = {nullptr,
+                                       nullptr,
+                                       [](GSource* source, GSourceFunc, gpointer) {
+                                           g_source_set_ready_time(source, -1);
+                                           return gboolean(G_SOURCE_CONTINUE);
+                                       },
+                                       nullptr,
+                                       nullptr,
+                                       nullptr};
+    GSource* alarm = g_source_new(&alarm_funcs, sizeof(GSource));
+    g_source_attach(alarm, nullptr);
+
     gst_element_set_state(recorder, GST_STATE_PLAYING);
     gst_element_set_state(bursts, GST_STATE_PLAYING);
     auto run = [&](std::chrono::seconds length) {
@@ -151,23 +165,16 @@ int main(int argc, char** argv) {
         auto listener_tick = tick + 10ms;
         while (tick < end) {
             auto next = std::min(tick, listener_tick);
-            // The main loop runs the wakeups in between, as the app's does.
-            while (std::chrono::steady_clock::now() < next) {
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    next - std::chrono::steady_clock::now());
-                GMainContext* context = g_main_context_default();
-                if (ticks_only || left.count() <= 0) {
-                    std::this_thread::sleep_until(next);
-                    break;
-                }
-                // One iteration waits until a source is ready or the poll times out.
-                GSource* timeout = g_timeout_source_new(guint(left.count()));
-                g_source_set_callback(
-                    timeout, [](gpointer) { return gboolean(G_SOURCE_REMOVE); }, nullptr, nullptr);
-                g_source_attach(timeout, context);
-                g_main_context_iteration(context, TRUE);
-                g_source_destroy(timeout);
-                g_source_unref(timeout);
+            // The main loop runs the wakeups in between, as the app's does, until the alarm
+            // source says the next tick is due.
+            if (ticks_only) {
+                std::this_thread::sleep_until(next);
+            } else {
+                auto due =
+                    std::chrono::duration_cast<std::chrono::microseconds>(next.time_since_epoch());
+                g_source_set_ready_time(alarm, due.count() + 1);  // never before `next`
+                while (std::chrono::steady_clock::now() < next)
+                    g_main_context_iteration(nullptr, TRUE);
             }
             if (next == tick) {
                 talker.call.step(talker.env());
@@ -205,6 +212,8 @@ int main(int argc, char** argv) {
         "CPU of the process (both participants, recorder, burst source): %.1f %% of one "
         "core\n",
         100 * cpu / wall);
+    g_source_destroy(alarm);
+    g_source_unref(alarm);
     gst_element_set_state(bursts, GST_STATE_NULL);
     gst_element_set_state(recorder, GST_STATE_NULL);
     return latencies.empty() ? 1 : 0;
