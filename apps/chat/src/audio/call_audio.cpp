@@ -245,8 +245,8 @@ std::optional<std::uint64_t> PlaybackSchedule::place(std::optional<std::uint64_t
 
 void AudioPlayback::push(std::span<std::uint8_t const> packet) {
     if (packet.empty()) return;
-    // A packet the decoder cannot make sense of is still pushed (it conceals it) as what the
-    // description of a call assumes.
+    // A packet whose length cannot be read is still pushed (the decoder conceals it), as the
+    // 20 ms every peer sent before frames got shorter.
     std::uint64_t duration_us = opus_packet_duration_us(packet).value_or(packet_ms * 1000);
     auto at = m_schedule.place(running_us(), duration_us);
     if (!at) return;

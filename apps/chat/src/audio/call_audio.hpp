@@ -23,7 +23,7 @@ inline constexpr char cue_launch_format[] =
 inline constexpr unsigned join_cue_hz = 523;
 inline constexpr unsigned leave_cue_hz = 784;
 inline constexpr unsigned cue_stop_ms = 260;
-// The frame duration the description of a call assumes; sender timestamps keep counting in it.
+// The encoder's default frame duration; sender timestamps keep counting in it.
 inline constexpr std::uint64_t packet_ms = 20;
 // What the microphone's encoder is set to after the pipeline is parsed: 10 ms frames and the
 // low-delay mode (2.5 ms of look-ahead instead of 6.5 ms) take about 14 ms off every call's
