@@ -6,6 +6,9 @@
 // recordings share one clock. The latency of a burst is the time
 // between its onset in the two recordings: capture, Opus, QUIC, the receive step and the
 // playback pipeline included.
+//
+// Usage: call_latency_bench [SECONDS] [--ticks]. With "--ticks" media moves only on the 20 ms
+// timer ticks, as it did before the media wakeups, to compare.
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <sys/resource.h>
@@ -14,9 +17,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "../tests/call_test_support.hpp"
+#include "media/main_loop_wakeup.hpp"
 
 namespace {
 
@@ -111,8 +116,8 @@ int main(int argc, char** argv) {
         "audioconvert ! audioresample ! audio/x-raw,format=F32LE,rate=16000,channels=1 ! "
         "appsink name=ear sync=false",
         nullptr);
-    Track mouth{gst_bin_get_by_name(GST_BIN(recorder), "mouth")};
-    Track ear{gst_bin_get_by_name(GST_BIN(recorder), "ear")};
+    Track mouth{gst_bin_get_by_name(GST_BIN(recorder), "mouth"), {}, {}};
+    Track ear{gst_bin_get_by_name(GST_BIN(recorder), "ear"), {}, {}};
 
     automerge::AutoCommit base;
     chat::test::add_voice_channel(base, "c_v");
@@ -124,6 +129,31 @@ int main(int argc, char** argv) {
     talker.call.join_call(talker.env(), "c_v");
     chat::test::sync_documents(talker.doc, listener.doc);
 
+    // As in the app, each device's media step also runs as soon as sound is there (unless
+    // "--ticks" asks for the timer ticks alone, to compare).
+    bool ticks_only = argc > 2 && std::string(argv[2]) == "--ticks";
+    std::optional<chat::media::MainLoopWakeup> talker_wakeup, listener_wakeup;
+    if (!ticks_only) {
+        talker_wakeup.emplace([&] { talker.call.media_step(talker.env()); });
+        listener_wakeup.emplace([&] { listener.call.media_step(listener.env()); });
+        talker.call.set_media_waker(talker_wakeup->waker());
+        listener.call.set_media_waker(listener_wakeup->waker());
+    }
+
+    // Wakes the main loop when a tick is due (steady_clock and GLib's monotonic clock are
+    // both CLOCK_MONOTONIC here).
+    static GSourceFuncs alarm_funcs = {nullptr,
+                                       nullptr,
+                                       [](GSource* source, GSourceFunc, gpointer) {
+                                           g_source_set_ready_time(source, -1);
+                                           return gboolean(G_SOURCE_CONTINUE);
+                                       },
+                                       nullptr,
+                                       nullptr,
+                                       nullptr};
+    GSource* alarm = g_source_new(&alarm_funcs, sizeof(GSource));
+    g_source_attach(alarm, nullptr);
+
     gst_element_set_state(recorder, GST_STATE_PLAYING);
     gst_element_set_state(bursts, GST_STATE_PLAYING);
     auto run = [&](std::chrono::seconds length) {
@@ -132,14 +162,29 @@ int main(int argc, char** argv) {
         // the listener runs half a tick after the talker, the average case. (Stepping it right
         // after the talker would always miss the frame just sent and wait a whole tick.)
         auto tick = std::chrono::steady_clock::now();
+        auto listener_tick = tick + 10ms;
         while (tick < end) {
-            talker.call.step(talker.env());
-            std::this_thread::sleep_until(tick + 10ms);
-            listener.call.step(listener.env());
-            mouth.pull();
-            ear.pull();
-            tick += 20ms;
-            std::this_thread::sleep_until(tick);
+            auto next = std::min(tick, listener_tick);
+            // The main loop runs the wakeups in between, as the app's does, until the alarm
+            // source says the next tick is due.
+            if (ticks_only) {
+                std::this_thread::sleep_until(next);
+            } else {
+                auto due =
+                    std::chrono::duration_cast<std::chrono::microseconds>(next.time_since_epoch());
+                g_source_set_ready_time(alarm, due.count() + 1);  // never before `next`
+                while (std::chrono::steady_clock::now() < next)
+                    g_main_context_iteration(nullptr, TRUE);
+            }
+            if (next == tick) {
+                talker.call.step(talker.env());
+                tick += 20ms;
+            } else {
+                listener.call.step(listener.env());
+                mouth.pull();
+                ear.pull();
+                listener_tick += 20ms;
+            }
         }
     };
     run(2s);  // connections and pipelines settle
@@ -167,6 +212,8 @@ int main(int argc, char** argv) {
         "CPU of the process (both participants, recorder, burst source): %.1f %% of one "
         "core\n",
         100 * cpu / wall);
+    g_source_destroy(alarm);
+    g_source_unref(alarm);
     gst_element_set_state(bursts, GST_STATE_NULL);
     gst_element_set_state(recorder, GST_STATE_NULL);
     return latencies.empty() ? 1 : 0;

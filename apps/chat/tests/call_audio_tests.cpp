@@ -6,6 +6,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
@@ -159,6 +160,22 @@ TEST_F(AudioCall, TheToneArrivesAndMutingOrDeafeningSilencesIt) {
     wait_for_packets();
     auto again = run_for(1500ms);
     EXPECT_GT(amplitude_at(again, tone_hz), 0.05);
+}
+
+// The microphone says when a packet is ready, and its packets hold 10 ms each.
+TEST(AudioCapture, AnnouncesShortPackets) {
+    Recorder tone;  // something for the microphone to hear
+    std::atomic<int> announced = 0;
+    auto capture = audio::AudioCapture::start([&] { ++announced; });
+    ASSERT_TRUE(capture);
+    std::vector<audio::Packet> packets;
+    ASSERT_TRUE(eventually([&] {
+        for (auto& p : capture->pull_packets()) packets.push_back(std::move(p));
+        return packets.size() >= 20;
+    }));
+    EXPECT_GE(announced, int(packets.size()));
+    for (auto const& p : packets)
+        EXPECT_EQ(audio::opus_packet_duration_us(p), audio::encoder_frame_ms * 1000u);
 }
 
 }  // namespace

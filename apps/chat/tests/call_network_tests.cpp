@@ -3,6 +3,7 @@
 // to speak for another.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -125,6 +126,31 @@ TEST(CallOverNetwork, TheFirstCameraPictureComesWithTheFirstUnits) {
         EXPECT_EQ(feed->skipped, 0u) << sender;
         EXPECT_EQ(feed->rejected, 0u) << sender;
     }
+}
+
+// The receiver hears about frames as they arrive and takes them between steps.
+TEST(CallOverNetwork, ArrivingFramesWakeTheReceiver) {
+    automerge::AutoCommit base;
+    add_voice_channel(base, "c_v");
+    Device a("u_a", start_loopback(), base.fork());
+    Device b("u_b", start_loopback(), base.fork());
+    std::atomic<int> wakes = 0;
+    b.call.set_media_waker([&] { ++wakes; });
+    a.call.join_call(a.env(), "c_v");
+    a.call.toggle_mute(a.env());
+    sync_documents(a.doc, b.doc);
+    b.call.join_call(b.env(), "c_v");
+    b.call.toggle_mute(b.env());
+    sync_documents(a.doc, b.doc);
+
+    ASSERT_TRUE(eventually([&] {
+        auto stamp = media::MediaTimestamp::from_millis(a.call.sequence() * 33);
+        a.call.send_media(a.self, MediaKind::Camera, stamp, {1, 2, 3});
+        a.call.step(a.env());
+        if (wakes == 0) return false;
+        b.call.media_step(b.env());
+        return b.call.counters(MediaKind::Camera).received > 0;
+    }));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <variant>
 
 #include "call_test_support.hpp"
+#include "media/main_loop_wakeup.hpp"
 #include "media/simulated_transport.hpp"
 #include "model/readers.hpp"
 
@@ -295,22 +298,39 @@ TEST_F(ReceiveFixture, FramesCountOnlyFromTheEndpointOfTheSendersTicket) {
     EXPECT_EQ(camera().received, 2u);
 }
 
-// Received audio is placed 20 ms after the packet before, never in the past, and never so far
-// ahead that a burst becomes a delay for the rest of the call.
+// Received audio is placed right after the packet before, never in the past, never so far ahead
+// that a burst becomes a delay for the rest of the call, and a lead that jitter no longer needs
+// is given back.
 TEST(PlaybackSchedule, PlacesPacketsCloseBehindTheClock) {
     struct Push {
-        std::optional<std::uint64_t> now;
+        std::optional<std::uint64_t> now;  // ms
         std::optional<std::uint64_t> placed;
+        std::uint64_t length = 20;
     };
     struct Case {
         char const* name;
         std::vector<Push> pushes;
     };
     using std::nullopt;
+    // 10 ms packets `first` up to `end` arriving on time (at 10 ms × their number), each placed
+    // `lead` ms later.
+    auto steady = [](std::uint64_t first, std::uint64_t end, std::uint64_t lead) {
+        std::vector<Push> out;
+        for (auto i = first; i < end; ++i) out.push_back({10 * i, 10 * i + lead, 10});
+        return out;
+    };
+    // The first packets, on time; then packet 1 arrives `late` ms late with packet 2 right
+    // behind it, which leaves the timeline `late` ms ahead of the steady packets from 3 on.
+    auto after_hiccup = [&](std::uint64_t late, std::vector<std::vector<Push>> const& rest) {
+        std::vector<Push> out{{0, 0, 10}, {10 + late, 10 + late, 10}, {10 + late, 20 + late, 10}};
+        for (auto const& part : rest) out.insert(out.end(), part.begin(), part.end());
+        return out;
+    };
     Case const cases[] = {
         {"before the pipeline has a clock, packets follow each other",
          {{nullopt, 0}, {nullopt, 20}}},
         {"in step with the clock", {{0, 0}, {20, 20}, {40, 40}}},
+        {"each packet lasts as long as it holds", {{0, 0, 10}, {5, 10, 20}, {25, 30, 10}}},
         {"after a pause, from now rather than the past", {{0, 0}, {500, 500}, {520, 520}}},
         {"a burst is queued up to two packets ahead", {{100, 100}, {100, 120}, {100, 140}}},
         {"beyond that it is dropped until the clock catches up",
@@ -323,13 +343,105 @@ TEST(PlaybackSchedule, PlacesPacketsCloseBehindTheClock) {
           {0, nullopt},
           {20, nullopt},
           {40, 80}}},
+        // Reviews cover 50 packets of 10 ms: the first (packets 0-49) saw leads of 0, the second
+        // (50-99) only 15 ms, so packet 100 goes and the lead is 5 ms from then on.
+        {"a lead held for a whole review is cut by a packet",
+         after_hiccup(15, {steady(3, 100, 15), {{1000, nullopt, 10}}, steady(101, 104, 5)})},
+        {"a lead that jitter needs stays",
+         after_hiccup(15, {steady(3, 70, 15), {{705, 715, 10}}, steady(71, 104, 15)})},
+        {"a lead under a packet plus the spare stays", after_hiccup(11, {steady(3, 104, 11)})},
     };
     for (auto const& c : cases) {
         audio::PlaybackSchedule schedule;
-        for (size_t i = 0; i < c.pushes.size(); ++i)
-            EXPECT_EQ(schedule.place(c.pushes[i].now), c.pushes[i].placed)
+        for (size_t i = 0; i < c.pushes.size(); ++i) {
+            auto const& push = c.pushes[i];
+            auto now = push.now ? std::optional(*push.now * 1000) : nullopt;
+            auto placed = schedule.place(now, push.length * 1000);
+            EXPECT_EQ(placed, push.placed ? std::optional(*push.placed * 1000) : nullopt)
                 << c.name << ", packet " << i;
+        }
     }
+}
+
+// The length of an Opus packet from its first bytes: 8 frame lengths by mode, 4 packings.
+TEST(OpusPacket, DurationComesFromTheTableOfContents) {
+    struct Case {
+        std::vector<std::uint8_t> packet;
+        std::optional<std::uint64_t> us;
+    };
+    auto toc = [](unsigned config, unsigned code) { return std::uint8_t(config << 3 | code); };
+    Case const cases[] = {
+        {{toc(31, 0), 1}, 20'000},          // music, 20 ms: what the default encoder makes
+        {{toc(30, 0), 1}, 10'000},          // music, 10 ms: ours
+        {{toc(16, 0)}, 2'500},              // music, 2.5 ms
+        {{toc(3, 0)}, 60'000},              // speech, 60 ms
+        {{toc(1, 0)}, 20'000},              // speech, 20 ms
+        {{toc(12, 0)}, 10'000},             // hybrid, 10 ms
+        {{toc(15, 0)}, 20'000},             // hybrid, 20 ms
+        {{toc(31, 1), 0, 0}, 40'000},       // two equal frames
+        {{toc(30, 2), 1, 0, 0}, 20'000},    // two frames of different sizes
+        {{toc(31, 3), 3}, 60'000},          // three frames, counted
+        {{toc(31, 3), 0x80 | 6}, 120'000},  // six, with padding flagged
+        {{toc(3, 3), 3}, std::nullopt},     // 180 ms is more than a packet may hold
+        {{toc(31, 3), 0}, std::nullopt},    // no frames
+        {{toc(31, 3)}, std::nullopt},       // the count is missing
+        {{}, std::nullopt},
+    };
+    for (auto const& c : cases)
+        EXPECT_EQ(audio::opus_packet_duration_us(c.packet), c.us)
+            << "first byte " << (c.packet.empty() ? -1 : int(c.packet[0]));
+}
+
+// Wakes from any number of threads run the work once on the loop's thread; none are lost, and
+// a waker outliving its wakeup does nothing.
+TEST(MainLoopWakeup, RunsOnceOnTheLoopForEveryBatchOfWakes) {
+    int runs = 0;
+    std::function<void()> late_waker;
+    {
+        media::MainLoopWakeup wakeup([&] { ++runs; });
+        auto wake = wakeup.waker();
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 100; ++i) wake();
+            });
+        for (auto& t : threads) t.join();
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        EXPECT_EQ(runs, 1);
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        EXPECT_EQ(runs, 1) << "no wake, no run";
+        std::thread([&] { wake(); }).join();
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        EXPECT_EQ(runs, 2);
+        late_waker = wakeup.waker();
+        wake();
+    }
+    late_waker();
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    EXPECT_EQ(runs, 2) << "a wake pending when the wakeup went, and one after, run nothing";
+}
+
+// Between steps, media_step moves what is there and starts nothing.
+TEST_F(ReceiveFixture, MediaStepTakesFramesButStartsNoMicrophone) {
+    deliver("u_peer", 1, 20, peer.key);
+    me.call.media_step(me.env());
+    EXPECT_EQ(camera().received, 1u);
+    EXPECT_FALSE(me.call.capturing());
+
+    // Resumed, nobody has been read yet: frames wait for the step instead of being refused.
+    me.call.request_leave();
+    me.call.step(me.env());
+    me.call.resume(me.env(), "c_a", true, false);
+    deliver("u_peer", 2, 40, peer.key);
+    me.call.media_step(me.env());
+    EXPECT_EQ(camera().received, 1u);
+    EXPECT_EQ(camera().dropped_unauthenticated, 0u);
+    me.call.step(me.env());
+    EXPECT_EQ(camera().received, 2u);
 }
 
 }  // namespace

@@ -71,6 +71,9 @@ std::unique_ptr<ChatApp> ChatApp::create_interactive() {
     app->m_call->video().set_sources(video::VideoSources::system());
     app->load_user_settings_file();
     app->m_call->set_cues_enabled(audio::gstreamer_available() && app->m_settings.sounds);
+    app->m_media_wakeup =
+        std::make_unique<media::MainLoopWakeup>([raw = app.get()] { raw->run_media_step(); });
+    app->m_call->set_media_waker(app->m_media_wakeup->waker());
     return app;
 }
 

@@ -21,6 +21,7 @@
 #include "app/search_window.hpp"
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
+#include "media/main_loop_wakeup.hpp"
 #include "model/live_view.hpp"
 #include "model/view_model.hpp"
 #include "render_call/call_overlay.hpp"
@@ -364,6 +365,7 @@ class ChatApp final : public vemo_ui::Widget,
 
     call::CallEnv call_env() const;
     void run_call_step();
+    void run_media_step();
     bool call_pictures_new() const;
     void resume_pending_continuation();
     bool activate_call_control(HitTarget const& target);
@@ -563,6 +565,9 @@ class ChatApp final : public vemo_ui::Widget,
     vemo_ui::Rect m_composer_rect, m_thread_composer_rect, m_edit_rect, m_rename_rect;
 
     std::unique_ptr<call::CallSession> m_call;
+    // Moves call sound as soon as it is there rather than at the next tick (declared after
+    // the call, so that it goes first).
+    std::unique_ptr<media::MainLoopWakeup> m_media_wakeup;
     bool m_call_leftovers_cleared = false;
     std::optional<call::ChatCallContinuation> m_pending_continuation;
     bool m_call_resume_requested = false;

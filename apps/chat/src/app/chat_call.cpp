@@ -200,6 +200,11 @@ void ChatApp::run_call_step() {
     }
 }
 
+// Between ticks, as soon as a microphone packet is ready or frames arrived.
+void ChatApp::run_media_step() {
+    if (m_doc) m_call->media_step(call_env());
+}
+
 // Pictures that arrived between frames (the realtime tick receives them) ask for a frame.
 bool ChatApp::call_pictures_new() const {
     return m_call->in_call() && m_call->video().picture_serial() != m_pictures_shown;

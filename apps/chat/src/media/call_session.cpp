@@ -36,6 +36,12 @@ CallSession::~CallSession() = default;
 void CallSession::set_transport(std::unique_ptr<media::CallTransport> transport) {
     m_transport = std::move(transport);
     m_ticket_keys.clear();
+    if (m_wake) m_transport->on_arrival(m_wake);
+}
+
+void CallSession::set_media_waker(std::function<void()> wake) {
+    m_wake = std::move(wake);
+    m_transport->on_arrival(m_wake);
 }
 
 // --- Lifecycle ----------------------------------------------------------------------------
@@ -113,6 +119,7 @@ void CallSession::enter_call(std::string const& channel) {
     m_deafened = false;
     m_sharing = false;
     m_presence_written.reset();
+    m_participants.clear();
 }
 
 void CallSession::leave_state() {
@@ -155,6 +162,13 @@ void CallSession::step(CallEnv const& env) {
     refresh_presence(env);
 }
 
+void CallSession::media_step(CallEnv const& env) {
+    if (!m_in_call) return;
+    if (m_capture && !m_muted && !m_deafened && env.permitted) send_captured_audio(env);
+    // Until a step has read who takes part (just after resuming), frames wait for it.
+    if (!m_participants.empty()) receive(env);
+}
+
 void CallSession::teardown() {
     m_capture.reset();
     m_video.reset();
@@ -163,6 +177,7 @@ void CallSession::teardown() {
     m_sequence = 0;
     m_notice.reset();
     m_peers.clear();
+    m_participants.clear();
 }
 
 std::vector<CallSession::Participant> CallSession::live_participants(CallEnv const& env) const {
@@ -176,7 +191,8 @@ std::vector<CallSession::Participant> CallSession::live_participants(CallEnv con
 void CallSession::connect_call_peers(CallEnv const& env) {
     auto before = std::exchange(m_peers, {});
     std::vector<std::string> present;
-    for (auto const& p : live_participants(env)) {
+    m_participants = live_participants(env);
+    for (auto const& p : m_participants) {
         present.push_back(p.person);
         if (p.person == env.self || p.ticket.empty()) continue;
         if (m_transport->connect(p.ticket)) m_peers.push_back(p.person);
@@ -249,7 +265,7 @@ void CallSession::send_microphone(CallEnv const& env) {
     }
     if (!m_capture) {
         if (!m_capture_gate.ready(env.now)) return;
-        m_capture = audio::AudioCapture::start();
+        m_capture = audio::AudioCapture::start(m_wake);
         if (!m_capture) {
             m_capture_gate.failed(env.now);
             return;
@@ -260,6 +276,10 @@ void CallSession::send_microphone(CallEnv const& env) {
         m_capture_gate.failed(env.now);
         return;
     }
+    send_captured_audio(env);
+}
+
+void CallSession::send_captured_audio(CallEnv const& env) {
     for (auto& packet : m_capture->pull_packets()) {
         auto stamp = media::MediaTimestamp::from_millis(saturating_times(m_sequence, 20));
         if (!send_media(env.self, MediaKind::Microphone, stamp, std::move(packet))) break;
@@ -357,10 +377,9 @@ void CallSession::toggle_screen_share(CallEnv const& env) {
 
 // A frame counts only when the connection it came on belongs to the endpoint named by the
 // sender's own ticket; anyone else who learned a ticket could otherwise speak for anybody.
-bool CallSession::authentic(media::MediaFrame const& frame,
-                            std::vector<Participant> const& participants) {
-    auto it = std::ranges::find(participants, frame.sender, &Participant::person);
-    if (it == participants.end() || it->ticket.empty() || frame.remote_endpoint.empty())
+bool CallSession::authentic(media::MediaFrame const& frame) {
+    auto it = std::ranges::find(m_participants, frame.sender, &Participant::person);
+    if (it == m_participants.end() || it->ticket.empty() || frame.remote_endpoint.empty())
         return false;
     auto key = m_ticket_keys.find(it->ticket);
     if (key == m_ticket_keys.end())
@@ -372,7 +391,6 @@ bool CallSession::authentic(media::MediaFrame const& frame,
 void CallSession::receive(CallEnv const& env) {
     auto frames = m_transport->drain_frames();
     if (frames.empty()) return;
-    auto participants = live_participants(env);
     for (auto& frame : frames) {
         auto& count = m_counters[std::size_t(frame.kind)];
         if (frame.sender == env.self) {
@@ -381,7 +399,7 @@ void CallSession::receive(CallEnv const& env) {
         }
         // Checked before the sequence so that a forged frame cannot advance a real
         // sender's sequence and silence it.
-        if (!authentic(frame, participants)) {
+        if (!authentic(frame)) {
             ++count.dropped_unauthenticated;
             continue;
         }

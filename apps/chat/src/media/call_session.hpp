@@ -79,6 +79,12 @@ class CallSession {
 
     // Once per frame, and every 20 ms while in a call even when nothing is drawn.
     void step(CallEnv const& env);
+    // Sound must not wait for the next step: `wake` is called from other threads when a
+    // microphone packet is ready or frames arrived, and its owner then runs media_step on the
+    // UI thread. media_step only moves media that is there: it starts and stops nothing, and
+    // checks senders against the participants read by the last step.
+    void set_media_waker(std::function<void()> wake);
+    void media_step(CallEnv const& env);
     void connect_call_peers(CallEnv const& env);
     bool send_media(std::string const& sender, media::MediaKind kind,
                     media::MediaTimestamp timestamp, std::vector<std::uint8_t> payload);
@@ -122,11 +128,12 @@ class CallSession {
     void leave_state();
     void teardown();
     void send_microphone(CallEnv const& env);
+    void send_captured_audio(CallEnv const& env);
     void send_camera(CallEnv const& env);
     void send_screen(CallEnv const& env);
     void end_screen_share(std::string const& why);
     void receive(CallEnv const& env);
-    bool authentic(media::MediaFrame const& frame, std::vector<Participant> const& participants);
+    bool authentic(media::MediaFrame const& frame);
     void play_received_audio(CallEnv const& env, media::MediaFrame const& frame);
     void refresh_presence(CallEnv const& env);
     void stop_source(media::MediaKind kind);
@@ -148,7 +155,9 @@ class CallSession {
     std::optional<std::string> m_notice;
     std::array<KindCounters, 3> m_counters{};
     std::vector<std::string> m_peers;
-    std::uint64_t m_dials = 0;                         // the transport's count when we last looked
+    std::uint64_t m_dials = 0;                // the transport's count when we last looked
+    std::vector<Participant> m_participants;  // as read by the last step
+    std::function<void()> m_wake;
     std::map<std::string, std::string> m_ticket_keys;  // ticket text -> endpoint key
     std::optional<std::int64_t> m_presence_written;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,9 @@ class CallTransport {
     // what was queued for it (a peer that does not know us yet refuses us), and the next one
     // starts from an empty queue: a rise here means a peer needs a key frame.
     virtual std::uint64_t dials() const { return 0; }
+    // Called, from any thread, whenever frames arrived for `drain_frames`; it must not wait.
+    // Transports whose frames only appear when sent from the UI thread ignore it.
+    virtual void on_arrival(std::function<void()> notify) { (void)notify; }
 
     virtual CallBookkeeping const& bookkeeping() const = 0;
 };

@@ -12,11 +12,12 @@ namespace {
 class ReceiveLoop : public std::enable_shared_from_this<ReceiveLoop> {
   public:
     ReceiveLoop(p2p::Connection connection, p2p::Sender<MediaFrame> incoming,
-                std::function<void(std::string)> on_error)
+                std::function<void(std::string)> on_error, std::shared_ptr<ArrivalNotice> arrival)
         : m_connection(std::move(connection)),
           m_remote(m_connection.remote_id().to_text()),
           m_incoming(std::move(incoming)),
-          m_on_error(std::move(on_error)) {}
+          m_on_error(std::move(on_error)),
+          m_arrival(std::move(arrival)) {}
 
     void start() {
         m_connection.accept_uni().then([self = shared_from_this()](auto stream) {
@@ -34,8 +35,9 @@ class ReceiveLoop : public std::enable_shared_from_this<ReceiveLoop> {
             if (!taken) return self->end_with(taken.error());
             if (auto& frame = *taken) {
                 frame->remote_endpoint = self->m_remote;
-                if (self->m_incoming.try_send(std::move(*frame)) == p2p::TrySendError::Closed)
-                    return;
+                auto refused = self->m_incoming.try_send(std::move(*frame));
+                if (refused == p2p::TrySendError::Closed) return;
+                if (!refused && self->m_arrival) (*self->m_arrival)();
             }
             self->read_next();
         });
@@ -51,6 +53,7 @@ class ReceiveLoop : public std::enable_shared_from_this<ReceiveLoop> {
     FrameReader m_reader;
     p2p::Sender<MediaFrame> m_incoming;
     std::function<void(std::string)> m_on_error;
+    std::shared_ptr<ArrivalNotice> m_arrival;
 };
 
 class OutgoingConnection : public std::enable_shared_from_this<OutgoingConnection> {
@@ -100,7 +103,8 @@ class OutgoingConnection : public std::enable_shared_from_this<OutgoingConnectio
 }  // namespace
 
 void MediaProtocol::accept(p2p::Connection connection) {
-    std::make_shared<ReceiveLoop>(std::move(connection), m_incoming, m_on_error)->start();
+    std::make_shared<ReceiveLoop>(std::move(connection), m_incoming, m_on_error, m_arrival)
+        ->start();
 }
 
 void spawn_outgoing_connection(p2p::Endpoint endpoint, p2p::EndpointAddr addr,

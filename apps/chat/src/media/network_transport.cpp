@@ -32,23 +32,27 @@ p2p::Result<std::unique_ptr<NetworkTransport>> NetworkTransport::start(
     options.accept_peer = [participants, also](p2p::PublicKey const& key) {
         return participants->contains(key) && (!also || also(key));
     };
+    auto arrival = std::make_shared<ArrivalNotice>();
     auto endpoint = p2p::Endpoint::bind(*runtime, std::move(options));
     if (!endpoint) return std::unexpected(endpoint.error());
     auto router = p2p::Router::builder(*endpoint)
-                      .accept(media_alpn, std::make_shared<MediaProtocol>(std::move(incoming_tx)))
+                      .accept(media_alpn, std::make_shared<MediaProtocol>(std::move(incoming_tx),
+                                                                          nullptr, arrival))
                       .spawn();
     std::string ticket = endpoint->addr().to_json();
-    return std::unique_ptr<NetworkTransport>(
-        new NetworkTransport(std::move(*runtime), std::move(*endpoint), std::move(router),
-                             std::move(incoming_rx), std::move(ticket), std::move(participants)));
+    return std::unique_ptr<NetworkTransport>(new NetworkTransport(
+        std::move(*runtime), std::move(*endpoint), std::move(router), std::move(incoming_rx),
+        std::move(ticket), std::move(participants), std::move(arrival)));
 }
 
 NetworkTransport::NetworkTransport(std::shared_ptr<p2p::Runtime> runtime, p2p::Endpoint endpoint,
                                    p2p::Router router, p2p::Receiver<MediaFrame> incoming,
-                                   std::string ticket, std::shared_ptr<Participants> participants)
+                                   std::string ticket, std::shared_ptr<Participants> participants,
+                                   std::shared_ptr<ArrivalNotice> arrival)
     : m_runtime(std::move(runtime)),
       m_ticket(std::move(ticket)),
       m_participants(std::move(participants)),
+      m_arrival(std::move(arrival)),
       m_endpoint(std::move(endpoint)),
       m_router(std::move(router)),
       m_incoming(std::move(incoming)) {}

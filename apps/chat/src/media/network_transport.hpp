@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/call_transport.hpp"
+#include "media/media_protocol.hpp"
 #include "p2p/channel.hpp"
 #include "p2p/endpoint.hpp"
 
@@ -34,6 +35,7 @@ class NetworkTransport final : public CallTransport {
     bool send_frame(MediaFrame frame) override;
     std::vector<MediaFrame> drain_frames() override;
     std::uint64_t dials() const override { return m_dials; }
+    void on_arrival(std::function<void()> notify) override { m_arrival->set(std::move(notify)); }
     CallBookkeeping const& bookkeeping() const override { return m_book; }
 
     std::size_t connection_count() const { return m_connections.size(); }
@@ -51,13 +53,15 @@ class NetworkTransport final : public CallTransport {
   private:
     NetworkTransport(std::shared_ptr<p2p::Runtime> runtime, p2p::Endpoint endpoint,
                      p2p::Router router, p2p::Receiver<MediaFrame> incoming, std::string ticket,
-                     std::shared_ptr<Participants> participants);
+                     std::shared_ptr<Participants> participants,
+                     std::shared_ptr<ArrivalNotice> arrival);
 
     // Declared first so that it goes last: everything below runs on it.
     std::shared_ptr<p2p::Runtime> m_runtime;
     std::string m_ticket;
     std::shared_ptr<Participants> m_participants;
     std::uint64_t m_dials = 0;
+    std::shared_ptr<ArrivalNotice> m_arrival;
     CallBookkeeping m_book;
     std::optional<p2p::Endpoint> m_endpoint;
     std::optional<p2p::Router> m_router;
