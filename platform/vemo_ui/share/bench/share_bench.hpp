@@ -12,6 +12,7 @@
 #include <automerge/automerge.hpp>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -88,6 +89,29 @@ inline double seconds_since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+inline void write_file(fs::path const& path, std::vector<std::uint8_t> const& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// The reference engine syncing the same document between two of its own documents, in the
+// same run (skipped with SHARE_BENCH_REFERENCE=0, or when Node or the engine is missing).
+inline void run_reference(fs::path const& file) {
+#ifdef SHARE_BENCH_REFERENCE_SCRIPT
+    char const* wanted = std::getenv("SHARE_BENCH_REFERENCE");
+    if (wanted && std::string(wanted) == "0") return;
+    std::fflush(stdout);
+    auto command = std::string("node '") + SHARE_BENCH_REFERENCE_SCRIPT + "' '" + file.string() +
+                   "' 2>/dev/null || echo 'reference first sync: not measured (no Node or no "
+                   "tests/oracle/node_modules)'";
+    if (std::system(command.c_str()) != 0) std::printf("reference first sync: failed\n");
+#else
+    (void)file;
+#endif
+}
+
 // Arguments: [MESSAGES (10000)] [LATENCY SAMPLES (200)].
 inline int run(int argc, char** argv, Workload const& w) {
     std::size_t count = argc > 1 ? std::stoul(argv[1]) : 10000;
@@ -102,6 +126,8 @@ inline int run(int argc, char** argv, Workload const& w) {
         a.store->commit_frame();
         (void)a.store->flush();
         a.sharing->poll();
+        auto reference_file = dir / "reference.automerge";
+        write_file(reference_file, doc.save_snapshot());
         auto b = open_device(dir, "b");
         auto invite = a.sharing->create_invite().value();
 
@@ -135,6 +161,7 @@ inline int run(int argc, char** argv, Workload const& w) {
             "%.3f s\n",
             a.poll_s, a.poll_cpu_s, a.refresh_s, a.commit_s);
         if (shown != count) status = 1;
+        run_reference(reference_file);
 
         // Let the joiner's own record settle before measuring.
         for (int i = 0; i < 200; ++i) {
