@@ -90,6 +90,11 @@ std::vector<uint8_t> AutoCommit::save() {
     return m_doc->save();
 }
 
+std::vector<uint8_t> AutoCommit::save_snapshot() {
+    m_doc->commit({}, {});
+    return m_doc->save_snapshot();
+}
+
 std::vector<uint8_t> AutoCommit::save_incremental() {
     m_doc->commit({}, {});
     return m_doc->save_incremental();
@@ -315,6 +320,27 @@ std::vector<Change> AutoCommit::get_changes(std::span<ChangeHash const> have_dep
     std::vector<Change> out;
     for (uint32_t i : m_doc->changes_since(have_deps)) out.push_back(m_doc->public_change(i));
     return out;
+}
+
+std::vector<ChangeHash> AutoCommit::get_change_hashes(std::span<ChangeHash const> have_deps) {
+    m_doc->commit({}, {});
+    auto since = m_doc->changes_since(have_deps);
+    std::vector<ChangeHash> out;
+    out.reserve(since.size());
+    for (uint32_t i : since) out.push_back(m_doc->change(i).hash);
+    return out;
+}
+
+std::vector<ChangeHash> AutoCommit::get_change_deps(ChangeHash const& hash) const {
+    std::vector<ChangeHash> out;
+    auto i = m_doc->change_index(hash);
+    if (!i) return out;
+    for (uint32_t d : m_doc->change(*i).deps) out.push_back(m_doc->change(d).hash);
+    return out;
+}
+
+size_t AutoCommit::num_changes() const {
+    return m_doc->num_changes();
 }
 
 Result<void> AutoCommit::apply_changes(std::span<Change const> changes) {

@@ -341,6 +341,57 @@ TEST(Storage, QueuedChangeThatArrivesAgainInADocumentIsAppliedOnce) {
     EXPECT_TRUE(other.get_missing_deps({}).empty());
 }
 
+// A whole document arriving again (a peer resends it when sync messages cross) must leave
+// the receiver as it is, while one that brings anything new still loads.
+struct RepeatedDocument {
+    char const* name;
+    int known;           // how many of the sender's 4 changes the receiver holds
+    bool own_change;     // the receiver wrote a change of its own since
+    bool queued_latest;  // the receiver holds the sender's last change, queued
+};
+
+class DocumentChunkAgain : public testing::TestWithParam<RepeatedDocument> {};
+
+TEST_P(DocumentChunkAgain, LoadsOnlyWhatIsNew) {
+    auto const& c = GetParam();
+    AutoCommit sender(actor("0a"));
+    for (int64_t i = 0; i < 4; ++i) {
+        (void)sender.put(ObjId::root(), "k" + std::to_string(i), i);
+        sender.commit();
+    }
+    auto changes = sender.get_changes({});
+    AutoCommit receiver(actor("0b"));
+    ASSERT_TRUE(receiver.apply_changes(std::span(changes).first(size_t(c.known))));
+    if (c.queued_latest) ASSERT_TRUE(receiver.apply_change_bytes(changes.back().raw));
+    if (c.own_change) {
+        (void)receiver.put(ObjId::root(), "mine", int64_t{1});
+        receiver.commit();
+    }
+    auto before = receiver.get_heads();
+
+    auto loaded = receiver.load_incremental(sender.save());
+    ASSERT_TRUE(loaded) << loaded.error().message;
+
+    if (c.known == 4) {
+        EXPECT_EQ(*loaded, 0u);
+        EXPECT_EQ(receiver.get_heads(), before);
+    } else {
+        EXPECT_GT(*loaded, 0u);
+    }
+    EXPECT_EQ(receiver.queued_changes(), 0u);
+    for (auto const& change : changes) EXPECT_TRUE(receiver.has_change(change.hash));
+    EXPECT_EQ(receiver.keys(ObjId::root()).size(), c.own_change ? 5u : 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Storage, DocumentChunkAgain,
+    testing::Values(RepeatedDocument{"SameHistory", 4, false, false},
+                    RepeatedDocument{"SameHistoryAndOneOfOurOwn", 4, true, false},
+                    RepeatedDocument{"EarlierHistory", 2, false, false},
+                    RepeatedDocument{"EarlierHistoryAndOneOfOurOwn", 2, true, false},
+                    RepeatedDocument{"LastChangeWaitingForItsDeps", 2, false, true}),
+    [](auto const& info) { return std::string(info.param.name); });
+
 TEST(Storage, ForkAtSeesOnlyEarlierHistory) {
     AutoCommit doc(actor("0102"));
     (void)doc.put(ObjId::root(), std::string("a"), int64_t{1});

@@ -294,8 +294,12 @@ SessionEnd run_session(AutomationHost& host, AnswerChannel& out, SignalWatch con
     LineReader reader(STDIN_FILENO, max_line_bytes);
     for (;;) {
         host.realtime_tick_if_due();
-        auto event = reader.next(signals, host.realtime_wait_ms());
-        if (std::holds_alternative<LineReader::Idle>(event)) continue;
+        auto event = reader.next(
+            signals, launch::detail::idle_wait_ms(session, host.realtime_wait_ms()));
+        if (std::holds_alternative<LineReader::Idle>(event)) {
+            launch::detail::share_while_idle(session);
+            continue;
+        }
         if (std::holds_alternative<LineReader::End>(event) ||
             std::holds_alternative<LineReader::Signalled>(event))
             return {};

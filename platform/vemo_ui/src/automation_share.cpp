@@ -1,5 +1,6 @@
 #include "automation_share.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -13,6 +14,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int join_deadline_ms = 30000;
 constexpr int max_settle_ms = 60000;
 constexpr std::chrono::milliseconds pump_pause{2};
+// How often an idle session looks at its peers: well inside the delay a person notices, and
+// cheap enough (a poll with nothing to do takes microseconds).
+constexpr int idle_share_interval_ms = 20;
 
 json status_json(share::Status const& s) {
     json devices = json::array();
@@ -92,6 +96,17 @@ std::optional<ShareAnswer> run_share_command(vemo_ui::detail::AppSession& sessio
     if (!settle) return ShareAnswer(std::unexpected(settle.error()));
     if (*settle > 0) pump(frame, int(*settle));
     return ShareAnswer(status_json(sharing->status()));
+}
+
+int idle_wait_ms(vemo_ui::detail::AppSession& session, int wait_ms) {
+    if (!session.sharing()) return wait_ms;
+    return wait_ms < 0 ? idle_share_interval_ms : std::min(wait_ms, idle_share_interval_ms);
+}
+
+void share_while_idle(vemo_ui::detail::AppSession& session) {
+    if (!session.sharing()) return;
+    session.poll_sharing();
+    session.commit();
 }
 
 }  // namespace vemo_ui::launch::detail

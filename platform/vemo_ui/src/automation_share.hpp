@@ -19,4 +19,12 @@ std::optional<ShareAnswer> run_share_command(vemo_ui::detail::AppSession& sessio
                                              automation::Command const& cmd,
                                              std::function<void()> const& frame);
 
+// How long the automation mode may wait for its next command line (`wait_ms`, negative for
+// as long as it takes): a sharing session comes back often enough to keep serving its peers
+// and taking in what they send while nobody gives it commands.
+int idle_wait_ms(vemo_ui::detail::AppSession& session, int wait_ms);
+// Between commands: one step of the conversation with peers, and what it brought goes to the
+// file. The view catches up with the next command's frame.
+void share_while_idle(vemo_ui::detail::AppSession& session);
+
 }  // namespace vemo_ui::launch::detail

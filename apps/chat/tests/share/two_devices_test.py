@@ -1,13 +1,26 @@
-"""Two devices share a workspace from an invite, post on both sides, and a restart syncs only
-what is missing."""
+"""Two devices share a workspace from an invite, post on both sides, keep syncing while they wait
+for commands, and a restart syncs only what is missing."""
 
 import glob
 import os
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 from devices import Device, converge, join, settle  # noqa: E402
+
+
+def appears_in(path, needle, timeout=20):
+    """Whether `needle` shows up in the file within `timeout` seconds. A change appended to
+    the document file keeps its strings as they are."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with open(path, "rb") as f:
+            if needle in f.read():
+                return True
+        time.sleep(0.1)
+    return False
 
 
 def main(binary):
@@ -39,6 +52,13 @@ def main(binary):
             b_key = b.sharing()["key"]
             assert b_key in keys and keys[b_key]["connected"], status
             assert keys[b_key]["name"] == "beta", status
+
+            # Sessions keep syncing between commands: beta's message reaches alpha's file while
+            # neither of them is given another command.
+            marker = f"posted while alpha idles {os.getpid()}"
+            b.post(marker)
+            assert appears_in(os.path.join(a.data, "workspace.automerge"), marker.encode()), marker
+            assert marker in a.texts(), a.texts()
 
             # The invite was single-use: a second join with it is refused.
             c = Device(binary, root, "gamma")

@@ -30,6 +30,9 @@ class AutoCommit {
     Result<size_t> load_incremental(std::span<uint8_t const> bytes);
     std::vector<uint8_t> save();
     std::vector<uint8_t> save_incremental();
+    // The bytes of save() without moving the point save_incremental continues from, so
+    // that a copy for someone else leaves the caller's own persistence untouched.
+    std::vector<uint8_t> save_snapshot();
 
     AutoCommit fork() const;
     // A fork that sees only the history up to `heads`.
@@ -85,9 +88,16 @@ class AutoCommit {
 
     // Changes not reachable from `have_deps`, in an order that applies cleanly.
     std::vector<Change> get_changes(std::span<ChangeHash const> have_deps);
+    // The hashes of get_changes(have_deps), in the same order, without copying any change.
+    std::vector<ChangeHash> get_change_hashes(std::span<ChangeHash const> have_deps);
+    // The dependencies of a change in the history (nothing for an unknown one).
+    std::vector<ChangeHash> get_change_deps(ChangeHash const& hash) const;
+    // Changes in the history (queued ones not counted).
+    size_t num_changes() const;
     Result<void> apply_changes(std::span<Change const> changes);
     Result<void> apply_change_bytes(std::span<uint8_t const> bytes);
-    // Dependencies of queued changes and of `heads` that this document lacks, sorted.
+    // Dependencies of queued changes and of `heads` that this document lacks, sorted. A
+    // queued change is not lacked: its own missing dependencies stand for it.
     std::vector<ChangeHash> get_missing_deps(std::span<ChangeHash const> heads);
     // Changes received whose dependencies this document lacks: kept (and saved), but not
     // applied until the missing history arrives.
@@ -99,8 +109,7 @@ class AutoCommit {
     // still there the path to that element, any other list or text write the path to the
     // sequence. Keys and indexes are as the document stands now; writes inside objects that
     // are no longer reachable are left out. Nothing when `since` names an unknown change.
-    std::optional<std::vector<std::vector<Prop>>> changed_paths(
-        std::span<ChangeHash const> since);
+    std::optional<std::vector<std::vector<Prop>>> changed_paths(std::span<ChangeHash const> since);
 
   private:
     explicit AutoCommit(std::unique_ptr<op_set::Document> doc);

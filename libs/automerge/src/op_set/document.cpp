@@ -90,8 +90,9 @@ std::vector<ChangeHash> Document::missing_deps(std::span<ChangeHash const> heads
     for (auto const& q : m_queue)
         for (auto const& d : q.chunk.deps)
             if (!m_change_index.contains(d) && !queued.contains(d)) missing.insert(d);
+    // A head that waits in the queue is held already; what it waits for is listed above.
     for (auto const& h : heads)
-        if (!m_change_index.contains(h)) missing.insert(h);
+        if (!m_change_index.contains(h) && !queued.contains(h)) missing.insert(h);
     return {missing.begin(), missing.end()};
 }
 

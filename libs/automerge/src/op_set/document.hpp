@@ -79,6 +79,13 @@ class Document {
     std::vector<uint8_t> save();
     std::vector<uint8_t> save_incremental();
     std::vector<uint8_t> save_since(std::span<ChangeHash const> heads) const;
+    // The bytes of save(), leaving the point save_incremental continues from where it was.
+    std::vector<uint8_t> save_snapshot() {
+        auto keep = m_saved_changes;
+        auto out = save();
+        m_saved_changes = keep;
+        return out;
+    }
 
     // transaction
     size_t pending_ops() const { return m_tx ? m_tx->ops.size() : 0; }
@@ -115,6 +122,7 @@ class Document {
         std::vector<ParsedChange> changes;
         std::optional<OpSet> ops;  // actor indices as in `actors`
     };
+    bool holds_heads_of(std::span<uint8_t const> document_body) const;
     Result<Reconstructed> reconstruct(std::span<uint8_t const> body,
                                       std::span<uint8_t const> chunk_raw, bool build_ops);
     // Takes over a reconstructed op set and its changes into this empty document; returns

@@ -501,6 +501,29 @@ Result<Document::Reconstructed> Document::reconstruct(std::span<uint8_t const> b
     return out;
 }
 
+// Whether every head a document chunk names is in our history already, read from its
+// header alone: the chunk then holds nothing new (our history is closed under
+// dependencies). A peer that sends the whole document twice, as crossing sync messages
+// make it do, costs only this.
+bool Document::holds_heads_of(std::span<uint8_t const> body) const {
+    storage::Reader r(body);
+    auto num_actors = r.uleb();
+    if (!num_actors || *num_actors > r.remaining()) return false;
+    for (uint64_t i = 0; i < *num_actors; ++i) {
+        auto len = r.uleb();
+        if (!len || !r.take(*len)) return false;
+    }
+    auto num_heads = r.uleb();
+    if (!num_heads || *num_heads == 0 || *num_heads > r.remaining() / 32) return false;
+    for (uint64_t i = 0; i < *num_heads; ++i) {
+        ChangeHash h;
+        auto bytes = r.take(32);
+        std::copy(bytes->begin(), bytes->end(), h.bytes.begin());
+        if (!m_change_index.contains(h)) return false;
+    }
+    return true;
+}
+
 Result<size_t> Document::load_bytes(std::span<uint8_t const> bytes) {
     using namespace storage;
     Reader reader(bytes);
@@ -518,6 +541,7 @@ Result<size_t> Document::load_bytes(std::span<uint8_t const> bytes) {
                 applied_ops += *r;
                 changes.clear();
             }
+            if (holds_heads_of(chunk->body)) continue;
             // Into an empty document the op set is built straight from the document's rows.
             bool fresh = m_changes.empty() && m_queue.empty() && m_actors.empty() && !m_tx &&
                          m_ops.num_ops() == 0;

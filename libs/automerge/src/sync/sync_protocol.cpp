@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <automerge/sync.hpp>
-#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -42,41 +41,32 @@ std::vector<ChangeHash> needed_for(AutoCommit& doc, std::vector<ChangeHash> cons
 }
 
 SyncHave make_have(AutoCommit& doc, std::vector<ChangeHash> const& last_sync) {
-    auto since = doc.get_changes(known_only(doc, last_sync));
-    std::vector<ChangeHash> hashes;
-    hashes.reserve(since.size());
-    for (auto const& c : since) hashes.push_back(c.hash);
+    auto hashes = doc.get_change_hashes(known_only(doc, last_sync));
     return SyncHave{last_sync, BloomFilter::from_hashes(hashes)};
 }
 
 // Changes the peer lacks: the ones it asked for by hash, then everything since the common
 // point that none of its filters claims, plus all descendants of those (a change whose
-// dependency the peer lacks could not be applied there anyway).
-std::vector<Change> changes_to_send(AutoCommit& doc, std::vector<SyncHave> const& have,
-                                    std::vector<ChangeHash> const& need) {
+// dependency the peer lacks could not be applied there anyway). Only hashes: the changes
+// themselves are copied once it is settled that they go out one by one.
+std::vector<ChangeHash> hashes_to_send(AutoCommit& doc, std::vector<SyncHave> const& have,
+                                       std::vector<ChangeHash> const& need) {
     std::vector<ChangeHash> needed = known_only(doc, need);
-    auto by_hash = [&](std::vector<ChangeHash> const& hashes) {
-        std::vector<Change> out;
-        for (auto const& h : hashes) {
-            if (auto c = doc.get_change_by_hash(h)) out.push_back(std::move(*c));
-        }
-        return out;
-    };
-    if (have.empty()) return by_hash(needed);
+    if (have.empty()) return needed;
 
     std::vector<ChangeHash> last_sync;
     for (auto const& h : have)
         last_sync.insert(last_sync.end(), h.last_sync.begin(), h.last_sync.end());
     sort_unique(last_sync);
-    auto since = doc.get_changes(known_only(doc, last_sync));
+    auto since = doc.get_change_hashes(known_only(doc, last_sync));
 
     std::unordered_map<ChangeHash, std::vector<ChangeHash>, ChangeHashHasher> dependents;
     HashSet to_send;
-    for (auto const& c : since) {
-        for (auto const& dep : c.deps) dependents[dep].push_back(c.hash);
+    for (auto const& hash : since) {
+        for (auto const& dep : doc.get_change_deps(hash)) dependents[dep].push_back(hash);
         bool claimed =
-            std::ranges::any_of(have, [&](SyncHave const& h) { return h.bloom.contains(c.hash); });
-        if (!claimed) to_send.insert(c.hash);
+            std::ranges::any_of(have, [&](SyncHave const& h) { return h.bloom.contains(hash); });
+        if (!claimed) to_send.insert(hash);
     }
     std::vector<ChangeHash> stack(to_send.begin(), to_send.end());
     while (!stack.empty()) {
@@ -89,38 +79,14 @@ std::vector<Change> changes_to_send(AutoCommit& doc, std::vector<SyncHave> const
         }
     }
 
-    std::vector<ChangeHash> extra;
+    std::vector<ChangeHash> out;
     for (auto const& h : needed) {
-        if (!to_send.contains(h)) extra.push_back(h);
+        if (!to_send.contains(h)) out.push_back(h);
     }
-    std::vector<Change> out = by_hash(extra);
-    for (auto& c : since) {
-        if (to_send.contains(c.hash)) out.push_back(std::move(c));
+    for (auto const& h : since) {
+        if (to_send.contains(h)) out.push_back(h);
     }
     return out;
-}
-
-// The reference sends a whole document once the changes would exceed a third of the history.
-// Counting the history means materialising every change, so a cheap lower bound (each head's
-// actor has at least that head's seq changes) settles the common small case first.
-bool exceeds_third_of_history(AutoCommit& doc, size_t count) {
-    std::map<ActorId, uint64_t> seq_by_actor;
-    for (auto const& head : doc.get_heads()) {
-        if (auto c = doc.get_change_by_hash(head)) {
-            auto& seq = seq_by_actor[c->actor];
-            seq = std::max(seq, c->seq);
-        }
-    }
-    uint64_t lower_bound = 0;
-    for (auto const& [actor, seq] : seq_by_actor) lower_bound += seq;
-    if (count <= lower_bound / 3) return false;
-    return count > doc.get_changes({}).size() / 3;
-}
-
-// Saving through the caller's document would move its incremental-save point and make its
-// own append-only persistence skip changes; a throwaway copy keeps that untouched.
-std::vector<uint8_t> whole_document(AutoCommit const& doc) {
-    return doc.fork().save();
 }
 
 struct Outgoing {
@@ -129,47 +95,54 @@ struct Outgoing {
     std::vector<ChangeHash> hashes;
 };
 
-Outgoing as_changes(std::vector<Change> changes, SyncState const& state) {
+Outgoing as_changes(AutoCommit& doc, std::vector<ChangeHash> const& hashes,
+                    SyncState const& state) {
     Outgoing out;
-    for (auto const& c : changes) out.hashes.push_back(c.hash);
-    if (!state.supports_v2_messages()) {
-        for (auto& c : changes) out.chunks.push_back(std::move(c.raw));
-        return out;
+    bool joined = state.supports_v2_messages();
+    if (joined) out.version = SyncMessageVersion::V2;
+    std::vector<uint8_t> chunk;
+    for (auto const& h : hashes) {
+        auto c = doc.get_change_by_hash(h);
+        if (!c) continue;
+        out.hashes.push_back(h);
+        if (joined) {
+            chunk.insert(chunk.end(), c->raw.begin(), c->raw.end());
+        } else {
+            out.chunks.push_back(std::move(c->raw));
+        }
     }
-    out.version = SyncMessageVersion::V2;
-    std::vector<uint8_t> joined;
-    for (auto const& c : changes) joined.insert(joined.end(), c.raw.begin(), c.raw.end());
-    if (!joined.empty()) out.chunks.push_back(std::move(joined));
+    if (!chunk.empty()) out.chunks.push_back(std::move(chunk));
     return out;
 }
 
+// The whole document as one saved chunk. The caller's document keeps its incremental-save
+// point, so its own append-only persistence skips nothing.
 Outgoing as_document(AutoCommit& doc) {
     Outgoing out;
     out.version = SyncMessageVersion::V2;
-    for (auto const& c : doc.get_changes({})) out.hashes.push_back(c.hash);
-    auto bytes = whole_document(doc);
-    if (bytes.empty()) {
-        out.hashes.clear();
-    } else {
+    auto bytes = doc.save_snapshot();
+    if (!bytes.empty()) {
+        out.hashes = doc.get_change_hashes({});
         out.chunks.push_back(std::move(bytes));
     }
     return out;
 }
 
+// As the reference does: a peer with nothing, or one that lacks more than a third of the
+// history, gets the whole document when it reads version 2 messages.
 Outgoing plan_outgoing(AutoCommit& doc, SyncState const& state) {
     if (state.peer_read_only || !state.their_have || !state.their_need) {
-        return as_changes({}, state);
+        return as_changes(doc, {}, state);
     }
     bool peer_is_empty = state.their_heads && state.their_heads->empty();
     if (peer_is_empty && state.supports_v2_messages()) return as_document(doc);
 
-    auto changes = changes_to_send(doc, *state.their_have, *state.their_need);
-    std::erase_if(changes, [&](Change const& c) { return state.sent_hashes.contains(c.hash); });
-    if (!changes.empty() && state.supports_v2_messages() &&
-        exceeds_third_of_history(doc, changes.size())) {
+    auto hashes = hashes_to_send(doc, *state.their_have, *state.their_need);
+    std::erase_if(hashes, [&](ChangeHash const& h) { return state.sent_hashes.contains(h); });
+    if (state.supports_v2_messages() && hashes.size() > doc.num_changes() / 3) {
         return as_document(doc);
     }
-    return as_changes(std::move(changes), state);
+    return as_changes(doc, hashes, state);
 }
 
 std::vector<uint8_t> reset_message(std::vector<ChangeHash> heads) {
@@ -201,8 +174,8 @@ void drop_acknowledged(AutoCommit& doc, std::vector<ChangeHash> const& their_hea
     if (sent.empty()) return;
     auto known = known_only(doc, their_heads);
     if (known.empty()) return;
-    HashSet unseen;
-    for (auto const& c : doc.get_changes(known)) unseen.insert(c.hash);
+    auto later = doc.get_change_hashes(known);
+    HashSet unseen(later.begin(), later.end());
     std::erase_if(sent,
                   [&](ChangeHash const& h) { return doc.has_change(h) && !unseen.contains(h); });
 }

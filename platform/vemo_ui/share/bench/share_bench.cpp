@@ -1,6 +1,6 @@
 // The sharing layer's own benchmark on a plain list of messages, each a change of its own;
-// apps/chat/bench has the same measurement on the chat's document. The reference engine's
-// sync of this document is measured by reference_sync.mjs.
+// apps/chat/bench has the same measurement on the chat's document. Both run the reference
+// engine's sync of the same document after their own (reference_sync.mjs).
 #include "share_bench.hpp"
 
 namespace {
