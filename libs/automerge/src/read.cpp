@@ -134,6 +134,7 @@ std::vector<MapField> AutoCommit::read_map(ObjHandle map) const {
     std::vector<MapField> out;
     auto const& ops = m_doc->ops();
     if (map.m_index >= ops.num_objects() || is_sequence(ops.obj(map.m_index).kind)) return out;
+    out.reserve(ops.obj(map.m_index).props.size());
     ops.for_each_winner(map.m_index, [&](std::string const& key, uint32_t op_index) {
         out.push_back(MapField{key, make_value_ref(op_index)});
     });

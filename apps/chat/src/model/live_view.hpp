@@ -53,7 +53,7 @@ class LiveView {
     void lay_out_runs(AutoCommit& doc, Touched const& touched, bool reread_all);
     void reread_run(AutoCommit& doc, size_t index, std::set<size_t> const& dirty,
                     std::set<size_t> const& inserted, bool whole);
-    bool insert_messages(AutoCommit& doc, size_t index, automerge::ObjId const& list,
+    bool insert_messages(AutoCommit& doc, size_t index, automerge::ObjHandle list,
                          std::set<size_t> const& inserted);
     void place_runs();
     void finish(AutoCommit& doc, Navigation& nav);
