@@ -74,9 +74,11 @@ void write_history(AutoCommit& doc, ObjId const& message, Message const& m) {
 // Reactions grouped by emoji in order of first use, each person once per emoji.
 std::vector<ReactionGroup> read_reactions(AutoCommit const& doc, ObjHandle list) {
     std::vector<ReactionGroup> groups;
-    for (auto const& entry : list_maps(doc, list)) {
-        auto emoji = get_str(doc, entry.map, "emoji").value_or("");
-        auto user = get_str(doc, entry.map, "user").value_or("");
+    for (auto const& value : doc.read_list(list)) {
+        auto entry = object_of(value, ObjType::Map);
+        if (!entry) continue;
+        auto emoji = get_str(doc, *entry, "emoji").value_or("");
+        auto user = get_str(doc, *entry, "user").value_or("");
         if (emoji.empty() || user.empty()) continue;
         auto group = std::ranges::find(groups, emoji, &ReactionGroup::emoji);
         if (group == groups.end()) {
@@ -90,25 +92,28 @@ std::vector<ReactionGroup> read_reactions(AutoCommit const& doc, ObjHandle list)
 
 std::vector<Mention> read_mentions(AutoCommit const& doc, ObjHandle list) {
     std::vector<Mention> mentions;
-    auto entries = list_maps(doc, list);
+    auto entries = doc.read_list(list);
     mentions.reserve(entries.size());
-    for (auto const& entry : entries) {
-        mentions.push_back(
-            Mention{std::string(get_str(doc, entry.map, "user").value_or("")),
-                    static_cast<uint64_t>(get_int(doc, entry.map, "start").value_or(0)),
-                    static_cast<uint64_t>(get_int(doc, entry.map, "len").value_or(0)),
-                    get_bool(doc, entry.map, "agent").value_or(false)});
+    for (auto const& value : entries) {
+        auto entry = object_of(value, ObjType::Map);
+        if (!entry) continue;
+        mentions.push_back(Mention{std::string(get_str(doc, *entry, "user").value_or("")),
+                                   static_cast<uint64_t>(get_int(doc, *entry, "start").value_or(0)),
+                                   static_cast<uint64_t>(get_int(doc, *entry, "len").value_or(0)),
+                                   get_bool(doc, *entry, "agent").value_or(false)});
     }
     return mentions;
 }
 
 std::vector<HistoryEntry> read_history(AutoCommit const& doc, ObjHandle list) {
     std::vector<HistoryEntry> history;
-    auto entries = list_maps(doc, list);
+    auto entries = doc.read_list(list);
     history.reserve(entries.size());
-    for (auto const& entry : entries) {
-        history.push_back(HistoryEntry{get_int(doc, entry.map, "ts").value_or(0),
-                                       std::string(get_str(doc, entry.map, "text").value_or(""))});
+    for (auto const& value : entries) {
+        auto entry = object_of(value, ObjType::Map);
+        if (!entry) continue;
+        history.push_back(HistoryEntry{get_int(doc, *entry, "ts").value_or(0),
+                                       std::string(get_str(doc, *entry, "text").value_or(""))});
     }
     return history;
 }
