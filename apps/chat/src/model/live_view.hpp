@@ -27,7 +27,9 @@ struct ViewChange {
 // Keeps one view model current with one document. The first refresh, and the first with
 // another document or with heads this document does not know, reads everything; later
 // ones read only what the changes since the previous refresh wrote, and equal a full
-// rebuild. Local writes, changes from peers and merges all take that path.
+// rebuild. Local writes, changes from peers and merges all take that path. The view keeps
+// object handles of the document it read, so a document assigned over that one (same
+// address, another instance) needs a reset() first.
 class LiveView {
   public:
     struct Touched;  // what a run of changes wrote
