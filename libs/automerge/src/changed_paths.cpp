@@ -3,7 +3,9 @@
 #include <set>
 #include <unordered_map>
 
+#include "changed_ops.hpp"
 #include "op_set/document.hpp"
+#include "storage/change_chunk.hpp"
 #include "storage/chunk.hpp"
 #include "storage/leb128.hpp"
 
@@ -83,24 +85,20 @@ class PathFinder {
 
 }  // namespace
 
-std::optional<std::vector<std::vector<Prop>>> AutoCommit::changed_paths(
-    std::span<ChangeHash const> since) {
-    m_doc->commit({}, {});
-    for (auto const& h : since)
-        if (!m_doc->change_index(h)) return std::nullopt;
-    auto const& ops = m_doc->ops();
-    PathFinder finder(ops);
-    std::set<std::vector<Prop>> out;
-    for (uint32_t i : m_doc->changes_since(since)) {
-        storage::Reader reader(m_doc->change(i).raw);
+void for_each_op_since(
+    Document& doc, std::span<ChangeHash const> since,
+    std::function<void(uint32_t obj, storage::OpRow const& row, OpRef id)> const& f) {
+    auto const& ops = doc.ops();
+    for (uint32_t i : doc.changes_since(since)) {
+        auto const& change = doc.change(i);
+        storage::Reader reader(change.raw);
         (void)reader.take(9);  // magic, checksum, type: checked when the change was read
         (void)reader.uleb();
         auto decoded = storage::decode_change_body(reader.rest(), UINT64_MAX);
         if (!decoded) continue;  // every stored change was decoded once already
         std::vector<uint32_t> actors;
         actors.reserve(decoded->actors.size());
-        for (auto const& a : decoded->actors) actors.push_back(m_doc->intern_actor(a));
-        auto const& change = m_doc->change(i);
+        for (auto const& a : decoded->actors) actors.push_back(doc.intern_actor(a));
         for (size_t k = 0; k < decoded->ops.size(); ++k) {
             auto const& row = decoded->ops[k];
             uint32_t obj = 0;
@@ -109,17 +107,29 @@ std::optional<std::vector<std::vector<Prop>>> AutoCommit::changed_paths(
                 if (!found) continue;
                 obj = *found;
             }
-            auto const& base = finder.path(obj);
-            if (!base) continue;
-            auto path = *base;
-            if (row.key_str)
-                path.emplace_back(*row.key_str);
-            else if (auto index =
-                         inserted_index(ops, obj, row, OpRef{change.start_op + k, change.actor}))
-                path.emplace_back(*index);
-            out.insert(std::move(path));
+            f(obj, row, OpRef{change.start_op + k, change.actor});
         }
     }
+}
+
+std::optional<std::vector<std::vector<Prop>>> AutoCommit::changed_paths(
+    std::span<ChangeHash const> since) {
+    m_doc->commit({}, {});
+    for (auto const& h : since)
+        if (!m_doc->change_index(h)) return std::nullopt;
+    auto const& ops = m_doc->ops();
+    PathFinder finder(ops);
+    std::set<std::vector<Prop>> out;
+    for_each_op_since(*m_doc, since, [&](uint32_t obj, storage::OpRow const& row, OpRef id) {
+        auto const& base = finder.path(obj);
+        if (!base) return;
+        auto path = *base;
+        if (row.key_str)
+            path.emplace_back(*row.key_str);
+        else if (auto index = inserted_index(ops, obj, row, id))
+            path.emplace_back(*index);
+        out.insert(std::move(path));
+    });
     return std::vector<std::vector<Prop>>(out.begin(), out.end());
 }
 

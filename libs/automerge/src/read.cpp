@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <automerge/automerge.hpp>
 
+#include "changed_ops.hpp"
 #include "op_set/document.hpp"
-#include "storage/change_chunk.hpp"
-#include "storage/chunk.hpp"
 
 namespace automerge {
 
@@ -134,6 +133,7 @@ std::vector<MapField> AutoCommit::read_map(ObjHandle map) const {
     std::vector<MapField> out;
     auto const& ops = m_doc->ops();
     if (map.m_index >= ops.num_objects() || is_sequence(ops.obj(map.m_index).kind)) return out;
+    out.reserve(ops.obj(map.m_index).props.size());
     ops.for_each_winner(map.m_index, [&](std::string const& key, uint32_t op_index) {
         out.push_back(MapField{key, make_value_ref(op_index)});
     });
@@ -167,23 +167,9 @@ std::string_view AutoCommit::text(ObjHandle text) const {
 std::vector<ObjHandle> AutoCommit::objects_changed_since(std::span<ChangeHash const> heads) {
     m_doc->commit({}, {});
     std::vector<uint32_t> objs;
-    auto const& ops = m_doc->ops();
-    for (uint32_t i : m_doc->changes_since(heads)) {
-        auto const& rec = m_doc->change(i);
-        storage::Reader reader(rec.raw);
-        auto chunk = storage::read_chunk(reader);
-        if (!chunk) continue;
-        auto decoded = storage::decode_change_body(chunk->body, UINT64_MAX);
-        if (!decoded) continue;
-        std::vector<uint32_t> actors;
-        for (auto const& a : decoded->actors) actors.push_back(m_doc->intern_actor(a));
-        for (auto const& row : decoded->ops) {
-            storage::OpRef obj = row.obj.counter == 0
-                                     ? storage::OpRef{}
-                                     : storage::OpRef{row.obj.counter, actors[row.obj.actor]};
-            if (auto o = ops.object(obj)) objs.push_back(*o);
-        }
-    }
+    for_each_op_since(*m_doc, heads, [&](uint32_t obj, storage::OpRow const&, storage::OpRef) {
+        objs.push_back(obj);
+    });
     std::sort(objs.begin(), objs.end());
     objs.erase(std::unique(objs.begin(), objs.end()), objs.end());
     std::vector<ObjHandle> out;

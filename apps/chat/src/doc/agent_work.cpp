@@ -292,7 +292,7 @@ namespace doc {
 namespace {
 
 template <class T, class Decode>
-std::optional<T> decode_text(std::optional<std::string> const& text, Decode decode) {
+std::optional<T> decode_text(std::optional<std::string_view> text, Decode decode) {
     if (!text) return std::nullopt;
     auto parsed = parse_json_text(*text);
     if (!parsed) return std::nullopt;
@@ -301,24 +301,28 @@ std::optional<T> decode_text(std::optional<std::string> const& text, Decode deco
     return std::move(*value);
 }
 
-std::optional<StoredAgentTransition> read_transition(AutoCommit& doc, ObjId const& work) {
+std::string str_or_empty(AutoCommit const& doc, ObjHandle map, std::string_view key) {
+    return std::string(get_str(doc, map, key).value_or(""));
+}
+
+std::optional<StoredAgentTransition> read_transition(AutoCommit const& doc, ObjHandle work) {
     return decode_text<StoredAgentTransition>(get_str(doc, work, "transition"),
                                               stored_agent_transition_from_json);
 }
 
-std::optional<StoredAgentTransition> read_legacy_transition(AutoCommit& doc, ObjId const& work) {
+std::optional<StoredAgentTransition> read_legacy_transition(AutoCommit const& doc, ObjHandle work) {
     auto state = get_map(doc, work, "state");
     if (!state) return std::nullopt;
     auto kind = get_str(doc, *state, "kind");
     if (!kind) return std::nullopt;
-    auto parsed = state_from_kind(*kind, get_str(doc, *state, "app").value_or(""),
-                                  get_str(doc, *state, "did").value_or(""),
-                                  get_str(doc, *state, "about").value_or(""));
+    auto parsed =
+        state_from_kind(*kind, str_or_empty(doc, *state, "app"), str_or_empty(doc, *state, "did"),
+                        str_or_empty(doc, *state, "about"));
     if (!parsed) return std::nullopt;
     return StoredAgentTransition{std::move(*parsed), get_int(doc, work, "since").value_or(0)};
 }
 
-std::optional<AgentReasoning> read_reasoning(AutoCommit& doc, ObjId const& work) {
+std::optional<AgentReasoning> read_reasoning(AutoCommit const& doc, ObjHandle work) {
     if (auto current =
             decode_text<AgentReasoning>(get_str(doc, work, "reasoning"), agent_reasoning_from_json))
         return current;
@@ -326,28 +330,28 @@ std::optional<AgentReasoning> read_reasoning(AutoCommit& doc, ObjId const& work)
     if (!legacy || !get_bool(doc, *legacy, "present").value_or(false)) return std::nullopt;
     auto route = get_str(doc, *legacy, "route").value_or("");
     return AgentReasoning{route == "floor" ? AgentRoute::Floor : AgentRoute::Model,
-                          get_str(doc, *legacy, "why").value_or("")};
+                          str_or_empty(doc, *legacy, "why")};
 }
 
-std::optional<AgentStepOutcome> read_outcome(AutoCommit& doc, ObjId const& step) {
+std::optional<AgentStepOutcome> read_outcome(AutoCommit const& doc, ObjHandle step) {
     return decode_text<AgentStepOutcome>(get_str(doc, step, "outcome"),
                                          agent_step_outcome_from_json);
 }
 
-std::vector<AgentStep> read_trace(AutoCommit& doc, ObjId const& work) {
+std::vector<AgentStep> read_trace(AutoCommit const& doc, ObjHandle work) {
     std::vector<AgentStep> steps;
     auto trace = get_map(doc, work, "trace");
     if (!trace) return steps;
-    for (auto const& key : keys(doc, *trace)) {
-        auto step = get_map(doc, *trace, key);
+    for (auto const& [key, value] : doc.read_map(*trace)) {
+        auto step = object_of(value, ObjType::Map);
         if (!step || !get_bool(doc, *step, "present").value_or(false)) continue;
         // A step whose outcome cannot be read has nothing true to show; leave it out.
         auto outcome = read_outcome(doc, *step);
         if (!outcome) continue;
         std::optional<uint64_t> sequence;
         if (auto n = get_int(doc, *step, "sequence")) sequence = static_cast<uint64_t>(*n);
-        steps.push_back(AgentStep{key, sequence, get_str(doc, *step, "resource").value_or(""),
-                                  get_str(doc, *step, "label").value_or(""), std::move(*outcome)});
+        steps.push_back(AgentStep{std::string(key), sequence, str_or_empty(doc, *step, "resource"),
+                                  str_or_empty(doc, *step, "label"), std::move(*outcome)});
     }
     // Steps without a sequence go last, keeping key order among themselves.
     std::stable_sort(steps.begin(), steps.end(), [](AgentStep const& a, AgentStep const& b) {
@@ -378,7 +382,7 @@ void write_step(AutoCommit& doc, ObjId const& trace, std::string const& key,
         must(put_str(doc, map, "resource", step.resource), "put map");
         must(put_str(doc, map, "label", step.label), "put map");
     }
-    auto stored = existed ? read_outcome(doc, map) : std::nullopt;
+    auto stored = existed ? read_outcome(doc, *doc.handle(map)) : std::nullopt;
     if (!stored || *stored != step.outcome)
         must(put_str(doc, map, "outcome", to_json_text(step.outcome)), "put map");
 }
@@ -389,7 +393,7 @@ void write_work(AutoCommit& doc, ObjId const& message, AgentWork const& work) {
     auto map = must(ensure_map(doc, message, "work"), "put map");
 
     StoredAgentTransition transition{work.state, work.since};
-    auto stored = read_transition(doc, map);
+    auto stored = read_transition(doc, *doc.handle(map));
     if (!stored || *stored != transition)
         must(put_str(doc, map, "transition", to_json_text(transition)), "put map");
 
@@ -415,13 +419,18 @@ void write_work(AutoCommit& doc, ObjId const& message, AgentWork const& work) {
 }
 
 std::optional<AgentWork> read_work(AutoCommit& doc, ObjId const& message) {
-    auto map = get_map(doc, message, "work");
+    auto handle = doc.handle(message);
+    auto map = handle ? get_map(doc, *handle, "work") : std::nullopt;
     if (!map) return std::nullopt;
-    auto transition = read_transition(doc, *map);
-    if (!transition) transition = read_legacy_transition(doc, *map);
+    return read_work_map(doc, *map);
+}
+
+std::optional<AgentWork> read_work_map(AutoCommit const& doc, ObjHandle map) {
+    auto transition = read_transition(doc, map);
+    if (!transition) transition = read_legacy_transition(doc, map);
     if (!transition) return std::nullopt;
-    return AgentWork{std::move(transition->state), transition->since, read_reasoning(doc, *map),
-                     read_trace(doc, *map)};
+    return AgentWork{std::move(transition->state), transition->since, read_reasoning(doc, map),
+                     read_trace(doc, map)};
 }
 
 }  // namespace doc

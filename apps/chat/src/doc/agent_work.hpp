@@ -141,6 +141,8 @@ void write_work(automerge::AutoCommit& doc, automerge::ObjId const& message, Age
 // The work stored under the message, in the current or the legacy stored form; absent when
 // the message has none or its state cannot be read.
 std::optional<AgentWork> read_work(automerge::AutoCommit& doc, automerge::ObjId const& message);
+// The same, from the "work" map itself.
+std::optional<AgentWork> read_work_map(automerge::AutoCommit const& doc, automerge::ObjHandle map);
 
 }  // namespace doc
 

@@ -13,31 +13,20 @@ namespace chat::doc {
 namespace {
 
 using automerge::ScalarValue;
-using automerge::Value;
 
-// The value under `key`, or nothing for a missing object, key or a read error.
-std::optional<std::pair<Value, ObjId>> lookup(AutoCommit& doc, ObjId const& obj,
-                                              std::string_view key) {
-    auto got = doc.get(obj, automerge::Prop{std::string(key)});
-    if (!got || !*got) return std::nullopt;
-    return std::move(**got);
+// The value under `key`, or nothing for a missing object or key.
+std::optional<ValueRef> lookup(AutoCommit const& doc, ObjId const& obj, std::string_view key) {
+    auto handle = doc.handle(obj);
+    if (!handle) return std::nullopt;
+    return doc.read(*handle, key);
 }
 
 std::optional<ObjId> object_of_kind(AutoCommit& doc, ObjId const& obj, std::string_view key,
                                     ObjType kind) {
     auto found = lookup(doc, obj, key);
-    if (!found) return std::nullopt;
-    auto const* type = std::get_if<ObjType>(&found->first);
-    if (!type || *type != kind) return std::nullopt;
-    return std::move(found->second);
-}
-
-std::optional<ScalarValue> scalar(AutoCommit& doc, ObjId const& obj, std::string_view key) {
-    auto found = lookup(doc, obj, key);
-    if (!found) return std::nullopt;
-    auto* value = std::get_if<ScalarValue>(&found->first);
-    if (!value) return std::nullopt;
-    return std::move(*value);
+    auto object = found ? object_of(*found, kind) : std::nullopt;
+    if (!object) return std::nullopt;
+    return doc.obj_id(*object);
 }
 
 Result<ObjId> ensure_object(AutoCommit& doc, ObjId const& obj, std::string_view key, ObjType kind) {
@@ -187,46 +176,27 @@ std::optional<ObjId> get_list(AutoCommit& doc, ObjId const& obj, std::string_vie
 }
 
 std::optional<std::string> get_str(AutoCommit& doc, ObjId const& obj, std::string_view key) {
-    auto value = scalar(doc, obj, key);
-    if (!value) return std::nullopt;
-    auto* s = std::get_if<std::string>(&*value);
+    auto value = lookup(doc, obj, key);
+    auto s = value ? str_of(*value) : std::nullopt;
     if (!s) return std::nullopt;
-    return std::move(*s);
+    return std::string(*s);
 }
 
 std::optional<int64_t> get_int(AutoCommit& doc, ObjId const& obj, std::string_view key) {
-    auto value = scalar(doc, obj, key);
-    if (!value) return std::nullopt;
-    return std::visit(
-        [](auto const& v) -> std::optional<int64_t> {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, int64_t>) return v;
-            if constexpr (std::is_same_v<T, uint64_t>) return static_cast<int64_t>(v);
-            if constexpr (std::is_same_v<T, double>) {
-                if (std::isnan(v)) return std::nullopt;
-                return truncate_to_int(v);
-            }
-            if constexpr (std::is_same_v<T, automerge::Counter>) return v.value;
-            if constexpr (std::is_same_v<T, automerge::Timestamp>) return v.millis;
-            return std::nullopt;
-        },
-        *value);
+    auto value = lookup(doc, obj, key);
+    return value ? int_of(*value) : std::nullopt;
 }
 
 std::optional<bool> get_bool(AutoCommit& doc, ObjId const& obj, std::string_view key) {
-    auto value = scalar(doc, obj, key);
-    if (!value) return std::nullopt;
-    auto* b = std::get_if<bool>(&*value);
-    if (!b) return std::nullopt;
-    return *b;
+    auto value = lookup(doc, obj, key);
+    return value ? bool_of(*value) : std::nullopt;
 }
 
 std::optional<std::string> get_text(AutoCommit& doc, ObjId const& obj, std::string_view key) {
-    auto text = object_of_kind(doc, obj, key, ObjType::Text);
+    auto handle = doc.handle(obj);
+    auto text = handle ? get_text_object(doc, *handle, key) : std::nullopt;
     if (!text) return std::nullopt;
-    auto content = doc.text(*text);
-    if (!content) return std::nullopt;
-    return std::move(*content);
+    return std::string(doc.text(*text));
 }
 
 std::vector<std::string> keys(AutoCommit& doc, ObjId const& obj) {
@@ -238,11 +208,75 @@ size_t length(AutoCommit& doc, ObjId const& list) {
 }
 
 std::optional<ObjId> get_at(AutoCommit& doc, ObjId const& list, size_t index) {
-    auto got = doc.get(list, automerge::Prop{index});
-    if (!got || !*got) return std::nullopt;
-    auto const* type = std::get_if<ObjType>(&(*got)->first);
-    if (!type || *type != ObjType::Map) return std::nullopt;
-    return std::move((*got)->second);
+    auto handle = doc.handle(list);
+    auto value = handle ? doc.read(*handle, index) : std::nullopt;
+    auto map = value ? object_of(*value, ObjType::Map) : std::nullopt;
+    if (!map) return std::nullopt;
+    return doc.obj_id(*map);
+}
+
+std::optional<ObjHandle> object_of(ValueRef const& value, ObjType kind) {
+    if (value.object_type() != kind) return std::nullopt;
+    return value.object();
+}
+
+std::optional<std::string_view> str_of(ValueRef const& value) {
+    return value.as_string();
+}
+
+std::optional<int64_t> int_of(ValueRef const& value) {
+    if (auto i = value.as_int()) return i;  // integers, counters, unsigned that fit
+    if (auto u = value.as_uint()) return static_cast<int64_t>(*u);
+    if (auto d = value.as_f64()) {
+        if (std::isnan(*d)) return std::nullopt;
+        return truncate_to_int(*d);
+    }
+    return value.as_timestamp();
+}
+
+std::optional<bool> bool_of(ValueRef const& value) {
+    return value.as_bool();
+}
+
+std::optional<ObjHandle> get_map(AutoCommit const& doc, ObjHandle obj, std::string_view key) {
+    auto value = doc.read(obj, key);
+    return value ? object_of(*value, ObjType::Map) : std::nullopt;
+}
+
+std::optional<ObjHandle> get_list(AutoCommit const& doc, ObjHandle obj, std::string_view key) {
+    auto value = doc.read(obj, key);
+    return value ? object_of(*value, ObjType::List) : std::nullopt;
+}
+
+std::optional<ObjHandle> get_text_object(AutoCommit const& doc, ObjHandle obj,
+                                         std::string_view key) {
+    auto value = doc.read(obj, key);
+    return value ? object_of(*value, ObjType::Text) : std::nullopt;
+}
+
+std::optional<std::string_view> get_str(AutoCommit const& doc, ObjHandle obj,
+                                        std::string_view key) {
+    auto value = doc.read(obj, key);
+    return value ? str_of(*value) : std::nullopt;
+}
+
+std::optional<int64_t> get_int(AutoCommit const& doc, ObjHandle obj, std::string_view key) {
+    auto value = doc.read(obj, key);
+    return value ? int_of(*value) : std::nullopt;
+}
+
+std::optional<bool> get_bool(AutoCommit const& doc, ObjHandle obj, std::string_view key) {
+    auto value = doc.read(obj, key);
+    return value ? bool_of(*value) : std::nullopt;
+}
+
+std::vector<ListMap> list_maps(AutoCommit const& doc, ObjHandle list) {
+    std::vector<ListMap> out;
+    auto values = doc.read_list(list);
+    out.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        if (auto map = object_of(values[i], ObjType::Map)) out.push_back(ListMap{i, *map});
+    return out;
 }
 
 }  // namespace chat::doc

@@ -16,8 +16,10 @@
 namespace chat::doc {
 
 using automerge::AutoCommit;
+using automerge::ObjHandle;
 using automerge::ObjId;
 using automerge::ObjType;
+using automerge::ValueRef;
 template <class T>
 using Result = automerge::Result<T>;
 
@@ -52,6 +54,27 @@ std::vector<std::string> keys(AutoCommit& doc, ObjId const& obj);
 size_t length(AutoCommit& doc, ObjId const& list);
 // The map at `index` of a list; nothing when the element is not a map.
 std::optional<ObjId> get_at(AutoCommit& doc, ObjId const& list, size_t index);
+
+// The same reads through resolved handles, for code that walks much of the document: no id is
+// built and no string copied per value. Strings point into the document and stay valid until
+// its next write, merge or load. The rules for what counts as which kind are those above.
+std::optional<ObjHandle> object_of(ValueRef const& value, ObjType kind);
+std::optional<std::string_view> str_of(ValueRef const& value);
+std::optional<int64_t> int_of(ValueRef const& value);
+std::optional<bool> bool_of(ValueRef const& value);
+std::optional<ObjHandle> get_map(AutoCommit const& doc, ObjHandle obj, std::string_view key);
+std::optional<ObjHandle> get_list(AutoCommit const& doc, ObjHandle obj, std::string_view key);
+std::optional<ObjHandle> get_text_object(AutoCommit const& doc, ObjHandle obj,
+                                         std::string_view key);
+std::optional<std::string_view> get_str(AutoCommit const& doc, ObjHandle obj, std::string_view key);
+std::optional<int64_t> get_int(AutoCommit const& doc, ObjHandle obj, std::string_view key);
+std::optional<bool> get_bool(AutoCommit const& doc, ObjHandle obj, std::string_view key);
+// The maps among a list's elements, with their list indexes.
+struct ListMap {
+    size_t index;
+    ObjHandle map;
+};
+std::vector<ListMap> list_maps(AutoCommit const& doc, ObjHandle list);
 
 // Whether `key` can name an entry of a map: map keys are UTF-8.
 bool valid_key(std::string_view key);

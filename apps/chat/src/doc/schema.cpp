@@ -71,36 +71,33 @@ void write_history(AutoCommit& doc, ObjId const& message, Message const& m) {
     }
 }
 
-std::vector<ReactionGroup> read_reactions(AutoCommit& doc, ObjId const& message) {
+// Reactions grouped by emoji in order of first use, each person once per emoji.
+std::vector<ReactionGroup> read_reactions(AutoCommit const& doc, ObjHandle list) {
     std::vector<ReactionGroup> groups;
-    auto list = get_list(doc, message, "reactions");
-    if (!list) return groups;
-    size_t n = length(doc, *list);
-    for (size_t i = 0; i < n; ++i) {
-        auto entry = get_at(doc, *list, i);
+    for (auto const& value : doc.read_list(list)) {
+        auto entry = object_of(value, ObjType::Map);
         if (!entry) continue;
         auto emoji = get_str(doc, *entry, "emoji").value_or("");
         auto user = get_str(doc, *entry, "user").value_or("");
         if (emoji.empty() || user.empty()) continue;
         auto group = std::ranges::find(groups, emoji, &ReactionGroup::emoji);
         if (group == groups.end()) {
-            groups.push_back(ReactionGroup{std::move(emoji), {std::move(user)}});
+            groups.push_back(ReactionGroup{std::string(emoji), {std::string(user)}});
         } else if (std::ranges::find(group->users, user) == group->users.end()) {
-            group->users.push_back(std::move(user));
+            group->users.emplace_back(user);
         }
     }
     return groups;
 }
 
-std::vector<Mention> read_mentions(AutoCommit& doc, ObjId const& message) {
+std::vector<Mention> read_mentions(AutoCommit const& doc, ObjHandle list) {
     std::vector<Mention> mentions;
-    auto list = get_list(doc, message, "mentions");
-    if (!list) return mentions;
-    size_t n = length(doc, *list);
-    for (size_t i = 0; i < n; ++i) {
-        auto entry = get_at(doc, *list, i);
+    auto entries = doc.read_list(list);
+    mentions.reserve(entries.size());
+    for (auto const& value : entries) {
+        auto entry = object_of(value, ObjType::Map);
         if (!entry) continue;
-        mentions.push_back(Mention{get_str(doc, *entry, "user").value_or(""),
+        mentions.push_back(Mention{std::string(get_str(doc, *entry, "user").value_or("")),
                                    static_cast<uint64_t>(get_int(doc, *entry, "start").value_or(0)),
                                    static_cast<uint64_t>(get_int(doc, *entry, "len").value_or(0)),
                                    get_bool(doc, *entry, "agent").value_or(false)});
@@ -108,16 +105,15 @@ std::vector<Mention> read_mentions(AutoCommit& doc, ObjId const& message) {
     return mentions;
 }
 
-std::vector<HistoryEntry> read_history(AutoCommit& doc, ObjId const& message) {
+std::vector<HistoryEntry> read_history(AutoCommit const& doc, ObjHandle list) {
     std::vector<HistoryEntry> history;
-    auto list = get_list(doc, message, "history");
-    if (!list) return history;
-    size_t n = length(doc, *list);
-    for (size_t i = 0; i < n; ++i) {
-        auto entry = get_at(doc, *list, i);
+    auto entries = doc.read_list(list);
+    history.reserve(entries.size());
+    for (auto const& value : entries) {
+        auto entry = object_of(value, ObjType::Map);
         if (!entry) continue;
         history.push_back(HistoryEntry{get_int(doc, *entry, "ts").value_or(0),
-                                       get_str(doc, *entry, "text").value_or("")});
+                                       std::string(get_str(doc, *entry, "text").value_or(""))});
     }
     return history;
 }
@@ -303,43 +299,80 @@ void write_attachment(AutoCommit& doc, ObjId const& message, Attachment const& a
 }
 
 std::optional<Attachment> read_attachment(AutoCommit& doc, ObjId const& message) {
-    auto map = get_map(doc, message, "attachment");
+    auto handle = doc.handle(message);
+    auto map = handle ? get_map(doc, *handle, "attachment") : std::nullopt;
     if (!map) return std::nullopt;
-    auto kind = get_str(doc, *map, "kind").value_or("");
-    auto name = get_str(doc, *map, "name").value_or("");
-    auto blob = get_str(doc, *map, "blob").value_or("");
-    if (blob.empty()) blob = get_str(doc, *map, "path").value_or("");
-    auto w = static_cast<uint32_t>(get_int(doc, *map, "w").value_or(0));
-    auto h = static_cast<uint32_t>(get_int(doc, *map, "h").value_or(0));
-    auto size = static_cast<uint64_t>(get_int(doc, *map, "size").value_or(0));
+    return read_attachment_map(doc, *map);
+}
+
+Attachment read_attachment_map(AutoCommit const& doc, ObjHandle map) {
+    auto str = [&](std::string_view key) {
+        return std::string(get_str(doc, map, key).value_or(""));
+    };
+    auto kind = get_str(doc, map, "kind").value_or("");
+    auto name = str("name");
+    auto blob = str("blob");
+    if (blob.empty()) blob = str("path");
+    auto w = static_cast<uint32_t>(get_int(doc, map, "w").value_or(0));
+    auto h = static_cast<uint32_t>(get_int(doc, map, "h").value_or(0));
+    auto size = static_cast<uint64_t>(get_int(doc, map, "size").value_or(0));
     if (kind == "image") return ImageAttachment{std::move(name), std::move(blob), w, h};
     if (kind == "video") return VideoAttachment{std::move(name), std::move(blob), w, h, size};
     return FileAttachment{std::move(name), std::move(blob), size};
 }
 
 Message read_message(AutoCommit& doc, ObjId const& map, std::string_view channel) {
+    auto handle = doc.handle(map);
+    if (!handle) {
+        Message m;
+        m.channel = std::string(channel);
+        return m;
+    }
+    return read_message(doc, *handle, channel);
+}
+
+// One pass over the record's fields, in key order.
+Message read_message(AutoCommit const& doc, ObjHandle map, std::string_view channel) {
     Message m;
-    m.id = get_str(doc, map, "id").value_or("");
     m.channel = std::string(channel);
-    m.author = get_str(doc, map, "author").value_or("");
-    m.text = get_text(doc, map, "text").value_or("");
-    m.ts = get_int(doc, map, "ts").value_or(0);
-    if (auto parent = get_str(doc, map, "parent"); parent && !parent->empty())
-        m.parent = std::move(*parent);
-    m.edited = get_bool(doc, map, "edited").value_or(false);
-    m.history = read_history(doc, map);
-    m.reactions = read_reactions(doc, map);
-    m.mentions = read_mentions(doc, map);
-    if (auto reference = get_str(doc, map, "reference"))
-        m.reference = resource_ref_from_json_text(*reference);
-    m.attachment = read_attachment(doc, map);
-    m.pinned = get_bool(doc, map, "pinned").value_or(false);
-    m.work = read_work(doc, map);
+    auto str = [](ValueRef const& v) { return str_of(v).value_or(""); };
+    for (auto const& [key, value] : doc.read_map(map)) {
+        if (key == "id") {
+            m.id = str(value);
+        } else if (key == "author") {
+            m.author = str(value);
+        } else if (key == "text") {
+            if (auto text = object_of(value, ObjType::Text)) m.text = doc.text(*text);
+        } else if (key == "ts") {
+            m.ts = int_of(value).value_or(0);
+        } else if (key == "parent") {
+            if (auto parent = str(value); !parent.empty()) m.parent = std::string(parent);
+        } else if (key == "edited") {
+            m.edited = bool_of(value).value_or(false);
+        } else if (key == "history") {
+            if (auto list = object_of(value, ObjType::List)) m.history = read_history(doc, *list);
+        } else if (key == "reactions") {
+            if (auto list = object_of(value, ObjType::List))
+                m.reactions = read_reactions(doc, *list);
+        } else if (key == "mentions") {
+            if (auto list = object_of(value, ObjType::List)) m.mentions = read_mentions(doc, *list);
+        } else if (key == "reference") {
+            if (auto reference = str_of(value))
+                m.reference = resource_ref_from_json_text(*reference);
+        } else if (key == "attachment") {
+            if (auto attachment = object_of(value, ObjType::Map))
+                m.attachment = read_attachment_map(doc, *attachment);
+        } else if (key == "pinned") {
+            m.pinned = bool_of(value).value_or(false);
+        } else if (key == "work") {
+            if (auto work = object_of(value, ObjType::Map)) m.work = read_work_map(doc, *work);
+        }
+    }
     return m;
 }
 
 int64_t read_count(AutoCommit& doc, std::string_view channel, std::string_view person) {
-    auto read = get_map(doc, root, read_key);
+    auto read = get_map(doc, ObjHandle{}, read_key);
     auto counts = read ? get_map(doc, *read, channel) : std::nullopt;
     return counts ? get_int(doc, *counts, person).value_or(0) : 0;
 }

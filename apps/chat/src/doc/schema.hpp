@@ -68,9 +68,12 @@ bool insert_message(AutoCommit& doc, std::string_view channel, Message const& me
 // The message stored in `map`, with defaults for whatever is missing; reactions are grouped
 // by emoji in order of first use, each person once per emoji, empty entries ignored.
 Message read_message(AutoCommit& doc, ObjId const& map, std::string_view channel);
+Message read_message(AutoCommit const& doc, ObjHandle map, std::string_view channel);
 
 void write_attachment(AutoCommit& doc, ObjId const& message, Attachment const& attachment);
 std::optional<Attachment> read_attachment(AutoCommit& doc, ObjId const& message);
+// The attachment record itself (the map under the message's "attachment").
+Attachment read_attachment_map(AutoCommit const& doc, ObjHandle map);
 
 // Writes only when `count` differs from the stored count (absent = 0); answers whether it did.
 bool set_read_count(AutoCommit& doc, std::string_view channel, std::string_view person,

@@ -10,8 +10,8 @@
 
 namespace chat::model {
 
+using automerge::ObjHandle;
 using automerge::Prop;
-using doc::ObjId;
 
 // One channel's messages: where they sit in all_messages, the maps they were read from, and
 // what the sidebar and the people list need of them.
@@ -19,8 +19,8 @@ struct LiveView::Run {
     std::string channel;
     size_t begin = 0;
     size_t end = 0;
-    std::vector<ObjId> maps;  // one per message, in list order
-    bool gaps = false;        // the list holds elements that are not maps
+    std::vector<ObjHandle> maps;  // one per message, in list order
+    bool gaps = false;            // the list holds elements that are not maps
     size_t top_level = 0;
     std::map<std::string, int, std::less<>> people;  // how often each person id occurs
 };
@@ -58,8 +58,26 @@ void count_people(Counts& counts, Message const& m, int by) {
     for (auto const& mention : m.mentions) add(mention.user);
 }
 
-std::optional<ObjId> messages_map(AutoCommit& doc) {
-    return doc::get_map(doc, ObjId::root(), doc::messages_key);
+std::optional<ObjHandle> messages_map(AutoCommit const& doc) {
+    return doc::get_map(doc, ObjHandle{}, doc::messages_key);
+}
+
+// The maps of the channel's message list and whether it holds anything else.
+std::vector<ObjHandle> list_maps(AutoCommit const& doc, std::optional<ObjHandle> messages,
+                                 std::string_view channel, bool& gaps) {
+    std::vector<ObjHandle> maps;
+    auto list = messages ? doc::get_list(doc, *messages, channel) : std::nullopt;
+    gaps = false;
+    if (!list) return maps;
+    auto values = doc.read_list(*list);
+    maps.reserve(values.size());
+    for (auto const& value : values) {
+        if (auto map = doc::object_of(value, automerge::ObjType::Map))
+            maps.push_back(*map);
+        else
+            gaps = true;
+    }
+    return maps;
 }
 
 std::map<std::string, std::vector<VoiceParticipant>> workspace_calls(
@@ -160,23 +178,19 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
     m_runs.resize(m_vm.channels.size());
     for (size_t i = 0; i < m_runs.size(); ++i) m_runs[i].channel = m_vm.channels[i].id;
     auto messages = messages_map(doc);
-    for (size_t i = 0; i < m_runs.size(); ++i) {
-        auto& run = m_runs[i];
+    size_t total = 0;
+    for (auto& run : m_runs) {
+        run.maps = list_maps(doc, messages, run.channel, run.gaps);
+        total += run.maps.size();
+    }
+    m_vm.all_messages.reserve(total);
+    for (auto& run : m_runs) {
         run.begin = m_vm.all_messages.size();
-        auto list = messages ? doc::get_list(doc, *messages, run.channel) : std::nullopt;
-        size_t n = list ? doc::length(doc, *list) : 0;
-        run.maps.reserve(n);
-        for (size_t k = 0; k < n; ++k) {
-            auto map = doc::get_at(doc, *list, k);
-            if (!map) {
-                run.gaps = true;
-                continue;
-            }
-            auto m = doc::read_message(doc, *map, run.channel);
+        for (ObjHandle map : run.maps) {
+            auto m = doc::read_message(doc, map, run.channel);
             count_people(run.people, m, 1);
             if (!m.parent) ++run.top_level;
             m_vm.all_messages.push_back(std::move(m));
-            run.maps.push_back(std::move(*map));
         }
         run.end = m_vm.all_messages.size();
     }
@@ -278,7 +292,7 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
     };
     auto messages = messages_map(doc);
     auto list = messages ? doc::get_list(doc, *messages, run.channel) : std::nullopt;
-    size_t n = list ? doc::length(doc, *list) : 0;
+    size_t n = list ? doc.length(*list) : 0;
     if (!whole && !run.gaps && n == run.maps.size() + inserted.size() &&
         insert_messages(doc, index, *list, inserted)) {
         for (size_t k : dirty)
@@ -287,15 +301,8 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
         return;
     }
 
-    std::vector<ObjId> maps;
-    maps.reserve(n);
     bool gaps = false;
-    for (size_t k = 0; k < n; ++k) {
-        if (auto map = doc::get_at(doc, *list, k))
-            maps.push_back(std::move(*map));
-        else
-            gaps = true;
-    }
+    auto maps = list_maps(doc, messages, run.channel, gaps);
     // The same maps in the same order: only the written messages change.
     if (!gaps && !run.gaps && maps == run.maps) {
         for (size_t k : dirty)
@@ -305,7 +312,7 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
     }
     std::vector<Message> fresh;
     fresh.reserve(maps.size());
-    std::map<ObjId, size_t> old_at;
+    std::map<ObjHandle, size_t> old_at;
     size_t same = 0;
     while (same < maps.size() && same < run.maps.size() && maps[same] == run.maps[same]) ++same;
     for (size_t k = same; k < run.maps.size(); ++k) old_at.emplace(run.maps[k], k);
@@ -352,14 +359,15 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
 // Reads the messages inserted at `inserted` (ascending, as the list is now) into the run,
 // all_messages and the open channel's copy. False, with nothing changed, when one of them
 // is not a map: the caller then compares the whole list.
-bool LiveView::insert_messages(AutoCommit& doc, size_t index, ObjId const& list,
+bool LiveView::insert_messages(AutoCommit& doc, size_t index, ObjHandle list,
                                std::set<size_t> const& inserted) {
     auto& run = m_runs[index];
-    std::vector<std::pair<size_t, ObjId>> maps;
+    std::vector<std::pair<size_t, ObjHandle>> maps;
     for (size_t k : inserted) {
-        auto map = doc::get_at(doc, list, k);
+        auto value = doc.read(list, k);
+        auto map = value ? doc::object_of(*value, automerge::ObjType::Map) : std::nullopt;
         if (!map) return false;
-        maps.emplace_back(k, std::move(*map));
+        maps.emplace_back(k, *map);
     }
     bool open = run.channel == m_open;
     for (auto& [k, map] : maps) {
@@ -369,7 +377,7 @@ bool LiveView::insert_messages(AutoCommit& doc, size_t index, ObjId const& list,
         if (open) m_vm.messages.insert(m_vm.messages.begin() + ptrdiff_t(k), m);
         m_vm.all_messages.insert(m_vm.all_messages.begin() + ptrdiff_t(run.begin + k),
                                  std::move(m));
-        run.maps.insert(run.maps.begin() + ptrdiff_t(k), std::move(map));
+        run.maps.insert(run.maps.begin() + ptrdiff_t(k), map);
         ++run.end;
     }
     if (!maps.empty()) place_runs();

@@ -27,7 +27,9 @@ struct ViewChange {
 // Keeps one view model current with one document. The first refresh, and the first with
 // another document or with heads this document does not know, reads everything; later
 // ones read only what the changes since the previous refresh wrote, and equal a full
-// rebuild. Local writes, changes from peers and merges all take that path.
+// rebuild. Local writes, changes from peers and merges all take that path. The view keeps
+// object handles of the document it read, so a document assigned over that one (same
+// address, another instance) needs a reset() first.
 class LiveView {
   public:
     struct Touched;  // what a run of changes wrote
@@ -53,7 +55,7 @@ class LiveView {
     void lay_out_runs(AutoCommit& doc, Touched const& touched, bool reread_all);
     void reread_run(AutoCommit& doc, size_t index, std::set<size_t> const& dirty,
                     std::set<size_t> const& inserted, bool whole);
-    bool insert_messages(AutoCommit& doc, size_t index, automerge::ObjId const& list,
+    bool insert_messages(AutoCommit& doc, size_t index, automerge::ObjHandle list,
                          std::set<size_t> const& inserted);
     void place_runs();
     void finish(AutoCommit& doc, Navigation& nav);
