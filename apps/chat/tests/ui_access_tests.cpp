@@ -46,11 +46,24 @@ TEST(AccessTree, ThreadPeopleAndEditHistoryAreRead) {
     EXPECT_EQ(thread->children[0].id, "thread-message:" + root);
     EXPECT_NE(thread->children[1].label.find("a reply"), std::string::npos);
     EXPECT_EQ(tree.find("message-list")->live, "polite");
-    auto const* voice = tree.find("voice-participants");
-    ASSERT_NE(voice, nullptr);
-    EXPECT_TRUE(std::ranges::any_of(voice->children, [](AccessNode const& p) {
-        return p.label.find(" in ") != std::string::npos && p.label.ends_with(", muted");
-    })) << "the demonstration's huddle has a muted person";
+    EXPECT_EQ(tree.find("voice-participants"), nullptr) << "grouped by channel instead";
+    // The demonstration's huddle has a muted person, listed under the huddle's channel.
+    std::vector<AccessNode const*> voice_channels;
+    for (auto const& node : tree.children)
+        if (node.id.starts_with("chat.voice-channel:")) voice_channels.push_back(&node);
+    ASSERT_FALSE(voice_channels.empty());
+    bool muted_found = false;
+    for (auto const* channel : voice_channels) {
+        std::string prefix = "voice-participant:" + channel->id.substr(19) + ":";
+        for (auto const& person : channel->children) {
+            EXPECT_TRUE(person.id.starts_with(prefix)) << person.id;
+            EXPECT_FALSE(person.label.empty());
+            EXPECT_EQ(person.label.find(','), std::string::npos) << "the name alone";
+            EXPECT_TRUE(person.description.starts_with("In ")) << person.description;
+            muted_found |= person.description.find("muted") != std::string::npos;
+        }
+    }
+    EXPECT_TRUE(muted_found);
 
     w.app.open_people_panel();
     w.run();
@@ -133,6 +146,69 @@ TEST(AccessTree, RowActionsReachWhatTheHoverBarAndMenuOffer) {
     // Activating again keeps the thread open (a click on the reply count would close it).
     ASSERT_TRUE(w.app.perform_semantic_action("message:" + other_id, "reply"));
     EXPECT_EQ(w.app.navigation().thread_root, other_id);
+}
+
+// Enough messages that most of the conversation is scrolled out of view.
+std::vector<std::string> fill_history(Window& w, int count = 30) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < count; ++i) {
+        ids.push_back("m_fill" + std::to_string(i));
+        post(w, ids.back(), "u_elin", "filler number " + std::to_string(i));
+    }
+    w.run();
+    return ids;
+}
+
+bool drawn(Window& w, std::string const& id) {
+    return std::ranges::any_of(w.app.visible_rows(),
+                               [&](auto const& r) { return r.message == id; });
+}
+
+TEST(AccessTree, EveryLoadedMessageIsARowAndFocusScrollsItIntoView) {
+    Window w;
+    w.run();
+    fill_history(w);
+    auto tree = w.app.accessibility();
+    auto const& rows = tree.find("message-list")->children;
+    size_t top_level = size_t(std::ranges::count_if(
+        w.app.view().messages, [](auto const& m) { return !m.parent.has_value(); }));
+    ASSERT_EQ(rows.size(), top_level);
+    ASSERT_GT(rows.size(), w.app.visible_rows().size()) << "the history must overflow the list";
+    for (auto const& row : rows) {
+        bool shown = drawn(w, row.id.substr(row.id.find(':') + 1));
+        EXPECT_EQ(row.states.offscreen, !shown) << row.id;
+        EXPECT_EQ(row.rect.is_empty(), !shown) << row.id;
+    }
+
+    // The screen reader moves to the very first message: it scrolls into view and takes the
+    // keyboard focus, and the latest message leaves the screen.
+    std::string first = rows.front().id, latest = rows.back().id;
+    ASSERT_TRUE(rows.front().states.offscreen);
+    ASSERT_TRUE(w.app.perform_semantic_action(first, "focus"));
+    w.run();
+    tree = w.app.accessibility();
+    auto const* now_first = tree.find(first);
+    EXPECT_FALSE(now_first->states.offscreen);
+    EXPECT_TRUE(now_first->states.focused);
+    EXPECT_TRUE(tree.find(latest)->states.offscreen);
+    EXPECT_FALSE(w.app.main_composer().is_focused());
+    auto list = tree.find("message-list")->rect;
+    EXPECT_GE(now_first->rect.y, list.y) << "wholly in view";
+    EXPECT_FALSE(w.app.perform_semantic_action("thread-message:" + latest.substr(8), "focus"))
+        << "no thread is open";
+}
+
+TEST(AccessTree, FocusFromAssistiveTechnologyDoesNotActivate) {
+    Window w;
+    w.run();
+    std::string id = "chat.category-toggle:cat_acme_main";
+    ASSERT_TRUE(w.app.perform_semantic_action(id, "focus"));
+    w.run();
+    auto const* toggle = w.app.accessibility().find(id);
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_TRUE(toggle->states.focused);
+    EXPECT_TRUE(toggle->states.expanded) << "focusing a toggle must not flip it";
+    EXPECT_TRUE(toggle->states.expandable);
 }
 
 TEST(AccessTree, TextFieldsShowAndTakeEditsFromAssistiveTechnology) {

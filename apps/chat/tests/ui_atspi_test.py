@@ -1,7 +1,8 @@
 """The real window as a screen reader meets it: over the AT-SPI bus, under a private session bus
 and X server. Reads the tree from the desktop down without any input, types into the composer
 with X key events and reads it back through the Text interface, follows keyboard focus, opens
-the focused item's menu with Shift+F10 and runs a message row's actions.
+the focused item's menu with Shift+F10 and runs a message row's actions. Finally another
+device joins through the invite the window shows and posts a message, which must be announced.
 Usage: ui_atspi_test.py VEMO_CHAT_BINARY. Exit 77 means the bus cannot run here (skipped)."""
 
 import os
@@ -9,24 +10,11 @@ import subprocess
 import sys
 import tempfile
 import time
-import warnings
 
-warnings.filterwarnings("ignore", category=DeprecationWarning)
-SKIP = 77
+from atspi_client import SKIP, Atspi, GLib, fail
 
-try:
-    import gi
-
-    gi.require_version("Atspi", "2.0")
-    from gi.repository import Atspi, GLib
-except (ImportError, ValueError) as error:
-    print(f"SKIP: no AT-SPI bindings: {error}")
-    sys.exit(SKIP)
-
-
-def fail(message):
-    print(f"FAIL: {message}")
-    sys.exit(1)
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "share"))
+from devices import Device  # noqa: E402
 
 
 def spin(seconds):
@@ -84,10 +72,15 @@ class Events:
     def __init__(self):
         self.seen = []
         self.listener = Atspi.EventListener.new(self.on_event)
-        for kind in ("object:state-changed:focused", "object:text-changed", "focus:"):
+        self.spoken = []
+        for kind in ("object:state-changed:focused", "object:text-changed", "focus:",
+                     "object:announcement"):
             self.listener.register(kind)
 
     def on_event(self, event):
+        if event.type == "object:announcement":
+            self.spoken.append(event.any_data if isinstance(event.any_data, str) else "")
+            return
         try:
             node_id = event.source.get_attributes().get("id")
         except GLib.Error:
@@ -103,7 +96,7 @@ def main():
     binary = sys.argv[1]
     with tempfile.TemporaryDirectory() as work:
         env = dict(os.environ, VEMO_CHAT_DATA=os.path.join(work, "data"),
-                   XDG_CACHE_HOME=os.path.join(work, "cache"))
+                   XDG_CACHE_HOME=os.path.join(work, "cache"), VEMO_CHAT_SYNC_LOOPBACK="1")
         # Something to read: two messages in the channel shown at start.
         posts = "".join(
             '{"cmd":"invoke","address":"chat.channel:c_general","action":"post","value":"%s"}\n'
@@ -114,7 +107,7 @@ def main():
         app_process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.PIPE)
         try:
-            run(app_process)
+            run(app_process, work)
         finally:
             if app_process.poll() is None:
                 app_process.terminate()
@@ -125,7 +118,7 @@ def main():
                     app_process.wait()
 
 
-def run(app_process):
+def run(app_process, work):
     if Atspi.init() not in (0, 1):
         print("SKIP: AT-SPI could not start")
         sys.exit(SKIP)
@@ -217,7 +210,41 @@ def run(app_process):
         fail("do_action(react) refused")
     wait_until("the emoji picker", lambda: any(k.startswith("chat.emoji-choice:")
                                                 for k in nodes_by_id(app)))
+    xdotool("key", "Escape")
+    check_announcement(app, events, work)
     print("PASS")
+
+
+def check_announcement(app, events, work):
+    """Another device joins with the invite the window reads out and posts into the channel
+    shown; the window announces that message."""
+    nodes = nodes_by_id(app)
+    shown = [k.split(":", 1)[1] for k, node in nodes.items() if k.startswith("chat.channel:")
+             and node.get_state_set().contains(Atspi.StateType.SELECTED)]
+    if len(shown) != 1:
+        fail(f"selected channels {shown}")
+    share = nodes.get("chat.share")
+    if share is None or not Atspi.Action.do_action(share, 0):
+        fail("no sharing button to press")
+    invite_node = wait_until("the invite in the tree",
+                             lambda: nodes_by_id(app).get("share-invite"))
+    invite = wait_until("an invite", lambda: invite_node.get_name() or None)
+    other = Device(sys.argv[1], work, "other")
+    try:
+        other.call({"cmd": "join", "invite": invite})
+        spoken_before = len(events.spoken)
+        text = "Hello from the other device"
+        other.post(text, channel=shown[0])
+
+        def announced():
+            other.sharing(settle_ms=200)  # an automation session sends while it runs commands
+            return any(text in line for line in events.spoken[spoken_before:])
+        wait_until("the other device's message announced", announced, 40)
+        line = next(line for line in events.spoken if text in line)
+        if not line.startswith("Message from "):
+            fail(f"announcement {line!r}")
+    finally:
+        other.stop()
 
 
 if __name__ == "__main__":

@@ -123,6 +123,93 @@ TEST(Keyboard, AFocusedRowOffersItsToolbarAndEnterOpensItsThread) {
     EXPECT_EQ(w.app.navigation().thread_root, message);
 }
 
+HitTarget focus_first_row(Window& w, std::string const& tag = "") {
+    for (int i = 0; i < 200; ++i) {
+        auto const& f = w.app.focused_target();
+        if (f && f->kind == HitKind::MessageMenu && f->b == tag) return *f;
+        w.app.handle_event(key(Key::Tab));
+        w.run();
+    }
+    ADD_FAILURE() << "no row reached by Tab";
+    return {};
+}
+
+TEST(Keyboard, ArrowsHomeAndEndWalkTheWholeHistory) {
+    Window w;
+    w.run();
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(w.app.dispatch_encoded(
+            {"chat.action",
+             R"({"SendMessage":{"channel":"c_crit","id":"m_k)" + std::to_string(i) +
+                 R"(","author":"u_elin","ts":1782477000,"text":"line"}})",
+             std::nullopt}));
+    w.run();
+    std::vector<std::string> ids;
+    auto tree = w.app.accessibility();
+    for (auto const& row : tree.find("message-list")->children)
+        ids.push_back(row.id.substr(8));
+    ASSERT_GT(ids.size(), w.app.visible_rows().size());
+    focus_first_row(w);
+    auto at = [&] { return w.app.focused_target()->a; };
+    auto shown = [&](std::string const& id) {
+        return std::ranges::any_of(w.app.visible_rows(),
+                                   [&](auto const& r) { return r.message == id; });
+    };
+    struct Step {
+        Key key;
+        std::string wanted;
+    };
+    for (auto const& [k, wanted] : std::vector<Step>{{Key::Home, ids.front()},
+                                                     {Key::Up, ids.front()},
+                                                     {Key::Down, ids[1]},
+                                                     {Key::End, ids.back()},
+                                                     {Key::Down, ids.back()},
+                                                     {Key::Up, ids[ids.size() - 2]}}) {
+        w.app.handle_event(key(k));
+        w.run();
+        ASSERT_TRUE(w.app.focused_target());
+        EXPECT_EQ(at(), wanted);
+        EXPECT_TRUE(shown(wanted)) << "the focused row is scrolled into view";
+    }
+}
+
+TEST(Keyboard, ThreadRowsAreStopsWalkedByArrows) {
+    Window w;
+    w.run();
+    auto root = w.app.visible_rows().back().message;
+    for (auto const* id : {"m_r1", "m_r2", "m_r3"})
+        ASSERT_TRUE(w.app.dispatch_encoded(
+            {"chat.action",
+             R"({"SendMessage":{"channel":"c_crit","id":")" + std::string(id) +
+                 R"(","author":"u_elin","ts":1782477000,"text":"a reply","parent":")" + root +
+                 R"("}})",
+             std::nullopt}));
+    w.app.activate({HitKind::OpenThread, root});
+    w.run();
+    auto first = focus_first_row(w, thread_row_tag);
+    EXPECT_EQ(first.a, root) << "Tab reaches the thread's root first";
+    auto tree = w.app.accessibility();
+    EXPECT_TRUE(tree.find("thread-message:" + root)->states.focused);
+    EXPECT_GT(tree.find("thread-message:" + root)->rect.height, 20) << "the ring goes round it";
+    EXPECT_FALSE(tree.find("message:" + root)->states.focused) << "only the thread's copy";
+    struct Step {
+        Key key;
+        std::string wanted;
+    };
+    for (auto const& [k, wanted] : std::vector<Step>{
+             {Key::Down, "m_r1"}, {Key::End, "m_r3"}, {Key::Up, "m_r2"}, {Key::Home, root}}) {
+        w.app.handle_event(key(k));
+        w.run();
+        ASSERT_TRUE(w.app.focused_target());
+        EXPECT_EQ(*w.app.focused_target(),
+                  (HitTarget{HitKind::MessageMenu, wanted, thread_row_tag}));
+    }
+    w.app.handle_event(key(Key::Enter));
+    w.run();
+    EXPECT_EQ(w.app.navigation().thread_root, root) << "Enter on a thread row keeps the thread";
+    EXPECT_TRUE(w.app.thread_composer().is_focused()) << "and goes to its composer";
+}
+
 TEST(Keyboard, F6JumpsBetweenRegionsAndPagesScrollHistory) {
     Window w;
     w.run();

@@ -59,7 +59,9 @@ json access_json(a11y::AccessNode const& node) {
                   {"selected", node.states.selected},
                   {"expanded", node.states.expanded},
                   {"focused", node.states.focused},
-                  {"disabled", node.states.disabled}}},
+                  {"disabled", node.states.disabled},
+                  {"expandable", node.states.expandable},
+                  {"offscreen", node.states.offscreen}}},
                 {"children", std::move(children)}};
     if (!node.actions.empty()) out["actions"] = node.actions;
     if (!node.live.empty()) out["live"] = node.live;

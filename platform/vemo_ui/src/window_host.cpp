@@ -286,8 +286,9 @@ class WindowHost {
         out += node.label;
         out += '\x1f';
         out += node.description;
-        out += char('0' + node.states.pressed + 2 * node.states.selected +
-                    4 * node.states.expanded + 8 * node.states.focused + 16 * node.states.disabled);
+        auto const& s = node.states;
+        out += std::to_string(s.pressed + 2 * s.selected + 4 * s.expanded + 8 * s.focused +
+                              16 * s.disabled + 32 * s.expandable + 64 * s.offscreen);
         if (node.text)
             out += "\x1e" + node.text->text + "\x1e" + std::to_string(node.text->caret) + ":" +
                    std::to_string(node.text->selection_start) + ":" +

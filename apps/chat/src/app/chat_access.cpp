@@ -2,6 +2,7 @@
 #include <map>
 
 #include "app/chat_app.hpp"
+#include "media/call_session.hpp"
 
 namespace chat {
 
@@ -57,15 +58,19 @@ AccessNode ChatApp::accessibility() const {
     list.label = "Messages";
     list.rect = m_regions.main;
     list.live = "polite";
-    for (auto const& box : m_rows) {
-        // A row drawn from a list that sync has since replaced names a message that may be gone.
-        auto const* found = find_message(box.message);
-        if (!found) continue;
-        bool focused =
-            m_focused_row == found->id ||
-            (m_focused && m_focused->kind == HitKind::MessageMenu && m_focused->a == found->id);
-        list.children.push_back(
-            row_node(*found, message_row_prefix + found->id, box.rect, focused));
+    // Every loaded message is a row, so a screen reader reaches the whole conversation; the
+    // rows scrolled out of view have no place on screen until they are focused.
+    std::map<std::string_view, vemo_ui::Rect> drawn;
+    for (auto const& box : m_rows) drawn.emplace(box.message, box.rect);
+    for (size_t i : m_top_level) {
+        auto const& m = m_view.messages[i];
+        auto at = drawn.find(m.id);
+        bool focused = m_focused_row == m.id ||
+                       (m_focused && *m_focused == HitTarget{HitKind::MessageMenu, m.id});
+        auto row = row_node(m, message_row_prefix + m.id,
+                            at != drawn.end() ? at->second : vemo_ui::Rect{}, focused);
+        row.states.offscreen = at == drawn.end();
+        list.children.push_back(std::move(row));
     }
     root.children.push_back(std::move(list));
     if (auto panels = panel_nodes(); !panels.children.empty())
@@ -97,32 +102,11 @@ AccessNode ChatApp::accessibility() const {
         node.id = id;
         node.label = access_label(t, facts);
         node.rect = region.rect;
-        node.states.focused = m_focused && *m_focused == t;
+        node.states = control_states(t, facts);
         switch (t.kind) {
-            case HitKind::CategoryToggle:
-                node.states.pressed = !facts.category_collapsed;
-                node.states.expanded = !facts.category_collapsed;
-                break;
-            case HitKind::Reaction:
-                node.states.pressed = facts.reacted;
-                break;
-            case HitKind::Inbox:
-                node.states.pressed = m_in_inbox;
-                break;
-            case HitKind::SettingsTheme:
-            case HitKind::SettingsNotifications:
-            case HitKind::SettingsSounds:
-                node.states.pressed = settings_control_pressed(t);
-                break;
-            case HitKind::SettingsOpen:
-                node.states.expanded = m_settings_open;
-                break;
-            case HitKind::CurrentContext:
-                node.states.pressed = !m_in_inbox;
-                break;
-            case HitKind::Channel:
             case HitKind::VoiceChannel:
-                node.states.selected = t.a == m_nav.channel_id;
+                // Who is in the call, under the channel they are in.
+                node.children = box_nodes(voice_group_prefix + t.a, Role::Label);
                 break;
             case HitKind::FocusMain:
             case HitKind::FocusThread:
@@ -145,6 +129,84 @@ AccessNode ChatApp::accessibility() const {
     return root;
 }
 
+// Pressed, selected and expanded as a control's kind has them. Disclosure controls (what
+// opens a list, a panel or a popover in place) are expandable.
+vemo_ui::a11y::States ChatApp::control_states(HitTarget const& t, LabelFacts const& facts) const {
+    vemo_ui::a11y::States s;
+    s.focused = m_focused && *m_focused == t;
+    auto disclose = [&](bool open) {
+        s.expandable = true;
+        s.expanded = open;
+    };
+    switch (t.kind) {
+        case HitKind::CategoryToggle:
+            s.pressed = !facts.category_collapsed;
+            disclose(!facts.category_collapsed);
+            break;
+        case HitKind::Reaction:
+            s.pressed = facts.reacted;
+            break;
+        case HitKind::Inbox:
+            s.pressed = m_in_inbox;
+            break;
+        case HitKind::SettingsTheme:
+        case HitKind::SettingsNotifications:
+        case HitKind::SettingsSounds:
+            s.pressed = settings_control_pressed(t);
+            break;
+        case HitKind::SettingsOpen:
+            disclose(m_settings_open);
+            break;
+        case HitKind::CurrentContext:
+            s.pressed = !m_in_inbox;
+            break;
+        case HitKind::Channel:
+        case HitKind::VoiceChannel:
+            s.selected = t.a == m_nav.channel_id;
+            break;
+        case HitKind::OpenThread:
+            disclose(m_nav.thread_root == t.a);
+            break;
+        case HitKind::EditHistory:
+            disclose(m_history && m_history->message == t.a);
+            break;
+        case HitKind::AddReaction:
+            disclose(m_emoji && m_emoji->message == t.a);
+            break;
+        case HitKind::ComposerEmoji:
+            disclose(m_emoji && !m_emoji->message);
+            break;
+        case HitKind::ToggleLeftFlap:
+            disclose(m_left_flap.target());
+            break;
+        case HitKind::ToggleRightFlap:
+            disclose(m_right_flap.target());
+            break;
+        case HitKind::CallParticipantsToggle:
+            s.pressed = m_call_view.participants_open;
+            disclose(m_call_view.participants_open);
+            break;
+        case HitKind::CallMute:
+            s.pressed = m_call->muted();
+            break;
+        case HitKind::CallDeafen:
+            s.pressed = m_call->deafened();
+            break;
+        case HitKind::CallAudioOnly:
+            s.pressed = m_call->audio_only();
+            break;
+        case HitKind::CallShareScreen:
+            s.pressed = m_call->sharing();
+            break;
+        case HitKind::CallExpand:
+            s.expanded = call_expanded();
+            break;
+        default:
+            break;
+    }
+    return s;
+}
+
 vemo_ui::TextInput const& ChatApp::text_field(HitKind kind) const {
     return kind == HitKind::FocusMain     ? m_composer
            : kind == HitKind::FocusThread ? m_thread_composer
@@ -164,25 +226,37 @@ AccessNode ChatApp::panel_nodes() const {
         thread.live = "polite";
         for (auto const& box : m_thread_rows)
             if (auto const* m = find_message(box.message))
-                thread.children.push_back(row_node(*m, thread_row_prefix + m->id, box.rect, false));
+                thread.children.push_back(row_node(
+                    *m, thread_row_prefix + m->id, box.rect,
+                    m_focused &&
+                        *m_focused == HitTarget{HitKind::MessageMenu, m->id, thread_row_tag}));
         out.children.push_back(std::move(thread));
     }
     auto group = [&](char const* name, Role role, std::string id, std::string label,
                      vemo_ui::Rect rect) {
         AccessNode node;
         node.role = role, node.id = std::move(id), node.label = std::move(label), node.rect = rect;
-        for (auto const& box : m_access_boxes) {
-            if (box.group != name) continue;
-            AccessNode item;
-            item.role = role == Role::List ? Role::ListItem : Role::Label;
-            item.id = box.id, item.label = box.label, item.rect = box.rect;
-            node.children.push_back(std::move(item));
-        }
+        node.children = box_nodes(name, role == Role::List ? Role::ListItem : Role::Label);
+        for (auto const& child : node.children)
+            if (node.rect.is_empty()) node.rect = child.rect;
         if (!node.children.empty()) out.children.push_back(std::move(node));
     };
-    group("voice", Role::List, "voice-participants", "In voice channels", m_regions.sidebar);
     group("people", Role::List, "people", "People", m_regions.right);
     group("history", Role::Dialog, "edit-history", "Edit history", m_history_card);
+    group("share", Role::Dialog, "share-dialog", "Invite people", {});
+    return out;
+}
+
+std::vector<AccessNode> ChatApp::box_nodes(std::string_view group, Role role) const {
+    std::vector<AccessNode> out;
+    for (auto const& box : m_access_boxes) {
+        if (box.group != group) continue;
+        AccessNode item;
+        item.role = role;
+        item.id = box.id, item.label = box.label, item.rect = box.rect;
+        item.description = box.description;
+        out.push_back(std::move(item));
+    }
     return out;
 }
 
@@ -194,6 +268,12 @@ std::optional<bool> ChatApp::perform_row_action(std::string const& id, std::stri
     if (!m) return false;
     auto const& rows = in_thread ? m_thread_rows : m_rows;
     auto row = std::ranges::find(rows, message, &RowBox::message);
+    if (action == "focus") {
+        // A thread row is focusable while it is drawn; a conversation row scrolls into view.
+        if (in_thread ? row == rows.end() : m->parent.has_value()) return false;
+        focus_message_row(m->id, in_thread);
+        return true;
+    }
     vemo_ui::Rect at = row != rows.end() ? row->rect : m_regions.main;
     if (action == "activate" || action == "reply") {
         std::string root = m->parent.value_or(m->id);
@@ -201,11 +281,13 @@ std::optional<bool> ChatApp::perform_row_action(std::string const& id, std::stri
         set_thread_focus(true);
         return true;
     }
-    // A popover opened from a row gives the focus back to that row when it closes.
-    HitTarget row_stop{HitKind::MessageMenu, m->id};
-    if ((action == "react" || action == "menu") &&
-        std::ranges::any_of(m_hits, [&](HitRegion const& r) { return r.target == row_stop; }))
-        focus_target(row_stop);
+    // A popover opened from a row gives the focus back to that row when it closes; a row
+    // scrolled out of view comes into view first.
+    HitTarget row_stop{HitKind::MessageMenu, m->id, in_thread ? thread_row_tag : ""};
+    bool drawn =
+        std::ranges::any_of(m_hits, [&](HitRegion const& r) { return r.target == row_stop; });
+    if ((action == "react" || action == "menu") && (drawn || !in_thread))
+        focus_message_row(m->id, in_thread);
     if (action == "react") {
         if (!can_write()) return false;
         m_emoji = EmojiPicker{m->id, at};

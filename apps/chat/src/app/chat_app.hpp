@@ -103,11 +103,13 @@ class ChatApp final : public vemo_ui::Widget,
     // Something drawn that assistive technology reads but the pointer does not act on (a
     // person in the people panel, an entry of the edit history), grouped by panel.
     struct AccessBox {
-        std::string group;
+        std::string group;  // "people", "history", or voice_group_prefix + the voice channel
         std::string id;
         std::string label;
         vemo_ui::Rect rect;
+        std::string description{};
     };
+    static constexpr char const* voice_group_prefix = "voice:";
 
     // A screenshot instance: not interactive, the demonstration's local person.
     ChatApp();
@@ -395,10 +397,13 @@ class ChatApp final : public vemo_ui::Widget,
     void toggle_reaction(std::string const& message, std::string const& emoji);
     void jump_to_latest() { m_scroll = 0, m_follow = true; }
     LabelFacts label_facts(HitTarget const& target) const;
+    vemo_ui::a11y::States control_states(HitTarget const& target, LabelFacts const& facts) const;
     std::string row_label(Message const& m) const;
     vemo_ui::a11y::AccessNode row_node(Message const& m, std::string id, vemo_ui::Rect rect,
                                        bool focused) const;
     vemo_ui::a11y::AccessNode panel_nodes() const;
+    std::vector<vemo_ui::a11y::AccessNode> box_nodes(std::string_view group,
+                                                     vemo_ui::a11y::Role role) const;
     std::optional<bool> perform_row_action(std::string const& id, std::string const& action);
     // The text field a text-field target names.
     vemo_ui::TextInput const& text_field(HitKind kind) const;
@@ -411,7 +416,8 @@ class ChatApp final : public vemo_ui::Widget,
     void jump_region(bool backwards);
     bool open_menu_for_focus();
     MenuTarget menu_for(HitTarget const& target) const;
-    void move_row_focus(bool up);
+    void move_row_focus(vemo_ui::Key key);
+    void focus_message_row(std::string const& message, bool thread);
     Channel const* find_channel(std::string_view id) const;
     Category const* find_category(std::string_view id) const;
     Message const* find_message(std::string_view id) const;
@@ -579,6 +585,7 @@ class ChatApp final : public vemo_ui::Widget,
     model::ViewChange m_search_change;  // what the refreshes changed since then
     SearchWindow m_search_window;
     std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
+    bool m_reveal_nearest = false;  // scroll it just into view rather than to the middle
     render_call::CallOverlay m_call_view;
     bool m_call_desktop_surface = false;  // a desktop surface can show the detached call
     std::vector<HitRegion> m_surface_hits;  // the detached call's controls, main-window points

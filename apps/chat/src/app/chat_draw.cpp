@@ -166,7 +166,8 @@ void ChatApp::settle_after_draw() {
     if (m_pointer_inside) {
         hover = target_at(m_pointer);
         for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
-            if (it->target.kind == HitKind::MessageMenu && it->rect.contains(m_pointer)) {
+            if (it->target.kind == HitKind::MessageMenu && it->target.b.empty() &&
+                it->rect.contains(m_pointer)) {
                 hover_message = it->target.a;
                 break;
             }

@@ -68,7 +68,9 @@ bool ChatApp::handle_key(KeyEvent const& key) {
     bool on_control = m_focused && !is_text_field(m_focused->kind);
     if ((key.key == Key::Enter || key.key == Key::Space) && on_control) {
         // A focused message row answers in its thread.
-        if (m_focused->kind == HitKind::MessageMenu)
+        if (m_focused->kind == HitKind::MessageMenu && m_focused->b == thread_row_tag)
+            focus_target({HitKind::FocusThread});
+        else if (m_focused->kind == HitKind::MessageMenu)
             activate({HitKind::OpenThread, m_focused->a});
         else
             activate(*m_focused);
@@ -84,9 +86,10 @@ bool ChatApp::handle_key(KeyEvent const& key) {
             {m_regions.main.center(), 0, key.key == Key::PageUp ? -page : page, key.mods});
     }
     if (key.key == Key::Home && key.mods.control) return scroll_back(1e9), true;
-    if ((key.key == Key::Up || key.key == Key::Down) && on_control &&
-        m_focused->kind == HitKind::MessageMenu)
-        return move_row_focus(key.key == Key::Up), true;
+    bool row_key = key.key == Key::Up || key.key == Key::Down ||
+                   (plain && (key.key == Key::Home || key.key == Key::End));
+    if (row_key && on_control && m_focused->kind == HitKind::MessageMenu)
+        return move_row_focus(key.key), true;
     if (key.key == Key::End && key.mods.control) return jump_to_latest(), true;
     if (handle_picker_key(key)) return true;
     paste_picture_on(key);
@@ -216,17 +219,31 @@ void ChatApp::jump_region(bool backwards) {
         if (region_rank(s) == ranks[i]) return focus_target(s.target);
 }
 
-void ChatApp::move_row_focus(bool up) {
-    auto stops = focus_stops();
-    std::vector<HitRegion> rows;
-    for (auto const& s : stops)
-        if (s.target.kind == HitKind::MessageMenu) rows.push_back(s);
-    auto it = std::ranges::find(rows, *m_focused, &HitRegion::target);
-    if (it == rows.end()) return;
-    if (up && it != rows.begin()) return focus_target(std::prev(it)->target);
-    if (!up && std::next(it) != rows.end()) return focus_target(std::next(it)->target);
-    // At the edge of what is shown the history scrolls a few lines instead.
-    handle_wheel({m_regions.main.center(), 0, (up ? -3 : 3) * vemo_ui::wheel_line_points, {}});
+// Arrows and Home/End move within the list the focused row is in: the whole loaded history
+// of the conversation (scrolling the row into view) or the thread panel's rows.
+void ChatApp::move_row_focus(Key key) {
+    bool thread = m_focused->b == thread_row_tag;
+    std::vector<std::string> ids;
+    if (thread)
+        for (auto const& row : m_thread_rows) ids.push_back(row.message);
+    else
+        for (size_t i : m_top_level) ids.push_back(m_view.messages[i].id);
+    auto it = std::ranges::find(ids, m_focused->a);
+    if (it == ids.end()) return;
+    size_t at = size_t(it - ids.begin());
+    size_t last = ids.size() - 1;
+    size_t next = key == Key::Home  ? 0
+                  : key == Key::End ? last
+                  : key == Key::Up  ? (at > 0 ? at - 1 : 0)
+                                    : std::min(at + 1, last);
+    focus_message_row(ids[next], thread);
+}
+
+void ChatApp::focus_message_row(std::string const& message, bool thread) {
+    focus_target({HitKind::MessageMenu, message, thread ? thread_row_tag : ""});
+    if (thread) return;
+    m_pending_reveal = message;
+    m_reveal_nearest = true;
 }
 
 bool ChatApp::open_menu_for_focus() {
@@ -307,7 +324,8 @@ bool ChatApp::handle_pointer(PointerEvent const& p) {
             show_link_cursor(m_hover);
             m_hover_message.reset();
             for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
-                if (it->target.kind == HitKind::MessageMenu && it->rect.contains(p.position)) {
+                if (it->target.kind == HitKind::MessageMenu && it->target.b.empty() &&
+                    it->rect.contains(p.position)) {
                     m_hover_message = it->target.a;
                     break;
                 }
@@ -416,6 +434,9 @@ bool ChatApp::perform_semantic_action(std::string const& id, std::string const& 
         return used;
     }
     if (is_text_field(target.kind)) focus_target(target);
+    // Assistive technology moving its focus there: a keyboard stop takes the focus and
+    // nothing is activated.
+    if (action == "focus" && !is_text_field(target.kind)) return focus_target(target), true;
     activate(target);
     return true;
 }

@@ -70,13 +70,16 @@ double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped,
     double width = std::max(40.0, std::min(max_text_width, r.right() - pad_x - content_x));
     double y = r.y + (grouped ? 2 : 12);
     bool hovered = m_hover_message == m.id;
+    HitTarget row_stop{HitKind::MessageMenu, m.id, in_thread ? thread_row_tag : ""};
     // The keyboard reaches the row and its toolbar; the toolbar stays while focus is in it.
-    bool row_focused = !in_thread && m_focused && m_focused->a == m.id &&
-                       m_focused->kind != HitKind::EmojiChoice;
+    bool row_focused =
+        m_focused && (*m_focused == row_stop || (!in_thread && m_focused->a == m.id &&
+                                                 m_focused->kind != HitKind::EmojiChoice &&
+                                                 m_focused->kind != HitKind::MessageMenu));
     if (draw) {
         if (hovered || row_focused) ctx.painter.fill_rect(r, t.hover_fill);
-        if (!in_thread) hit(r, {HitKind::MessageMenu, m.id});
-        if (!in_thread && m_focused && *m_focused == HitTarget{HitKind::MessageMenu, m.id})
+        hit(r, row_stop);
+        if (m_focused && *m_focused == row_stop)
             vemo_ui::surface::focus_ring(ctx.painter, t, r.inset(4, 1), t.radius_small);
     }
     if (!grouped) {

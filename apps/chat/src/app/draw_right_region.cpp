@@ -126,11 +126,16 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
     ctx.painter.push_clip(list);
     double y = list.y + 4;
     auto const* root = find_message(*m_nav.thread_root);
-    if (root) {
-        double h = layout_message(ctx, *root, false, {list.x, y, list.width, 0}, true, true);
-        m_thread_rows.push_back({root->id, {list.x, y, list.width, h}});
-        y += h;
-    }
+    // Each row is measured before it is drawn: its background, focus ring and hit region
+    // take its whole height.
+    auto draw_row = [&](Message const& m, bool grouped, bool shown) {
+        double h = layout_message(ctx, m, grouped, {list.x, y, list.width, 0}, true, false);
+        if (!shown) return h;
+        layout_message(ctx, m, grouped, {list.x, y, list.width, h}, true, true);
+        m_thread_rows.push_back({m.id, {list.x, y, list.width, h}});
+        return h;
+    };
+    if (root) y += draw_row(*root, false, true);
     size_t replies =
         m_reply_counts.contains(*m_nav.thread_root) ? m_reply_counts.at(*m_nav.thread_root) : 0;
     std::string label = std::to_string(replies) + (replies == 1 ? " reply" : " replies");
@@ -145,10 +150,7 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
     for (auto const& m : m_view.messages) {
         if (m.parent != m_nav.thread_root) continue;
         bool grouped = prev && prev->author == m.author && m.ts - prev->ts < group_window;
-        bool shown = y < list.bottom();
-        double h = layout_message(ctx, m, grouped, {list.x, y, list.width, 0}, true, shown);
-        if (shown) m_thread_rows.push_back({m.id, {list.x, y, list.width, h}});
-        y += h;
+        y += draw_row(m, grouped, y < list.bottom());
         prev = &m;
     }
     ctx.painter.pop_clip();

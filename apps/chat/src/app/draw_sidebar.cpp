@@ -146,12 +146,15 @@ double ChatApp::draw_channel_entry(DrawContext& ctx, Channel const& c, double x,
                 if (part.muted)
                     ctx.text.draw_text(ctx.painter, "🔇", {row.right() - 24, av.y + 2}, 11,
                                        t.text_tertiary);
-                m_access_boxes.push_back({"voice",
+                std::string state = part.muted && part.talking ? "muted, talking"
+                                    : part.muted               ? "muted"
+                                    : part.talking             ? "talking"
+                                                               : "listening";
+                m_access_boxes.push_back({voice_group_prefix + c.id,
                                           "voice-participant:" + c.id + ":" + part.person,
-                                          (p ? p->name : std::string("Unknown person")) + " in " +
-                                              c.name + (part.muted ? ", muted" : "") +
-                                              (part.talking ? ", talking" : ""),
-                                          {av.x, av.y, row.right() - av.x, av.height}});
+                                          p ? p->name : std::string("Unknown person"),
+                                          {av.x, av.y, row.right() - av.x, av.height},
+                                          "In " + c.name + ", " + state});
                 extra += 24;
             }
             if (m_focused && *m_focused == target)

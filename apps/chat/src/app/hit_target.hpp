@@ -63,6 +63,10 @@ enum class HitKind : uint8_t {
 
 inline constexpr size_t hit_kind_count = 47;
 
+// The second field of a MessageMenu row drawn in the thread panel (the thread's root is drawn
+// in both lists, and each copy is a keyboard stop of its own).
+inline constexpr char const* thread_row_tag = "thread";
+
 // A control with what it acts on: `a` is the channel, category, workspace, message or emoji
 // the control names, `b` the second field of the two-field controls (AddChannel's category,
 // Reaction's emoji, OpenLink's address). `anchor` is where a popover opened by the control points.

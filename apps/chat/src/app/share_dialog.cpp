@@ -86,6 +86,8 @@ void ChatApp::draw_share_dialog(DrawContext& ctx, Rect content) {
     ctx.text.draw_text_weighted(ctx.painter, d.invite, {box.x + 10, box.y + 8}, 11,
                                 FontWeight::Regular, t.text_primary, box.width - 20);
     ctx.painter.pop_clip();
+    // A screen reader reads the invite itself, not only the button that copies it.
+    m_access_boxes.push_back({"share", "share-invite", d.invite, box, "The invite to send"});
     y += 78;
     Rect copy{x, y, 96, 34};
     button(ctx, copy, "Copy", true);

@@ -258,10 +258,7 @@ vemo_ui::a11y::AccessNode ChatApp::desktop_surface_accessibility(std::string con
         node.id = semantic_id(t);
         node.label = access_label(t, label_facts(t));
         node.rect = region.rect;
-        node.states.pressed =
-            (t.kind == HitKind::CallMute && m_call->muted()) ||
-            (t.kind == HitKind::CallDeafen && m_call->deafened()) ||
-            (t.kind == HitKind::CallParticipantsToggle && m_call_view.participants_open);
+        node.states = control_states(t, label_facts(t));
         root.children.push_back(std::move(node));
     }
     return root;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vemo_ui/geometry.hpp"
@@ -34,6 +35,8 @@ struct States {
     bool expanded = false;
     bool focused = false;
     bool disabled = false;
+    bool expandable = false;  // a disclosure control: `expanded` says which way it is
+    bool offscreen = false;   // in the tree but scrolled out of view
     friend bool operator==(States const&, States const&) = default;
 };
 
@@ -43,6 +46,11 @@ struct TextContent {
     int caret = 0;
     int selection_start = 0;  // equal to selection_end when nothing is selected
     int selection_end = 0;
+    // Where each character is drawn, in window coordinates (one per scalar value; empty when
+    // the field was not laid out), and the attributes of its text by their ATK names
+    // ("family-name", "size", "weight", "style", "language", "direction").
+    std::vector<Rect> character_rects;
+    std::vector<std::pair<std::string, std::string>> attributes;
     friend bool operator==(TextContent const&, TextContent const&) = default;
 };
 

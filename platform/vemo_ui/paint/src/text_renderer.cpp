@@ -470,6 +470,64 @@ std::optional<size_t> TextRenderer::move_visually(std::string_view text, double 
     return std::min(size_t(p - laid), text.size());
 }
 
+bool TextRenderer::right_to_left_at(std::string_view text, double size_pt,
+                                    std::optional<double> max_width, size_t index,
+                                    FontWeight weight) {
+    if (text.empty()) return false;
+    index = std::min(index, text.size());
+    while (index > 0 && index < text.size() && (uint8_t(text[index]) & 0xc0) == 0x80) --index;
+    PangoLayout* layout = m_impl->plain(text, Params{size_pt, weight, max_width, false});
+    int line = 0, x = 0;
+    pango_layout_index_to_line_x(layout, int(index), FALSE, &line, &x);
+    PangoLayoutLine* laid = pango_layout_get_line_readonly(layout, line);
+    return laid && pango_layout_line_get_resolved_direction(laid) == PANGO_DIRECTION_RTL;
+}
+
+std::vector<Rect> TextRenderer::character_rects(std::string_view text, double size_pt,
+                                                std::optional<double> max_width,
+                                                FontWeight weight) {
+    std::vector<Rect> out;
+    if (text.empty()) return out;
+    PangoLayout* layout = m_impl->plain(text, Params{size_pt, weight, max_width, false});
+    char const* laid = pango_layout_get_text(layout);
+    for (char const* p = laid; *p; p = g_utf8_next_char(p)) {
+        PangoRectangle r;
+        pango_layout_index_to_pos(layout, int(p - laid), &r);
+        // A right-to-left character's rectangle comes with a negative width.
+        out.push_back({from_pango(std::min(r.x, r.x + r.width)), from_pango(r.y),
+                       from_pango(std::abs(r.width)), from_pango(r.height)});
+    }
+    return out;
+}
+
+TextRenderer::Style TextRenderer::style_of(std::string_view text, double size_pt,
+                                           FontWeight weight) {
+    Style style;
+    style.size_pt = size_pt;
+    style.weight = int(weight);
+    style.language = pango_language_to_string(pango_language_get_default());
+    PangoLayout* layout =
+        m_impl->plain(text.empty() ? std::string_view(" ") : text, Params{size_pt, weight, {}});
+    PangoFontDescription* wanted = Impl::font_for(Params{size_pt, weight, {}});
+    style.family = pango_font_description_get_family(wanted);
+    pango_font_description_free(wanted);
+    PangoLayoutLine* line = pango_layout_get_line_readonly(layout, 0);
+    if (!line) return style;
+    style.right_to_left = pango_layout_line_get_resolved_direction(line) == PANGO_DIRECTION_RTL;
+    if (!line->runs) return style;
+    // The font the first run is really drawn with (a fallback when the family lacks glyphs).
+    PangoItem const* item = static_cast<PangoGlyphItem*>(line->runs->data)->item;
+    if (item->analysis.language)
+        style.language = pango_language_to_string(item->analysis.language);
+    if (item->analysis.font) {
+        PangoFontDescription* used = pango_font_describe(item->analysis.font);
+        if (char const* family = pango_font_description_get_family(used)) style.family = family;
+        style.italic = pango_font_description_get_style(used) != PANGO_STYLE_NORMAL;
+        pango_font_description_free(used);
+    }
+    return style;
+}
+
 size_t TextRenderer::cached_layouts() const {
     return m_impl->lru.size();
 }

@@ -230,12 +230,20 @@ void notify_states(AtkObject* obj, a11y::States const& was, a11y::States const& 
     report(was.pressed, now.pressed, ATK_STATE_PRESSED);
     report(was.pressed, now.pressed, ATK_STATE_CHECKED);
     report(was.expanded, now.expanded, ATK_STATE_EXPANDED);
+#if ATK_CHECK_VERSION(2, 38, 0)
+    report(was.expandable && !was.expanded, now.expandable && !now.expanded, ATK_STATE_COLLAPSED);
+#endif
     report(!was.disabled, !now.disabled, ATK_STATE_ENABLED);
+}
+
+bool is_showing(NodeData const* d) {
+    return !d->states.offscreen && !d->rect.is_empty();
 }
 
 void update_node(AtkObject* obj, a11y::AccessNode const& node, Bridge* bridge) {
     NodeData* d = node_data(obj);
     a11y::States was = d->states;
+    bool was_showing = is_showing(d);
     std::optional<a11y::TextContent> was_text = std::move(d->text);
     bool fresh = d->bridge == nullptr;
     bool renamed = d->label != node.label;
@@ -254,6 +262,8 @@ void update_node(AtkObject* obj, a11y::AccessNode const& node, Bridge* bridge) {
     if (fresh) return;  // announced by children-changed once it has its place
     if (was_text && d->text) notify_text(obj, *was_text, *d->text);
     notify_states(obj, was, node.states);
+    if (was_showing != is_showing(d))
+        atk_object_notify_state_change(obj, ATK_STATE_SHOWING, is_showing(d));
     if (!was.focused && node.states.focused) report_focus(obj);
     if (redescribed) g_object_notify(G_OBJECT(obj), "accessible-description");
 }
@@ -364,7 +374,8 @@ AtkStateSet* node_ref_state_set(AtkObject* obj) {
         atk_state_set_add_state(set, ATK_STATE_SENSITIVE);
     }
     atk_state_set_add_state(set, ATK_STATE_VISIBLE);
-    if (!d->rect.is_empty()) atk_state_set_add_state(set, ATK_STATE_SHOWING);
+    // A row scrolled out of view stays visible (it can be shown) but is not showing.
+    if (is_showing(d)) atk_state_set_add_state(set, ATK_STATE_SHOWING);
     if (is_interactive(d->role)) atk_state_set_add_state(set, ATK_STATE_FOCUSABLE);
     if (d->states.focused) atk_state_set_add_state(set, ATK_STATE_FOCUSED);
     if (d->states.pressed) {
@@ -376,10 +387,13 @@ AtkStateSet* node_ref_state_set(AtkObject* obj) {
         atk_state_set_add_state(set, ATK_STATE_SELECTABLE);
         atk_state_set_add_state(set, ATK_STATE_SELECTED);
     }
-    if (d->states.expanded) {
+    if (d->states.expandable || d->states.expanded)
         atk_state_set_add_state(set, ATK_STATE_EXPANDABLE);
-        atk_state_set_add_state(set, ATK_STATE_EXPANDED);
-    }
+    if (d->states.expanded) atk_state_set_add_state(set, ATK_STATE_EXPANDED);
+#if ATK_CHECK_VERSION(2, 38, 0)
+    if (d->states.expandable && !d->states.expanded)
+        atk_state_set_add_state(set, ATK_STATE_COLLAPSED);
+#endif
     if (d->role == a11y::Role::TextInput) {
         atk_state_set_add_state(set, ATK_STATE_EDITABLE);
         atk_state_set_add_state(set, ATK_STATE_MULTI_LINE);
@@ -387,32 +401,52 @@ AtkStateSet* node_ref_state_set(AtkObject* obj) {
     return set;
 }
 
+// Where the drawing area's origin lies in the coordinates asked for (nothing when the widget
+// is not on screen).
+std::optional<Point> origin_in(NodeData const* d, AtkCoordType coords) {
+    if (!d->bridge || !gtk_widget_get_realized(d->bridge->widget)) return std::nullopt;
+    GtkWidget* widget = d->bridge->widget;
+    if (coords == ATK_XY_SCREEN) {
+        gint sx = 0, sy = 0;
+        gdk_window_get_origin(gtk_widget_get_window(widget), &sx, &sy);
+        return Point{double(sx), double(sy)};
+    }
+    if (coords == ATK_XY_WINDOW) {
+        gint wx = 0, wy = 0;
+        gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), 0, 0, &wx, &wy);
+        return Point{double(wx), double(wy)};
+    }
+    if (d->has_node_parent) return Point{-d->parent_rect.x, -d->parent_rect.y};
+    return Point{0, 0};
+}
+
+void put_rect(Rect r, Point origin, gint* x, gint* y, gint* width, gint* height) {
+    *x = gint(std::lround(r.x + origin.x));
+    *y = gint(std::lround(r.y + origin.y));
+    *width = gint(std::lround(r.width));
+    *height = gint(std::lround(r.height));
+}
+
 void node_extents(AtkComponent* component, gint* x, gint* y, gint* width, gint* height,
                   AtkCoordType coords) {
     NodeData const* d = node_data(component);
     *x = *y = *width = *height = 0;
-    if (!d->bridge || !gtk_widget_get_realized(d->bridge->widget)) return;
-    GtkWidget* widget = d->bridge->widget;
-    double ox = 0, oy = 0;
-    if (coords == ATK_XY_SCREEN) {
-        gint sx = 0, sy = 0;
-        gdk_window_get_origin(gtk_widget_get_window(widget), &sx, &sy);
-        ox = sx, oy = sy;
-    } else if (coords == ATK_XY_WINDOW) {
-        gint wx = 0, wy = 0;
-        gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), 0, 0, &wx, &wy);
-        ox = wx, oy = wy;
-    } else if (d->has_node_parent) {
-        ox = -d->parent_rect.x, oy = -d->parent_rect.y;
-    }
-    *x = gint(std::lround(d->rect.x + ox));
-    *y = gint(std::lround(d->rect.y + oy));
-    *width = gint(std::lround(d->rect.width));
-    *height = gint(std::lround(d->rect.height));
+    if (auto origin = origin_in(d, coords)) put_rect(d->rect, *origin, x, y, width, height);
+}
+
+bool queue_request(NodeData const* d, std::string action, std::optional<a11y::TextEdit> edit);
+
+// The application moves its keyboard focus there (scrolling it into view); the focus event
+// follows with the next tree.
+gboolean node_grab_focus(AtkComponent* component) {
+    NodeData const* d = node_data(component);
+    return is_interactive(d->role) && queue_request(d, "focus", std::nullopt);
 }
 
 void node_component_init(gpointer g_iface, gpointer) {
-    static_cast<AtkComponentIface*>(g_iface)->get_extents = node_extents;
+    auto* iface = static_cast<AtkComponentIface*>(g_iface);
+    iface->get_extents = node_extents;
+    iface->grab_focus = node_grab_focus;
 }
 
 // A request from assistive technology, carried out from the main loop rather than inside
@@ -595,6 +629,66 @@ gchar* text_string_at(AtkText* t, gint offset, AtkTextGranularity granularity, g
     return g_strdup(slice(text, from, to).c_str());
 }
 
+// ---- where the characters are drawn, and how ----
+
+std::vector<Rect> const& character_rects(AtkText* t) {
+    return text_of(t).character_rects;
+}
+
+void text_char_extents(AtkText* t, gint offset, gint* x, gint* y, gint* width, gint* height,
+                       AtkCoordType coords) {
+    *x = *y = *width = *height = 0;
+    auto const& rects = character_rects(t);
+    auto origin = origin_in(node_data(t), coords);
+    if (!origin || offset < 0 || size_t(offset) >= rects.size()) return;
+    put_rect(rects[size_t(offset)], *origin, x, y, width, height);
+}
+
+void text_range_extents(AtkText* t, gint start, gint end, AtkCoordType coords,
+                        AtkTextRectangle* out) {
+    *out = AtkTextRectangle{0, 0, 0, 0};
+    auto const& rects = character_rects(t);
+    auto origin = origin_in(node_data(t), coords);
+    if (!origin) return;
+    std::optional<Rect> all;
+    for (gint i = std::max(start, 0); i < end && size_t(i) < rects.size(); ++i) {
+        Rect r = rects[size_t(i)];
+        all = all ? Rect::from_edges(std::min(all->x, r.x), std::min(all->y, r.y),
+                                     std::max(all->right(), r.right()),
+                                     std::max(all->bottom(), r.bottom()))
+                  : r;
+    }
+    if (all) put_rect(*all, *origin, &out->x, &out->y, &out->width, &out->height);
+}
+
+gint text_offset_at_point(AtkText* t, gint x, gint y, AtkCoordType coords) {
+    auto const& rects = character_rects(t);
+    auto origin = origin_in(node_data(t), coords);
+    if (!origin) return -1;
+    Point at{x - origin->x, y - origin->y};
+    for (size_t i = 0; i < rects.size(); ++i)
+        if (rects[i].contains(at)) return gint(i);
+    return -1;
+}
+
+AtkAttributeSet* text_attributes(AtkText* t) {
+    AtkAttributeSet* set = nullptr;
+    for (auto const& [name, value] : text_of(t).attributes)
+        set = add_attribute(set, name.c_str(), value);
+    return set;
+}
+
+// A text field is drawn in one style, so its whole text is one run.
+AtkAttributeSet* text_run_attributes(AtkText* t, gint offset, gint* start, gint* end) {
+    int count = text_count(t);
+    *start = 0, *end = count;
+    if (offset < 0 || offset > count) {
+        *start = *end = -1;
+        return nullptr;
+    }
+    return text_attributes(t);
+}
+
 void text_iface_init(gpointer g_iface, gpointer) {
     auto* iface = static_cast<AtkTextIface*>(g_iface);
     iface->get_text = text_get_text;
@@ -608,6 +702,11 @@ void text_iface_init(gpointer g_iface, gpointer) {
     iface->set_selection = text_set_selection;
     iface->set_caret_offset = text_set_caret;
     iface->get_string_at_offset = text_string_at;
+    iface->get_character_extents = text_char_extents;
+    iface->get_range_extents = text_range_extents;
+    iface->get_offset_at_point = text_offset_at_point;
+    iface->get_run_attributes = text_run_attributes;
+    iface->get_default_attributes = text_attributes;
 }
 
 void edit_replace(AtkEditableText* t, int start, int end, std::string text) {

@@ -124,7 +124,7 @@ struct TextInput::State {
         if (has_selection() && !extend) {
             // The selection collapses to its edge on the side the arrow points to on screen.
             bool begin_is_left = true;
-            if (renderer && !by_word) {
+            if (renderer) {
                 Rect begin = caret_local(sel_begin()), end = caret_local(sel_end());
                 begin_is_left = begin.y != end.y || begin.x <= end.x;
             }
@@ -137,10 +137,16 @@ struct TextInput::State {
                 move_to(text::snap_to_grapheme(text, *to), extend);
             return;
         }
-        size_t to = right ? (by_word ? text::next_word_end(text, cursor)
-                                     : text::next_grapheme(text, cursor))
-                          : (by_word ? text::previous_word_start(text, cursor)
-                                     : text::previous_grapheme(text, cursor));
+        // Word jumps go by the paragraph's direction: in right-to-left text the next word is
+        // the one on the left.
+        bool forward = right;
+        if (renderer && by_word &&
+            renderer->right_to_left_at(text, text_size, wrap_width(), cursor))
+            forward = !right;
+        size_t to = forward ? (by_word ? text::next_word_end(text, cursor)
+                                       : text::next_grapheme(text, cursor))
+                            : (by_word ? text::previous_word_start(text, cursor)
+                                       : text::previous_grapheme(text, cursor));
         move_to(to, extend);
     }
 
@@ -622,6 +628,22 @@ a11y::AccessNode TextInput::accessibility(std::string id, std::string label) con
     auto [anchor, caret] = selection();
     node.text = a11y::TextContent{m_state->text, int(caret), int(std::min(anchor, caret)),
                                   int(std::max(anchor, caret))};
+    State const& s = *m_state;
+    if (!s.renderer) return node;
+    // From the layout the field draws with, placed where the last draw put the text.
+    Rect content = s.content();
+    for (Rect r : s.renderer->character_rects(s.text, s.text_size, s.wrap_width()))
+        node.text->character_rects.push_back(
+            {content.x + r.x, content.y - s.scroll + r.y, r.width, r.height});
+    auto style = s.renderer->style_of(s.text, s.text_size);
+    node.text->attributes = {
+        {"family-name", style.family},
+        {"size", std::to_string(int(std::lround(style.size_pt)))},
+        {"weight", std::to_string(style.weight)},
+        {"style", style.italic ? "italic" : "normal"},
+        {"language", style.language},
+        {"direction", style.right_to_left ? "rtl" : "ltr"},
+    };
     return node;
 }
 

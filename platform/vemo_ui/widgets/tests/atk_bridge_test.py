@@ -4,26 +4,8 @@ say about themselves and runs an action. Exit 77 means the bus cannot run here (
 import subprocess
 import sys
 import time
-import warnings
 
-# Some of the names used here are marked deprecated in newer bindings without a replacement.
-warnings.filterwarnings("ignore", category=DeprecationWarning)
-
-SKIP = 77
-
-try:
-    import gi
-
-    gi.require_version("Atspi", "2.0")
-    from gi.repository import Atspi, GLib
-except (ImportError, ValueError) as error:
-    print(f"SKIP: no AT-SPI bindings: {error}")
-    sys.exit(SKIP)
-
-
-def fail(message):
-    print(f"FAIL: {message}")
-    sys.exit(1)
+from atspi_client import SKIP, Atspi, GLib, fail
 
 
 def accessibility_bus_address():
@@ -139,6 +121,36 @@ def check_text_field(probe, composer, events):
     selection = Atspi.Text.get_selection(composer, 0)
     if (selection.start_offset, selection.end_offset) != (1, 4):
         fail(f"selection {selection.start_offset}..{selection.end_offset}")
+    check_text_geometry(composer)
+
+
+def check_text_geometry(composer):
+    """Where the characters are drawn and in what style, from the layout the field draws."""
+    window = Atspi.CoordType.WINDOW
+    field = composer.get_extents(window)
+    first = Atspi.Text.get_character_extents(composer, 0, window)
+    second = Atspi.Text.get_character_extents(composer, 1, window)
+    if first.width <= 0 or first.height <= 0 or second.x <= first.x:
+        fail(f"character extents {first.x},{first.y} {first.width}x{first.height}, next at {second.x}")
+    if not (field.x <= first.x < field.x + field.width and field.y <= first.y < field.y + field.height):
+        fail(f"the first character at {first.x},{first.y} lies outside the field {field.x},{field.y}")
+    whole = Atspi.Text.get_range_extents(composer, 0, 5, window)
+    if whole.x != first.x or whole.width < first.width + second.width - 1:
+        fail(f"range extents {whole.x} {whole.width}")
+    middle = (second.x + second.width // 2, second.y + second.height // 2)
+    if Atspi.Text.get_offset_at_point(composer, middle[0], middle[1], window) != 1:
+        fail("the point on the second character does not hit it")
+    if Atspi.Text.get_offset_at_point(composer, field.x + field.width + 50, field.y, window) != -1:
+        fail("a point beside the field hits a character")
+    attributes = Atspi.Text.get_default_attributes(composer)
+    for name in ("family-name", "size", "weight", "style", "language", "direction"):
+        if not attributes.get(name):
+            fail(f"text attribute {name} missing: {attributes}")
+    if attributes["direction"] != "ltr" or attributes["style"] != "normal":
+        fail(f"attributes {attributes}")
+    run = Atspi.Text.get_text_attribute_value(composer, 2, "family-name")
+    if run != attributes["family-name"]:
+        fail(f"run family {run!r}")
 
 
 def main():
@@ -200,6 +212,12 @@ def main():
         if not Atspi.Action.do_action(channel, 1):
             fail("do_action(menu) refused")
         expect_line(probe, "performed probe.channel:general menu")
+        # Moving the screen reader's focus there asks the application to focus it.
+        if not Atspi.Component.grab_focus(channel):
+            fail("grab_focus refused")
+        expect_line(probe, "performed probe.channel:general focus")
+        if Atspi.Component.grab_focus(channels):
+            fail("a list that cannot take the focus accepted it")
 
         send = find_by_name(root, "Send message")
         if send is None:

@@ -11,6 +11,7 @@
 #include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/clipboard.hpp"
 #include "vemo_ui/text_input.hpp"
+#include "vemo_ui/text_renderer.hpp"
 
 using namespace vemo_ui;
 
@@ -20,7 +21,9 @@ GtkWidget* g_area = nullptr;
 int g_performed = 0;
 bool g_send_focused = false;
 guint g_quit_timer = 0;
-// The composer's text field, edited only through assistive technology here.
+// The composer's text field, edited only through assistive technology here, laid out as it
+// would be drawn.
+TextRenderer g_text;
 TextInput g_draft;
 
 a11y::AccessNode tree() {
@@ -124,6 +127,7 @@ int main(int argc, char** argv) {
             return true;
         });
     if (!installed) return 1;
+    g_draft.set_text_renderer(&g_text);
     g_draft.set_text("hello wörld");
     g_draft.set_cursor_pos(5);
     notify_accessibility_changed(g_area);

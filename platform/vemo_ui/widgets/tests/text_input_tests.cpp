@@ -430,3 +430,39 @@ TEST_F(PointerEditing, ArrowsMoveVisuallyInRightToLeftText) {
     input.handle_event(key(Key::Home));
     EXPECT_GT(input.caret_rect().x, end_x) << "the start is drawn right of the end";
 }
+
+// Control with Left or Right jumps a word the way the arrow points on screen: in a
+// right-to-left paragraph Control+Left goes on to the next word, whatever the words are.
+TEST_F(PointerEditing, WordJumpsFollowTheParagraphsDirection) {
+    struct Case {
+        char const* name;
+        std::string text;
+        size_t from;
+        Key arrow;
+        size_t to;
+    };
+    std::string const arabic = "مرحبا بالعالم";       // 5 + 1 + 7 letters
+    std::string const hebrew = "שלום עולם";           // 4 + 1 + 4
+    std::string const mixed_rtl = "שלום hello עולם";  // a right-to-left paragraph
+    std::string const mixed_ltr = "hi שלום there";    // a left-to-right paragraph
+    for (auto const& c : std::vector<Case>{
+             {"arabic_left_from_start", arabic, 0, Key::Left, 5},
+             {"arabic_left_again", arabic, 5, Key::Left, 13},
+             {"arabic_right_from_end", arabic, 13, Key::Right, 6},
+             {"arabic_right_at_start", arabic, 0, Key::Right, 0},
+             {"hebrew_right_from_end", hebrew, 9, Key::Right, 5},
+             {"hebrew_left_from_start", hebrew, 0, Key::Left, 4},
+             {"mixed_rtl_left_over_hebrew", mixed_rtl, 0, Key::Left, 4},
+             {"mixed_rtl_right_from_end", mixed_rtl, 15, Key::Right, 11},
+             {"mixed_ltr_right_from_start", mixed_ltr, 0, Key::Right, 2},
+             {"mixed_ltr_left_from_end", mixed_ltr, 13, Key::Left, 8},
+             {"second_paragraph_rtl", "hello\n" + hebrew, 6, Key::Left, 10},
+             {"first_paragraph_ltr", "hello\n" + hebrew, 0, Key::Right, 5},
+         }) {
+        SCOPED_TRACE(c.name);
+        input.set_text(c.text);
+        input.set_cursor_pos(c.from);
+        EXPECT_TRUE(input.handle_event(key(c.arrow, ctrl)));
+        EXPECT_EQ(input.cursor_pos(), c.to);
+    }
+}

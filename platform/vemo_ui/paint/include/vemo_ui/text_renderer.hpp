@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <utility>
 #include <vector>
 
@@ -101,6 +102,25 @@ class TextRenderer {
     std::optional<size_t> move_visually(std::string_view text, double size_pt,
                                         std::optional<double> max_width, size_t index, bool right,
                                         FontWeight weight = FontWeight::Regular);
+    // Whether the laid-out line holding byte `index` reads right to left (its paragraph's
+    // direction, taken from its first strong character).
+    bool right_to_left_at(std::string_view text, double size_pt, std::optional<double> max_width,
+                          size_t index, FontWeight weight = FontWeight::Regular);
+    // Where each character of editable text is drawn, one rectangle per Unicode scalar value
+    // relative to the text's top-left, and the font, language and direction it is drawn in
+    // (those of its first run): what assistive technology asks of a text field.
+    std::vector<Rect> character_rects(std::string_view text, double size_pt,
+                                      std::optional<double> max_width,
+                                      FontWeight weight = FontWeight::Regular);
+    struct Style {
+        std::string family;
+        double size_pt = 0;
+        int weight = 400;
+        bool italic = false;
+        std::string language;
+        bool right_to_left = false;
+    };
+    Style style_of(std::string_view text, double size_pt, FontWeight weight = FontWeight::Regular);
 
     size_t cached_layouts() const;
 
