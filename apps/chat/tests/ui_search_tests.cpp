@@ -146,4 +146,21 @@ TEST_F(SearchWindowTest, TheSidebarFieldOpensItAndAClickChoosesAResult) {
     EXPECT_EQ(w.app.navigation().channel_id, "c_kernel");
 }
 
+TEST_F(SearchWindowTest, InputMethodsComposeAtTheSearchFieldWhileItIsOpen) {
+    w.app.main_composer().set_focused(true);
+    w.run();
+    auto composer = w.app.text_input_caret_rect();
+    ASSERT_TRUE(composer);
+    w.app.handle_event(ctrl('k'));
+    type("ker");
+    ASSERT_TRUE(w.app.text_input_active());
+    auto caret = w.app.text_input_caret_rect();
+    ASSERT_TRUE(caret);
+    auto const& field = w.app.search_window().field;
+    EXPECT_TRUE(field.contains(caret->center())) << "the caret is drawn in the search field";
+    EXPECT_GT(caret->x, field.x + 20) << "after the typed text";
+    press(Key::Escape);
+    EXPECT_EQ(w.app.text_input_caret_rect(), composer) << "back to the composer once closed";
+}
+
 }  // namespace
