@@ -36,8 +36,8 @@ constexpr int64_t slice_size = 1000;
 constexpr int slices_per_page = 8;
 // A last word of this many characters or more is looked up in the vocabulary and searched
 // as its completions; shorter ones have prefix postings of their own in the index.
-constexpr size_t completed_prefix = 4;
-constexpr size_t max_completions = 32;
+constexpr size_t completed_prefix = 3;
+constexpr size_t max_completions = 64;
 
 constexpr char const* schema_sql = R"sql(
 CREATE TABLE IF NOT EXISTS entries(
@@ -58,7 +58,7 @@ CREATE TABLE IF NOT EXISTS entries(
 CREATE INDEX IF NOT EXISTS entries_collection ON entries(collection);
 CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(ntitle, nbody, collection, scope,
     content='entries', content_rowid='id', tokenize='unicode61 remove_diacritics 0',
-    prefix='1 2 3');
+    prefix='1 2');
 CREATE VIRTUAL TABLE IF NOT EXISTS grams USING fts5(ntitle, nbody, collection, scope,
     content='entries', content_rowid='id', tokenize='trigram', detail='column');
 CREATE TRIGGER IF NOT EXISTS entries_ai AFTER INSERT ON entries BEGIN
@@ -244,7 +244,7 @@ void search_rank(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_context*
         *average = rows > 0 ? std::max(1.0, double(title + body) / double(rows)) : 1.0;
         api->xSetAuxdata(fts, average, sqlite3_free);
     }
-    constexpr int most_phrases = 64;
+    constexpr int most_phrases = 128;
     double frequency[most_phrases] = {};
     int phrases = std::min(api->xPhraseCount(fts), most_phrases);
     int instances = 0;
