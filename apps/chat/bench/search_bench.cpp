@@ -268,6 +268,37 @@ BENCHMARK_CAPTURE(BM_Query, three_letter_substring, QueryKind::Substring)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// A page deep into a common word's matches (the 60th, past the first slice of a thousand)
+// costs what the first one does: each page ranks one slice.
+void BM_QueryDeepPage(benchmark::State& state) {
+    auto& provider = built_provider();
+    std::vector<double> wall, cpu;
+    for (auto _ : state) {
+        for (auto const& q : queries(QueryKind::Word)) {
+            std::optional<sp::SearchCursor> cursor;
+            sp::SearchPage page;
+            for (int n = 0; n < 60; ++n) {
+                auto start = Clock::now();
+                double cpu_start = thread_cpu_ms();
+                page = provider.query_page({q, std::nullopt, std::nullopt}, cursor, {20});
+                if (n == 59) {
+                    cpu.push_back(thread_cpu_ms() - cpu_start);
+                    wall.push_back(ms_since(start));
+                }
+                cursor = page.next;
+                if (!cursor) break;
+            }
+        }
+    }
+    state.counters["pages_measured"] = double(wall.size());
+    if (wall.empty()) return;
+    state.counters["p50_ms"] = percentile(wall, 50);
+    state.counters["p99_ms"] = percentile(wall, 99);
+    state.counters["cpu_p50_ms"] = percentile(cpu, 50);
+    state.counters["cpu_p99_ms"] = percentile(cpu, 99);
+}
+BENCHMARK(BM_QueryDeepPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 // The index next to the document it indexes: a real document of one channel's share of the
 // messages (2,000), scaled by the channel count.
 void BM_SizeAgainstDocument(benchmark::State& state) {
