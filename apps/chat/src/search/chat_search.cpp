@@ -119,6 +119,8 @@ bool ChatSearchProvider::indexing() const {
     return m_indexer.busy();
 }
 
+namespace {
+
 // What the entries are made of, copied for the indexer's thread: the lists, and of each
 // message only the fields its entry reads.
 std::shared_ptr<model::ViewModel const> search_snapshot(model::ViewModel const& view) {
@@ -139,6 +141,8 @@ std::shared_ptr<model::ViewModel const> search_snapshot(model::ViewModel const& 
     }
     return snapshot;
 }
+
+}  // namespace
 
 void ChatSearchProvider::first_build(model::ViewModel const& view) {
     // Only the fingerprints that later updates compare against are taken here; the entries,

@@ -310,6 +310,12 @@ class Vocabulary {
         return true;
     }
 
+    // After a rollback: what the table holds is read again on the next change.
+    void forget() {
+        m_loaded = false;
+        m_known.clear();
+    }
+
   private:
     static int token(void* self, int, char const* token, int size, int, int) {
         auto* v = static_cast<Vocabulary*>(self);
@@ -689,6 +695,7 @@ std::expected<std::vector<InsertOutcome>, std::string> SearchCatalog::insert_all
         auto outcome = insert_locked(entry);
         if (!outcome) {
             exec(m_db, "ROLLBACK");
+            m_statements->vocabulary.forget();
             changed();
             return std::unexpected(outcome.error());
         }
@@ -697,6 +704,7 @@ std::expected<std::vector<InsertOutcome>, std::string> SearchCatalog::insert_all
     if (!exec(m_db, "COMMIT")) {
         auto error = error_of(m_db, "storing search entries");
         exec(m_db, "ROLLBACK");
+        m_statements->vocabulary.forget();
         return std::unexpected(error);
     }
     return outcomes;
