@@ -132,6 +132,42 @@ TEST_P(ProviderFrames, FindsMessagesReceivedFromAPeer) {
     EXPECT_EQ(find(provider, "far side"), std::vector<std::string>{"chat.message:m_peer"});
 }
 
+// The first build's entries are made on the indexer's thread from a snapshot: the view can
+// change (or go) at once, queries answer while it runs (with what is stored so far) and all
+// of it once it is done; changes made meanwhile follow it.
+TEST_P(ProviderFrames, AnswersWhileTheFirstBuildRunsAndCompletelyAfterIt) {
+    for (int i = 0; i < 600; ++i)
+        send("m_bulk" + std::to_string(i), "bulk note number " + std::to_string(i));
+    view = live ? live_view.refresh(doc, nav) : model::refresh(doc, nav);
+    provider.update(view, live_view.last_change());
+    size_t const expected = view.all_messages.size();
+    EXPECT_EQ(provider.last_update().entries, expected + view.workspaces.size() +
+                                                  view.channels.size() + view.categories.size() +
+                                                  view.directory.size());
+    view.all_messages.clear();  // the caller's view moves on; the snapshot is the indexer's
+    size_t seen_partial = 0;
+    while (provider.indexing()) {
+        auto page = provider.query_page({"bulk", {}, {}}, std::nullopt, {10});
+        EXPECT_NE(page.status, sp::PageStatus::Failed) << page.error;
+        seen_partial = std::max(seen_partial, page.results.size());
+    }
+    EXPECT_LE(seen_partial, 10u);
+    send("m_after", "bulk arrived during the build");
+    frame();
+    size_t found = 0;
+    std::optional<sp::SearchCursor> cursor;
+    do {
+        auto page = provider.query_page({"bulk", {}, {}}, cursor, {500});
+        ASSERT_NE(page.status, sp::PageStatus::Failed) << page.error;
+        found += page.results.size();
+        cursor = page.next;
+    } while (cursor);
+    EXPECT_EQ(found, 601u);
+    EXPECT_EQ(provider.stats()->entries, expected + 1 + view.workspaces.size() +
+                                             view.channels.size() + view.categories.size() +
+                                             view.directory.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(Refreshes, ProviderFrames, testing::Bool(),
                          [](auto const& info) { return info.param ? "Live" : "Full"; });
 

@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
+#include "actions/chat_action.hpp"
+#include "doc/seeds.hpp"
 #include "ui_test_support.hpp"
 
 using namespace chat;
@@ -144,6 +147,78 @@ TEST_F(SearchWindowTest, TheSidebarFieldOpensItAndAClickChoosesAResult) {
     w.app.handle_event(chat::test::pointer(vemo_ui::PointerEvent::Kind::Press, row.rect.center()));
     w.run();
     EXPECT_EQ(w.app.navigation().channel_id, "c_kernel");
+}
+
+// A word said in more messages than a page holds: Down past the last result, Page Down and
+// "Show more" bring in the following pages until the oldest is listed.
+TEST_F(SearchWindowTest, PagesThroughEveryMatchDownToTheOldest) {
+    constexpr int count = 70;
+    for (int i = 0; i < count; ++i) {
+        action::SendMessage send;
+        send.channel = "c_random";
+        send.id = "m_ledger" + std::to_string(i);
+        send.author = "u_elin";
+        send.ts = doc::demo_first_ts + i;
+        send.text = "ledger entry " + std::to_string(i);
+        ASSERT_TRUE(
+            w.app.dispatch_encoded({"chat.action", encode(ChatAction(send)), std::nullopt}));
+    }
+    w.app.open_channel("ws_acme", "c_random");
+    w.run();
+    settle();
+    w.app.handle_event(ctrl('f'));
+    type("ledger");
+    auto const& window = w.app.search_window();
+    ASSERT_EQ(window.groups().size(), 1u);
+    EXPECT_EQ(window.result_count(), 20u);
+    EXPECT_TRUE(window.groups().front().next);
+    EXPECT_EQ(shown().front(), "chat.message:m_ledger69") << "the newest first";
+
+    for (int i = 0; i < 19; ++i) press(Key::Down);
+    EXPECT_EQ(window.selected(), 19u);
+    press(Key::Down);  // past the last: the next page
+    EXPECT_EQ(window.result_count(), 40u);
+    EXPECT_EQ(window.selected(), 20u);
+    shot("search-paging");
+    auto const& selected_row =
+        std::ranges::find(window.rows, size_t(20), &SearchWindow::RowBox::index);
+    ASSERT_NE(selected_row, window.rows.end()) << "the list scrolled to the selection";
+    EXPECT_TRUE(window.panel.contains(selected_row->rect.center()));
+
+    for (int i = 0; i < 3; ++i) press(Key::PageDown);  // 28, 36, then 44 of the next page
+    EXPECT_EQ(window.result_count(), 60u);
+    EXPECT_EQ(window.selected(), 44u);
+    // Scrolled to the end, the list offers the rest.
+    w.app.handle_event(vemo_ui::WheelEvent{window.panel.center(), 0, 100000, {}});
+    w.run();
+    shot("search-more");
+    auto more = w.app.accessibility().find(std::string(search_more_prefix) + "0");
+    ASSERT_TRUE(more);
+    EXPECT_TRUE(w.app.perform_semantic_action(more->id, "activate"));
+    w.run();
+    EXPECT_EQ(window.result_count(), size_t(count));
+    EXPECT_FALSE(window.groups().front().next) << "every match is listed";
+    EXPECT_EQ(shown().back(), "chat.message:m_ledger0");
+    auto all = shown();
+    std::set<std::string> distinct(all.begin(), all.end());
+    EXPECT_EQ(distinct.size(), size_t(count));
+}
+
+TEST_F(SearchWindowTest, InputMethodsComposeAtTheSearchFieldWhileItIsOpen) {
+    w.app.main_composer().set_focused(true);
+    w.run();
+    auto composer = w.app.text_input_caret_rect();
+    ASSERT_TRUE(composer);
+    w.app.handle_event(ctrl('k'));
+    type("ker");
+    ASSERT_TRUE(w.app.text_input_active());
+    auto caret = w.app.text_input_caret_rect();
+    ASSERT_TRUE(caret);
+    auto const& field = w.app.search_window().field;
+    EXPECT_TRUE(field.contains(caret->center())) << "the caret is drawn in the search field";
+    EXPECT_GT(caret->x, field.x + 20) << "after the typed text";
+    press(Key::Escape);
+    EXPECT_EQ(w.app.text_input_caret_rect(), composer) << "back to the composer once closed";
 }
 
 }  // namespace

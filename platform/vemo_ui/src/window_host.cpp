@@ -331,6 +331,8 @@ class WindowHost {
         DrawContext ctx{painter, self->m_text, self->m_theme, vemo_ui::detail::monotonic_seconds(),
                         self->scale()};
         self->m_driver.draw(ctx, nullptr);
+        // A field that opened or moved is placed by the draw: the input method follows.
+        self->update_im_cursor();
         self->notify_if_tree_changed();
         if (self->m_frames_left && --*self->m_frames_left <= 0) self->quit();
         return TRUE;

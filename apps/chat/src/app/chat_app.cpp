@@ -227,11 +227,18 @@ void ChatApp::apply_layout(vemo_ui::Layout const& layout, double origin_x, doubl
 }
 
 bool ChatApp::text_input_active() const {
+    if (m_search_window.is_open()) return m_search_window.input().is_focused();
     return m_composer.is_focused() || m_thread_composer.is_focused() || m_edit_input.is_focused() ||
            m_rename_input.is_focused() || m_invite_input.is_focused();
 }
 
 std::optional<Rect> ChatApp::text_input_caret_rect() const {
+    // The search window covers the conversation and takes the typing while it is open, so
+    // input-method popups belong at its field even though a composer keeps its focus.
+    if (m_search_window.is_open()) {
+        if (m_search_window.input().is_focused()) return m_search_window.input().caret_rect();
+        return std::nullopt;
+    }
     for (auto const* input :
          {&m_invite_input, &m_rename_input, &m_edit_input, &m_thread_composer, &m_composer})
         if (input->is_focused()) return input->caret_rect();
@@ -241,8 +248,7 @@ std::optional<Rect> ChatApp::text_input_caret_rect() const {
 bool ChatApp::needs_animation_frame() const {
     return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
            m_tooltips.pending() || !m_images->is_idle() || m_attachment_jobs.busy() ||
-           !m_dropped_files.empty() ||
-           m_attachment_export.running() || call_view_animating() ||
+           !m_dropped_files.empty() || m_attachment_export.running() || call_view_animating() ||
            (m_call_resume_requested && m_pending_continuation) || call_pictures_new();
 }
 

@@ -17,8 +17,8 @@
 #include "app/composer_text.hpp"
 #include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
-#include "app/user_settings.hpp"
 #include "app/search_window.hpp"
+#include "app/user_settings.hpp"
 #include "app/window_layout.hpp"
 #include "media/call_continuation.hpp"
 #include "media/main_loop_wakeup.hpp"
@@ -477,6 +477,7 @@ class ChatApp final : public vemo_ui::Widget,
     bool handle_search_event(vemo_ui::Event const& event);
     std::optional<bool> perform_search_action(std::string const& id, std::string const& action);
     void choose_search_result(size_t index);
+    void page_search_results(bool down);
     double draw_search_field(vemo_ui::DrawContext& ctx, double x, double y, double width);
     void draw_search(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
     void apply_pending_reveal(vemo_ui::DrawContext& ctx, vemo_ui::Rect list);
@@ -582,12 +583,12 @@ class ChatApp final : public vemo_ui::Widget,
     // Search.
     std::shared_ptr<search::ChatSearchProvider> m_search;
     std::vector<automerge::ChangeHash> m_search_heads;  // what the search last saw
-    model::ViewChange m_search_change;  // what the refreshes changed since then
+    model::ViewChange m_search_change;                  // what the refreshes changed since then
     SearchWindow m_search_window;
     std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
     bool m_reveal_nearest = false;  // scroll it just into view rather than to the middle
     render_call::CallOverlay m_call_view;
-    bool m_call_desktop_surface = false;  // a desktop surface can show the detached call
+    bool m_call_desktop_surface = false;    // a desktop surface can show the detached call
     std::vector<HitRegion> m_surface_hits;  // the detached call's controls, main-window points
 
     // Attention and settings.

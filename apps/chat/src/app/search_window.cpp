@@ -4,6 +4,7 @@
 #include "app/search_window.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "actions/chat_action.hpp"
 #include "app/chat_app.hpp"
@@ -46,6 +47,7 @@ constexpr double panel_width = 640;
 constexpr double field_height = 44;
 constexpr double group_height = 28;
 constexpr double row_height = 46;
+constexpr double more_height = 32;
 constexpr double sidebar_field_height = 30;
 
 std::vector<vemo_ui::TextSpan> marked_spans(std::string const& text,
@@ -92,36 +94,92 @@ void SearchWindow::close() {
     rows.clear();
 }
 
+namespace {
+
+SearchHit make_hit(sp::SearchResult result, std::string const& query) {
+    SearchHit hit;
+    hit.title_marks = sp::match_ranges(result.title, query);
+    if (result.subtitle) hit.subtitle_marks = sp::match_ranges(*result.subtitle, query);
+    hit.result = std::move(result);
+    return hit;
+}
+
+}  // namespace
+
 void SearchWindow::refresh(sp::SearchProvider const& provider) {
     bool dirty = m_input.take_dirty();
     bool was_indexing = m_indexing;
     m_indexing = provider.indexing();
-    if (!dirty && !m_stale && m_last_query == m_input.text() && !(was_indexing && !m_indexing))
-        return;
+    bool same_query = m_last_query == m_input.text();
+    if (!dirty && !m_stale && same_query && !(was_indexing && !m_indexing)) return;
     m_stale = false;
+    // The same query again (the catalog moved on): as many of each collection as were shown,
+    // and the selection where it was.
+    std::unordered_map<std::string, size_t> shown_before;
+    if (same_query)
+        for (auto const& g : m_groups) shown_before[g.collection] = g.hits.size();
+    std::optional<size_t> selected_before;
+    if (same_query) selected_before = m_selected;
+    if (!same_query) m_scroll = 0;
     m_last_query = m_input.text();
     m_groups.clear();
     m_selected.reset();
     if (sp::normalize_search_text(m_last_query).empty()) return;
     auto ask = [&](char const* collection, size_t shown) {
         sp::SearchQuery query{m_last_query, collection, m_scope};
-        auto page = provider.query_page(query, std::nullopt, {shown});
+        size_t want = std::max(shown, shown_before[collection]);
+        auto page = provider.query_page(query, std::nullopt, {want});
         if (page.results.empty()) return;
-        SearchGroup group{collection, {}};
-        for (auto& r : page.results) {
-            SearchHit hit;
-            hit.title_marks = sp::match_ranges(r.title, m_last_query);
-            if (r.subtitle) hit.subtitle_marks = sp::match_ranges(*r.subtitle, m_last_query);
-            hit.result = std::move(r);
-            group.hits.push_back(std::move(hit));
-        }
+        SearchGroup group{collection, {}, shown, page.next};
+        for (auto& r : page.results) group.hits.push_back(make_hit(std::move(r), m_last_query));
         m_groups.push_back(std::move(group));
     };
     if (m_scope)
         ask(search::messages_collection, in_conversation_shown);
     else
         for (auto const& plan : everything_plan) ask(plan.collection, plan.shown);
-    if (result_count() > 0) m_selected = 0;
+    if (result_count() > 0) m_selected = std::min(selected_before.value_or(0), result_count() - 1);
+}
+
+bool SearchWindow::show_more(sp::SearchProvider const& provider, size_t group_index) {
+    if (group_index >= m_groups.size()) return false;
+    auto& group = m_groups[group_index];
+    sp::SearchQuery query{m_last_query, group.collection, m_scope};
+    size_t before = group.hits.size();
+    // A page may come back empty while more follows (a stretch of substring matches that
+    // were listed as words already): a few tries before giving up for this time.
+    for (int tries = 0; tries < 4 && group.next && group.hits.size() == before; ++tries) {
+        auto page = provider.query_page(query, group.next, {group.page_size});
+        if (page.status == sp::PageStatus::StaleCursor) {
+            // The catalog changed since: the list from the start, one page longer.
+            page = provider.query_page(query, std::nullopt, {before + group.page_size});
+            if (page.status != sp::PageStatus::Failed) group.hits.clear();
+        }
+        if (page.status == sp::PageStatus::Failed) return false;
+        for (auto& r : page.results) group.hits.push_back(make_hit(std::move(r), m_last_query));
+        group.next = page.next;
+        if (group.hits.size() < before) break;
+    }
+    m_follow_selection = true;
+    return group.hits.size() > before;
+}
+
+std::optional<size_t> SearchWindow::group_of(size_t flat_index) const {
+    for (size_t g = 0; g < m_groups.size(); ++g) {
+        if (flat_index < m_groups[g].hits.size()) return g;
+        flat_index -= m_groups[g].hits.size();
+    }
+    return std::nullopt;
+}
+
+void SearchWindow::place_scroll(double content_height, double visible_height, double selected_top,
+                                double selected_bottom) {
+    if (m_follow_selection && m_selected) {
+        if (selected_top < m_scroll) m_scroll = selected_top;
+        if (selected_bottom > m_scroll + visible_height)
+            m_scroll = selected_bottom - visible_height;
+    }
+    m_scroll = std::clamp(m_scroll, 0.0, std::max(0.0, content_height - visible_height));
 }
 
 size_t SearchWindow::result_count() const {
@@ -141,12 +199,18 @@ SearchHit const* SearchWindow::hit(size_t flat_index) const {
 void SearchWindow::move_selection(int delta) {
     size_t n = result_count();
     if (n == 0) return;
+    m_follow_selection = true;
     size_t current = m_selected.value_or(delta > 0 ? n - 1 : 0);
     m_selected = (current + n + size_t(delta % int(n) + int(n))) % n;
 }
 
 void SearchWindow::select(size_t flat_index) {
     if (flat_index < result_count()) m_selected = flat_index;
+}
+
+void SearchWindow::scroll_by(double dy) {
+    m_follow_selection = false;
+    m_scroll = std::max(0.0, m_scroll + dy);
 }
 
 vemo_ui::a11y::AccessNode SearchWindow::accessibility() const {
@@ -173,6 +237,15 @@ vemo_ui::a11y::AccessNode SearchWindow::accessibility() const {
     list.id = "search-results";
     list.label = m_indexing ? "Search results (indexing)" : "Search results";
     for (auto const& row : rows) {
+        if (row.more_of) {
+            AccessNode more;
+            more.role = Role::Button;
+            more.id = search_more_prefix + std::to_string(*row.more_of);
+            more.label = "Show more " + m_groups[*row.more_of].collection;
+            more.rect = row.rect;
+            list.children.push_back(std::move(more));
+            continue;
+        }
         auto const* h = hit(row.index);
         if (!h) continue;
         AccessNode item;
@@ -270,16 +343,28 @@ bool ChatApp::handle_search_event(Event const& event) {
                 window.close();
                 return true;
             case Key::Up:
-            case Key::Down:
-                window.move_selection(key->key == Key::Up ? -1 : 1);
+            case Key::Down: {
+                // Down from the very last result continues the last group's list.
+                size_t n = window.result_count();
+                bool at_end = n > 0 && window.selected() == n - 1;
+                if (key->key == Key::Down && at_end &&
+                    window.show_more(*search_provider(), window.groups().size() - 1))
+                    window.select(n);
+                else
+                    window.move_selection(key->key == Key::Up ? -1 : 1);
+                return true;
+            }
+            case Key::PageDown:
+                page_search_results(true);
+                return true;
+            case Key::PageUp:
+                page_search_results(false);
                 return true;
             case Key::Enter:
                 window.refresh(*search_provider());
                 if (auto selected = window.selected()) choose_search_result(*selected);
                 return true;
             case Key::Tab:
-            case Key::PageUp:
-            case Key::PageDown:
                 return true;
             default:
                 window.input().handle_event(event);
@@ -296,10 +381,12 @@ bool ChatApp::handle_search_event(Event const& event) {
         }
         auto row = std::ranges::find_if(
             window.rows, [&](auto const& r) { return r.rect.contains(p->position); });
-        if (p->kind == PointerEvent::Kind::Move && row != window.rows.end())
+        if (p->kind == PointerEvent::Kind::Move && row != window.rows.end() && !row->more_of)
             window.select(row->index);
         if (p->kind != PointerEvent::Kind::Press) return true;
-        if (row != window.rows.end())
+        if (row != window.rows.end() && row->more_of)
+            window.show_more(*search_provider(), *row->more_of);
+        else if (row != window.rows.end())
             choose_search_result(row->index);
         else if (window.field.contains(p->position))
             window.input().handle_event(event);
@@ -314,7 +401,26 @@ bool ChatApp::handle_search_event(Event const& event) {
         window.refresh(*search_provider());
         return true;
     }
+    if (auto const* wheel = std::get_if<vemo_ui::WheelEvent>(&event)) window.scroll_by(wheel->dy);
     return std::holds_alternative<vemo_ui::WheelEvent>(event);
+}
+
+// Page Down moves a screenful on, first bringing in the next page of the selected result's
+// collection when its shown results run out; Page Up moves a screenful back.
+void ChatApp::page_search_results(bool down) {
+    auto& window = m_search_window;
+    constexpr int step = 8;
+    auto selected = window.selected();
+    if (!selected) return;
+    if (!down) {
+        window.select(*selected >= size_t(step) ? *selected - step : 0);
+        return;
+    }
+    auto group = window.group_of(*selected);
+    size_t group_end = 0;
+    for (size_t g = 0; group && g <= *group; ++g) group_end += window.groups()[g].hits.size();
+    if (group && *selected + step >= group_end) window.show_more(*search_provider(), *group);
+    window.select(std::min(*selected + step, window.result_count() - 1));
 }
 
 std::optional<bool> ChatApp::perform_search_action(std::string const& id,
@@ -326,6 +432,12 @@ std::optional<bool> ChatApp::perform_search_action(std::string const& id,
     }
     if (!window.is_open()) return std::nullopt;
     if (id == search_field_id) return window.input().perform_action(action);
+    if (id.starts_with(search_more_prefix)) {
+        size_t group =
+            std::strtoul(id.c_str() + std::string_view(search_more_prefix).size(), nullptr, 10);
+        window.show_more(*search_provider(), group);
+        return true;
+    }
     if (id.starts_with(search_result_prefix)) {
         size_t index =
             std::strtoul(id.c_str() + std::string_view(search_result_prefix).size(), nullptr, 10);
@@ -368,8 +480,20 @@ void ChatApp::draw_search(DrawContext& ctx, Rect content) {
     double w = std::min(panel_width, content.width - 32);
     double max_h = std::max(120.0, content.height - 120);
     size_t n = window.result_count();
-    double body =
-        n == 0 ? 56 : double(window.groups().size()) * group_height + double(n) * row_height;
+    // The list's height, and where the selected result sits in it.
+    double body = 0, selected_top = 0, selected_bottom = 0;
+    size_t counted = 0;
+    for (auto const& group : window.groups()) {
+        body += group_height;
+        auto sel = window.selected();
+        if (sel && *sel >= counted && *sel < counted + group.hits.size()) {
+            selected_top = body + double(*sel - counted) * row_height;
+            selected_bottom = selected_top + row_height;
+        }
+        body += double(group.hits.size()) * row_height + (group.next ? more_height : 0);
+        counted += group.hits.size();
+    }
+    if (n == 0) body = 56;
     Rect panel{content.center().x - w / 2, content.y + 64, w,
                std::min(max_h, field_height + body + 16)};
     window.panel = panel;
@@ -381,21 +505,29 @@ void ChatApp::draw_search(DrawContext& ctx, Rect content) {
 
     Rect list{panel.x + 8, window.field.bottom() + 8, panel.width - 16,
               panel.bottom() - window.field.bottom() - 12};
+    window.place_scroll(body, list.height, selected_top, selected_bottom);
     ctx.painter.push_clip(list);
-    double y = list.y;
+    double y = list.y - window.scroll();
     if (n == 0) {
         std::string note = window.input().text().empty() ? "Type to search"
                            : window.indexing()           ? "Indexing…"
                                                          : "No results";
         ctx.text.draw_text(ctx.painter, note, {list.x + 12, y + 16}, 14, t.text_tertiary);
     }
+    auto visible = [&](Rect const& r) { return r.y >= list.y && r.bottom() <= list.bottom(); };
     size_t index = 0;
-    for (auto const& group : window.groups()) {
+    for (size_t g = 0; g < window.groups().size(); ++g) {
+        auto const& group = window.groups()[g];
         ctx.text.draw_text_weighted(ctx.painter, group.collection, {list.x + 12, y + 8}, 11.5,
                                     FontWeight::Semibold, t.text_tertiary);
         y += group_height;
         for (auto const& h : group.hits) {
             Rect row{list.x, y, list.width, row_height - 2};
+            y += row_height;
+            if (row.bottom() < list.y || row.y > list.bottom()) {
+                ++index;
+                continue;
+            }
             if (window.selected() == index)
                 ctx.painter.fill_rounded_rect(row, t.radius_small, t.selected_fill);
             auto const& r = h.result;
@@ -420,9 +552,20 @@ void ChatApp::draw_search(DrawContext& ctx, Rect content) {
                 ctx.text.draw_rich(ctx.painter, sub, {row.x + 12, row.y + 25}, std::nullopt, 12);
             }
             ctx.painter.pop_clip();
-            if (row.bottom() <= list.bottom()) window.rows.push_back({row, index});
-            y += row_height;
+            if (visible(row)) window.rows.push_back({row, index, std::nullopt});
             ++index;
+        }
+        if (group.next) {
+            Rect more{list.x, y, list.width, more_height - 2};
+            double text_y = more.center().y - ctx.text.line_height(13) / 2;
+            ctx.text.draw_text_weighted(ctx.painter, "Show more", {more.x + 12, text_y}, 13,
+                                        FontWeight::Medium, t.link);
+            std::string shown = std::to_string(group.hits.size()) + " shown";
+            auto size = ctx.text.measure(shown, 12);
+            ctx.text.draw_text(ctx.painter, shown, {more.right() - size.width - 12, text_y + 1}, 12,
+                               t.text_tertiary);
+            if (visible(more)) window.rows.push_back({more, index, g});
+            y += more_height;
         }
     }
     ctx.painter.pop_clip();

@@ -23,6 +23,9 @@ struct SearchHit {
 struct SearchGroup {
     std::string collection;
     std::vector<SearchHit> hits;
+    size_t page_size = 0;
+    // Where the collection's next page starts; none once every match is shown.
+    std::optional<vemo_ui::search::provider::SearchCursor> next;
 };
 
 // The search window's state: the query, the results grouped by collection and which one is
@@ -51,10 +54,23 @@ class SearchWindow {
     void select(size_t flat_index);
     bool indexing() const { return m_indexing; }
 
-    // Where the last draw put things, for pointer input and the accessibility tree.
+    // Appends the group's next page; answers whether it added anything. Down past the last
+    // result of the last group and Page Down (into the selected result's group) do it too.
+    bool show_more(vemo_ui::search::provider::SearchProvider const& provider, size_t group);
+    // The group of the result at `flat_index`.
+    std::optional<size_t> group_of(size_t flat_index) const;
+    double scroll() const { return m_scroll; }
+    void scroll_by(double dy);
+    // Keeps the list inside [0, content - visible] and the selection in view.
+    void place_scroll(double content_height, double visible_height, double selected_top,
+                      double selected_bottom);
+
+    // Where the last draw put things, for pointer input and the accessibility tree. A row
+    // with `more_of` is a group's "Show more" line rather than a result.
     struct RowBox {
         vemo_ui::Rect rect;
         size_t index = 0;
+        std::optional<size_t> more_of;
     };
     vemo_ui::Rect panel;
     vemo_ui::Rect field;
@@ -73,11 +89,14 @@ class SearchWindow {
     vemo_ui::TextInput m_input = vemo_ui::TextInput::local();
     std::vector<SearchGroup> m_groups;
     std::optional<size_t> m_selected;
+    bool m_follow_selection = true;
+    double m_scroll = 0;
 };
 
 // Semantic ids of the window's parts.
 inline constexpr char const* search_field_id = "search-field";
 inline constexpr char const* search_open_id = "search-open";
 inline constexpr char const* search_result_prefix = "search-result:";
+inline constexpr char const* search_more_prefix = "search-more:";
 
 }  // namespace chat

@@ -119,23 +119,71 @@ bool ChatSearchProvider::indexing() const {
     return m_indexer.busy();
 }
 
+namespace {
+
+// What the entries are made of, copied for the indexer's thread: the lists, and of each
+// message only the fields its entry reads.
+std::shared_ptr<model::ViewModel const> search_snapshot(model::ViewModel const& view) {
+    auto snapshot = std::make_shared<model::ViewModel>();
+    snapshot->workspaces = view.workspaces;
+    snapshot->channels = view.channels;
+    snapshot->categories = view.categories;
+    snapshot->directory = view.directory;
+    snapshot->all_messages.reserve(view.all_messages.size());
+    for (auto const& m : view.all_messages) {
+        auto& copy = snapshot->all_messages.emplace_back();
+        copy.id = m.id;
+        copy.channel = m.channel;
+        copy.author = m.author;
+        copy.text = m.text;
+        copy.ts = m.ts;
+        copy.attachment = m.attachment;
+    }
+    return snapshot;
+}
+
+}  // namespace
+
+void ChatSearchProvider::first_build(model::ViewModel const& view) {
+    // Only the fingerprints that later updates compare against are taken here; the entries,
+    // the costly part, are made from a snapshot on the indexer's thread.
+    EntryContext ctx(view);
+    std::vector<sp::SearchEntry> small;
+    std::vector<std::string> none;
+    m_people_digest = people_digest(view.directory);
+    update_small(view, ctx, small, none);
+    size_t messages = 0;
+    auto const& all = view.all_messages;
+    for (size_t begin = 0; begin < all.size();) {
+        std::string const& channel_id = all[begin].channel;
+        size_t end = begin;
+        while (end < all.size() && all[end].channel == channel_id) ++end;
+        if (auto const* channel = ctx.channel(channel_id)) {
+            uint64_t context = channel_digest(channel, ctx);
+            auto& run = m_messages[channel_id];
+            run.reserve(end - begin);
+            for (size_t i = begin; i < end; ++i)
+                run.push_back({all[i].id, message_digest(all[i], context)});
+            messages += end - begin;
+        }
+        begin = end;
+    }
+    m_last = {small.size() + messages, 0};
+    m_indexer.submit_all([snapshot = search_snapshot(view)] { return search_entries(*snapshot); });
+    m_built = true;
+}
+
 void ChatSearchProvider::update(model::ViewModel const& view) {
+    if (!m_built) return first_build(view);
     EntryContext ctx(view);
     std::vector<sp::SearchEntry> changed;
     std::vector<std::string> gone;
     uint64_t people = people_digest(view.directory);
-    bool names_changed = m_built && people != m_people_digest;
+    bool names_changed = people != m_people_digest;
     m_people_digest = people;
     update_small(view, ctx, changed, gone);
     update_messages(view, ctx, names_changed, changed, gone);
     m_last = {changed.size(), gone.size()};
-    if (!m_built) {
-        // The first time everything is handed over, so the stored index can be checked
-        // against it; entries it already holds unchanged are left as they are.
-        m_indexer.submit_all(std::move(changed));
-        m_built = true;
-        return;
-    }
     m_indexer.submit(std::move(changed), std::move(gone));
 }
 

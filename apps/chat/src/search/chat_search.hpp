@@ -36,8 +36,9 @@ class ChatSearchProvider final : public sp::SearchProvider {
     bool cursor_is_current(sp::SearchCursor const& cursor) const override;
     bool indexing() const override;
 
-    // Brings the catalog up to `view`. The first call hands over every entry (the stored
-    // index keeps those it already holds untouched); later calls only the differences.
+    // Brings the catalog up to `view`. The first call hands over a snapshot of the view, from
+    // which the indexer's thread makes every entry (the stored index keeps those it already
+    // holds untouched); later calls hand over only the differences.
     void update(model::ViewModel const& view);
     // The same after a refresh that reported `change`: only the channels it names are
     // compared, so one new message costs its channel's fingerprints, not the whole view's.
@@ -57,6 +58,7 @@ class ChatSearchProvider final : public sp::SearchProvider {
         std::string id;
         uint64_t digest = 0;
     };
+    void first_build(model::ViewModel const& view);
     void update_small(model::ViewModel const& view, class EntryContext const& ctx,
                       std::vector<sp::SearchEntry>& changed, std::vector<std::string>& gone);
     void update_messages(model::ViewModel const& view, EntryContext const& ctx, bool everything,

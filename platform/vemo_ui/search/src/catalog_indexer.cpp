@@ -1,6 +1,7 @@
 #include "vemo_ui/search/catalog_indexer.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace vemo_ui::search::provider {
 
@@ -30,11 +31,15 @@ std::shared_ptr<SearchCatalog> CatalogIndexer::catalog() const {
 
 void CatalogIndexer::submit(std::vector<SearchEntry> entries, std::vector<std::string> removals) {
     if (entries.empty() && removals.empty()) return;
-    push(Job{std::move(entries), std::move(removals), false});
+    push(Job{std::move(entries), std::move(removals), false, nullptr});
 }
 
 void CatalogIndexer::submit_all(std::vector<SearchEntry> entries) {
-    push(Job{std::move(entries), {}, true});
+    push(Job{std::move(entries), {}, true, nullptr});
+}
+
+void CatalogIndexer::submit_all(EntryMaker make) {
+    push(Job{{}, {}, true, std::move(make)});
 }
 
 void CatalogIndexer::push(Job job) {
@@ -82,6 +87,7 @@ void CatalogIndexer::run(Opener open) {
 }
 
 void CatalogIndexer::apply(SearchCatalog& catalog, Job& job) {
+    if (job.make) job.entries = std::exchange(job.make, nullptr)();
     // Stored oldest first, so the index's own order follows time and a search that ranks
     // only the newest matches of a common word finds the right ones.
     if (job.complete)

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <random>
+#include <unordered_set>
 
 #include "vemo_ui/search/provider.hpp"
 
@@ -16,15 +19,25 @@ namespace vemo_ui::search::provider {
 namespace {
 
 // Bump when the tables change: an index of another version is thrown away and rebuilt.
-constexpr int schema_version = 3;
+constexpr int schema_version = 4;
 constexpr int application_id = 0x56534331;  // "VSC1"
 constexpr double title_weight = 4.0;
 constexpr double text_weight = 1.0;
+constexpr double rank_k1 = 1.2;
+constexpr double rank_b = 0.75;
 constexpr double recency_half_life = 7 * 86400.0;
 constexpr double recency_lift = 0.5;
-// Matches ranked per query and kind (words, substrings): the newest this many. Ranking every
-// match of a common word would cost milliseconds per thousand; beyond this the list ends.
-constexpr int64_t ranked_matches = 1000;
+// Matches are ranked a slice at a time: the newest this many of a kind (words, substrings),
+// then the next older ones. Ranking every match of a common word at once would cost
+// milliseconds per thousand; a slice costs the same on the first page and the hundredth.
+constexpr int64_t slice_size = 1000;
+// Slices one page may read when they hold too few matches (substring matches that are also
+// whole words are left out of the substring slices); the next page carries on.
+constexpr int slices_per_page = 8;
+// A last word of this many characters or more is looked up in the vocabulary and searched
+// as its completions; shorter ones have prefix postings of their own in the index.
+constexpr size_t completed_prefix = 3;
+constexpr size_t max_completions = 64;
 
 constexpr char const* schema_sql = R"sql(
 CREATE TABLE IF NOT EXISTS entries(
@@ -44,7 +57,8 @@ CREATE TABLE IF NOT EXISTS entries(
     nbody TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS entries_collection ON entries(collection);
 CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(ntitle, nbody, collection, scope,
-    content='entries', content_rowid='id', tokenize='unicode61 remove_diacritics 0');
+    content='entries', content_rowid='id', tokenize='unicode61 remove_diacritics 0',
+    prefix='1 2');
 CREATE VIRTUAL TABLE IF NOT EXISTS grams USING fts5(ntitle, nbody, collection, scope,
     content='entries', content_rowid='id', tokenize='trigram', detail='column');
 CREATE TRIGGER IF NOT EXISTS entries_ai AFTER INSERT ON entries BEGIN
@@ -59,46 +73,60 @@ CREATE TRIGGER IF NOT EXISTS entries_ad AFTER DELETE ON entries BEGIN
     INSERT INTO grams(grams, rowid, ntitle, nbody, collection, scope)
         VALUES ('delete', old.id, old.ntitle, old.nbody, old.collection, old.scope);
 END;
+-- Every word the titles and texts have held, for completing the last word of a query. Words
+-- of removed entries stay: completing to a word nothing holds any more finds nothing.
+CREATE TABLE IF NOT EXISTS terms(term TEXT PRIMARY KEY) WITHOUT ROWID;
 )sql";
 
-// Each kind of match takes the newest `ranked_matches` matches (the index walks its lists
-// newest first, so this stops early) and ranks them: whole words above substrings; words by
-// BM25 with the title weighing more, lifted for recent entries; substrings by recency alone
-// (BM25 over trigrams costs more than it tells).
-constexpr char const* filter_sql =
-    " AND (?4 IS NULL OR e.collection = ?4) AND (?5 IS NULL OR e.scope = ?5) ";
-
-std::string words_cte() {
-    return std::string(
-               "w AS MATERIALIZED (SELECT words.rowid AS id, bm25(words, 4.0, 1.0, 0.0, 0.0) "
-               "AS base FROM words JOIN entries e ON e.id = words.rowid WHERE words MATCH ?1") +
-           filter_sql + "ORDER BY words.rowid DESC LIMIT ?8)";
-}
-
-std::string grams_cte() {
-    return std::string(
-               "g AS MATERIALIZED (SELECT grams.rowid AS id, -1.0 AS base FROM grams JOIN entries "
-               "e ON e.id = grams.rowid WHERE grams MATCH ?2 "
-               "AND search_contains(e.ntitle, e.nbody, ?9)") +
-           filter_sql + "ORDER BY grams.rowid DESC LIMIT ?8)";
-}
-
-constexpr char const* select_columns = R"sql(
-SELECT e.collection, e.title, e.kind, e.subtitle, e.res_kind, e.res_address, e.res_label,
-       e.address, hits.base * search_boost(e.ts, ?3) AS score, COUNT(*) OVER () AS total
-FROM hits JOIN entries e ON e.id = hits.id
-ORDER BY hits.tier, score, e.id LIMIT ?6 OFFSET ?7
+// One slice of matches, ranked, and the page's part of it. The first two columns describe
+// the whole slice (its size and its oldest entry) and come even when the page takes none of
+// it. Words rank by BM25 with the title weighing more, lifted for recent entries;
+// substrings by recency alone, and only those that are not whole-word matches too (those
+// were listed with the words).
+constexpr char const* slice_select = R"sql(
+kept AS (SELECT slice.id, slice.base * search_boost(e.ts, ?4) AS score,
+                COUNT(*) OVER () AS kept
+         FROM slice JOIN entries e ON e.id = slice.id
+         WHERE (?5 IS NULL OR e.collection = ?5) AND (?6 IS NULL OR e.scope = ?6) %s
+         ORDER BY score, slice.id LIMIT ?7 OFFSET ?8)
+SELECT (SELECT COUNT(*) FROM slice), (SELECT MIN(id) FROM slice), kept.id, e.collection,
+       e.title, e.kind, e.subtitle, e.res_kind, e.res_address, e.res_label, e.address,
+       kept.score, kept.kept
+FROM (SELECT 1) LEFT JOIN kept ON 1 LEFT JOIN entries e ON e.id = kept.id
+ORDER BY kept.score, kept.id
 )sql";
 
-std::string words_and_grams_sql() {
-    return "WITH " + words_cte() + ", " + grams_cte() +
-           ", hits AS (SELECT id, 0 AS tier, base FROM w UNION ALL SELECT id, 1 AS tier, base "
-           "FROM g WHERE id NOT IN (SELECT id FROM w))" +
-           select_columns;
+std::string words_slice_sql() {
+    std::string sql = R"sql(
+WITH slice AS MATERIALIZED (
+    SELECT rowid AS id, search_rank(words) AS base FROM words
+    WHERE words MATCH ?1 AND rowid < ?2 ORDER BY rowid DESC LIMIT ?3),
+)sql";
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, slice_select, "");
+    return sql + buf;
 }
 
-std::string words_only_sql() {
-    return "WITH " + words_cte() + ", hits AS (SELECT id, 0 AS tier, base FROM w)" + select_columns;
+// `confirmed`: the trigrams are read in the entries' text to confirm they stand together; when
+// every term is one trigram long the index's answer is exact already.
+std::string grams_slice_sql(bool confirmed) {
+    std::string sql = confirmed ? R"sql(
+WITH slice AS MATERIALIZED (
+    SELECT grams.rowid AS id, -1.0 AS base FROM grams JOIN entries e ON e.id = grams.rowid
+    WHERE grams MATCH ?1 AND grams.rowid < ?2 AND search_contains(e.ntitle, e.nbody, ?9)
+    ORDER BY grams.rowid DESC LIMIT ?3),)sql"
+                                : R"sql(
+WITH slice AS MATERIALIZED (
+    SELECT rowid AS id, -1.0 AS base FROM grams
+    WHERE grams MATCH ?1 AND rowid < ?2 ORDER BY rowid DESC LIMIT ?3),)sql";
+    sql += R"sql(
+whole AS MATERIALIZED (
+    SELECT rowid AS id FROM words WHERE words MATCH ?10
+    AND rowid BETWEEN (SELECT MIN(id) FROM slice) AND (SELECT MAX(id) FROM slice)),
+)sql";
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, slice_select, "AND slice.id NOT IN whole");
+    return sql + buf;
 }
 
 // A prepared statement that finalises itself.
@@ -145,6 +173,7 @@ class Statement {
     }
     int64_t column_int(int i) const { return sqlite3_column_int64(m_stmt, i); }
     double column_real(int i) const { return sqlite3_column_double(m_stmt, i); }
+    bool column_null(int i) const { return sqlite3_column_type(m_stmt, i) == SQLITE_NULL; }
 
   private:
     sqlite3_stmt* m_stmt = nullptr;
@@ -195,6 +224,120 @@ void search_contains(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_int(ctx, all ? 1 : 0);
 }
 
+// BM25 over the title and the text, the title's term frequencies weighing more, in FTS5's
+// own convention (lower is better). Without the inverse document frequency: every result
+// holds every word of the query, and counting each word's documents would read its whole
+// posting list on every search, the largest cost of a search for a common word.
+void search_rank(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_context* ctx, int,
+                 sqlite3_value**) {
+    auto* average = static_cast<double*>(api->xGetAuxdata(fts, 0));
+    if (!average) {
+        sqlite3_int64 rows = 0, title = 0, body = 0;
+        api->xRowCount(fts, &rows);
+        api->xColumnTotalSize(fts, 0, &title);
+        api->xColumnTotalSize(fts, 1, &body);
+        average = static_cast<double*>(sqlite3_malloc(sizeof(double)));
+        if (!average) {
+            sqlite3_result_error_nomem(ctx);
+            return;
+        }
+        *average = rows > 0 ? std::max(1.0, double(title + body) / double(rows)) : 1.0;
+        api->xSetAuxdata(fts, average, sqlite3_free);
+    }
+    constexpr int most_phrases = 128;
+    double frequency[most_phrases] = {};
+    int phrases = std::min(api->xPhraseCount(fts), most_phrases);
+    int instances = 0;
+    api->xInstCount(fts, &instances);
+    for (int i = 0; i < instances; ++i) {
+        int phrase = 0, column = 0, offset = 0;
+        if (api->xInst(fts, i, &phrase, &column, &offset) != SQLITE_OK || phrase >= phrases)
+            continue;
+        if (column == 0) frequency[phrase] += title_weight;
+        if (column == 1) frequency[phrase] += text_weight;
+    }
+    int title = 0, body = 0;
+    api->xColumnSize(fts, 0, &title);
+    api->xColumnSize(fts, 1, &body);
+    double norm = rank_k1 * (1 - rank_b + rank_b * double(title + body) / *average);
+    double score = 0;
+    for (int p = 0; p < phrases; ++p)
+        if (frequency[p] > 0) score += frequency[p] * (rank_k1 + 1) / (frequency[p] + norm);
+    sqlite3_result_double(ctx, -score);
+}
+
+fts5_api* fts5_of(sqlite3* db) {
+    fts5_api* api = nullptr;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &s, nullptr) != SQLITE_OK) return nullptr;
+    sqlite3_bind_pointer(s, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+    sqlite3_step(s);
+    sqlite3_finalize(s);
+    return api;
+}
+
+// The words of titles and texts as the index splits them, written to the vocabulary once
+// each. Lives with the writer's statements: only changes (under the exclusive lock) use it.
+class Vocabulary {
+  public:
+    explicit Vocabulary(sqlite3* db)
+        : m_db(db), m_add(db, "INSERT OR IGNORE INTO terms(term) VALUES (?1)") {
+        fts5_api* api = fts5_of(db);
+        void* context = nullptr;
+        char const* args[] = {"remove_diacritics", "0"};
+        if (api && api->xFindTokenizer(api, "unicode61", &context, &m_tokenizer) == SQLITE_OK)
+            m_tokenizer.xCreate(context, args, 2, &m_instance);
+    }
+    ~Vocabulary() {
+        if (m_instance) m_tokenizer.xDelete(m_instance);
+    }
+    Vocabulary(Vocabulary const&) = delete;
+    Vocabulary& operator=(Vocabulary const&) = delete;
+    bool ok() const { return m_instance && m_add; }
+
+    // Within the writer's transaction.
+    bool add(std::string_view text) {
+        if (!m_loaded) load();
+        m_fresh.clear();
+        m_tokenizer.xTokenize(m_instance, this, FTS5_TOKENIZE_DOCUMENT, text.data(),
+                              int(text.size()), &Vocabulary::token);
+        for (auto const& term : m_fresh) {
+            m_add.text(1, term);
+            int rc = m_add.step();
+            m_add.reset();
+            if (rc != SQLITE_DONE) return false;
+        }
+        return true;
+    }
+
+    // After a rollback: what the table holds is read again on the next change.
+    void forget() {
+        m_loaded = false;
+        m_known.clear();
+    }
+
+  private:
+    static int token(void* self, int, char const* token, int size, int, int) {
+        auto* v = static_cast<Vocabulary*>(self);
+        std::string term(token, size_t(size));
+        if (v->m_known.insert(term).second) v->m_fresh.push_back(std::move(term));
+        return SQLITE_OK;
+    }
+    void load() {
+        m_loaded = true;
+        Statement all(m_db, "SELECT term FROM terms");
+        while (all && all.step() == SQLITE_ROW) m_known.insert(all.column_text(0));
+    }
+
+    sqlite3* m_db;
+    Statement m_add;
+    fts5_tokenizer m_tokenizer{};
+    Fts5Tokenizer* m_instance = nullptr;
+    bool m_loaded = false;
+    std::unordered_set<std::string> m_known;
+    std::vector<std::string> m_fresh;
+};
+
 // 64-bit FNV-1a over every field, each length-prefixed so that moving text between
 // fields changes the digest. Stored in the file, so it must never change between versions
 // without a schema bump.
@@ -244,8 +387,9 @@ bool repeats_text(std::string_view title, std::string_view body) {
 
 struct MatchExpressions {
     std::string words;
-    std::string grams;            // empty when a term is too short for substrings
-    std::string grams_contained;  // the substrings `grams` stands for, separated by \x1f
+    std::string grams;  // empty when a term is too short for substrings
+    // The substrings `grams` stands for, separated by \x1f; empty when each is a trigram.
+    std::string grams_contained;
 };
 
 namespace {
@@ -261,7 +405,13 @@ std::string fts_quoted(std::string_view s) {
 
 // Words, with "quoted phrases" kept together; the last word typed also matches as a prefix
 // unless the query ends with a space.
-MatchExpressions match_expressions(std::string const& normalized, bool ends_with_space) {
+// A last word long enough is searched as the vocabulary's words that begin with it (given by
+// `completions`, at most max_completions + 1 of them): the index then walks only as far into
+// their postings as the page needs, where a prefix query would gather every posting of every
+// such word first.
+MatchExpressions match_expressions(
+    std::string const& normalized, bool ends_with_space,
+    std::function<std::vector<std::string>(std::string const&)> const& completions) {
     struct Term {
         std::string text;
         bool phrase = false;
@@ -293,15 +443,29 @@ MatchExpressions match_expressions(std::string const& normalized, bool ends_with
         bool last_open =
             i + 1 == terms.size() && !t.phrase && !ends_with_space && normalized.back() != '"';
         if (!out.words.empty()) out.words += " AND ";
-        out.words += fts_quoted(t.text) + (last_open ? "*" : "");
-        if (g_utf8_strlen(t.text.data(), gssize(t.text.size())) < 3) substrings = false;
+        auto length = size_t(g_utf8_strlen(t.text.data(), gssize(t.text.size())));
+        std::vector<std::string> words;
+        if (last_open && length >= completed_prefix) words = completions(t.text);
+        if (!words.empty() && words.size() <= max_completions) {
+            std::string any;
+            for (auto const& w : words) any += (any.empty() ? "(" : " OR ") + fts_quoted(w);
+            out.words += any + ")";
+        } else {
+            out.words += fts_quoted(t.text) + (last_open ? "*" : "");
+        }
+        // A quoted phrase asks for these words in this order: it is not looked for inside
+        // words (and its substrings, common trigrams all, would cost the most to find).
+        if (length < 3 || t.phrase) substrings = false;
     }
     if (substrings) {
+        bool exact = true;  // every term is a single trigram
         for (auto const& t : terms) {
             for (auto const& gram : index_grams(t.text))
                 out.grams += (out.grams.empty() ? "" : " AND ") + fts_quoted(gram);
             out.grams_contained += (out.grams_contained.empty() ? "" : "\x1f") + t.text;
+            exact = exact && g_utf8_strlen(t.text.data(), gssize(t.text.size())) == 3;
         }
+        if (exact) out.grams_contained.clear();
         out.grams = "{ntitle nbody} : (" + out.grams + ")";
     }
     out.words = "{ntitle nbody} : (" + out.words + ")";
@@ -363,7 +527,11 @@ void remove_files(std::filesystem::path const& path) {
 }
 
 std::expected<void, std::string> prepare_schema(sqlite3* db, bool on_disk) {
-    if (on_disk && !exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL"))
+    // Queries read the index through a memory map and a page cache large enough for the
+    // postings of common words, rather than copying pages in on every search.
+    if (on_disk && !exec(db,
+                         "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                         "PRAGMA mmap_size=1073741824; PRAGMA cache_size=-32768"))
         return std::unexpected(error_of(db, "setting up the search index"));
     if (!exec(db, schema_sql)) return std::unexpected(error_of(db, "creating the search index"));
     std::string stamp = "PRAGMA application_id=" + std::to_string(application_id) +
@@ -375,6 +543,10 @@ std::expected<void, std::string> prepare_schema(sqlite3* db, bool on_disk) {
     if (sqlite3_create_function(db, "search_contains", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                 nullptr, search_contains, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(error_of(db, "registering the substring check"));
+    fts5_api* fts = fts5_of(db);
+    if (!fts ||
+        fts->xCreateFunction(fts, "search_rank", nullptr, search_rank, nullptr) != SQLITE_OK)
+        return std::unexpected(error_of(db, "registering the ranking"));
     return {};
 }
 
@@ -387,9 +559,68 @@ struct SearchCatalog::Statements {
                  "INSERT INTO entries(address, collection, title, kind, subtitle, res_kind, "
                  "res_address, res_label, ts, scope, digest, ntitle, nbody) "
                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
-          remove(db, "DELETE FROM entries WHERE address = ?1") {}
-    bool ok() const { return find && insert && remove; }
+          remove(db, "DELETE FROM entries WHERE address = ?1"),
+          vocabulary(db) {}
+    bool ok() const { return find && insert && remove && vocabulary.ok(); }
     Statement find, insert, remove;
+    Vocabulary vocabulary;
+};
+
+// The searches' prepared statements, kept for the next search. Queries may run on several
+// threads at once (they share the lock), so each takes a statement of its own from the pool
+// and gives it back when done.
+struct SearchCatalog::QueryStatements {
+    enum Kind { WordSlice, GramSlice, TrigramSlice, Completions, kinds };
+
+    class Lease {
+      public:
+        Lease(QueryStatements& pool, Kind kind) : m_pool(pool), m_kind(kind) {
+            std::lock_guard lock(pool.m_mutex);
+            auto& free = pool.m_free[kind];
+            if (!free.empty()) {
+                m_statement = std::move(free.back());
+                free.pop_back();
+            }
+        }
+        ~Lease() {
+            if (!m_statement) return;
+            m_statement.reset();
+            std::lock_guard lock(m_pool.m_mutex);
+            m_pool.m_free[m_kind].push_back(std::move(m_statement));
+        }
+        Lease(Lease const&) = delete;
+        Lease& operator=(Lease const&) = delete;
+        Statement const& get() {
+            if (!m_statement) m_statement = Statement(m_pool.m_db, sql(m_kind));
+            return m_statement;
+        }
+
+      private:
+        QueryStatements& m_pool;
+        Kind m_kind;
+        Statement m_statement;
+    };
+
+    explicit QueryStatements(sqlite3* db) : m_db(db) {}
+    Lease lease(Kind kind) { return Lease(*this, kind); }
+
+  private:
+    static std::string const& sql(Kind kind) {
+        static std::string const texts[kinds] = {
+            words_slice_sql(), grams_slice_sql(true), grams_slice_sql(false),
+            "SELECT term FROM terms WHERE term >= ?1 AND term < ?2 ORDER BY term LIMIT ?3"};
+        return texts[kind];
+    }
+    sqlite3* m_db;
+    std::mutex m_mutex;
+    std::vector<Statement> m_free[kinds];
+};
+
+struct SearchCatalog::Slice {
+    std::vector<SearchResult> results;
+    size_t kept = 0;     // matches in the slice that the collection and scope let through
+    size_t size = 0;     // matches in the slice
+    int64_t oldest = 0;  // where the next slice starts
 };
 
 SearchCatalog::SearchCatalog(std::string name, sqlite3* db, std::filesystem::path path,
@@ -399,12 +630,14 @@ SearchCatalog::SearchCatalog(std::string name, sqlite3* db, std::filesystem::pat
       m_path(std::move(path)),
       m_outcome(outcome),
       m_instance(random_instance()),
-      m_statements(std::make_unique<Statements>(db)) {
+      m_statements(std::make_unique<Statements>(db)),
+      m_queries(std::make_unique<QueryStatements>(db)) {
     m_newest = std::max<int64_t>(0, pragma_int(db, "SELECT COALESCE(MAX(ts), 0) FROM entries"));
 }
 
 SearchCatalog::~SearchCatalog() {
     m_statements.reset();
+    m_queries.reset();
     sqlite3_close_v2(m_db);
 }
 
@@ -462,6 +695,7 @@ std::expected<std::vector<InsertOutcome>, std::string> SearchCatalog::insert_all
         auto outcome = insert_locked(entry);
         if (!outcome) {
             exec(m_db, "ROLLBACK");
+            m_statements->vocabulary.forget();
             changed();
             return std::unexpected(outcome.error());
         }
@@ -470,6 +704,7 @@ std::expected<std::vector<InsertOutcome>, std::string> SearchCatalog::insert_all
     if (!exec(m_db, "COMMIT")) {
         auto error = error_of(m_db, "storing search entries");
         exec(m_db, "ROLLBACK");
+        m_statements->vocabulary.forget();
         return std::unexpected(error);
     }
     return outcomes;
@@ -510,6 +745,8 @@ std::expected<InsertOutcome, std::string> SearchCatalog::insert_locked(SearchEnt
     rc = q.step();
     q.reset();
     if (rc != SQLITE_DONE) return std::unexpected(error_of(m_db, "storing a search entry"));
+    if (!s.vocabulary.add(title) || !s.vocabulary.add(body))
+        return std::unexpected(error_of(m_db, "storing the words of a search entry"));
     changed();
     if (e.timestamp > m_newest) m_newest = e.timestamp;
     return exists ? InsertOutcome::Replaced : InsertOutcome::Added;
@@ -558,34 +795,59 @@ std::vector<std::string> SearchCatalog::addresses() const {
     return out;
 }
 
-std::expected<SearchCatalog::Ranked, std::string> SearchCatalog::run_query(
-    MatchExpressions const& match, bool with_grams, SearchQuery const& query, size_t offset,
+std::vector<std::string> SearchCatalog::words_with_prefix(std::string const& prefix) const {
+    auto lease = m_queries->lease(QueryStatements::Completions);
+    auto const& s = lease.get();
+    std::vector<std::string> out;
+    if (!s) return out;
+    s.text(1, prefix);
+    s.text(2, prefix + '\xff');  // no UTF-8 text continues with this byte
+    s.integer(3, int64_t(max_completions + 1));
+    while (s.step() == SQLITE_ROW) out.push_back(s.column_text(0));
+    return out;
+}
+
+std::expected<SearchCatalog::Slice, std::string> SearchCatalog::read_slice(
+    MatchExpressions const& match, SearchQuery const& query, SearchCursor const& at,
     size_t limit) const {
-    Statement s(m_db, with_grams ? words_and_grams_sql() : words_only_sql());
+    bool words = at.tier == 0;
+    auto kind = words                           ? QueryStatements::WordSlice
+                : match.grams_contained.empty() ? QueryStatements::TrigramSlice
+                                                : QueryStatements::GramSlice;
+    auto lease = m_queries->lease(kind);
+    auto const& s = lease.get();
     if (!s) return std::unexpected(error_of(m_db, "preparing a search"));
-    s.text(1, match.words);
-    if (with_grams) {
-        s.text(2, match.grams);
-        s.text(9, match.grams_contained);
+    if (words) {
+        s.text(1, match.words);
+    } else {
+        s.text(1, match.grams);
+        if (!match.grams_contained.empty()) s.text(9, match.grams_contained);
+        s.text(10, match.words);
     }
-    s.integer(3, m_newest.load());
-    s.optional_text(4, query.collection);
-    s.optional_text(5, query.scope);
-    s.integer(6, int64_t(limit));
-    s.integer(7, int64_t(offset));
-    s.integer(8, ranked_matches);
-    Ranked out;
+    size_t skip = at.offset - at.slice_start;
+    s.integer(2, at.below);
+    s.integer(3, slice_size);
+    s.integer(4, m_newest.load());
+    s.optional_text(5, query.collection);
+    s.optional_text(6, query.scope);
+    s.integer(7, int64_t(limit));
+    s.integer(8, int64_t(skip));
+    Slice out;
+    out.kept = skip;
     int rc;
     while ((rc = s.step()) == SQLITE_ROW) {
+        out.size = size_t(s.column_int(0));
+        out.oldest = s.column_int(1);
+        if (s.column_null(2)) continue;  // the page takes nothing of this slice
         SearchResult r;
-        r.collection = s.column_text(0);
-        r.title = s.column_text(1);
-        r.kind = s.column_optional(2);
-        r.subtitle = s.column_optional(3);
-        r.resource = {s.column_text(4), s.column_text(5), s.column_text(6)};
-        r.action_address = s.column_text(7);
-        r.score = s.column_real(8);
-        out.total = size_t(s.column_int(9));
+        r.collection = s.column_text(3);
+        r.title = s.column_text(4);
+        r.kind = s.column_optional(5);
+        r.subtitle = s.column_optional(6);
+        r.resource = {s.column_text(7), s.column_text(8), s.column_text(9)};
+        r.action_address = s.column_text(10);
+        r.score = s.column_real(11);
+        out.kept = size_t(s.column_int(12));
         out.results.push_back(std::move(r));
     }
     if (rc != SQLITE_DONE) return std::unexpected(error_of(m_db, "searching"));
@@ -607,7 +869,9 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
     std::string normalized = normalize_search_text(query.text);
     if (normalized.empty() || limits.page_size == 0) return page;
     bool trailing_space = !query.text.empty() && g_unichar_isspace(query.text.back());
-    auto match = match_expressions(normalized, trailing_space);
+    auto match = match_expressions(normalized, trailing_space, [&](std::string const& prefix) {
+        return words_with_prefix(prefix);
+    });
     if (match.words.empty()) return page;
     // The collection and scope narrow the postings too, so a filtered search of a common word
     // does not walk every match; the exact comparison follows in SQL.
@@ -618,26 +882,38 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
         if (!match.grams.empty()) match.grams += column_filter(column, *value, true);
     }
 
-    size_t offset = cursor ? cursor->offset : 0;
-    // Whole-word matches come first; when they fill the page the substring matches are not
-    // looked for yet (they cost the most), and the total counts what is known so far.
-    auto words = run_query(match, false, query, offset, limits.page_size);
-    bool full = words && words->results.size() == limits.page_size;
-    if (!match.grams.empty() && !full)
-        words = run_query(match, true, query, offset, limits.page_size);
-    if (!words) {
-        page.status = PageStatus::Failed;
-        page.error = words.error();
-        return page;
+    // Whole-word matches come first, substrings after; when the words fill the page the
+    // substrings are not looked for yet (they cost the most). The total counts the matches
+    // of the slices read so far.
+    uint8_t tiers = match.grams.empty() ? 1 : 2;
+    SearchCursor at = cursor.value_or(SearchCursor{m_instance, generation, key});
+    size_t known = at.slice_start;
+    for (int read = 0;
+         at.tier < tiers && page.results.size() < limits.page_size && read < slices_per_page;
+         ++read) {
+        auto slice = read_slice(match, query, at, limits.page_size - page.results.size());
+        if (!slice) {
+            page.status = PageStatus::Failed;
+            page.error = slice.error();
+            page.results.clear();
+            return page;
+        }
+        at.offset += slice->results.size();
+        std::ranges::move(slice->results, std::back_inserter(page.results));
+        known = at.slice_start + slice->kept;
+        if (at.offset < known) break;  // the page is full and the slice goes on
+        at.slice_start = known;
+        if (slice->size == size_t(slice_size)) {
+            at.below = slice->oldest;
+        } else {
+            ++at.tier;
+            at.below = INT64_MAX;
+        }
     }
-    page.results = std::move(words->results);
-    page.total = words->total;
-    bool maybe_more = full && !match.grams.empty();
-    if (page.results.empty()) page.total = offset;  // past the end: nothing more to say
-    size_t seen = offset + page.results.size();
-    if (seen < page.total || maybe_more) {
+    page.total = known;
+    if (at.tier < tiers) {
         page.status = PageStatus::More;
-        page.next = SearchCursor{m_instance, generation, key, seen};
+        page.next = at;
     }
     return page;
 }

@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QueryCase{"deplo ", {"b"}}, QueryCase{"de ", {}},
                     // phrases keep their order
                     QueryCase{"\"quick brown\"", {"d"}}, QueryCase{"quick brown", {"d", "e"}},
-                    QueryCase{"\"brown quick\"", {"e"}},
+                    QueryCase{"\"brown quick\"", {"e"}}, QueryCase{"\"uick brow\"", {}},
                     // nothing to search for
                     QueryCase{"", {}}, QueryCase{"  ,;  ", {}}, QueryCase{"\"", {}},
                     QueryCase{"zzz", {}}, QueryCase{"\"unterminated phr", {}},
@@ -313,11 +313,85 @@ TEST(CatalogIndexer, QueriesWhileWritingSeeWholeBatches) {
         });
     for (auto& t : readers) t.join();
     EXPECT_EQ(catalog->stats().entries, 2048u);
-    // A common word ranks its newest thousand matches.
+    // A common word's first page ranks its newest thousand matches.
     auto page = catalog->query_page(SearchQuery{"common", {}, {}}, std::nullopt, {5});
     EXPECT_EQ(page.total, 1000u);
+    EXPECT_EQ(page.status, PageStatus::More);
     for (auto const& r : page.results) EXPECT_GE(std::stoi(r.action_address.substr(2)), 1048);
 }
+
+struct PagingCase {
+    char const* query;
+    size_t page_size;
+    std::optional<std::string> collection;
+    size_t expected;  // matches in all pages
+};
+
+// A word in thousands of entries (some of them in another collection, some holding it only
+// inside a longer word): paging reaches every match once, the oldest last, whole words first.
+class CatalogPagingTest : public testing::TestWithParam<PagingCase> {
+  protected:
+    static void SetUpTestSuite() {
+        catalog = SearchCatalog::in_memory("Paging").release();
+        std::vector<SearchEntry> all;
+        for (int i = 0; i < 2600; ++i) {
+            std::string text = i % 13 == 0 ? "the rollout went fine" : "release notes again";
+            all.push_back(entry("m:" + std::to_string(i), "note " + std::to_string(i), text,
+                                i % 10 == 9 ? "Other" : "Messages", 1000 + i));
+        }
+        ASSERT_TRUE(catalog->insert_all(all));
+    }
+    static void TearDownTestSuite() { delete catalog; }
+    static SearchCatalog* catalog;
+};
+SearchCatalog* CatalogPagingTest::catalog = nullptr;
+
+TEST_P(CatalogPagingTest, ReachesEveryMatchDownToTheOldest) {
+    auto const& c = GetParam();
+    SearchQuery query{c.query, c.collection, {}};
+    std::set<std::string> seen;
+    std::vector<std::string> order;
+    std::optional<SearchCursor> cursor;
+    size_t pages = 0, last_total = 0;
+    do {
+        auto page = catalog->query_page(query, cursor, {c.page_size});
+        ASSERT_NE(page.status, PageStatus::Failed) << page.error;
+        ASSERT_NE(page.status, PageStatus::StaleCursor);
+        EXPECT_LE(page.results.size(), c.page_size);
+        EXPECT_GE(page.total, last_total) << "the total only grows as slices are read";
+        last_total = page.total;
+        for (auto const& r : page.results) {
+            EXPECT_TRUE(seen.insert(r.action_address).second) << r.action_address << " twice";
+            if (c.collection) {
+                EXPECT_EQ(r.collection, *c.collection);
+            }
+            order.push_back(r.action_address);
+        }
+        cursor = page.next;
+        ASSERT_LT(++pages, 1000u);
+    } while (cursor);
+    EXPECT_EQ(seen.size(), c.expected);
+    EXPECT_EQ(last_total, c.expected);
+    ASSERT_FALSE(order.empty());
+    // The oldest entry that matches comes last among its kind of match.
+    auto first = std::string(c.query) == "roll" ? "m:0" : "m:1";
+    EXPECT_TRUE(seen.contains(first));
+    if (std::string(c.query) == "lease") {
+        // Only inside "release": the substring slices list them newest slice first.
+        EXPECT_EQ(order.back(), "m:1");
+    }
+}
+
+// 2600 entries: every 13th says "rollout", the others "release"; every 10th is "Other".
+INSTANTIATE_TEST_SUITE_P(
+    Deep, CatalogPagingTest,
+    testing::Values(PagingCase{"release", 100, std::nullopt, 2400},
+                    PagingCase{"release", 7, std::nullopt, 2400},
+                    PagingCase{"release", 100, "Messages", 2160},
+                    PagingCase{"notes", 1000, std::nullopt, 2400},
+                    PagingCase{"lease", 150, std::nullopt, 2400},   // substrings only
+                    PagingCase{"roll", 20, std::nullopt, 200},      // a prefix
+                    PagingCase{"note", 500, std::nullopt, 2600}));  // titles and text
 
 }  // namespace
 }  // namespace vemo_ui::search::provider

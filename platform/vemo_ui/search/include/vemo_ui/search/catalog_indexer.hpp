@@ -37,6 +37,10 @@ class CatalogIndexer {
     void submit(std::vector<SearchEntry> entries, std::vector<std::string> removals);
     // The catalog's whole content: these entries are stored and every other one forgotten.
     void submit_all(std::vector<SearchEntry> entries);
+    // The same with the entries made on the worker: `make` runs there, so it must own what
+    // it reads (a snapshot), never point into state the caller goes on changing.
+    using EntryMaker = std::function<std::vector<SearchEntry>()>;
+    void submit_all(EntryMaker make);
 
     // True while handed-over work is not yet in the catalog.
     bool busy() const;
@@ -49,6 +53,7 @@ class CatalogIndexer {
         std::vector<SearchEntry> entries;
         std::vector<std::string> removals;
         bool complete = false;  // forget everything not in `entries`
+        EntryMaker make;        // makes `entries` on the worker
     };
     void run(Opener open);
     void apply(SearchCatalog& catalog, Job& job);

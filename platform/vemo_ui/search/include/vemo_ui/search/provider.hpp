@@ -59,11 +59,18 @@ struct PageLimits {
 
 // Where the next page starts. It belongs to the catalog state it was made from: once the
 // catalog changes it is stale and query_page refuses it.
+//
+// Matches are ranked a slice at a time, newest slice first, whole words before substrings:
+// the cursor names the slice (its kind and the entry below which it starts) and how far
+// into it the list has got, so every page costs one slice however deep it is.
 struct SearchCursor {
     uint64_t catalog = 0;
     uint64_t generation = 0;
     std::string query_key;
-    size_t offset = 0;
+    size_t offset = 0;  // results on the pages before
+    uint8_t tier = 0;   // 0: whole words, 1: substrings
+    int64_t below = INT64_MAX;
+    size_t slice_start = 0;  // results on the pages before that came from earlier slices
 
     friend bool operator==(SearchCursor const&, SearchCursor const&) = default;
 };
@@ -183,16 +190,15 @@ class SearchCatalog {
 
   private:
     struct Statements;
+    struct QueryStatements;
+    struct Slice;
     SearchCatalog(std::string name, sqlite3* db, std::filesystem::path path, OpenOutcome outcome);
     std::expected<InsertOutcome, std::string> insert_locked(SearchEntry const& entry);
     std::expected<bool, std::string> remove_locked(std::string_view address);
-    struct Ranked {
-        std::vector<SearchResult> results;
-        size_t total = 0;
-    };
-    std::expected<Ranked, std::string> run_query(MatchExpressions const& match, bool with_grams,
-                                                 SearchQuery const& query, size_t offset,
+    std::expected<Slice, std::string> read_slice(MatchExpressions const& match,
+                                                 SearchQuery const& query, SearchCursor const& at,
                                                  size_t limit) const;
+    std::vector<std::string> words_with_prefix(std::string const& prefix) const;
     void changed() { m_generation.fetch_add(1); }
 
     std::string m_name;
@@ -203,6 +209,7 @@ class SearchCatalog {
     std::atomic<uint64_t> m_generation{1};
     std::atomic<int64_t> m_newest{0};
     std::unique_ptr<Statements> m_statements;
+    std::unique_ptr<QueryStatements> m_queries;
     mutable WriterFirstMutex m_lock;
 };
 
