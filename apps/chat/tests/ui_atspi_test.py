@@ -11,7 +11,7 @@ import sys
 import tempfile
 import time
 
-from atspi_client import SKIP, Atspi, GLib, fail
+from atspi_client import SKIP, Atspi, GLib, fail, require_bus, run_window
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "share"))
 from devices import Device  # noqa: E402
@@ -104,29 +104,11 @@ def main():
         automation_env = {k: v for k, v in env.items() if k != "DISPLAY"}
         subprocess.run([binary, "--automation"], input=posts, text=True, env=automation_env,
                        capture_output=True, timeout=60, check=True)
-        app_process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.PIPE)
-        try:
-            run(app_process, work)
-        finally:
-            if app_process.poll() is None:
-                app_process.terminate()
-                try:
-                    app_process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    app_process.kill()
-                    app_process.wait()
+        run_window(binary, env, lambda app_process: run(app_process, work))
 
 
 def run(app_process, work):
-    if Atspi.init() not in (0, 1):
-        print("SKIP: AT-SPI could not start")
-        sys.exit(SKIP)
-    try:
-        Atspi.get_desktop(0).get_child_count()
-    except GLib.Error as error:
-        print(f"SKIP: no accessibility bus: {error.message}")
-        sys.exit(SKIP)
+    require_bus()
     events = Events()
     app = wait_until("the window on the accessibility bus", lambda: find_app(app_process.pid), 30)
 

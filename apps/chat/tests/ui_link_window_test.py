@@ -11,7 +11,8 @@ import tempfile
 
 # The screen-reader test's helpers: finding the window and its nodes on the accessibility bus.
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from ui_atspi_test import SKIP, Atspi, GLib, fail, find_app, nodes_by_id, wait_until  # noqa: E402
+from atspi_client import require_bus, run_window  # noqa: E402
+from ui_atspi_test import Atspi, fail, find_app, nodes_by_id, wait_until  # noqa: E402
 
 LINK = "https://example.com/clicked?from=window"
 TEXT = f"Read **this**: {LINK}. Not [that](javascript:alert(1))"
@@ -51,29 +52,11 @@ def main():
         automation_env = {k: v for k, v in env.items() if k != "DISPLAY"}
         subprocess.run([binary, "--automation"], input=post, text=True, env=automation_env,
                        capture_output=True, timeout=60, check=True)
-        app_process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.PIPE)
-        try:
-            run(app_process, opened)
-        finally:
-            if app_process.poll() is None:
-                app_process.terminate()
-                try:
-                    app_process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    app_process.kill()
-                    app_process.wait()
+        run_window(binary, env, lambda app_process: run(app_process, opened))
 
 
 def run(app_process, opened):
-    if Atspi.init() not in (0, 1):
-        print("SKIP: AT-SPI could not start")
-        sys.exit(SKIP)
-    try:
-        Atspi.get_desktop(0).get_child_count()
-    except GLib.Error as error:
-        print(f"SKIP: no accessibility bus: {error.message}")
-        sys.exit(SKIP)
+    require_bus()
     app = wait_until("the window on the accessibility bus", lambda: find_app(app_process.pid), 30)
     links = wait_until("the link in the message", lambda: (lambda n: {
         k: v for k, v in n.items() if k.startswith("chat.link:")} or None)(nodes_by_id(app)))

@@ -5,7 +5,7 @@ import subprocess
 import sys
 import time
 
-from atspi_client import SKIP, Atspi, GLib, fail
+from atspi_client import SKIP, Atspi, GLib, fail, require_bus
 
 
 def accessibility_bus_address():
@@ -167,14 +167,7 @@ def main():
         if not address:
             print("SKIP: the accessibility bus cannot start here")
             sys.exit(SKIP)
-        if Atspi.init() not in (0, 1):
-            print("SKIP: AT-SPI could not start")
-            sys.exit(SKIP)
-        try:
-            Atspi.get_desktop(0).get_child_count()
-        except GLib.Error as error:
-            print(f"SKIP: no accessibility bus: {error.message}")
-            sys.exit(SKIP)
+        require_bus()
         events = Events()
         app = find_app("vemo-atk-probe", time.time() + 15)
         if app is None:
