@@ -204,7 +204,8 @@ TEST(AccessTree, FocusFromAssistiveTechnologyDoesNotActivate) {
     std::string id = "chat.category-toggle:cat_acme_main";
     ASSERT_TRUE(w.app.perform_semantic_action(id, "focus"));
     w.run();
-    auto const* toggle = w.app.accessibility().find(id);
+    auto tree = w.app.accessibility();
+    auto const* toggle = tree.find(id);
     ASSERT_NE(toggle, nullptr);
     EXPECT_TRUE(toggle->states.focused);
     EXPECT_TRUE(toggle->states.expanded) << "focusing a toggle must not flip it";

@@ -192,9 +192,11 @@ TEST_F(SearchWindowTest, PagesThroughEveryMatchDownToTheOldest) {
     w.app.handle_event(vemo_ui::WheelEvent{window.panel.center(), 0, 100000, {}});
     w.run();
     shot("search-more");
-    auto more = w.app.accessibility().find(std::string(search_more_prefix) + "0");
+    // The tree is rebuilt on every call: keep the id, not a pointer into it.
+    auto tree = w.app.accessibility();
+    auto const* more = tree.find(std::string(search_more_prefix) + "0");
     ASSERT_TRUE(more);
-    EXPECT_TRUE(w.app.perform_semantic_action(more->id, "activate"));
+    EXPECT_TRUE(w.app.perform_semantic_action(std::string(more->id), "activate"));
     w.run();
     EXPECT_EQ(window.result_count(), size_t(count));
     EXPECT_FALSE(window.groups().front().next) << "every match is listed";
