@@ -200,15 +200,33 @@ TEST(Scrolling, OneWheelLineScrollsFortyFourPoints) {
     EXPECT_EQ(w.app.scroll_offset(), 44);
 }
 
-TEST(Scrolling, TheTopOfHistoryShowsTheFirstMessageInTheFirstFrame) {
+TEST(Scrolling, TheTopOfHistoryShowsTheWelcomeAndTheFirstMessageInTheFirstFrame) {
     Window w;
     w.run();
+    EXPECT_FALSE(w.app.welcome_header()) << "drawn while the latest messages are shown";
     w.app.scroll_back(1e6);
     w.run();
     ASSERT_FALSE(w.app.visible_rows().empty());
     EXPECT_EQ(w.app.visible_rows().front().message, first_shown_message(w.app));
-    // The first row sits right under the day label, not far below the heading.
-    EXPECT_LT(w.app.visible_rows().front().rect.y, 60 + 44 + 20);
+    // The channel's welcome sits right under the heading, the first row right under the day
+    // label below it.
+    auto header = w.app.welcome_header();
+    ASSERT_TRUE(header);
+    EXPECT_LT(header->y, 60 + 20);
+    auto first = w.app.visible_rows().front().rect;
+    EXPECT_GT(first.y, header->bottom() + 30);
+    EXPECT_LT(first.y, header->bottom() + 44 + 30);
+}
+
+TEST(Scrolling, AShortChannelShowsItsWelcomeAboveItsMessages) {
+    Window w;
+    w.run();
+    w.app.activate({HitKind::Channel, "c_general"});
+    w.run();
+    ASSERT_FALSE(w.app.visible_rows().empty());
+    auto header = w.app.welcome_header();
+    ASSERT_TRUE(header);
+    EXPECT_LT(header->bottom(), w.app.visible_rows().front().rect.y);
 }
 
 }  // namespace

@@ -270,6 +270,8 @@ class ChatApp final : public vemo_ui::Widget,
     // The sharing dialogue's invite and its last note; nothing while it is closed.
     std::optional<std::pair<std::string, std::string>> share_dialog_texts() const;
     std::vector<RowBox> const& visible_rows() const { return m_rows; }
+    // Where the channel's welcome header was drawn this frame; nothing while it is scrolled away.
+    std::optional<vemo_ui::Rect> const& welcome_header() const { return m_welcome_header; }
     std::vector<MentionCandidate> mention_candidates() const;
     void set_permissions(vemo_ui::PermissionContext permissions) { m_permissions = permissions; }
 
@@ -466,6 +468,7 @@ class ChatApp final : public vemo_ui::Widget,
     void draw_emoji_picker(vemo_ui::DrawContext& ctx);
     void draw_history_popover(vemo_ui::DrawContext& ctx);
     void draw_day_label(vemo_ui::DrawContext& ctx, vemo_ui::Rect list, double y);
+    void draw_welcome_header(vemo_ui::DrawContext& ctx, vemo_ui::Rect list, double bottom);
     bool icon_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect r, std::string_view glyph,
                      HitTarget target, double size = 16);
     void register_pictures();
@@ -555,6 +558,7 @@ class ChatApp final : public vemo_ui::Widget,
     Regions m_regions;
     std::vector<HitRegion> m_hits;
     std::vector<RowBox> m_rows;
+    std::optional<vemo_ui::Rect> m_welcome_header;
     std::vector<RowBox> m_thread_rows;      // the thread panel's rows, root first
     std::vector<AccessBox> m_access_boxes;  // read-only things drawn this frame
     vemo_ui::Rect m_history_card;

@@ -23,7 +23,8 @@ namespace {
 
 constexpr int64_t day_reference = 1782477600;
 constexpr double day_label_height = 44;
-constexpr double list_top_pad = 8;  // room above the day label at the top of history
+constexpr double list_top_pad = 8;      // room above the welcome header at the top of history
+constexpr double welcome_height = 150;  // the channel's welcome header above the day label
 
 }  // namespace
 
@@ -123,8 +124,31 @@ void ChatApp::draw_day_label(DrawContext& ctx, Rect list, double y) {
                                 FontWeight::Semibold, t.text_secondary);
 }
 
+// The channel's badge, name and a line saying its history starts here, drawn above the day
+// label of the first message once the list has been scrolled back that far.
+void ChatApp::draw_welcome_header(DrawContext& ctx, Rect list, double bottom) {
+    auto const& t = ctx.theme;
+    auto const* c = find_channel(m_nav.channel_id);
+    if (!c || bottom <= list.y) return;
+    Rect badge{list.x + row_pad_x, bottom - welcome_height, 64, 64};
+    ctx.painter.fill_rounded_rect(badge, 20, t.accent_soft);
+    auto g = ctx.text.measure("#", 30, FontWeight::Bold);
+    ctx.text.draw_text_weighted(ctx.painter, "#",
+                                {badge.center().x - g.width / 2, badge.center().y - g.height / 2},
+                                30, FontWeight::Bold, t.link);
+    double w = list.width - 2 * row_pad_x;
+    ctx.text.draw_text_weighted(ctx.painter, "Welcome to #" + c->name,
+                                {badge.x, badge.bottom() + 14}, 24, FontWeight::Bold,
+                                t.text_primary, w, true);
+    ctx.text.draw_text_weighted(ctx.painter, "This is the start of the #" + c->name + " channel.",
+                                {badge.x, badge.bottom() + 50}, 14.5, FontWeight::Regular,
+                                t.text_secondary, w, true);
+    m_welcome_header = Rect{badge.x, badge.y, w, welcome_height - 16};
+}
+
 void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
     auto const& t = ctx.theme;
+    m_welcome_header.reset();
     if (list.height < 1) return;
     apply_pending_reveal(ctx, list);
     ctx.painter.push_clip(list);
@@ -141,7 +165,7 @@ void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
         measured += heights.back();
     }
     if (heights.size() == m_top_level.size()) {
-        double total = measured + day_label_height + 12 + list_top_pad;
+        double total = measured + day_label_height + 12 + list_top_pad + welcome_height;
         m_scroll = std::min(m_scroll, std::max(0.0, total - list.height));
     }
     double bottom = list.bottom() - 12 + m_scroll;
@@ -165,26 +189,10 @@ void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
         }
         y = top;
     }
-    if (reached_first && m_top_level.empty()) {
-        if (auto const* c = find_channel(m_nav.channel_id)) {
-            Rect badge{list.x + row_pad_x, y - day_label_height - 150, 64, 64};
-            ctx.painter.fill_rounded_rect(badge, 20, t.accent_soft);
-            auto g = ctx.text.measure("#", 30, FontWeight::Bold);
-            ctx.text.draw_text_weighted(
-                ctx.painter, "#", {badge.center().x - g.width / 2, badge.center().y - g.height / 2},
-                30, FontWeight::Bold, t.link);
-            ctx.text.draw_text_weighted(ctx.painter, "Welcome to #" + c->name,
-                                        {badge.x, badge.bottom() + 14}, 24, FontWeight::Bold,
-                                        t.text_primary, list.width - 2 * row_pad_x, true);
-            ctx.text.draw_text_weighted(ctx.painter,
-                                        "This is the start of the #" + c->name + " channel.",
-                                        {badge.x, badge.bottom() + 50}, 14.5, FontWeight::Regular,
-                                        t.text_secondary, list.width - 2 * row_pad_x, true);
-        }
-    }
     if (reached_first) {
         y -= day_label_height;
         if (y + day_label_height > list.y) draw_day_label(ctx, list, y);
+        draw_welcome_header(ctx, list, y);
     }
     std::ranges::reverse(rows);
     m_rows = std::move(rows);
