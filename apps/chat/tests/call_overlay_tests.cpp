@@ -119,6 +119,41 @@ TEST(ExpandedCall, SubtitleNamesThePresenter) {
     EXPECT_EQ(render_call::expanded_subtitle(s), "3 in the call · P2 is sharing a screen");
 }
 
+// The attached panel's top border runs round its rounded corners: nothing is drawn in the
+// square corner above the curve, in either theme.
+class AttachedFrame : public testing::TestWithParam<vemo_ui::ThemeKind> {};
+
+TEST_P(AttachedFrame, TopBorderFollowsTheRoundedCorners) {
+    auto theme =
+        GetParam() == vemo_ui::ThemeKind::Dark ? vemo_ui::Theme::dark() : vemo_ui::Theme::light();
+    vemo_ui::FloatingPlacement placement;
+    placement.place({0, 0, 800, 600});
+    ASSERT_TRUE(placement.attached_chrome());
+    vemo_ui::ImageCanvas canvas(800, 600);
+    canvas.clear(theme.window_fill);
+    vemo_ui::TextRenderer text;
+    vemo_ui::DrawContext ctx{canvas.painter(), text, theme, 1000, 1};
+    auto scene = scene_with(2);
+    std::vector<HitRegion> hits;
+    render_call::draw_floating_call(ctx, scene, placement, hits);
+
+    Rect window = render_call::floating_window_rect(placement.rect(), scene);
+    int top = int(std::round(window.y)), left = int(std::round(window.x));
+    int right = int(std::round(window.right())) - 1;
+    auto distance = [](vemo_ui::Color a, vemo_ui::Color b) {
+        return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+    };
+    // The border shows along the straight part of the top edge, set off from the fill ...
+    int mid = left + int(window.width / 4);
+    EXPECT_GT(distance(canvas.pixel(mid, top), canvas.pixel(mid, top + 3)), 0.02f);
+    // ... and not in the corners outside the curve, which look like the window beside them.
+    EXPECT_LT(distance(canvas.pixel(left + 1, top), canvas.pixel(left - 2, top)), 0.02f);
+    EXPECT_LT(distance(canvas.pixel(right - 1, top), canvas.pixel(right + 2, top)), 0.02f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Themes, AttachedFrame,
+                         testing::Values(vemo_ui::ThemeKind::Dark, vemo_ui::ThemeKind::Light));
+
 bool drawn(Window& w, HitKind kind) {
     for (auto const& r : w.app.hit_regions())
         if (r.target.kind == kind) return true;

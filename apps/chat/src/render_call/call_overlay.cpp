@@ -283,9 +283,14 @@ void draw_floating_call(DrawContext& ctx, CallScene const& scene,
     vemo_ui::surface::shadow(p, t, window, radius, vemo_ui::surface::Elevation::Medium);
     vemo_ui::surface::soft_outline(p, t, window, radius);
     p.fill_rounded_rect(window, radius, t.elevated_fill);
-    if (transform.attached_chrome)
-        vemo_ui::chrome::shell::panel_border(p, t, window, vemo_ui::chrome::shell::Edge::Top);
-    else
+    if (transform.attached_chrome) {
+        // The shell's top border, bent round the panel's corners instead of running straight
+        // across above them.
+        double w = p.scale() < 1.5 ? 1 / p.scale() : 1.0;
+        p.push_clip({window.x - 1, window.y - 1, window.width + 2, radius + 1});
+        p.stroke_rounded_rect(window.inset(w / 2), radius - w / 2, t.hairline, w);
+        p.pop_clip();
+    } else
         p.stroke_rounded_rect(window.inset(0.5), radius - 0.5, t.hairline_strong, 1);
 
     // Header.
