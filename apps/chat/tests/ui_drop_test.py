@@ -14,6 +14,8 @@ import sys
 import tempfile
 import time
 
+from polling import wait_window, xdo
+
 SOURCE = r'''
 import sys
 import gi
@@ -34,20 +36,6 @@ win.show_all()
 print("ready", flush=True)
 Gtk.main()
 '''
-
-
-def xdo(*args):
-    return subprocess.run(["xdotool", *args], capture_output=True, text=True).stdout.strip()
-
-
-def wait_window(pid=None, name=None, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = xdo("search", "--onlyvisible", *(["--pid", str(pid)] if pid else ["--name", name])).split()
-        if found:
-            return found[0]
-        time.sleep(0.2)
-    raise AssertionError(f"no window for {pid or name}")
 
 
 def main():

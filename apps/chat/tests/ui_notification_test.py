@@ -16,6 +16,8 @@ import tempfile
 import time
 import uuid
 
+from polling import find_window, wait_for, xdo
+
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "share"))
 from devices import Device  # noqa: E402
 
@@ -62,22 +64,9 @@ GLib.MainLoop().run()
 '''
 
 
-def wait_for(what, check, timeout=30):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        got = check()
-        if got:
-            return got
-        time.sleep(0.2)
-    raise AssertionError("timed out waiting for " + what)
-
-
 def window_title(pid):
-    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
-                         capture_output=True, text=True).stdout.split()
-    if not ids:
-        return None
-    return subprocess.run(["xdotool", "getwindowname", ids[0]], capture_output=True, text=True).stdout.strip()
+    window = find_window(pid=pid)
+    return xdo("getwindowname", window) if window else None
 
 
 def main():

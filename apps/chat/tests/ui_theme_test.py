@@ -14,6 +14,8 @@ import sys
 import tempfile
 import time
 
+from polling import wait_for, wait_window, xdo
+
 PORTAL = r'''
 import sys
 from gi.repository import Gio, GLib
@@ -69,15 +71,6 @@ def brightness(x, y):
     return float(out.stdout.strip())
 
 
-def wait_for(what, check, timeout=15):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if check():
-            return
-        time.sleep(0.2)
-    raise AssertionError("timed out waiting for " + what)
-
-
 def run_window(binary, root, name, settings):
     env = dict(os.environ, VEMO_CHAT_DATA=os.path.join(root, name), VEMO_CHAT_SHARING="off",
                HOME=os.path.join(root, "home"), XDG_CONFIG_HOME=os.path.join(root, name + "-config"),
@@ -86,16 +79,12 @@ def run_window(binary, root, name, settings):
     with open(os.path.join(root, name + "-config", "vemo-chat", "settings.ini"), "w") as f:
         f.write(settings)
     proc = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 20
-    while time.monotonic() < deadline:
-        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(proc.pid)],
-                             capture_output=True, text=True).stdout.split()
-        if ids:
-            subprocess.run(["xdotool", "windowmove", ids[0], "0", "0"])
-            return proc
-        time.sleep(0.2)
-    proc.kill()
-    raise AssertionError("no window")
+    try:
+        xdo("windowmove", wait_window(pid=proc.pid), "0", "0")
+    except AssertionError:
+        proc.kill()
+        raise
+    return proc
 
 
 def main():

@@ -9,7 +9,8 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
+
+import polling
 
 sys.path.insert(0, os.path.dirname(__file__))
 from call_two_devices_test import press  # noqa: E402
@@ -39,16 +40,6 @@ def portal_ready():
     return "true" in out.stdout
 
 
-def until(check, seconds=20):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise AssertionError("gave up waiting")
-
-
 def main(binary, fake_portal):
     if not os.environ.get("XDG_RUNTIME_DIR") or not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
         print("run under dbus-run-session and with_pipewire.sh")
@@ -62,9 +53,9 @@ def main(binary, fake_portal):
     env = {"DBUS_SESSION_BUS_ADDRESS": os.environ["DBUS_SESSION_BUS_ADDRESS"],
            "VEMO_CHAT_MEDIA_LOOPBACK": "1"}
     try:
-        node = until(lambda: find_node(NODE_NAME))
+        node = polling.wait_for("the test picture's node", lambda: find_node(NODE_NAME), interval=0.1)
         portal = subprocess.Popen(["/usr/bin/python3", fake_portal, "grant", str(node)])
-        until(portal_ready)
+        polling.wait_for("the portal stand-in", portal_ready, interval=0.1)
         with tempfile.TemporaryDirectory(prefix="call-screen-") as root:
             a = Device(binary, root, "presenter", env=env)
             b = Device(binary, root, "viewer", env=env)

@@ -5,22 +5,17 @@ import glob
 import os
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 from devices import Device, converge, join, settle  # noqa: E402
+from polling import wait_for  # noqa: E402
 
 
-def appears_in(path, needle, timeout=20):
-    """Whether `needle` shows up in the file within `timeout` seconds. A change appended to
-    the document file keeps its strings as they are."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        with open(path, "rb") as f:
-            if needle in f.read():
-                return True
-        time.sleep(0.1)
-    return False
+def appears_in(path, needle):
+    """Whether `needle` is in the file now. A change appended to the document file keeps its
+    strings as they are."""
+    with open(path, "rb") as f:
+        return needle in f.read()
 
 
 def main(binary):
@@ -57,7 +52,8 @@ def main(binary):
             # neither of them is given another command.
             marker = f"posted while alpha idles {os.getpid()}"
             b.post(marker)
-            assert appears_in(os.path.join(a.data, "workspace.automerge"), marker.encode()), marker
+            wait_for(marker, lambda: appears_in(os.path.join(a.data, "workspace.automerge"), marker.encode()),
+                     interval=0.1)
             assert marker in a.texts(), a.texts()
 
             # The invite was single-use: a second join with it is refused.
