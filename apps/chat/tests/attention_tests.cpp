@@ -39,8 +39,8 @@ chat::model::ViewModel base_view() {
         c.name = std::string(id).substr(2);
         view.channels.push_back(c);
     }
-    view.directory.push_back(chat::Person{.id = "u_bob", .name = "Bob"});
-    view.directory.push_back(chat::Person{.id = "u_me", .name = "Me"});
+    view.directory.push_back(chat::Person{.id = "u_bob", .name = "Bob", .initials = "B"});
+    view.directory.push_back(chat::Person{.id = "u_me", .name = "Me", .initials = "M"});
     // History: a thread I started, a thread I replied in, a thread of others.
     view.all_messages = {
         message("m_mine", "c_general", "u_me", "my question", start - 500),

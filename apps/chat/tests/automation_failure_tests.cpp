@@ -243,10 +243,12 @@ TEST_F(AutomationFailure, EveryMalformedLineGetsAnErrorAndTheSessionGoesOn) {
     EXPECT_EQ(answers.back()["ok"], true) << answers.back();
     // Wrong types name the field at fault rather than a library's complaint.
     for (size_t i = 0; i < hostile.size(); ++i) {
-        for (auto field : {"settle_ms", "timeout_ms"})
-            if (hostile[i].find(field) != std::string::npos)
+        for (auto field : {"settle_ms", "timeout_ms"}) {
+            if (hostile[i].find(field) != std::string::npos) {
                 EXPECT_NE(answers[i]["error"].get<std::string>().find(field), std::string::npos)
                     << answers[i];
+            }
+        }
     }
 }
 

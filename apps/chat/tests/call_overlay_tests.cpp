@@ -78,8 +78,14 @@ render_call::CallScene scene_with(size_t participants, bool open = false) {
     render_call::CallScene s;
     s.participants = participants;
     s.participants_open = open;
-    for (size_t i = 0; i < participants; ++i)
-        s.tiles.push_back({"u" + std::to_string(i), "P" + std::to_string(i), "P", 0, i == 0});
+    for (size_t i = 0; i < participants; ++i) {
+        render_call::CallTile tile;
+        tile.id = "u" + std::to_string(i);
+        tile.name = "P" + std::to_string(i);
+        tile.initials = "P";
+        tile.local = i == 0;
+        s.tiles.push_back(std::move(tile));
+    }
     return s;
 }
 

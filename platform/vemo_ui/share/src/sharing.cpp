@@ -584,7 +584,11 @@ struct Sharing::Impl {
         std::set<p2p::PublicKey> connected;
         for (auto const& [id, link] : links) connected.insert(link.peer);
         auto add = [&](std::string const& hex, detail::DeviceRecord const& record) {
-            DeviceStatus d{hex, record.person, record.name, record.last_seen};
+            DeviceStatus d;
+            d.key = hex;
+            d.person = record.person;
+            d.name = record.name;
+            d.last_seen = record.last_seen;
             if (auto k = p2p::PublicKey::from_text(hex)) {
                 d.connected = connected.contains(*k);
                 if (auto it = peers.find(*k); it != peers.end()) {
