@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "app/desktop_files.hpp"
@@ -190,9 +191,111 @@ TEST_F(AttachInWindow, FilesDroppedTogetherAreSharedOneAfterAnother) {
     EXPECT_EQ(w.app.view().messages.size(), before + 3);
 }
 
+// A picture of `picture_color` as the clipboard hands it over: RGB rows padded to `stride`.
+desktop::ClipboardPicture clipboard_picture(int width, int height, int stride) {
+    desktop::ClipboardPicture picture{width, height, stride, false, {}};
+    picture.pixels.assign(size_t(stride) * size_t(height), 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            auto* px = picture.pixels.data() + size_t(y) * size_t(stride) + size_t(x) * 3;
+            px[0] = uint8_t(picture_color >> 16), px[1] = uint8_t(picture_color >> 8);
+            px[2] = uint8_t(picture_color);
+        }
+    return picture;
+}
+
+std::set<fs::path> files_in(fs::path const& dir) {
+    std::set<fs::path> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        out.insert(it->path());
+    return out;
+}
+
+// Pasting hands the pixels to the import's worker, which encodes them, keeps them as a PNG file
+// and imports that like a picked file; the window shows the usual progress meanwhile.
+TEST_F(AttachInWindow, PastedPictureIsEncodedInTheBackgroundAndShared) {
+    Window w;
+    w.run();
+    size_t before = w.app.view().messages.size();
+    auto kept_dir = desktop::cached_attachment_path("pasted", "x").parent_path();
+    auto earlier = files_in(kept_dir);
+
+    w.app.attach_pasted_picture(clipboard_picture(5, 3, 16), false);
+    EXPECT_EQ(w.app.status_line(), "Preparing attachment…");
+    frames_until(w, [&] { return w.app.status_line() != "Preparing attachment…"; });
+    EXPECT_EQ(w.app.status_line(), "Attachment shared");
+
+    ASSERT_EQ(w.app.view().messages.size(), before + 1);
+    auto const& last = w.app.view().messages.back();
+    ASSERT_TRUE(last.attachment);
+    auto const* image = std::get_if<ImageAttachment>(&*last.attachment);
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(image->name.starts_with("pasted-image-") && image->name.ends_with(".png"))
+        << image->name;
+    EXPECT_EQ(image->w, 5u);
+    EXPECT_EQ(image->h, 3u);
+    auto stored = qdoc::blobstore::store()->get(image->blob);
+    ASSERT_TRUE(stored);
+    auto decoded = vemo_ui::decode_image(*stored);
+    ASSERT_TRUE(decoded);
+    uint32_t argb;
+    std::memcpy(&argb, decoded->pixels.data() + size_t(2) * size_t(decoded->stride) + 4 * 4, 4);
+    EXPECT_EQ(argb & 0xffffff, picture_color) << std::hex << argb;
+
+    // The file kept for it holds the same bytes.
+    std::vector<fs::path> added;
+    for (auto const& path : files_in(kept_dir))
+        if (!earlier.contains(path)) added.push_back(path);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(sha256_hex(added[0]), image->blob);
+    fs::remove(added[0]);
+}
+
+TEST_F(AttachInWindow, PastedPictureThatCannotBeEncodedIsReported) {
+    Window w;
+    w.run();
+    size_t before = w.app.view().messages.size();
+    auto picture = clipboard_picture(5, 3, 16);
+    picture.pixels.resize(20);  // fewer bytes than its rows need
+    w.app.attach_pasted_picture(picture, false);
+    frames_until(w, [&] { return w.app.status_line() != "Preparing attachment…"; });
+    EXPECT_EQ(w.app.status_line(),
+              "Attachment import failed: the pasted picture is empty or malformed");
+    EXPECT_EQ(w.app.view().messages.size(), before);
+}
+
 }  // namespace
 
 namespace {
+
+TEST(DesktopFiles, ClipboardPicturesEncodeOnlyWhenTheirPixelsAddUp) {
+    auto good = clipboard_picture(5, 3, 16);
+    auto png = desktop::encode_png(good);
+    ASSERT_TRUE(png) << png.error();
+    auto decoded = vemo_ui::decode_image(*png);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width, 5);
+    EXPECT_EQ(decoded->height, 3);
+    auto last_row_short = good;
+    last_row_short.pixels.resize(16 * 2 + 15);  // the last row needs no padding
+    EXPECT_TRUE(desktop::encode_png(last_row_short));
+
+    auto with = [&](auto change) {
+        auto p = good;
+        change(p);
+        return p;
+    };
+    for (auto const& bad : {
+             with([](auto& p) { p.width = 0; }),
+             with([](auto& p) { p.height = -1; }),
+             with([](auto& p) { p.rowstride = 14; }),    // narrower than 5 pixels of 3 bytes
+             with([](auto& p) { p.has_alpha = true; }),  // 5 pixels of 4 bytes need 20
+             with([](auto& p) { p.pixels.resize(16 * 2 + 14); }),
+             with([](auto& p) { p.pixels.clear(); }),
+         })
+        EXPECT_FALSE(desktop::encode_png(bad));
+}
 
 TEST(DesktopFiles, SafeNamesAndCachePaths) {
     struct Case {

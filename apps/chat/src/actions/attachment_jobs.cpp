@@ -45,12 +45,27 @@ std::optional<AttachmentJobs::ListingDone> AttachmentJobs::poll_listing() {
 AttachmentJobs::ImportStart AttachmentJobs::start_import(std::string channel, std::string user,
                                                          std::filesystem::path path,
                                                          std::optional<std::string> parent) {
+    return start_import(std::move(channel), std::move(user), existing_file(std::move(path)),
+                        std::move(parent));
+}
+
+AttachmentJobs::FileMaker AttachmentJobs::existing_file(std::filesystem::path path) {
+    return [path = std::move(path)]() -> std::expected<std::filesystem::path, std::string> {
+        return path;
+    };
+}
+
+AttachmentJobs::ImportStart AttachmentJobs::start_import(std::string channel, std::string user,
+                                                         FileMaker make,
+                                                         std::optional<std::string> parent) {
     if (m_pending || m_import.running()) return ImportStart::Busy;
     if (m_imports_made == counter_max) return ImportStart::Exhausted;
     uint64_t number = ++m_imports_made;
     m_pending = ImportRequest{std::move(channel), std::move(user), number, std::move(parent)};
-    m_import.start([number, path = std::move(path), store = m_store()] {
-        return Imported{number, import_attachment_file(path, store.get())};
+    m_import.start([number, make = std::move(make), store = m_store()] {
+        auto path = make();
+        if (!path) return Imported{number, std::unexpected(std::move(path.error()))};
+        return Imported{number, import_attachment_file(*path, store.get())};
     });
     return ImportStart::Accepted;
 }

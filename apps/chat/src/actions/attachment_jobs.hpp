@@ -111,6 +111,12 @@ class AttachmentJobs {
     enum class ImportStart { Accepted, Busy, Exhausted };
     ImportStart start_import(std::string channel, std::string user, std::filesystem::path path,
                              std::optional<std::string> parent = std::nullopt);
+    // Makes the file on the worker first (a pasted picture is encoded and written there), then
+    // imports it like a picked one. `make` gives the file's path or why it could not be made.
+    using FileMaker = std::function<std::expected<std::filesystem::path, std::string>()>;
+    static FileMaker existing_file(std::filesystem::path path);
+    ImportStart start_import(std::string channel, std::string user, FileMaker make,
+                             std::optional<std::string> parent = std::nullopt);
     std::optional<ImportRequest> const& pending_import() const { return m_pending; }
 
     struct ImportDone {

@@ -15,6 +15,7 @@
 #include "app/attachment_picker.hpp"
 #include "app/attention.hpp"
 #include "app/composer_text.hpp"
+#include "app/desktop_files.hpp"
 #include "app/hit_target.hpp"
 #include "app/local_identity.hpp"
 #include "app/search_window.hpp"
@@ -218,6 +219,9 @@ class ChatApp final : public vemo_ui::Widget,
                         std::optional<std::string> const& parent) override;
     void open_person(std::string const& user) override;
     bool start_attachment_import(std::string const& channel, std::string const& path) override;
+    // A picture pasted into the main composer or, with `thread`, the thread's: encoded and
+    // imported in the background, then sent to the shown conversation.
+    void attach_pasted_picture(desktop::ClipboardPicture picture, bool thread);
 
     // The single activation path of clicks, Enter and semantic actions.
     void activate(HitTarget const& target);
@@ -365,7 +369,8 @@ class ChatApp final : public vemo_ui::Widget,
     void start_next_dropped_file();
     bool begin_import(std::string const& channel, std::filesystem::path path,
                       std::optional<std::string> parent);
-    void attach_pasted_picture(std::vector<uint8_t> const& png, bool thread);
+    bool begin_import(std::string const& channel, AttachmentJobs::FileMaker make,
+                      std::optional<std::string> parent);
 
     call::CallEnv call_env() const;
     void run_call_step();

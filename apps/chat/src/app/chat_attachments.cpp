@@ -81,7 +81,12 @@ bool ChatApp::start_attachment_import(std::string const& channel, std::string co
 
 bool ChatApp::begin_import(std::string const& channel, std::filesystem::path path,
                            std::optional<std::string> parent) {
-    switch (m_attachment_jobs.start_import(channel, m_identity.id, std::move(path),
+    return begin_import(channel, AttachmentJobs::existing_file(std::move(path)), std::move(parent));
+}
+
+bool ChatApp::begin_import(std::string const& channel, AttachmentJobs::FileMaker make,
+                           std::optional<std::string> parent) {
+    switch (m_attachment_jobs.start_import(channel, m_identity.id, std::move(make),
                                            std::move(parent))) {
         case AttachmentJobs::ImportStart::Accepted:
             m_status = std::string(attach_status::preparing);
@@ -235,26 +240,30 @@ void ChatApp::paste_picture_on(vemo_ui::KeyEvent const& key) {
     bool thread = m_thread_composer.is_focused();
     if (!paste || !(thread || m_composer.is_focused()) || !can_write()) return;
     std::weak_ptr<int> alive = m_alive;
-    desktop::request_clipboard_png([this, alive, thread](std::vector<uint8_t> png) {
-        if (alive.lock()) attach_pasted_picture(png, thread);
+    desktop::request_clipboard_picture([this, alive, thread](desktop::ClipboardPicture picture) {
+        if (alive.lock()) attach_pasted_picture(std::move(picture), thread);
     });
 }
 
-void ChatApp::attach_pasted_picture(std::vector<uint8_t> const& png, bool thread) {
-    // Pasted pictures go through the same import as picked files, from a file of their own.
+void ChatApp::attach_pasted_picture(desktop::ClipboardPicture picture, bool thread) {
+    if (m_nav.channel_id.empty() || !can_write()) return;
+    // Pasted pictures go through the same import as picked files, from a file of their own
+    // that the import's worker encodes and writes first.
     auto path = desktop::cached_attachment_path(
         "pasted", "pasted-image-" + std::to_string(now_seconds()) + ".png");
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<char const*>(png.data()), std::streamsize(png.size()));
-    out.close();
-    if (!out) {
-        m_status = std::string(attach_status::failed) + "could not keep the pasted picture";
-        return;
-    }
-    if (m_nav.channel_id.empty() || !can_write()) return;
-    begin_import(m_nav.channel_id, path, thread ? m_nav.thread_root : std::nullopt);
+    auto make = [picture = std::move(picture),
+                 path]() -> std::expected<std::filesystem::path, std::string> {
+        auto png = desktop::encode_png(picture);
+        if (!png) return std::unexpected(png.error());
+        std::error_code ec;
+        std::filesystem::create_directories(path.parent_path(), ec);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<char const*>(png->data()), std::streamsize(png->size()));
+        out.close();
+        if (!out) return std::unexpected(std::string("could not keep the pasted picture"));
+        return path;
+    };
+    begin_import(m_nav.channel_id, std::move(make), thread ? m_nav.thread_root : std::nullopt);
 }
 
 bool ChatApp::drop_files(std::vector<std::string> const& paths, vemo_ui::Point at) {

@@ -42,24 +42,28 @@ void on_launched(GObject*, GAsyncResult* result, gpointer) {
 }
 
 struct PasteRequest {
-    std::function<void(std::vector<uint8_t>)> got;
+    std::function<void(ClipboardPicture)> got;
 };
 
+// Only the pixels are copied here; encoding them waits for the attachment worker.
 void on_clipboard_image(GtkClipboard*, GdkPixbuf* pixbuf, gpointer data) {
     std::unique_ptr<PasteRequest> request(static_cast<PasteRequest*>(data));
     if (!pixbuf) return;
-    gchar* buffer = nullptr;
-    gsize size = 0;
-    GError* error = nullptr;
-    if (!gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", &error, nullptr)) {
-        g_warning("could not encode the pasted picture: %s", error ? error->message : "unknown");
-        g_clear_error(&error);
+    int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
+    if (gdk_pixbuf_get_colorspace(pixbuf) != GDK_COLORSPACE_RGB ||
+        gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || channels != (alpha ? 4 : 3)) {
+        g_warning("the pasted picture has a pixel layout that cannot be attached");
         return;
     }
-    std::vector<uint8_t> png(reinterpret_cast<uint8_t*>(buffer),
-                             reinterpret_cast<uint8_t*>(buffer) + size);
-    g_free(buffer);
-    request->got(std::move(png));
+    ClipboardPicture picture{gdk_pixbuf_get_width(pixbuf),
+                             gdk_pixbuf_get_height(pixbuf),
+                             gdk_pixbuf_get_rowstride(pixbuf),
+                             alpha,
+                             {}};
+    auto const* pixels = gdk_pixbuf_read_pixels(pixbuf);
+    picture.pixels.assign(pixels, pixels + gdk_pixbuf_get_byte_length(pixbuf));
+    request->got(std::move(picture));
 }
 
 void on_clipboard_targets(GtkClipboard* clipboard, GdkAtom* targets, gint count, gpointer data) {
@@ -149,7 +153,38 @@ bool choose_save_path(std::string const& suggested_name, std::function<void(fs::
     return true;
 }
 
-bool request_clipboard_png(std::function<void(std::vector<uint8_t>)> got) {
+std::expected<std::vector<uint8_t>, std::string> encode_png(ClipboardPicture const& picture) {
+    int channels = picture.has_alpha ? 4 : 3;
+    if (picture.width <= 0 || picture.height <= 0 || picture.rowstride / channels < picture.width)
+        return std::unexpected(std::string("the pasted picture is empty or malformed"));
+    // The last row need not be padded to the full stride.
+    size_t needed = size_t(picture.rowstride) * size_t(picture.height - 1) +
+                    size_t(picture.width) * size_t(channels);
+    if (picture.pixels.size() < needed)
+        return std::unexpected(std::string("the pasted picture is empty or malformed"));
+    // Only read while saving, though the constructor wants a writable pointer.
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(
+        const_cast<uint8_t*>(picture.pixels.data()), GDK_COLORSPACE_RGB, picture.has_alpha, 8,
+        picture.width, picture.height, picture.rowstride, nullptr, nullptr);
+    if (!pixbuf) return std::unexpected(std::string("could not encode the pasted picture"));
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    GError* error = nullptr;
+    bool saved = gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", &error, nullptr);
+    g_object_unref(pixbuf);
+    if (!saved) {
+        std::string reason = std::string("could not encode the pasted picture: ") +
+                             (error ? error->message : "unknown error");
+        g_clear_error(&error);
+        return std::unexpected(std::move(reason));
+    }
+    std::vector<uint8_t> png(reinterpret_cast<uint8_t*>(buffer),
+                             reinterpret_cast<uint8_t*>(buffer) + size);
+    g_free(buffer);
+    return png;
+}
+
+bool request_clipboard_picture(std::function<void(ClipboardPicture)> got) {
     if (!gdk_display_get_default()) return false;
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
     gtk_clipboard_request_targets(clipboard, on_clipboard_targets,

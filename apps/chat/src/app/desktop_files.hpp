@@ -34,8 +34,21 @@ void open_with_default_app(std::filesystem::path const& file);
 bool choose_save_path(std::string const& suggested_name,
                       std::function<void(std::filesystem::path)> chosen);
 
+// A picture taken from the clipboard: its rows of 8-bit RGB or RGBA pixels, `rowstride` bytes
+// apart, copied out so that it can be encoded away from the UI thread.
+struct ClipboardPicture {
+    int width = 0;
+    int height = 0;
+    int rowstride = 0;
+    bool has_alpha = false;
+    std::vector<uint8_t> pixels;
+};
+
+// The picture as PNG, or why it cannot be. Safe on a worker thread.
+std::expected<std::vector<uint8_t>, std::string> encode_png(ClipboardPicture const& picture);
+
 // When the clipboard holds a picture and no text, asks for it; `got` is called later on the
-// UI thread with the picture as PNG. False when there is no display.
-bool request_clipboard_png(std::function<void(std::vector<uint8_t>)> got);
+// UI thread with the picture. False when there is no display.
+bool request_clipboard_picture(std::function<void(ClipboardPicture)> got);
 
 }  // namespace chat::desktop
