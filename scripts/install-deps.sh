@@ -68,11 +68,9 @@ fi
 
 # The reference document engine, used only as a test oracle.
 root=$(cd "$(dirname "$0")/.." && pwd)
-# npm ci refuses this lock file (it wants the optional per-platform packages of a CBOR addon
-# listed), so a plain install from the same lock file stands in when it does.
+# Exactly the versions the lock file names.
 oracle="$root/tests/oracle"
 if [ -f "$oracle/package-lock.json" ] && [ ! -d "$oracle/node_modules/@automerge/automerge-repo-storage-nodefs" ]; then
-  (cd "$oracle" && { npm ci --no-audit --no-fund --loglevel=error >/dev/null 2>&1 ||
-                     npm install --no-audit --no-fund --loglevel=error >/dev/null; })
+  (cd "$oracle" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi
 exit 0
