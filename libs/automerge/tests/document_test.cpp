@@ -362,7 +362,9 @@ TEST_P(DocumentChunkAgain, LoadsOnlyWhatIsNew) {
     auto changes = sender.get_changes({});
     AutoCommit receiver(actor("0b"));
     ASSERT_TRUE(receiver.apply_changes(std::span(changes).first(size_t(c.known))));
-    if (c.queued_latest) ASSERT_TRUE(receiver.apply_change_bytes(changes.back().raw));
+    if (c.queued_latest) {
+        ASSERT_TRUE(receiver.apply_change_bytes(changes.back().raw));
+    }
     if (c.own_change) {
         (void)receiver.put(ObjId::root(), "mine", int64_t{1});
         receiver.commit();
@@ -490,7 +492,9 @@ TEST(ReadCaches, ManyObjectsResolveToTheRightOne) {
         for (int i = 99; i >= 0; i -= 7)
             EXPECT_EQ(std::get<int64_t>(scalar(a, maps[size_t(i)], std::string("n"))), i);
     auto unknown = ObjId::from_string("999@aa");
-    if (unknown) EXPECT_FALSE(a.object_type(*unknown));
+    if (unknown) {
+        EXPECT_FALSE(a.object_type(*unknown));
+    }
 }
 
 }  // namespace

@@ -22,17 +22,26 @@ std::array<uint8_t, 32> sha256(std::span<uint8_t const> a, std::span<uint8_t con
 
 namespace {
 
-std::vector<uint8_t> type_and_length(ChunkType type, size_t length) {
-    std::vector<uint8_t> prefix{static_cast<uint8_t>(type)};
-    write_uleb(prefix, length);
-    return prefix;
-}
+// The type byte and LEB128 body length that start a chunk after its checksum.
+struct Prefix {
+    std::array<uint8_t, 11> bytes{};
+    size_t size = 0;
+    Prefix(ChunkType type, uint64_t length) {
+        bytes[size++] = static_cast<uint8_t>(type);
+        do {
+            uint8_t b = length & 0x7f;
+            length >>= 7;
+            bytes[size++] = length != 0 ? b | 0x80 : b;
+        } while (length != 0);
+    }
+    std::span<uint8_t const> view() const { return std::span(bytes).first(size); }
+};
 
 }  // namespace
 
 ChangeHash chunk_hash(ChunkType type, std::span<uint8_t const> body) {
-    auto prefix = type_and_length(type, body.size());
-    return ChangeHash{sha256(prefix, body)};
+    Prefix prefix(type, body.size());
+    return ChangeHash{sha256(prefix.view(), body)};
 }
 
 std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body) {
@@ -42,15 +51,15 @@ std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body) {
 
 std::vector<uint8_t> make_chunk(ChunkType type, std::span<uint8_t const> body,
                                 ChangeHash& hash_out) {
-    auto prefix = type_and_length(type, body.size());
-    auto hash = sha256(prefix, body);
-    hash_out.bytes = hash;
-    std::vector<uint8_t> out;
-    out.reserve(8 + prefix.size() + body.size());
-    out.insert(out.end(), magic_bytes.begin(), magic_bytes.end());
-    out.insert(out.end(), hash.begin(), hash.begin() + 4);
-    out.insert(out.end(), prefix.begin(), prefix.end());
-    out.insert(out.end(), body.begin(), body.end());
+    Prefix prefix(type, body.size());
+    hash_out.bytes = sha256(prefix.view(), body);
+    // Sized once and filled in place: magic, the hash's first four bytes, prefix, body.
+    std::vector<uint8_t> out(magic_bytes.size() + 4 + prefix.size + body.size());
+    uint8_t* at = out.data();
+    at = std::copy(magic_bytes.begin(), magic_bytes.end(), at);
+    at = std::copy_n(hash_out.bytes.begin(), 4, at);
+    at = std::copy_n(prefix.bytes.begin(), prefix.size, at);
+    if (!body.empty()) std::memcpy(at, body.data(), body.size());
     return out;
 }
 
