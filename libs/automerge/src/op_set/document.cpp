@@ -280,8 +280,14 @@ size_t Document::load_fresh(Reconstructed doc) {
     m_changes.reserve(doc.changes.size());
     m_change_index.reserve(doc.changes.size());
     size_t total = 0;
+    // Runs of changes by one author are the rule.
+    ActorId const* last_author = nullptr;
+    uint32_t author = 0;
     for (auto& c : doc.changes) {
-        uint32_t author = m_actor_index.find(actor_key(c.chunk.actors[0]))->second;
+        if (!last_author || c.chunk.actors[0] != *last_author) {
+            last_author = &c.chunk.actors[0];
+            author = m_actor_index.find(actor_key(*last_author))->second;
+        }
         if (c.num_ops > 0) m_max_op = std::max(m_max_op, c.chunk.start_op + c.num_ops - 1);
         total += c.num_ops;
         add_change_record(c, author, c.num_ops);

@@ -149,7 +149,7 @@ class Document {
     // Deflated columns of the last loaded document, reused when the same column bytes are
     // saved again so an unchanged document saves to the bytes it was read from.
     struct DeflatedColumn {
-        std::array<uint8_t, 32> digest;
+        std::vector<uint8_t> inflated;
         std::vector<uint8_t> deflated;
     };
     std::vector<DeflatedColumn> m_deflated;

@@ -303,9 +303,12 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
     std::vector<uint32_t> local(actors.size(), 0);
     std::vector<ParsedChange> out;
     out.reserve(metas.size());
-    std::set<ChangeHash> derived_heads;
+    // The heads are the changes no later change depends on.
+    std::vector<bool> depended_on(metas.size(), false);
     std::vector<OpRef> local_preds;
     std::vector<uint32_t> others;
+    std::vector<View> views;
+    std::vector<std::string const*> chain;
     OpColumnsWriter writer(OpLayout::Change);
     std::vector<uint8_t> columns;
     std::vector<uint8_t> encoded;
@@ -333,13 +336,18 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
         chunk.time = meta.time;
         chunk.message = std::move(meta.message);
         chunk.extra = std::move(meta.extra);
-        for (uint64_t d : meta.deps) chunk.deps.push_back(out[d].hash);
+        chunk.deps.reserve(meta.deps.size());
+        for (uint64_t d : meta.deps) {
+            chunk.deps.push_back(out[d].hash);
+            depended_on[d] = true;
+        }
         others.clear();
         auto note = [&](OpRef ref) {
             if (ref.counter != 0 && ref.actor != a) others.push_back(ref.actor);
         };
+        views.clear();
         for (size_t k = begin; k < end; ++k) {
-            View v = view(list[k]);
+            View const& v = views.emplace_back(view(list[k]));
             note(v.obj);
             if (!v.key) note(v.elem);
             for (auto const& p : preds_of(list[k])) note(p);
@@ -356,12 +364,35 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
         auto to_local = [&](OpRef ref) {
             return ref.counter == 0 ? ref : OpRef{ref.counter, local[ref.actor]};
         };
-        for (size_t k = begin; k < end; ++k) {
-            View v = view(list[k]);
+        // A character typed right after the op before it in the change (the commonest op
+        // of a text's changes): such runs go to the writer as one chain.
+        auto typed_after_previous = [&](size_t i) -> std::string const* {
+            View const& v = views[i];
+            uint64_t counter = start_op + i;
+            if (!v.insert || v.action != set || v.expand || v.mark_name || counter < 2 ||
+                v.elem != OpRef{counter - 1, a} || !preds_of(list[begin + i]).empty())
+                return nullptr;
+            return std::get_if<std::string>(v.value);
+        };
+        for (size_t i = 0; i < views.size();) {
+            View const& v = views[i];
+            if (auto const* text = typed_after_previous(i)) {
+                chain.assign(1, text);
+                size_t j = i + 1;
+                for (; j < views.size() && views[j].obj == v.obj; ++j) {
+                    auto const* next = typed_after_previous(j);
+                    if (!next) break;
+                    chain.push_back(next);
+                }
+                writer.add_string_chain(to_local(v.obj), OpRef{start_op + i, 0}, chain);
+                i = j;
+                continue;
+            }
             local_preds.clear();
-            for (auto const& p : preds_of(list[k])) local_preds.push_back(to_local(p));
+            for (auto const& p : preds_of(list[begin + i])) local_preds.push_back(to_local(p));
             writer.add(to_local(v.obj), v.key, to_local(v.elem), OpRef{}, v.insert, v.action,
                        *v.value, local_preds, v.expand, v.mark_name);
+            ++i;
         }
         columns.clear();
         writer.finish_into(columns);
@@ -371,12 +402,13 @@ Result<std::vector<ParsedChange>> rebuild_changes(Ops const& ops,
         parsed.chunk = std::move(chunk);
         parsed.num_ops = count;
         parsed.ops_dropped = true;
-        for (auto const& d : parsed.chunk.deps) derived_heads.erase(d);
-        derived_heads.insert(parsed.hash);
         out.push_back(std::move(parsed));
     }
     for (size_t a = 0; a < actors.size(); ++a)
         if (cursor[a] != by_actor[a].size()) return fail("document ops belong to no change");
+    std::set<ChangeHash> derived_heads;
+    for (size_t i = 0; i < out.size(); ++i)
+        if (!depended_on[i]) derived_heads.insert(out[i].hash);
     if (derived_heads != heads) return fail("document heads do not match its changes");
     return out;
 }
@@ -415,8 +447,6 @@ Result<Document::Reconstructed> Document::reconstruct(std::span<uint8_t const> b
     if (!op_meta) return std::unexpected(op_meta.error());
 
     // Column data, inflated where needed. Inflated sizes share one budget.
-    std::vector<std::vector<uint8_t>> inflated;
-    inflated.reserve(change_meta->size() + op_meta->size());
     size_t budget = max_inflated_size;
     auto read_columns = [&](auto const& meta) -> Result<ColumnMap> {
         ColumnMap cols;
@@ -427,9 +457,9 @@ Result<Document::Reconstructed> Document::reconstruct(std::span<uint8_t const> b
                 auto raw = inflate_raw(*data, budget);
                 if (!raw) return std::unexpected(raw.error());
                 budget -= raw->size();
-                m_deflated.push_back({sha256(*raw), {data->begin(), data->end()}});
-                inflated.push_back(std::move(*raw));
-                cols[s & ~column_id::deflate_bit] = inflated.back();
+                // Moving the entry keeps the inflated bytes where the span points.
+                m_deflated.push_back({std::move(*raw), {data->begin(), data->end()}});
+                cols[s & ~column_id::deflate_bit] = m_deflated.back().inflated;
             } else {
                 cols[s] = *data;
             }
@@ -688,9 +718,9 @@ std::vector<uint8_t> Document::save() {
     auto compress = [&](std::vector<RawColumn>& cols) {
         for (auto& c : cols) {
             if (c.data.size() < deflate_min_size) continue;
-            auto digest = sha256(c.data);
-            auto cached = std::find_if(m_deflated.begin(), m_deflated.end(),
-                                       [&](DeflatedColumn const& d) { return d.digest == digest; });
+            auto cached =
+                std::find_if(m_deflated.begin(), m_deflated.end(),
+                             [&](DeflatedColumn const& d) { return d.inflated == c.data; });
             c.data = cached != m_deflated.end() ? cached->deflated : deflate_raw(c.data);
             c.id |= column_id::deflate_bit;
         }

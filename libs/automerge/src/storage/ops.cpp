@@ -241,7 +241,10 @@ void OpColumnsWriter::add_string_chain(OpRef obj, OpRef first,
     c.action.append_n(uint64_t{set}, n);
     for (auto const* s : values) {
         c.value_meta.append((uint64_t{s->size()} << 4) | 6);
-        c.value_raw.insert(c.value_raw.end(), s->begin(), s->end());
+        if (s->size() == 1)
+            c.value_raw.push_back(static_cast<uint8_t>(s->front()));
+        else
+            c.value_raw.insert(c.value_raw.end(), s->begin(), s->end());
     }
     c.ref_group.append_n(0, n);
     c.expand.append_n(false, n);
