@@ -9,6 +9,7 @@
 
 #include "op_set/op_index.hpp"
 #include "storage/ops.hpp"
+#include "table_allocator.hpp"
 
 namespace automerge::op_set {
 
@@ -294,7 +295,7 @@ class OpSet {
         return it == m_increments.end() ? 0 : it->second.count;
     }
 
-    std::vector<Op> m_ops;
+    std::vector<Op, TableAllocator<Op>> m_ops;
     OpIndex m_op_index;
     std::vector<std::vector<OpRef>> m_succ;      // successor lists
     std::vector<uint32_t> m_succ_owner;          // the op of each
