@@ -77,8 +77,7 @@ class RleEncoder {
                     m_state = State::Run;
                     m_count = 2;
                 } else {
-                    m_literal.clear();
-                    m_literal.push_back(std::move(m_last));
+                    add_to_literal();
                     m_last = value;
                     m_state = State::Literal;
                 }
@@ -98,7 +97,7 @@ class RleEncoder {
                     m_state = State::Run;
                     m_count = 2;
                 } else {
-                    m_literal.push_back(std::move(m_last));
+                    add_to_literal();
                     m_last = value;
                 }
                 break;
@@ -170,6 +169,7 @@ class RleEncoder {
         m_state = State::Empty;
         m_count = 0;
         m_literal.clear();
+        m_literal_count = 0;
         m_out.clear();
     }
 
@@ -178,16 +178,12 @@ class RleEncoder {
     void flush_values() {
         switch (m_state) {
             case State::Lone:
-                m_literal.clear();
-                m_literal.push_back(std::move(m_last));
+            case State::Literal:
+                add_to_literal();
                 flush_literal();
                 break;
             case State::Run:
                 flush_run();
-                break;
-            case State::Literal:
-                m_literal.push_back(std::move(m_last));
-                flush_literal();
                 break;
             default:
                 break;
@@ -206,16 +202,23 @@ class RleEncoder {
         write_sleb(m_out, static_cast<int64_t>(m_count));
         ColumnValue<T>::write(m_out, m_last);
     }
+    // A literal's values are kept encoded until its length, which comes first, is known.
+    void add_to_literal() {
+        ColumnValue<T>::write(m_literal, m_last);
+        ++m_literal_count;
+    }
     void flush_literal() {
-        write_sleb(m_out, -static_cast<int64_t>(m_literal.size()));
-        for (auto const& v : m_literal) ColumnValue<T>::write(m_out, v);
+        write_sleb(m_out, -static_cast<int64_t>(m_literal_count));
+        m_out.insert(m_out.end(), m_literal.begin(), m_literal.end());
         m_literal.clear();
+        m_literal_count = 0;
     }
 
     State m_state = State::Empty;
     T m_last{};
     uint64_t m_count = 0;
-    std::vector<T> m_literal;
+    std::vector<uint8_t> m_literal;
+    uint64_t m_literal_count = 0;
     std::vector<uint8_t> m_out;
 };
 

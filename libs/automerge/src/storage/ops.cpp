@@ -239,13 +239,20 @@ void OpColumnsWriter::add_string_chain(OpRef obj, OpRef first,
     }
     c.insert.append_n(true, n);
     c.action.append_n(uint64_t{set}, n);
-    for (auto const* s : values) {
-        c.value_meta.append((uint64_t{s->size()} << 4) | 6);
-        if (s->size() == 1)
-            c.value_raw.push_back(static_cast<uint8_t>(s->front()));
-        else
-            c.value_raw.insert(c.value_raw.end(), s->begin(), s->end());
+    // Characters of one length (mostly one byte) share a run of value metadata.
+    size_t total = 0;
+    for (size_t i = 0; i < n;) {
+        size_t len = values[i]->size();
+        size_t j = i + 1;
+        while (j < n && values[j]->size() == len) ++j;
+        c.value_meta.append_n((uint64_t{len} << 4) | 6, j - i);
+        total += len * (j - i);
+        i = j;
     }
+    size_t at = c.value_raw.size();
+    c.value_raw.resize(at + total);
+    uint8_t* out = c.value_raw.data() + at;
+    for (auto const* s : values) out = std::copy(s->begin(), s->end(), out);
     c.ref_group.append_n(0, n);
     c.expand.append_n(false, n);
     c.mark_name.append_nulls(n);
