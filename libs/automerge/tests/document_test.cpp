@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "test_util.hpp"
 
@@ -256,6 +257,95 @@ TEST(Storage, SaveLoadRoundTripKeepsContentHeadsAndBytes) {
         EXPECT_EQ(ours[i].message, theirs[i].message);
     }
 }
+
+// Loading rebuilds every change from the document's ops, writing runs of typed characters
+// in one go; each shape below must come back with the hashes and bytes it was saved with.
+struct TypedRunCase {
+    char const* name;
+    std::function<void(AutoCommit&, AutoCommit&)> edit;  // on two forks of one document
+};
+
+void PrintTo(TypedRunCase const& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TypedRuns : public testing::TestWithParam<TypedRunCase> {};
+
+TEST_P(TypedRuns, RebuildToTheSavedChanges) {
+    auto [a, b] = pair_from([](AutoCommit& d) {
+        ASSERT_TRUE(d.put_object(ObjId::root(), std::string("t"), ObjType::Text));
+        ASSERT_TRUE(d.put_object(ObjId::root(), std::string("u"), ObjType::Text));
+        ASSERT_TRUE(d.put_object(ObjId::root(), std::string("l"), ObjType::List));
+    });
+    GetParam().edit(a, b);
+    a.commit();
+    b.commit();
+    converge(a, b);
+    auto bytes = a.save();
+    auto loaded = AutoCommit::load(bytes);
+    ASSERT_TRUE(loaded) << loaded.error().message;
+    EXPECT_EQ(dump(*loaded), dump(a));
+    EXPECT_EQ(loaded->save(), bytes);
+    auto ours = a.get_changes({});
+    auto theirs = loaded->get_changes({});
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (size_t i = 0; i < ours.size(); ++i) EXPECT_EQ(ours[i].raw, theirs[i].raw) << i;
+}
+
+ObjId obj_at(AutoCommit& d, char const* key) {
+    auto v = d.get(ObjId::root(), std::string(key));
+    return v && *v ? (*v)->second : ObjId::root();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Storage, TypedRuns,
+    testing::Values(TypedRunCase{"one_run",
+                                 [](AutoCommit& a, AutoCommit&) {
+                                     ASSERT_TRUE(
+                                         a.splice_text(obj_at(a, "t"), 0, 0, "hello world"));
+                                 }},
+                    TypedRunCase{"wide_characters",
+                                 [](AutoCommit& a, AutoCommit&) {
+                                     ASSERT_TRUE(a.splice_text(obj_at(a, "t"), 0, 0,
+                                                               "\xc3\xa9\xc3\xa9"
+                                                               "ab"
+                                                               "\xf0\x9f\x91\x8d\xe6\xbc\xa2"));
+                                 }},
+                    TypedRunCase{
+                        "two_texts_in_turn",
+                        [](AutoCommit& a, AutoCommit&) {
+                            for (int i = 0; i < 3; ++i) {
+                                ASSERT_TRUE(a.splice_text(obj_at(a, "t"), size_t(2 * i), 0, "ab"));
+                                ASSERT_TRUE(a.splice_text(obj_at(a, "u"), size_t(2 * i), 0, "cd"));
+                            }
+                        }},
+                    TypedRunCase{"typed_then_deleted_in_one_change",
+                                 [](AutoCommit& a, AutoCommit&) {
+                                     ASSERT_TRUE(a.splice_text(obj_at(a, "t"), 0, 0, "abcdef"));
+                                     ASSERT_TRUE(a.splice_text(obj_at(a, "t"), 2, 2, ""));
+                                     ASSERT_TRUE(a.splice_text(obj_at(a, "t"), 2, 0, "xy"));
+                                 }},
+                    TypedRunCase{"typed_in_the_middle_later",
+                                 [](AutoCommit& a, AutoCommit&) {
+                                     ASSERT_TRUE(a.splice_text(obj_at(a, "t"), 0, 0, "abcd"));
+                                     a.commit();
+                                     ASSERT_TRUE(a.splice_text(obj_at(a, "t"), 2, 0, "123"));
+                                 }},
+                    TypedRunCase{"concurrent_typing_at_one_place",
+                                 [](AutoCommit& a, AutoCommit& b) {
+                                     ASSERT_TRUE(a.splice_text(obj_at(a, "t"), 0, 0, "aaaa"));
+                                     ASSERT_TRUE(b.splice_text(obj_at(b, "t"), 0, 0, "bbbb"));
+                                 }},
+                    TypedRunCase{"strings_and_values_in_a_list",
+                                 [](AutoCommit& a, AutoCommit&) {
+                                     auto l = obj_at(a, "l");
+                                     ASSERT_TRUE(a.insert(l, 0, std::string("one")));
+                                     ASSERT_TRUE(a.insert(l, 1, std::string("two")));
+                                     ASSERT_TRUE(a.insert(l, 2, int64_t{3}));
+                                     ASSERT_TRUE(a.insert(l, 3, std::string("")));
+                                     ASSERT_TRUE(a.insert(l, 4, std::string("four")));
+                                 }}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 TEST(Storage, IncrementalSavesAppendToAFullSave) {
     AutoCommit doc(actor("0102"));
