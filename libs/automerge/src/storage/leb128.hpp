@@ -8,21 +8,18 @@
 
 namespace automerge::storage {
 
-// Inline and through a small buffer: column encoders write one of these per value.
+// Inline: column encoders write one of these per value.
 inline void write_uleb(std::vector<uint8_t>& out, uint64_t value) {
     if (value < 0x80) {
         out.push_back(static_cast<uint8_t>(value));
         return;
     }
-    uint8_t buf[10];
-    size_t n = 0;
+    // Byte by byte: cheaper than a range insert for the few bytes a value takes.
     do {
         uint8_t b = value & 0x7f;
         value >>= 7;
-        if (value != 0) b |= 0x80;
-        buf[n++] = b;
+        out.push_back(value != 0 ? b | 0x80 : b);
     } while (value != 0);
-    out.insert(out.end(), buf, buf + n);
 }
 
 inline void write_sleb(std::vector<uint8_t>& out, int64_t value) {
@@ -30,19 +27,16 @@ inline void write_sleb(std::vector<uint8_t>& out, int64_t value) {
         out.push_back(static_cast<uint8_t>(value & 0x7f));
         return;
     }
-    uint8_t buf[10];
-    size_t n = 0;
     for (;;) {
         uint8_t b = value & 0x7f;
         value >>= 7;  // arithmetic shift keeps the sign
         bool sign_bit = (b & 0x40) != 0;
         if ((value == 0 && !sign_bit) || (value == -1 && sign_bit)) {
-            buf[n++] = b;
-            break;
+            out.push_back(b);
+            return;
         }
-        buf[n++] = b | 0x80;
+        out.push_back(b | 0x80);
     }
-    out.insert(out.end(), buf, buf + n);
 }
 
 // A bounds-checked cursor over untrusted bytes. Every read either succeeds completely or
