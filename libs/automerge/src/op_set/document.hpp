@@ -146,8 +146,9 @@ class Document {
     std::optional<Transaction> m_tx;
     size_t m_saved_changes = 0;
 
-    // Deflated columns of the last loaded document, reused when the same column bytes are
-    // saved again so an unchanged document saves to the bytes it was read from.
+    // Deflated columns of the last document chunk read (with their inflated bytes, which
+    // are compared on save), reused when the same column bytes are saved again so an
+    // unchanged document saves to the bytes it was read from.
     struct DeflatedColumn {
         std::vector<uint8_t> inflated;
         std::vector<uint8_t> deflated;

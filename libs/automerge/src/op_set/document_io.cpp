@@ -446,7 +446,10 @@ Result<Document::Reconstructed> Document::reconstruct(std::span<uint8_t const> b
     auto op_meta = read_column_meta(r);
     if (!op_meta) return std::unexpected(op_meta.error());
 
-    // Column data, inflated where needed. Inflated sizes share one budget.
+    // Column data, inflated where needed. Inflated sizes share one budget. The cache of
+    // deflated columns holds this document's alone, so what it keeps stays bounded by one
+    // document however many arrive.
+    m_deflated.clear();
     size_t budget = max_inflated_size;
     auto read_columns = [&](auto const& meta) -> Result<ColumnMap> {
         ColumnMap cols;
