@@ -100,7 +100,7 @@ ValueRef AutoCommit::make_value_ref(uint32_t op_index) const {
     ValueRef v;
     if (auto t = ops.made_type(op)) {
         v.m_obj_type = *t;
-        v.m_obj = *ops.object(op.id);
+        v.m_obj = op.made;
         return v;
     }
     v.m_scalar = &op.value;
@@ -133,7 +133,7 @@ std::vector<MapField> AutoCommit::read_map(ObjHandle map) const {
     std::vector<MapField> out;
     auto const& ops = m_doc->ops();
     if (map.m_index >= ops.num_objects() || is_sequence(ops.obj(map.m_index).kind)) return out;
-    out.reserve(ops.obj(map.m_index).props.size());
+    out.reserve(ops.obj(map.m_index).keys.size());
     ops.for_each_winner(map.m_index, [&](std::string const& key, uint32_t op_index) {
         out.push_back(MapField{key, make_value_ref(op_index)});
     });
