@@ -12,21 +12,6 @@ constexpr size_t max_block = 128;
 // up to this.
 constexpr uint64_t max_action = UINT8_MAX;
 
-std::optional<ObjKind> kind_made_by(uint64_t action) {
-    switch (action) {
-        case storage::make_map:
-            return ObjKind::Map;
-        case storage::make_table:
-            return ObjKind::Table;
-        case storage::make_list:
-            return ObjKind::List;
-        case storage::make_text:
-            return ObjKind::Text;
-        default:
-            return std::nullopt;
-    }
-}
-
 bool is_sequence(ObjKind k) {
     return k == ObjKind::List || k == ObjKind::Text;
 }

@@ -22,6 +22,22 @@ struct OpRefHash {
 
 enum class ObjKind : uint8_t { Map, Table, List, Text };
 
+// The kind of object an op's action makes, if any.
+inline std::optional<ObjKind> kind_made_by(uint64_t action) {
+    switch (action) {
+        case storage::make_map:
+            return ObjKind::Map;
+        case storage::make_table:
+            return ObjKind::Table;
+        case storage::make_list:
+            return ObjKind::List;
+        case storage::make_text:
+            return ObjKind::Text;
+        default:
+            return std::nullopt;
+    }
+}
+
 // What readers see of an object kind: tables read as maps.
 inline ObjType obj_type_of(ObjKind kind) {
     switch (kind) {
@@ -235,17 +251,8 @@ class OpSet {
     }
     ScalarValue value_of(Op const& op) const;
     std::optional<ObjType> made_type(Op const& op) const {
-        switch (op.action) {
-            case storage::make_map:
-            case storage::make_table:
-                return ObjType::Map;
-            case storage::make_list:
-                return ObjType::List;
-            case storage::make_text:
-                return ObjType::Text;
-            default:
-                return std::nullopt;
-        }
+        auto kind = kind_made_by(op.action);
+        return kind ? std::optional<ObjType>(obj_type_of(*kind)) : std::nullopt;
     }
 
     std::vector<uint32_t> visible_at(uint32_t obj, std::string_view key) const;
