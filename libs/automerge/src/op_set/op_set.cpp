@@ -92,7 +92,9 @@ uint32_t OpSet::intern(std::string&& name) {
 
 uint32_t OpSet::add_object(OpRef id, ObjKind kind) {
     auto index = static_cast<uint32_t>(m_objects.size());
-    m_objects.push_back(Object{.id = id, .kind = kind});
+    Object& o = m_objects.emplace_back();
+    o.id = id;
+    o.kind = kind;
     m_object_index.insert(id, index);
     if (m_obj_order.size() == index && less(m_objects[m_obj_order.back()].id, id))
         m_obj_order.push_back(index);
