@@ -224,14 +224,10 @@ std::vector<std::string> AutoCommit::keys(ObjId const& obj) {
     auto index = m_doc->resolve(obj);
     if (!index) return out;
     auto const& ops = m_doc->ops();
-    auto const& props = ops.obj(*index).props;
-    out.reserve(props.size());
-    for (auto const& [key, list] : props)
-        for (uint32_t i : list)
-            if (ops.visible(ops.op(i))) {
-                out.push_back(key);
-                break;
-            }
+    auto const& keys = ops.obj(*index).keys;
+    out.reserve(keys.size());
+    for (auto const& k : keys)
+        if (ops.winner(k)) out.emplace_back(ops.key_name(k));
     return out;
 }
 

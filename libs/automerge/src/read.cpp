@@ -100,7 +100,7 @@ ValueRef AutoCommit::make_value_ref(uint32_t op_index) const {
     ValueRef v;
     if (auto t = ops.made_type(op)) {
         v.m_obj_type = *t;
-        v.m_obj = *ops.object(op.id);
+        v.m_obj = op.made;
         return v;
     }
     v.m_scalar = &op.value;
@@ -129,13 +129,41 @@ std::optional<ValueRef> AutoCommit::read(ObjHandle list, size_t index) const {
     return make_value_ref(*top);
 }
 
+// Records are read whole and their ops lie far apart in memory, so every op a read will
+// touch is asked for before the first is used: the fetches overlap instead of queueing.
+void AutoCommit::visit_map(ObjHandle map, FieldVisitor visit, void* f) const {
+    auto const& ops = m_doc->ops();
+    if (map.m_index >= ops.num_objects()) return;
+    auto const& o = ops.obj(map.m_index);
+    if (is_sequence(o.kind)) return;
+    for (auto const& k : o.keys) __builtin_prefetch(&ops.op(ops.key_ops(k).back()));
+    for (auto const& k : o.keys)
+        if (auto top = ops.winner(k)) visit(f, ops.key_name(k), make_value_ref(*top));
+}
+
+void AutoCommit::visit_list(ObjHandle list, ElementVisitor visit, void* f) const {
+    auto const& ops = m_doc->ops();
+    if (list.m_index >= ops.num_objects()) return;
+    auto const& o = ops.obj(list.m_index);
+    if (!is_sequence(o.kind) || o.seq.width == 0) return;
+    auto const& seq = o.seq;
+    for (uint32_t b : seq.order) {
+        auto const& elems = seq.blocks[b].elems;
+        for (uint32_t e : elems) __builtin_prefetch(&ops.op(seq.elements[e].insert_op));
+        for (uint32_t e : elems) {
+            auto const& el = seq.elements[e];
+            if (el.width == 0) continue;
+            if (auto top = ops.winner(el)) visit(f, make_value_ref(*top));
+        }
+    }
+}
+
 std::vector<MapField> AutoCommit::read_map(ObjHandle map) const {
     std::vector<MapField> out;
     auto const& ops = m_doc->ops();
-    if (map.m_index >= ops.num_objects() || is_sequence(ops.obj(map.m_index).kind)) return out;
-    out.reserve(ops.obj(map.m_index).props.size());
-    ops.for_each_winner(map.m_index, [&](std::string const& key, uint32_t op_index) {
-        out.push_back(MapField{key, make_value_ref(op_index)});
+    if (map.m_index < ops.num_objects()) out.reserve(ops.obj(map.m_index).keys.size());
+    for_each_field(map, [&](std::string_view key, ValueRef const& value) {
+        out.push_back(MapField{key, value});
     });
     return out;
 }
@@ -143,12 +171,8 @@ std::vector<MapField> AutoCommit::read_map(ObjHandle map) const {
 std::vector<ValueRef> AutoCommit::read_list(ObjHandle list) const {
     std::vector<ValueRef> out;
     auto const& ops = m_doc->ops();
-    if (list.m_index >= ops.num_objects() || !is_sequence(ops.obj(list.m_index).kind)) return out;
-    out.reserve(ops.obj(list.m_index).seq.width);
-    ops.for_each_element(list.m_index, [&](op_set::Element const& e) {
-        if (e.width == 0) return;
-        if (auto top = ops.winner(e)) out.push_back(make_value_ref(*top));
-    });
+    if (list.m_index < ops.num_objects()) out.reserve(ops.obj(list.m_index).seq.width);
+    for_each_element(list, [&](ValueRef const& value) { out.push_back(value); });
     return out;
 }
 

@@ -143,5 +143,98 @@ TEST(ReadApi, ObjectsChangedSinceHeads) {
     EXPECT_EQ(f.doc.objects_changed_since({}).size(), 4u);
 }
 
+// Keys written in any order read back in byte order, each with its winning value, the same
+// through every read path, after merges in either direction and after a save and load.
+TEST(ReadApi, MapKeysInByteOrderThroughEveryPath) {
+    std::vector<std::string> const keys{"m", "", "ab", "a", "z", "\xc3\xa9t\xc3\xa9", "b", "aa"};
+    AutoCommit a{actor("aa")};
+    auto rec = *a.put_object(ObjId::root(), "rec", ObjType::Map);
+    for (size_t i = 0; i < keys.size(); ++i) (void)a.put(rec, keys[i], int64_t(i));
+    a.commit();
+    AutoCommit b = a.fork();
+    b.set_actor(actor("bb"));
+    (void)a.put(rec, "a", std::string("from a"));  // concurrent: the greater actor wins
+    (void)b.put(rec, "a", std::string("from b"));
+    (void)a.remove(rec, std::string("z"));
+    (void)b.put(rec, "new", true);
+    (void)a.put(rec, "m", int64_t{100});  // overwritten twice by one actor
+    (void)a.put(rec, "m", int64_t{101});
+    a.commit();
+    b.commit();
+    AutoCommit ab = a.fork();
+    (void)ab.merge(b);
+    AutoCommit ba = b.fork();
+    (void)ba.merge(a);
+    auto loaded = *AutoCommit::load(ab.save());
+    std::vector<std::string> want{"", "a", "aa", "ab", "b", "m", "new", "\xc3\xa9t\xc3\xa9"};
+
+    for (AutoCommit* doc : {&ab, &ba, &loaded}) {
+        auto h = *doc->handle(rec);
+        std::vector<std::string> seen;
+        std::vector<ScalarValue> values;
+        doc->for_each_field(h, [&](std::string_view key, ValueRef const& value) {
+            seen.emplace_back(key);
+            values.push_back(value.scalar());
+        });
+        EXPECT_EQ(seen, want);
+        EXPECT_EQ(doc->keys(rec), want);
+        EXPECT_EQ(doc->length(h), want.size());
+        auto fields = doc->read_map(h);
+        ASSERT_EQ(fields.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(fields[i].key, want[i]);
+            EXPECT_EQ(fields[i].value.scalar(), values[i]) << want[i];
+            EXPECT_EQ(doc->read(h, want[i])->scalar(), values[i]) << want[i];
+            auto got = doc->get(rec, want[i]);
+            EXPECT_EQ(std::get<ScalarValue>((*got)->first), values[i]) << want[i];
+        }
+        EXPECT_EQ(doc->read(h, "a")->as_string(), "from b");
+        EXPECT_EQ(doc->read(h, "m")->as_int(), 101);
+        EXPECT_FALSE(doc->read(h, "z"));
+        EXPECT_FALSE(doc->read(h, "zz"));
+        EXPECT_EQ(doc->get_all(rec, std::string("a"))->size(), 2u);
+    }
+    EXPECT_EQ(loaded.save(), ab.save());
+    EXPECT_EQ(test::dump(ab), test::dump(ba));
+}
+
+TEST(ReadApi, VisitorsMatchTheVectorReads) {
+    Fixture f;
+    (void)f.doc.insert(f.list, 1, std::string("gone"));
+    (void)f.doc.remove(f.list, size_t{1});
+    (void)f.doc.put(f.list, size_t{0}, int64_t{9});
+    auto list = *f.doc.handle(f.list);
+    auto record = *f.doc.handle(f.record);
+    std::vector<ScalarValue> visited;
+    std::vector<std::optional<ObjType>> types;
+    f.doc.for_each_element(list, [&](ValueRef const& v) {
+        visited.push_back(v.scalar());
+        types.push_back(v.object_type());
+    });
+    auto items = f.doc.read_list(list);
+    ASSERT_EQ(visited.size(), 3u);
+    ASSERT_EQ(items.size(), visited.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i].scalar(), visited[i]);
+        EXPECT_EQ(items[i].object_type(), types[i]);
+    }
+    EXPECT_EQ(visited[0], ScalarValue{int64_t{9}});
+    // A record's child objects come back as handles to the same objects.
+    f.doc.for_each_field(record, [&](std::string_view key, ValueRef const& v) {
+        if (key == "body") EXPECT_EQ(f.doc.obj_id(*v.object()), f.body);
+    });
+    // Wrong kinds and foreign handles visit nothing; a text visits its characters.
+    size_t calls = 0;
+    auto count = [&](auto&&...) { ++calls; };
+    f.doc.for_each_field(list, count);
+    f.doc.for_each_element(record, count);
+    AutoCommit empty;
+    empty.for_each_field(record, count);
+    empty.for_each_element(list, count);
+    EXPECT_EQ(calls, 0u);
+    f.doc.for_each_element(*f.doc.handle(f.body), count);
+    EXPECT_EQ(calls, 5u);
+}
+
 }  // namespace
 }  // namespace automerge

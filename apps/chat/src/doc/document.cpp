@@ -272,10 +272,12 @@ std::optional<bool> get_bool(AutoCommit const& doc, ObjHandle obj, std::string_v
 
 std::vector<ListMap> list_maps(AutoCommit const& doc, ObjHandle list) {
     std::vector<ListMap> out;
-    auto values = doc.read_list(list);
-    out.reserve(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        if (auto map = object_of(values[i], ObjType::Map)) out.push_back(ListMap{i, *map});
+    out.reserve(doc.length(list));
+    size_t i = 0;
+    doc.for_each_element(list, [&](ValueRef const& value) {
+        if (auto map = object_of(value, ObjType::Map)) out.push_back(ListMap{i, *map});
+        ++i;
+    });
     return out;
 }
 

@@ -74,47 +74,60 @@ void write_history(AutoCommit& doc, ObjId const& message, Message const& m) {
 // Reactions grouped by emoji in order of first use, each person once per emoji.
 std::vector<ReactionGroup> read_reactions(AutoCommit const& doc, ObjHandle list) {
     std::vector<ReactionGroup> groups;
-    for (auto const& value : doc.read_list(list)) {
+    doc.for_each_element(list, [&](ValueRef const& value) {
         auto entry = object_of(value, ObjType::Map);
-        if (!entry) continue;
-        auto emoji = get_str(doc, *entry, "emoji").value_or("");
-        auto user = get_str(doc, *entry, "user").value_or("");
-        if (emoji.empty() || user.empty()) continue;
+        if (!entry) return;
+        std::string_view emoji, user;
+        doc.for_each_field(*entry, [&](std::string_view key, ValueRef const& field) {
+            if (key == "emoji")
+                emoji = str_of(field).value_or("");
+            else if (key == "user")
+                user = str_of(field).value_or("");
+        });
+        if (emoji.empty() || user.empty()) return;
         auto group = std::ranges::find(groups, emoji, &ReactionGroup::emoji);
         if (group == groups.end()) {
             groups.push_back(ReactionGroup{std::string(emoji), {std::string(user)}});
         } else if (std::ranges::find(group->users, user) == group->users.end()) {
             group->users.emplace_back(user);
         }
-    }
+    });
     return groups;
 }
 
 std::vector<Mention> read_mentions(AutoCommit const& doc, ObjHandle list) {
     std::vector<Mention> mentions;
-    auto entries = doc.read_list(list);
-    mentions.reserve(entries.size());
-    for (auto const& value : entries) {
+    doc.for_each_element(list, [&](ValueRef const& value) {
         auto entry = object_of(value, ObjType::Map);
-        if (!entry) continue;
-        mentions.push_back(Mention{std::string(get_str(doc, *entry, "user").value_or("")),
-                                   static_cast<uint64_t>(get_int(doc, *entry, "start").value_or(0)),
-                                   static_cast<uint64_t>(get_int(doc, *entry, "len").value_or(0)),
-                                   get_bool(doc, *entry, "agent").value_or(false)});
-    }
+        if (!entry) return;
+        Mention& mention = mentions.emplace_back();
+        doc.for_each_field(*entry, [&](std::string_view key, ValueRef const& field) {
+            if (key == "user")
+                mention.user = str_of(field).value_or("");
+            else if (key == "start")
+                mention.start = static_cast<uint64_t>(int_of(field).value_or(0));
+            else if (key == "len")
+                mention.len = static_cast<uint64_t>(int_of(field).value_or(0));
+            else if (key == "agent")
+                mention.is_agent = bool_of(field).value_or(false);
+        });
+    });
     return mentions;
 }
 
 std::vector<HistoryEntry> read_history(AutoCommit const& doc, ObjHandle list) {
     std::vector<HistoryEntry> history;
-    auto entries = doc.read_list(list);
-    history.reserve(entries.size());
-    for (auto const& value : entries) {
+    doc.for_each_element(list, [&](ValueRef const& value) {
         auto entry = object_of(value, ObjType::Map);
-        if (!entry) continue;
-        history.push_back(HistoryEntry{get_int(doc, *entry, "ts").value_or(0),
-                                       std::string(get_str(doc, *entry, "text").value_or(""))});
-    }
+        if (!entry) return;
+        HistoryEntry& h = history.emplace_back();
+        doc.for_each_field(*entry, [&](std::string_view key, ValueRef const& field) {
+            if (key == "ts")
+                h.ts = int_of(field).value_or(0);
+            else if (key == "text")
+                h.text = str_of(field).value_or("");
+        });
+    });
     return history;
 }
 
@@ -336,7 +349,7 @@ Message read_message(AutoCommit const& doc, ObjHandle map, std::string_view chan
     Message m;
     m.channel = std::string(channel);
     auto str = [](ValueRef const& v) { return str_of(v).value_or(""); };
-    for (auto const& [key, value] : doc.read_map(map)) {
+    doc.for_each_field(map, [&](std::string_view key, ValueRef const& value) {
         if (key == "id") {
             m.id = str(value);
         } else if (key == "author") {
@@ -367,7 +380,7 @@ Message read_message(AutoCommit const& doc, ObjHandle map, std::string_view chan
         } else if (key == "work") {
             if (auto work = object_of(value, ObjType::Map)) m.work = read_work_map(doc, *work);
         }
-    }
+    });
     return m;
 }
 

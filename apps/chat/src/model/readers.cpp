@@ -31,11 +31,11 @@ std::vector<T> read_root_map(AutoCommit const& doc, std::string_view root_key, R
     std::vector<T> out;
     auto map = get_map(doc, root, root_key);
     if (!map) return out;
-    auto fields = doc.read_map(*map);
-    out.reserve(fields.size());
-    for (auto const& [id, value] : fields)
+    out.reserve(doc.length(*map));
+    doc.for_each_field(*map, [&](std::string_view id, automerge::ValueRef const& value) {
         if (auto entry = doc::object_of(value, automerge::ObjType::Map))
             out.push_back(read_one(*entry, std::string(id)));
+    });
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <automerge/read.hpp>
 #include <automerge/types.hpp>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 namespace automerge {
@@ -68,6 +69,17 @@ class AutoCommit {
     std::vector<MapField> read_map(ObjHandle map) const;
     // Every visible element of a list, in order.
     std::vector<ValueRef> read_list(ObjHandle list) const;
+    // The same without building a vector: calls f(std::string_view key, ValueRef const&
+    // value) for each visible key of a map, in key order (nothing when `map` is not a map).
+    template <class F>
+    void for_each_field(ObjHandle map, F&& f) const {
+        visit_map(map, &call_field<std::remove_reference_t<F>>, erase(f));
+    }
+    // Calls f(ValueRef const& value) for each visible element of a list or text, in order.
+    template <class F>
+    void for_each_element(ObjHandle list, F&& f) const {
+        visit_list(list, &call_element<std::remove_reference_t<F>>, erase(f));
+    }
     // Visible keys of a map, or visible elements (characters for text) of a sequence.
     size_t length(ObjHandle obj) const;
     // A text's content, built once and cached until the text changes; the view is valid
@@ -114,6 +126,22 @@ class AutoCommit {
   private:
     explicit AutoCommit(std::unique_ptr<op_set::Document> doc);
     ValueRef make_value_ref(uint32_t op_index) const;
+    using FieldVisitor = void (*)(void* f, std::string_view key, ValueRef const& value);
+    using ElementVisitor = void (*)(void* f, ValueRef const& value);
+    void visit_map(ObjHandle map, FieldVisitor visit, void* f) const;
+    void visit_list(ObjHandle list, ElementVisitor visit, void* f) const;
+    template <class F>
+    static void* erase(F& f) {
+        return const_cast<void*>(static_cast<void const*>(std::addressof(f)));
+    }
+    template <class F>
+    static void call_field(void* f, std::string_view key, ValueRef const& value) {
+        (*static_cast<F*>(f))(key, value);
+    }
+    template <class F>
+    static void call_element(void* f, ValueRef const& value) {
+        (*static_cast<F*>(f))(value);
+    }
     std::unique_ptr<op_set::Document> m_doc;
 };
 

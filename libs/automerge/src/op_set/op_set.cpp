@@ -12,21 +12,6 @@ constexpr size_t max_block = 128;
 // up to this.
 constexpr uint64_t max_action = UINT8_MAX;
 
-std::optional<ObjKind> kind_made_by(uint64_t action) {
-    switch (action) {
-        case storage::make_map:
-            return ObjKind::Map;
-        case storage::make_table:
-            return ObjKind::Table;
-        case storage::make_list:
-            return ObjKind::List;
-        case storage::make_text:
-            return ObjKind::Text;
-        default:
-            return std::nullopt;
-    }
-}
-
 bool is_sequence(ObjKind k) {
     return k == ObjKind::List || k == ObjKind::Text;
 }
@@ -107,7 +92,9 @@ uint32_t OpSet::intern(std::string&& name) {
 
 uint32_t OpSet::add_object(OpRef id, ObjKind kind) {
     auto index = static_cast<uint32_t>(m_objects.size());
-    m_objects.push_back(Object{.id = id, .kind = kind, .props = {}, .seq = {}, .text_cache = {}});
+    Object& o = m_objects.emplace_back();
+    o.id = id;
+    o.kind = kind;
     m_object_index.insert(id, index);
     if (m_obj_order.size() == index && less(m_objects[m_obj_order.back()].id, id))
         m_obj_order.push_back(index);
@@ -121,6 +108,44 @@ void OpSet::add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index) {
     auto pos = list.end();
     while (pos != list.begin() && less(id, m_ops[*(pos - 1)].id)) --pos;
     list.insert(pos, op_index);
+}
+
+// Saved documents and most edits bring a map's keys in order or again the last key, so
+// those append without a search.
+void OpSet::add_to_key(Object& o, uint32_t op_index) {
+    uint32_t name = m_ops[op_index].ref;
+    auto& keys = o.keys;
+    auto pos = keys.end();
+    if (!keys.empty() && keys.back().name != name) {
+        std::string_view key = m_names[name];
+        if (key < std::string_view(m_names[keys.back().name]))
+            pos = std::lower_bound(keys.begin(), keys.end(), key,
+                                   [&](MapKey const& k, std::string_view want) {
+                                       return std::string_view(m_names[k.name]) < want;
+                                   });
+    } else if (!keys.empty()) {
+        pos = keys.end() - 1;
+    }
+    if (pos == keys.end() || pos->name != name) {
+        keys.insert(pos, MapKey{.name = name, .op = op_index});
+        return;
+    }
+    if (pos->list == Op::none) {
+        pos->list = static_cast<uint32_t>(m_key_lists.size());
+        m_key_lists.push_back({pos->op});
+        pos->op = Op::none;
+    }
+    add_to_sorted(m_key_lists[pos->list], op_index);
+}
+
+MapKey const* OpSet::find_key(uint32_t obj, std::string_view key) const {
+    auto const& keys = m_objects[obj].keys;
+    auto pos = std::lower_bound(keys.begin(), keys.end(), key,
+                                [&](MapKey const& k, std::string_view want) {
+                                    return std::string_view(m_names[k.name]) < want;
+                                });
+    if (pos == keys.end() || std::string_view(m_names[pos->name]) != key) return nullptr;
+    return &*pos;
 }
 
 void OpSet::add_later(Element& e, uint32_t op_index) {
@@ -187,7 +212,7 @@ void OpSet::apply(storage::OpRow&& row, OpRef id) {
 
     Object& o = m_objects[obj];
     if (!is_sequence(o.kind)) {
-        add_to_sorted(o.props[m_names[m_ops[index].ref]], index);
+        add_to_key(o, index);
     } else if (row.insert) {
         insert_element(obj, index, row.elem);
     } else {
@@ -196,7 +221,7 @@ void OpSet::apply(storage::OpRow&& row, OpRef id) {
         add_later(o.seq.elements[e], index);
         refresh_width(obj, e);
     }
-    if (auto kind = kind_made_by(row.action)) add_object(id, *kind);
+    if (auto kind = kind_made_by(row.action)) m_ops[index].made = add_object(id, *kind);
 }
 
 Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
@@ -250,11 +275,7 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
 
     Object& o = m_objects[obj];
     if (!seq) {
-        auto& key = m_names[op.ref];
-        auto it = o.props.empty() || o.props.rbegin()->first != key
-                      ? o.props.try_emplace(o.props.end(), key)
-                      : std::prev(o.props.end());
-        add_to_sorted(it->second, index);
+        add_to_key(o, index);
     } else if (row.insert) {
         if (row.elem.counter != 0) {
             if (!find_element(obj, row.elem)) return fail("operation on an unknown list element");
@@ -271,7 +292,7 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
     }
     if (auto kind = kind_made_by(row.action)) {
         if (m_object_index.contains(row.id)) return fail("duplicate object in document");
-        add_object(row.id, *kind);
+        m_ops[index].made = add_object(row.id, *kind);
     }
     return {};
 }
@@ -417,12 +438,6 @@ ScalarValue OpSet::value_of(Op const& op) const {
     return op.value;
 }
 
-std::optional<ObjType> OpSet::made_type(Op const& op) const {
-    auto kind = kind_made_by(op.action);
-    if (!kind) return std::nullopt;
-    return obj_type_of(*kind);
-}
-
 uint32_t OpSet::width_of(Object const& o, Element const& e) const {
     uint32_t top = UINT32_MAX;
     if (visible(m_ops[e.insert_op])) top = e.insert_op;
@@ -446,13 +461,9 @@ void OpSet::refresh_width(uint32_t obj, uint32_t elem) {
     o.seq.width += static_cast<uint64_t>(delta);
 }
 
-std::vector<uint32_t> OpSet::visible_at(uint32_t obj, std::string const& key) const {
+std::vector<uint32_t> OpSet::visible_at(uint32_t obj, std::string_view key) const {
     std::vector<uint32_t> out;
-    auto const& props = m_objects[obj].props;
-    auto it = props.find(key);
-    if (it == props.end()) return out;
-    for (uint32_t i : it->second)
-        if (visible(m_ops[i])) out.push_back(i);
+    for_each_visible(obj, key, [&](uint32_t i) { out.push_back(i); });
     return out;
 }
 
@@ -465,13 +476,8 @@ std::vector<uint32_t> OpSet::visible_at(Element const& elem) const {
 }
 
 std::optional<uint32_t> OpSet::winner_at(uint32_t obj, std::string_view key) const {
-    auto const& props = m_objects[obj].props;
-    auto it = props.find(key);
-    if (it == props.end()) return std::nullopt;
-    auto const& list = it->second;
-    for (auto i = list.rbegin(); i != list.rend(); ++i)
-        if (visible(m_ops[*i])) return *i;
-    return std::nullopt;
+    auto const* k = find_key(obj, key);
+    return k ? winner(*k) : std::nullopt;
 }
 
 std::optional<uint32_t> OpSet::winner(Element const& elem) const {
@@ -509,12 +515,7 @@ uint64_t OpSet::length(uint32_t obj) const {
     Object const& o = m_objects[obj];
     if (is_sequence(o.kind)) return o.seq.width;
     uint64_t n = 0;
-    for (auto const& [key, ops] : o.props)
-        for (uint32_t i : ops)
-            if (visible(m_ops[i])) {
-                ++n;
-                break;
-            }
+    for (MapKey const& k : o.keys) n += winner(k).has_value();
     return n;
 }
 

@@ -23,6 +23,22 @@ struct OpRefHash {
 
 enum class ObjKind : uint8_t { Map, Table, List, Text };
 
+// The kind of object an op's action makes, if any.
+inline std::optional<ObjKind> kind_made_by(uint64_t action) {
+    switch (action) {
+        case storage::make_map:
+            return ObjKind::Map;
+        case storage::make_table:
+            return ObjKind::Table;
+        case storage::make_list:
+            return ObjKind::List;
+        case storage::make_text:
+            return ObjKind::Text;
+        default:
+            return std::nullopt;
+    }
+}
+
 // What readers see of an object kind: tables read as maps.
 inline ObjType obj_type_of(ObjKind kind) {
     switch (kind) {
@@ -51,10 +67,19 @@ struct Op {
     uint8_t action = storage::set;
     bool insert = false;
     bool expand = false;
-    bool marked = false;  // has a mark name
+    bool marked = false;   // has a mark name
+    uint32_t made = none;  // ops that make an object: the object's index
     ScalarValue value;
 };
 static_assert(sizeof(Op) <= 80);
+
+// One key of a map: its interned name and its ops. A key with one op (most of them) keeps it
+// inline; once a second arrives, the ops move to a list of the op set.
+struct MapKey {
+    uint32_t name = 0;
+    uint32_t op = Op::none;    // the only op while `list` is none
+    uint32_t list = Op::none;  // its ops in id order, once it has more than one
+};
 
 struct Element {
     uint32_t insert_op = 0;
@@ -80,7 +105,7 @@ struct Sequence {
 struct Object {
     OpRef id;
     ObjKind kind = ObjKind::Map;
-    std::map<std::string, std::vector<uint32_t>, std::less<>> props;  // op indices in id order
+    std::vector<MapKey> keys;  // maps: in key order
     Sequence seq;
     // Texts are read whole far more often than they change; `apply` drops this whenever an
     // op lands on the object or supersedes one of its ops.
@@ -149,6 +174,23 @@ class OpSet {
     std::string const* mark_name_of(Op const& op) const {
         return op.marked ? &m_names[m_mark_names.at(op.id)] : nullptr;
     }
+    std::string_view key_name(MapKey const& k) const { return m_names[k.name]; }
+    // A map key's ops in id order.
+    std::span<uint32_t const> key_ops(MapKey const& k) const {
+        if (k.list == Op::none) return {&k.op, 1};
+        return m_key_lists[k.list];
+    }
+    // The key of a map, when it has ever had an op.
+    MapKey const* find_key(uint32_t obj, std::string_view key) const;
+    // The op a read of a key sees (the greatest visible id).
+    std::optional<uint32_t> winner(MapKey const& k) const {
+        if (k.list == Op::none)
+            return visible(m_ops[k.op]) ? std::optional<uint32_t>(k.op) : std::nullopt;
+        auto const& list = m_key_lists[k.list];
+        for (auto i = list.rbegin(); i != list.rend(); ++i)
+            if (visible(m_ops[*i])) return *i;
+        return std::nullopt;
+    }
     // Successors in id order.
     std::span<OpRef const> succ_of(Op const& op) const {
         if (op.succ == Op::none) return {};
@@ -209,9 +251,12 @@ class OpSet {
         return false;
     }
     ScalarValue value_of(Op const& op) const;
-    std::optional<ObjType> made_type(Op const& op) const;
+    std::optional<ObjType> made_type(Op const& op) const {
+        auto kind = kind_made_by(op.action);
+        return kind ? std::optional<ObjType>(obj_type_of(*kind)) : std::nullopt;
+    }
 
-    std::vector<uint32_t> visible_at(uint32_t obj, std::string const& key) const;
+    std::vector<uint32_t> visible_at(uint32_t obj, std::string_view key) const;
     std::vector<uint32_t> visible_at(Element const& elem) const;
     // The op whose value a read sees (the greatest visible id), without building the list.
     std::optional<uint32_t> winner_at(uint32_t obj, std::string_view key) const;
@@ -219,22 +264,16 @@ class OpSet {
     // in key order.
     template <class F>
     void for_each_winner(uint32_t obj, F&& f) const {
-        for (auto const& [key, list] : m_objects[obj].props)
-            for (auto i = list.rbegin(); i != list.rend(); ++i)
-                if (visible(m_ops[*i])) {
-                    f(key, *i);
-                    break;
-                }
+        for (MapKey const& k : m_objects[obj].keys)
+            if (auto top = winner(k)) f(m_names[k.name], *top);
     }
     std::optional<uint32_t> winner(Element const& elem) const;
     // Calls f(op index) for each visible op at a key or element, in id order.
     template <class F>
-    void for_each_visible(uint32_t obj, std::string const& key, F&& f) const {
-        auto const& props = m_objects[obj].props;
-        auto it = props.find(key);
-        if (it == props.end()) return;
-        for (uint32_t i : it->second)
-            if (visible(m_ops[i])) f(i);
+    void for_each_visible(uint32_t obj, std::string_view key, F&& f) const {
+        if (auto const* k = find_key(obj, key))
+            for (uint32_t i : key_ops(*k))
+                if (visible(m_ops[i])) f(i);
     }
     template <class F>
     void for_each_visible(Element const& elem, F&& f) const {
@@ -267,8 +306,8 @@ class OpSet {
     void for_each_op(uint32_t obj, F&& f) const {
         Object const& o = m_objects[obj];
         if (o.kind != ObjKind::List && o.kind != ObjKind::Text) {
-            for (auto const& [key, ops] : o.props)
-                for (uint32_t i : ops) f(m_ops[i]);
+            for (MapKey const& k : o.keys)
+                for (uint32_t i : key_ops(k)) f(m_ops[i]);
             return;
         }
         for (uint32_t b : o.seq.order) {
@@ -288,6 +327,7 @@ class OpSet {
     void split_block(Sequence& seq, uint32_t block_id);
     void seal_sequence(Loading& state);
     void add_to_sorted(std::vector<uint32_t>& list, uint32_t op_index);
+    void add_to_key(Object& o, uint32_t op_index);
     void add_later(Element& e, uint32_t op_index);
     void add_succ(Op& op, OpRef succ);
     uint32_t increment_count(Op const& op) const {
@@ -297,9 +337,10 @@ class OpSet {
 
     std::vector<Op, TableAllocator<Op>> m_ops;
     OpIndex m_op_index;
-    std::vector<std::vector<OpRef>> m_succ;      // successor lists
-    std::vector<uint32_t> m_succ_owner;          // the op of each
-    std::vector<std::vector<uint32_t>> m_later;  // later ops on an element
+    std::vector<std::vector<OpRef>> m_succ;          // successor lists
+    std::vector<uint32_t> m_succ_owner;              // the op of each
+    std::vector<std::vector<uint32_t>> m_later;      // later ops on an element
+    std::vector<std::vector<uint32_t>> m_key_lists;  // ops of map keys that have several
     // Counters with increments among their successors.
     struct Increments {
         uint32_t count = 0;
