@@ -58,20 +58,9 @@ AccessNode ChatApp::accessibility() const {
     list.label = "Messages";
     list.rect = m_regions.main;
     list.live = "polite";
-    // Every loaded message is a row, so a screen reader reaches the whole conversation; the
-    // rows scrolled out of view have no place on screen until they are focused.
-    std::map<std::string_view, vemo_ui::Rect> drawn;
-    for (auto const& box : m_rows) drawn.emplace(box.message, box.rect);
-    for (size_t i : m_top_level) {
-        auto const& m = m_view.messages[i];
-        auto at = drawn.find(m.id);
-        bool focused = m_focused_row == m.id ||
-                       (m_focused && *m_focused == HitTarget{HitKind::MessageMenu, m.id});
-        auto row = row_node(m, message_row_prefix + m.id,
-                            at != drawn.end() ? at->second : vemo_ui::Rect{}, focused);
-        row.states.offscreen = at == drawn.end();
-        list.children.push_back(std::move(row));
-    }
+    std::vector<Message const*> messages;
+    for (size_t i : m_top_level) messages.push_back(&m_view.messages[i]);
+    add_row_nodes(list, messages, m_rows, false);
     root.children.push_back(std::move(list));
     if (auto panels = panel_nodes(); !panels.children.empty())
         for (auto& node : panels.children) root.children.push_back(std::move(node));
@@ -127,6 +116,23 @@ AccessNode ChatApp::accessibility() const {
         root.children.push_back(std::move(node));
     }
     return root;
+}
+
+// Every loaded message of a list is a row, so a screen reader reaches the whole conversation
+// or thread; the rows scrolled out of view have no place on screen until they are focused.
+void ChatApp::add_row_nodes(AccessNode& list, std::vector<Message const*> const& messages,
+                            std::vector<RowBox> const& drawn, bool thread) const {
+    std::map<std::string_view, vemo_ui::Rect> shown;
+    for (auto const& box : drawn) shown.emplace(box.message, box.rect);
+    for (auto const* m : messages) {
+        auto at = shown.find(m->id);
+        HitTarget stop{HitKind::MessageMenu, m->id, thread ? thread_row_tag : ""};
+        bool focused = (m_focused && *m_focused == stop) || (!thread && m_focused_row == m->id);
+        auto row = row_node(*m, (thread ? thread_row_prefix : message_row_prefix) + m->id,
+                            at != shown.end() ? at->second : vemo_ui::Rect{}, focused);
+        row.states.offscreen = at == shown.end();
+        list.children.push_back(std::move(row));
+    }
 }
 
 // Pressed, selected and expanded as a control's kind has them. Disclosure controls (what
@@ -217,20 +223,15 @@ vemo_ui::TextInput const& ChatApp::text_field(HitKind kind) const {
 // The right panel (thread or people) and the edit-history popover, as screen readers see them.
 AccessNode ChatApp::panel_nodes() const {
     AccessNode out;
-    if (m_nav.thread_root && !m_thread_rows.empty()) {
+    if (m_nav.thread_root && m_regions.right_shown) {
         AccessNode thread;
         thread.role = Role::List;
         thread.id = "thread";
         thread.label = "Thread";
         thread.rect = m_regions.right;
         thread.live = "polite";
-        for (auto const& box : m_thread_rows)
-            if (auto const* m = find_message(box.message))
-                thread.children.push_back(row_node(
-                    *m, thread_row_prefix + m->id, box.rect,
-                    m_focused &&
-                        *m_focused == HitTarget{HitKind::MessageMenu, m->id, thread_row_tag}));
-        out.children.push_back(std::move(thread));
+        add_row_nodes(thread, thread_messages(), m_thread_rows, true);
+        if (!thread.children.empty()) out.children.push_back(std::move(thread));
     }
     auto group = [&](char const* name, Role role, std::string id, std::string label,
                      vemo_ui::Rect rect) {
@@ -266,15 +267,19 @@ std::optional<bool> ChatApp::perform_row_action(std::string const& id, std::stri
     std::string message = id.substr(id.find(':') + 1);
     auto const* m = find_message(message);
     if (!m) return false;
+    // A row of the open thread, or a top-level row of the conversation.
+    bool listed = in_thread ? m_nav.thread_root &&
+                                  (m->id == *m_nav.thread_root || m->parent == m_nav.thread_root)
+                            : !m->parent.has_value();
     auto const& rows = in_thread ? m_thread_rows : m_rows;
     auto row = std::ranges::find(rows, message, &RowBox::message);
     if (action == "focus") {
-        // A thread row is focusable while it is drawn; a conversation row scrolls into view.
-        if (in_thread ? row == rows.end() : m->parent.has_value()) return false;
+        // Focus scrolls the row into view.
+        if (!listed) return false;
         focus_message_row(m->id, in_thread);
         return true;
     }
-    vemo_ui::Rect at = row != rows.end() ? row->rect : m_regions.main;
+    vemo_ui::Rect at = row != rows.end() ? row->rect : in_thread ? m_thread_list : m_regions.main;
     if (action == "activate" || action == "reply") {
         std::string root = m->parent.value_or(m->id);
         if (m_nav.thread_root != root) open_thread(root);
@@ -283,11 +288,7 @@ std::optional<bool> ChatApp::perform_row_action(std::string const& id, std::stri
     }
     // A popover opened from a row gives the focus back to that row when it closes; a row
     // scrolled out of view comes into view first.
-    HitTarget row_stop{HitKind::MessageMenu, m->id, in_thread ? thread_row_tag : ""};
-    bool drawn =
-        std::ranges::any_of(m_hits, [&](HitRegion const& r) { return r.target == row_stop; });
-    if ((action == "react" || action == "menu") && (drawn || !in_thread))
-        focus_message_row(m->id, in_thread);
+    if ((action == "react" || action == "menu") && listed) focus_message_row(m->id, in_thread);
     if (action == "react") {
         if (!can_write()) return false;
         m_emoji = EmojiPicker{m->id, at};

@@ -299,7 +299,10 @@ void ChatApp::send_focused() {
     send.mentions = detect_mentions(text, mention_candidates());
     if (!dispatch(send)) return;
     doc::set_draft(*m_doc, key, "");
-    if (!thread) jump_to_latest();
+    if (thread)
+        m_thread_scroll.jump_to_latest();
+    else
+        jump_to_latest();
     refresh();
 }
 

@@ -358,6 +358,7 @@ void ChatApp::reveal_message(std::string const& workspace, std::string const& ch
     open_channel(workspace, channel);
     if (parent) open_thread(*parent);
     m_pending_reveal = parent ? *parent : message;
+    if (parent) m_pending_thread_reveal = message;
 }
 
 void ChatApp::open_person(std::string const& user) {
@@ -445,6 +446,8 @@ void ChatApp::open_people_panel() {
 
 void ChatApp::open_thread(std::string const& root) {
     if (!m_nav.thread_root) m_right_opened_for_thread = !m_right_flap.target();
+    // Another thread opens at its latest reply.
+    if (m_nav.thread_root != root) m_thread_scroll.jump_to_latest();
     m_nav.thread_root = root;
     m_thread_focus = true;
     m_focused.reset();
@@ -461,8 +464,7 @@ void ChatApp::close_thread() {
 }
 
 void ChatApp::scroll_back(double offset) {
-    m_follow = false;
-    m_scroll = offset;
+    m_scroll.scroll_back(offset);
 }
 
 void ChatApp::set_edit_text(std::string text) {

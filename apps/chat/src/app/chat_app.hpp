@@ -17,6 +17,7 @@
 #include "app/composer_text.hpp"
 #include "app/desktop_files.hpp"
 #include "app/hit_target.hpp"
+#include "app/list_scroll.hpp"
 #include "app/local_identity.hpp"
 #include "app/search_window.hpp"
 #include "app/user_settings.hpp"
@@ -264,8 +265,11 @@ class ChatApp final : public vemo_ui::Widget,
     std::optional<HistoryPopover> const& history_popover() const { return m_history; }
     vemo_ui::ContextMenu const& context_menu() const { return m_menu; }
     std::optional<MenuTarget> const& menu_target() const { return m_menu_target; }
-    double scroll_offset() const { return m_scroll; }
-    bool following_latest() const { return m_follow; }
+    double scroll_offset() const { return m_scroll.offset(); }
+    bool following_latest() const { return m_scroll.following(); }
+    // The thread panel's scroll and the rows it drew last, root first.
+    ListScroll const& thread_scroll() const { return m_thread_scroll; }
+    std::vector<RowBox> const& visible_thread_rows() const { return m_thread_rows; }
     vemo_ui::TextInput& main_composer() { return m_composer; }
     vemo_ui::TextInput& thread_composer() { return m_thread_composer; }
     vemo_ui::TextInput& edit_input() { return m_edit_input; }
@@ -402,7 +406,7 @@ class ChatApp final : public vemo_ui::Widget,
     void after_submit(vemo_ui::TextInput& input);
     void select_channel(std::string const& channel);
     void toggle_reaction(std::string const& message, std::string const& emoji);
-    void jump_to_latest() { m_scroll = 0, m_follow = true; }
+    void jump_to_latest() { m_scroll.jump_to_latest(); }
     LabelFacts label_facts(HitTarget const& target) const;
     vemo_ui::a11y::States control_states(HitTarget const& target, LabelFacts const& facts) const;
     std::string row_label(Message const& m) const;
@@ -424,6 +428,12 @@ class ChatApp final : public vemo_ui::Widget,
     bool open_menu_for_focus();
     MenuTarget menu_for(HitTarget const& target) const;
     void move_row_focus(vemo_ui::Key key);
+    // The open thread: its replies in order, and its root (when loaded) followed by them.
+    std::vector<Message const*> thread_replies() const;
+    std::vector<Message const*> thread_messages() const;
+    bool focus_in_thread() const;
+    void add_row_nodes(vemo_ui::a11y::AccessNode& list, std::vector<Message const*> const& messages,
+                       std::vector<RowBox> const& drawn, bool thread) const;
     void focus_message_row(std::string const& message, bool thread);
     Channel const* find_channel(std::string_view id) const;
     Category const* find_category(std::string_view id) const;
@@ -489,6 +499,9 @@ class ChatApp final : public vemo_ui::Widget,
     double draw_search_field(vemo_ui::DrawContext& ctx, double x, double y, double width);
     void draw_search(vemo_ui::DrawContext& ctx, vemo_ui::Rect content);
     void apply_pending_reveal(vemo_ui::DrawContext& ctx, vemo_ui::Rect list);
+    // Measures the conversation's row at a top-level position, for the list in `list`.
+    std::function<double(size_t)> conversation_row_height(vemo_ui::DrawContext& ctx,
+                                                          vemo_ui::Rect list);
     void draw_attach_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect r, bool thread);
     // Draws the status line over the composer box; answers the height it takes.
     double draw_status_line(vemo_ui::DrawContext& ctx, vemo_ui::Rect composer_box);
@@ -512,8 +525,8 @@ class ChatApp final : public vemo_ui::Widget,
     // Panels.
     vemo_ui::Flap m_left_flap = vemo_ui::Flap::with_default(true);
     vemo_ui::Flap m_right_flap = vemo_ui::Flap::with_default(false);
-    double m_scroll = 0;
-    bool m_follow = true;
+    ListScroll m_scroll;         // the conversation's
+    ListScroll m_thread_scroll;  // the thread panel's
     LayoutModes m_modes;
 
     // Menus and pickers.
@@ -594,7 +607,9 @@ class ChatApp final : public vemo_ui::Widget,
     std::vector<automerge::ChangeHash> m_search_heads;  // what the search last saw
     model::ViewChange m_search_change;                  // what the refreshes changed since then
     SearchWindow m_search_window;
-    std::optional<std::string> m_pending_reveal;  // a message to scroll to on the next draw
+    std::optional<std::string> m_pending_reveal;         // a message to scroll to on the next draw
+    std::optional<std::string> m_pending_thread_reveal;  // the same in the thread panel
+    vemo_ui::Rect m_thread_list;                         // where the thread's rows went
     bool m_reveal_nearest = false;  // scroll it just into view rather than to the middle
     render_call::CallOverlay m_call_view;
     bool m_call_desktop_surface = false;    // a desktop surface can show the detached call

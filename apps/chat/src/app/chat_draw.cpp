@@ -147,7 +147,16 @@ void ChatApp::settle_after_draw() {
         return std::ranges::any_of(m_hits,
                                    [&](HitRegion const& r) { return r.target.kind == kind; });
     };
-    if (m_focused &&
+    // A message row keeps the focus while scrolled out of view, so the arrows go on from it.
+    auto listed_row = [&](HitTarget const& t) {
+        if (t.kind != HitKind::MessageMenu) return false;
+        if (t.b == thread_row_tag)
+            return m_regions.right_shown &&
+                   std::ranges::any_of(thread_messages(), [&](auto m) { return m->id == t.a; });
+        return std::ranges::any_of(m_top_level,
+                                   [&](size_t i) { return m_view.messages[i].id == t.a; });
+    };
+    if (m_focused && !listed_row(*m_focused) &&
         std::ranges::none_of(m_hits, [&](HitRegion const& r) { return r.target == *m_focused; })) {
         m_focused.reset();
         apply_focus_rule();

@@ -79,18 +79,22 @@ bool ChatApp::handle_key(KeyEvent const& key) {
     if (key.key == Key::F6) return jump_region(key.mods.shift), true;
     if (key.key == Key::ContextMenu || (key.key == Key::F10 && key.mods.shift))
         return open_menu_for_focus();
+    // Paging and Ctrl+Home/End scroll the thread while the focus is in it, else the history.
+    bool in_thread = focus_in_thread();
+    auto& scroll = in_thread ? m_thread_scroll : m_scroll;
     if (key.key == Key::PageUp || key.key == Key::PageDown) {
-        double page = std::max(vemo_ui::wheel_line_points,
-                               (m_regions.main.height - m_regions.heading.height) * 0.75);
-        return handle_wheel(
-            {m_regions.main.center(), 0, key.key == Key::PageUp ? -page : page, key.mods});
+        double view =
+            in_thread ? m_thread_list.height : m_regions.main.height - m_regions.heading.height;
+        double page = std::max(vemo_ui::wheel_line_points, view * 0.75);
+        scroll.scroll_by(key.key == Key::PageUp ? -page : page);
+        return true;
     }
-    if (key.key == Key::Home && key.mods.control) return scroll_back(1e9), true;
+    if (key.key == Key::Home && key.mods.control) return scroll.scroll_back(1e9), true;
     bool row_key = key.key == Key::Up || key.key == Key::Down ||
                    (plain && (key.key == Key::Home || key.key == Key::End));
     if (row_key && on_control && m_focused->kind == HitKind::MessageMenu)
         return move_row_focus(key.key), true;
-    if (key.key == Key::End && key.mods.control) return jump_to_latest(), true;
+    if (key.key == Key::End && key.mods.control) return scroll.jump_to_latest(), true;
     if (handle_picker_key(key)) return true;
     paste_picture_on(key);
     if (key.key == Key::Escape) {
@@ -225,7 +229,7 @@ void ChatApp::move_row_focus(Key key) {
     bool thread = m_focused->b == thread_row_tag;
     std::vector<std::string> ids;
     if (thread)
-        for (auto const& row : m_thread_rows) ids.push_back(row.message);
+        for (auto const* m : thread_messages()) ids.push_back(m->id);
     else
         for (size_t i : m_top_level) ids.push_back(m_view.messages[i].id);
     auto it = std::ranges::find(ids, m_focused->a);
@@ -241,9 +245,22 @@ void ChatApp::move_row_focus(Key key) {
 
 void ChatApp::focus_message_row(std::string const& message, bool thread) {
     focus_target({HitKind::MessageMenu, message, thread ? thread_row_tag : ""});
-    if (thread) return;
+    if (thread) {
+        m_pending_thread_reveal = message;
+        return;
+    }
     m_pending_reveal = message;
     m_reveal_nearest = true;
+}
+
+bool ChatApp::focus_in_thread() const {
+    if (!m_nav.thread_root || !m_regions.right_shown) return false;
+    if (!m_focused) return m_thread_focus && m_thread_composer.is_focused();
+    if (m_focused->kind == HitKind::MessageMenu) return m_focused->b == thread_row_tag;
+    if (m_focused->kind == HitKind::FocusThread) return true;
+    return std::ranges::any_of(m_hits, [&](HitRegion const& r) {
+        return r.target == *m_focused && m_regions.right.contains(r.rect.center());
+    });
 }
 
 bool ChatApp::open_menu_for_focus() {
@@ -393,14 +410,14 @@ bool ChatApp::handle_pointer(PointerEvent const& p) {
 }
 
 bool ChatApp::handle_wheel(vemo_ui::WheelEvent const& wheel) {
-    if (!m_regions.main.contains(wheel.position) && !m_regions.right.contains(wheel.position))
+    // The open thread lies over the conversation in a narrow window, so it is asked first.
+    bool over_thread =
+        m_nav.thread_root && m_regions.right_shown && m_regions.right.contains(wheel.position);
+    if (!over_thread && !m_regions.main.contains(wheel.position) &&
+        !m_regions.right.contains(wheel.position))
         return false;
-    // The list grows upwards from the latest message, so scrolling up moves away from it.
-    double step = wheel.dy;
-    if (step == 0) return true;
-    m_scroll = std::max(0.0, m_scroll - step);
-    if (m_scroll > 0.5) m_follow = false;
-    if (m_scroll <= 0.5) m_follow = true;
+    // The lists grow upwards from the latest message, so scrolling up moves away from it.
+    if (wheel.dy != 0) (over_thread ? m_thread_scroll : m_scroll).scroll_by(wheel.dy);
     return true;
 }
 

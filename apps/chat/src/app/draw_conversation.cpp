@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <ranges>
 
 #include "app/chat_app.hpp"
 #include "app/draw_support.hpp"
@@ -25,6 +26,11 @@ constexpr int64_t day_reference = 1782477600;
 constexpr double day_label_height = 44;
 constexpr double list_top_pad = 8;      // room above the welcome header at the top of history
 constexpr double welcome_height = 150;  // the channel's welcome header above the day label
+constexpr ListScroll::Pads conversation_pads{welcome_height + day_label_height + list_top_pad, 12};
+// The "Jump to latest" button's top above the list's bottom, and the room kept above it for a
+// row scrolled into view while it shows.
+constexpr double jump_pill_lift = 48;
+constexpr double jump_pill_gap = 8;
 
 }  // namespace
 
@@ -146,50 +152,46 @@ void ChatApp::draw_welcome_header(DrawContext& ctx, Rect list, double bottom) {
     m_welcome_header = Rect{badge.x, badge.y, w, welcome_height - 16};
 }
 
+// Scrolls the conversation to a message asked for since the last draw: centred when the
+// search or a notification brings it, just into view (clear of the "Jump to latest" button)
+// when the keyboard or a screen reader moves to it.
+void ChatApp::apply_pending_reveal(DrawContext& ctx, Rect list) {
+    if (!m_pending_reveal) return;
+    std::string target = std::exchange(m_pending_reveal, std::nullopt).value();
+    bool nearest = std::exchange(m_reveal_nearest, false);
+    auto pos = std::ranges::find_if(m_top_level,
+                                    [&](size_t i) { return m_view.messages[i].id == target; });
+    if (pos == m_top_level.end()) return;
+    m_scroll.reveal(size_t(pos - m_top_level.begin()), m_top_level.size(),
+                    conversation_row_height(ctx, list), list.height, conversation_pads, nearest,
+                    jump_pill_lift + jump_pill_gap);
+}
+
+std::function<double(size_t)> ChatApp::conversation_row_height(DrawContext& ctx, Rect list) {
+    return [this, &ctx, list](size_t pos) {
+        return layout_message(ctx, m_view.messages[m_top_level[pos]], grouped_with_previous(pos),
+                              {list.x, 0, list.width, 0}, false, false);
+    };
+}
+
 void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
     auto const& t = ctx.theme;
     m_welcome_header.reset();
     if (list.height < 1) return;
     apply_pending_reveal(ctx, list);
     ctx.painter.push_clip(list);
-    if (m_follow && m_scroll <= 0.5) m_scroll = 0;
-    // Measure from the latest message up until the list is filled at this scroll offset; when
-    // that reaches the first message the offset is clamped before anything is drawn, so the
-    // list never shows blank space above its first message.
-    std::vector<double> heights;
-    double measured = 0;
-    for (size_t pos = m_top_level.size(); pos-- > 0 && measured < m_scroll + list.height;) {
-        auto const& m = m_view.messages[m_top_level[pos]];
-        heights.push_back(layout_message(ctx, m, grouped_with_previous(pos),
-                                         {list.x, 0, list.width, 0}, false, false));
-        measured += heights.back();
-    }
-    if (heights.size() == m_top_level.size()) {
-        double total = measured + day_label_height + 12 + list_top_pad + welcome_height;
-        m_scroll = std::min(m_scroll, std::max(0.0, total - list.height));
-    }
-    double bottom = list.bottom() - 12 + m_scroll;
-    double y = bottom;
-    bool reached_first = true;
+    auto placed = m_scroll.place(m_top_level.size(), conversation_row_height(ctx, list), list.y,
+                                 list.bottom(), conversation_pads, false);
+    // Painted from the latest upwards, the order they are measured in.
     std::vector<RowBox> rows;
-    for (size_t pos = m_top_level.size(), i = 0; pos-- > 0; ++i) {
-        if (y < list.y) {
-            reached_first = false;
-            break;
-        }
-        auto const& m = m_view.messages[m_top_level[pos]];
-        bool grouped = grouped_with_previous(pos);
-        double h = i < heights.size()
-                       ? heights[i]
-                       : layout_message(ctx, m, grouped, {list.x, 0, list.width, 0}, false, false);
-        double top = y - h;
-        if (top < list.bottom()) {
-            layout_message(ctx, m, grouped, {list.x, top, list.width, h}, false, true);
-            rows.push_back({m.id, {list.x, top, list.width, h}});
-        }
-        y = top;
+    for (auto const& row : std::views::reverse(placed.rows)) {
+        auto const& m = m_view.messages[m_top_level[row.index]];
+        Rect r{list.x, row.top, list.width, row.height};
+        layout_message(ctx, m, grouped_with_previous(row.index), r, false, true);
+        rows.push_back({m.id, r});
     }
-    if (reached_first) {
+    double y = placed.first_top;
+    if (placed.reached_first) {
         y -= day_label_height;
         if (y + day_label_height > list.y) draw_day_label(ctx, list, y);
         draw_welcome_header(ctx, list, y);
@@ -197,13 +199,13 @@ void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
     std::ranges::reverse(rows);
     m_rows = std::move(rows);
     for (auto const& row : m_rows)
-        if (m_focused_row == row.message)
-            vemo_ui::surface::focus_ring(ctx.painter, t, row.rect.inset(4, 0), t.radius_small);
+        if (m_focused_row == row.message) row_focus_ring(ctx, row.rect);
 
-    if (m_scroll > 0.5) {
+    if (m_scroll.scrolled_back()) {
         std::string label = "↓ Jump to latest";
         auto size = ctx.text.measure(label, 13, FontWeight::Semibold);
-        Rect pill{list.center().x - size.width / 2 - 16, list.bottom() - 48, size.width + 32, 34};
+        Rect pill{list.center().x - size.width / 2 - 16, list.bottom() - jump_pill_lift,
+                  size.width + 32, 34};
         // A backdrop fading in under the pill keeps the text beneath it from showing through.
         Rect fade{list.x, pill.y - 24, list.width, list.bottom() - pill.y + 24};
         ctx.painter.fill_gradient({fade.x, fade.y, fade.width, 24}, 0, t.window_fill.with_alpha(0),

@@ -62,6 +62,11 @@ std::string step_outcome_text(AgentStepOutcome const& o) {
 
 }  // namespace
 
+void row_focus_ring(DrawContext& ctx, Rect const& row) {
+    // The ring lies 4 points outside the rectangle it goes round.
+    vemo_ui::surface::focus_ring(ctx.painter, ctx.theme, row.inset(8, 1), ctx.theme.radius_small);
+}
+
 double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped, Rect r,
                                bool in_thread, bool draw) {
     auto const& t = ctx.theme;
@@ -79,8 +84,7 @@ double ChatApp::layout_message(DrawContext& ctx, Message const& m, bool grouped,
     if (draw) {
         if (hovered || row_focused) ctx.painter.fill_rect(r, t.hover_fill);
         hit(r, row_stop);
-        if (m_focused && *m_focused == row_stop)
-            vemo_ui::surface::focus_ring(ctx.painter, t, r.inset(4, 1), t.radius_small);
+        if (m_focused && *m_focused == row_stop) row_focus_ring(ctx, r);
     }
     if (!grouped) {
         if (draw) {

@@ -51,6 +51,9 @@ Color presence_color(vemo_ui::Theme const& t, Presence p) {
     return t.success;
 }
 
+constexpr double reply_rule_height = 26;  // the "N replies" line under the thread's root
+constexpr ListScroll::Pads thread_pads{4, 12};
+
 }  // namespace
 
 // --- Right region ------------------------------------------------------------------------
@@ -123,37 +126,78 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
     Rect below = Rect::from_edges(r.x, r.y + heading_height, r.right(), r.bottom());
     double composer_h = can_write() ? draw_composer(ctx, below, true) : 0;
     Rect list = Rect::from_edges(r.x, below.y, r.right(), below.bottom() - composer_h);
+    m_thread_list = list;
+    if (list.height < 1) return;
     ctx.painter.push_clip(list);
-    double y = list.y + 4;
+    // Row 0 is the root with the reply count under it; row i is reply i - 1. Each row is
+    // measured before it is drawn: its background, focus ring and hit region take its height.
     auto const* root = find_message(*m_nav.thread_root);
-    // Each row is measured before it is drawn: its background, focus ring and hit region
-    // take its whole height.
-    auto draw_row = [&](Message const& m, bool grouped, bool shown) {
-        double h = layout_message(ctx, m, grouped, {list.x, y, list.width, 0}, true, false);
-        if (!shown) return h;
-        layout_message(ctx, m, grouped, {list.x, y, list.width, h}, true, true);
-        m_thread_rows.push_back({m.id, {list.x, y, list.width, h}});
-        return h;
+    auto replies = thread_replies();
+    auto grouped = [&](size_t i) {
+        if (i < 2) return false;
+        auto const& prev = *replies[i - 2];
+        auto const& m = *replies[i - 1];
+        return prev.author == m.author && m.ts - prev.ts < group_window;
     };
-    if (root) y += draw_row(*root, false, true);
-    size_t replies =
-        m_reply_counts.contains(*m_nav.thread_root) ? m_reply_counts.at(*m_nav.thread_root) : 0;
-    std::string label = std::to_string(replies) + (replies == 1 ? " reply" : " replies");
-    auto size = ctx.text.measure(label, 12, FontWeight::Semibold);
-    ctx.text.draw_text_weighted(ctx.painter, label, {list.x + 16, y + 6}, 12, FontWeight::Semibold,
-                                t.text_tertiary);
-    ctx.painter.fill_rect(
-        {list.x + 24 + size.width, y + 6 + size.height / 2, list.width - 40 - size.width, 1},
-        t.hairline);
-    y += 26;
-    Message const* prev = nullptr;
-    for (auto const& m : m_view.messages) {
-        if (m.parent != m_nav.thread_root) continue;
-        bool grouped = prev && prev->author == m.author && m.ts - prev->ts < group_window;
-        y += draw_row(m, grouped, y < list.bottom());
-        prev = &m;
+    Rect measure{list.x, 0, list.width, 0};
+    auto root_height = [&] {
+        return root ? layout_message(ctx, *root, false, measure, true, false) : 0.0;
+    };
+    auto height = [&](size_t i) {
+        return i == 0 ? root_height() + reply_rule_height
+                      : layout_message(ctx, *replies[i - 1], grouped(i), measure, true, false);
+    };
+    size_t count = replies.size() + 1;
+    if (auto target = std::exchange(m_pending_thread_reveal, std::nullopt)) {
+        auto at = std::ranges::find(replies, *target, &Message::id);
+        size_t index = at != replies.end() ? size_t(at - replies.begin()) + 1 : 0;
+        if (at != replies.end() || *target == *m_nav.thread_root)
+            m_thread_scroll.reveal(index, count, height, list.height, thread_pads, true);
+    }
+    auto placed = m_thread_scroll.place(count, height, list.y, list.bottom(), thread_pads, true);
+    for (auto const& row : placed.rows) {
+        if (row.index > 0) {
+            auto const& m = *replies[row.index - 1];
+            Rect box{list.x, row.top, list.width, row.height};
+            layout_message(ctx, m, grouped(row.index), box, true, true);
+            m_thread_rows.push_back({m.id, box});
+            continue;
+        }
+        double root_h = row.height - reply_rule_height;
+        if (root) {
+            Rect box{list.x, row.top, list.width, root_h};
+            layout_message(ctx, *root, false, box, true, true);
+            m_thread_rows.push_back({root->id, box});
+        }
+        double y = row.top + root_h;
+        size_t n =
+            m_reply_counts.contains(*m_nav.thread_root) ? m_reply_counts.at(*m_nav.thread_root) : 0;
+        std::string label = std::to_string(n) + (n == 1 ? " reply" : " replies");
+        auto size = ctx.text.measure(label, 12, FontWeight::Semibold);
+        ctx.text.draw_text_weighted(ctx.painter, label, {list.x + 16, y + 6}, 12,
+                                    FontWeight::Semibold, t.text_tertiary);
+        ctx.painter.fill_rect(
+            {list.x + 24 + size.width, y + 6 + size.height / 2, list.width - 40 - size.width, 1},
+            t.hairline);
     }
     ctx.painter.pop_clip();
+}
+
+std::vector<Message const*> ChatApp::thread_replies() const {
+    std::vector<Message const*> out;
+    if (!m_nav.thread_root) return out;
+    for (auto const& m : m_view.messages)
+        if (m.parent == m_nav.thread_root) out.push_back(&m);
+    return out;
+}
+
+std::vector<Message const*> ChatApp::thread_messages() const {
+    std::vector<Message const*> out;
+    if (!m_nav.thread_root) return out;
+    if (auto const* root = find_message(*m_nav.thread_root)) out.push_back(root);
+    auto replies = thread_replies();
+    out.insert(out.end(), replies.begin(), replies.end());
+    return out;
 }
 
 }  // namespace chat

@@ -571,32 +571,4 @@ void ChatApp::draw_search(DrawContext& ctx, Rect content) {
     ctx.painter.pop_clip();
 }
 
-// Scrolls the open conversation so that a message revealed from elsewhere (a search
-// result) sits in the middle of the list, or a row the keyboard moved to is just in view.
-void ChatApp::apply_pending_reveal(DrawContext& ctx, Rect list) {
-    if (!m_pending_reveal) return;
-    std::string target = std::exchange(m_pending_reveal, std::nullopt).value();
-    bool nearest = std::exchange(m_reveal_nearest, false);
-    auto pos = std::ranges::find_if(m_top_level,
-                                    [&](size_t i) { return m_view.messages[i].id == target; });
-    if (pos == m_top_level.end()) return;
-    size_t at = size_t(pos - m_top_level.begin());
-    auto height = [&](size_t p) {
-        return layout_message(ctx, m_view.messages[m_top_level[p]], grouped_with_previous(p),
-                              {list.x, 0, list.width, 0}, false, false);
-    };
-    double below = 0;
-    for (size_t p = m_top_level.size(); p-- > at + 1;) below += height(p);
-    double h = height(at);
-    double offset = below + h / 2 + 12 - list.height / 2;
-    if (nearest) {
-        // The row's bottom edge above the list's bottom margin, then its top edge below the
-        // list's top (the top wins for a row taller than the list).
-        offset = std::min(m_scroll, below);
-        offset = std::max(offset, below + h + 12 - list.height);
-    }
-    m_scroll = std::max(0.0, offset);
-    m_follow = m_scroll <= 0.5;
-}
-
 }  // namespace chat
