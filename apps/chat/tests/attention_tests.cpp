@@ -118,6 +118,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"reply in a thread of others",
              message("m1", "c_random", "u_bob", "hm", start + 10, "m_other"), away, false}));
 
+TEST(Attention, TheBodyIsTheTextOnScreenNotItsMarkdown) {
+    Attention attention;
+    auto view = base_view();
+    (void)attention.update(view, "u_me", away, {}, start);
+    view.all_messages.push_back(message("m1", "c_general", "u_bob",
+                                        "@Me **look** at `main.cpp` and [this](https://a.example)",
+                                        start + 1, {}, {"u_me"}));
+    auto alerts = attention.update(view, "u_me", away, {}, start + 2);
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].body, "@Me look at main.cpp and this");
+}
+
 TEST(Attention, ShortensLongTextsOnACharacterBoundary) {
     Attention attention;
     auto view = base_view();

@@ -115,6 +115,31 @@ std::string spans_of(std::string_view text, std::string_view hovered = {}) {
     return out.str();
 }
 
+struct DisplayedCase {
+    char const* typed;
+    char const* read;
+};
+
+class DisplayedText : public testing::TestWithParam<DisplayedCase> {};
+
+// What a screen reader and a notification get: the text on screen, not its Markdown.
+TEST_P(DisplayedText, IsTheTextOnScreen) {
+    EXPECT_EQ(displayed_text(parse(GetParam().typed)), GetParam().read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markup, DisplayedText,
+    testing::Values(DisplayedCase{"**bold** and _it_ and ~~gone~~", "bold and it and gone"},
+                    DisplayedCase{"run `make -j2` first", "run make -j2 first"},
+                    DisplayedCase{"see [the notes](https://example.org/n)", "see the notes"},
+                    DisplayedCase{"https://example.org/a_b_c", "https://example.org/a_b_c"},
+                    DisplayedCase{"- one\n- two", "• one\n• two"},
+                    DisplayedCase{"> quoted **words**", "quoted words"},
+                    DisplayedCase{"```\nint x;\n```", "int x;"},
+                    DisplayedCase{"<b>raw</b> & 1 < 2", "<b>raw</b> & 1 < 2"},
+                    DisplayedCase{"2 * 3 * 4 stays", "2 * 3 * 4 stays"},
+                    DisplayedCase{"line one\nline two", "line one\nline two"}));
+
 TEST(Markup, StylesBecomeTheseSpanAttributes) {
     EXPECT_EQ(spans_of("a **b** *c* `d` ~~e~~"),
               "a :\nb:bold \n :\nc:italic \n :\nd:mono fill \n :\ne:strike \n");

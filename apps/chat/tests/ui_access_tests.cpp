@@ -210,6 +210,9 @@ TEST(AccessTree, FocusFromAssistiveTechnologyDoesNotActivate) {
     EXPECT_TRUE(toggle->states.focused);
     EXPECT_TRUE(toggle->states.expanded) << "focusing a toggle must not flip it";
     EXPECT_TRUE(toggle->states.expandable);
+    ASSERT_NE(tree.find(search_open_id), nullptr);
+    w.app.perform_semantic_action(search_open_id, "focus");
+    EXPECT_FALSE(w.app.search_window().is_open()) << "focusing the search opener must not open it";
 }
 
 TEST(AccessTree, TextFieldsShowAndTakeEditsFromAssistiveTechnology) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/draw_markup.hpp"
+
 namespace chat {
 
 namespace {
@@ -69,7 +71,7 @@ std::vector<Alert> Attention::update(model::ViewModel const& view, std::string c
         }
         std::string author = model::person_name(view.directory, m.author);
         alerts.push_back(Alert{m.id, author + " in #" + channel_name(view, m.channel),
-                               shortened(m.text), mention});
+                               shortened(message_displayed_text(m)), mention});
     }
     return alerts;
 }

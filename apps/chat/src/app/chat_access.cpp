@@ -2,6 +2,7 @@
 #include <map>
 
 #include "app/chat_app.hpp"
+#include "app/draw_markup.hpp"
 #include "media/call_session.hpp"
 
 namespace chat {
@@ -17,8 +18,8 @@ constexpr char const* thread_row_prefix = "thread-message:";
 }  // namespace
 
 std::string ChatApp::row_label(Message const& m) const {
-    std::string label =
-        model::person_name(m_view.directory, m.author) + ", " + clock_time(m.ts) + ": " + m.text;
+    std::string label = model::person_name(m_view.directory, m.author) + ", " + clock_time(m.ts) +
+                        ": " + message_displayed_text(m);
     if (m.edited) label += ", edited";
     if (m.pinned) label += ", pinned";
     for (auto const& g : m.reactions)
@@ -335,7 +336,8 @@ std::vector<std::string> ChatApp::take_announcements() {
     }
     for (auto const* m : fresh)
         out.push_back((m->parent ? "Reply from " : "Message from ") +
-                      model::person_name(m_view.directory, m->author) + ": " + m->text);
+                      model::person_name(m_view.directory, m->author) + ": " +
+                      message_displayed_text(*m));
     return out;
 }
 

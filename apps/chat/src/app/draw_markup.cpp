@@ -171,6 +171,10 @@ std::vector<Block> const& message_blocks(Message const& m) {
     return cache.emplace(std::move(key), markup::parse(m.text, mentions)).first->second;
 }
 
+std::string message_displayed_text(Message const& m) {
+    return markup::displayed_text(message_blocks(m));
+}
+
 std::vector<vemo_ui::TextSpan> block_spans(Block const& block, vemo_ui::Theme const& t,
                                            std::string_view hovered_link) {
     auto base = block.quote_depth ? t.text_secondary : t.text_primary;

@@ -16,6 +16,8 @@ struct Message;
 
 // The message's text read as Markdown, remembered for the next frames.
 std::vector<markup::Block> const& message_blocks(Message const& m);
+// The message's text as it reads on screen (no Markdown syntax).
+std::string message_displayed_text(Message const& m);
 
 // The rich spans one block's runs are drawn with in this theme; `hovered_link` is drawn in the
 // hover colour.

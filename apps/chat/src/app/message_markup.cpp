@@ -264,6 +264,17 @@ std::vector<Block> plain(std::string_view text, std::vector<TextRange> const& me
     return builder.take();
 }
 
+std::string displayed_text(std::vector<Block> const& blocks) {
+    std::string out;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (i > 0) out += '\n';
+        auto const& block = blocks[i];
+        if (!block.marker.empty()) out += block.marker + " ";
+        for (auto const& run : block.runs) out += run.text;
+    }
+    return out;
+}
+
 std::vector<Block> parse(std::string_view text, std::vector<TextRange> const& mentions) {
     if (text.size() > max_formatted_bytes) return plain(text, mentions);
     Builder builder(text, mentions);

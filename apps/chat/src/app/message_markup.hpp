@@ -56,4 +56,9 @@ std::vector<Block> parse(std::string_view text, std::vector<TextRange> const& me
 // parser turned into nothing.
 std::vector<Block> plain(std::string_view text, std::vector<TextRange> const& mentions = {});
 
+// The text as it reads on screen, without the Markdown that styles it: one block to a line,
+// list items with their marker, quotes and code as their text, a rule as an empty line. For
+// screen readers and notifications.
+std::string displayed_text(std::vector<Block> const& blocks);
+
 }  // namespace chat::markup

@@ -427,6 +427,9 @@ std::optional<bool> ChatApp::perform_search_action(std::string const& id,
                                                    std::string const& action) {
     auto& window = m_search_window;
     if (id == search_open_id) {
+        // Opening takes a press, Enter or the activate action; a focus request only asks for
+        // the focus, which the opener does not take (Ctrl+K opens the search from anywhere).
+        if (action == "focus") return false;
         open_search(false);
         return true;
     }
