@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "app/attention.hpp"
+#include "app/notification_body.hpp"
 #include "app/user_settings.hpp"
 
 namespace {
@@ -128,6 +129,18 @@ TEST(Attention, TheBodyIsTheTextOnScreenNotItsMarkdown) {
     auto alerts = attention.update(view, "u_me", away, {}, start + 2);
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].body, "@Me look at main.cpp and this");
+}
+
+TEST(Attention, BodiesAreEscapedOnlyForServersThatReadMarkup) {
+    struct Case {
+        char const* text;
+        bool markup;
+        char const* body;
+    };
+    for (auto const& c : {Case{"<b>hi</b> & bye", true, "&lt;b&gt;hi&lt;/b&gt; &amp; bye"},
+                          Case{"<b>hi</b> & bye", false, "<b>hi</b> & bye"},
+                          Case{"plain words…", true, "plain words…"}, Case{"", true, ""}})
+        EXPECT_EQ(chat::notification_body(c.text, c.markup), c.body) << c.text;
 }
 
 TEST(Attention, ShortensLongTextsOnACharacterBoundary) {

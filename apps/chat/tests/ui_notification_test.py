@@ -3,7 +3,8 @@
 Runs under xvfb-run and dbus-run-session. A small stand-in for the desktop's notification
 server records every Notify call and clicks the ones whose text asks for it. Device B (an
 automation session) invites window A, mutes nothing itself, and writes messages that mention
-A's person: one in a channel A muted, one in a channel A is not looking at.
+A's person: one in a channel A muted, one in a channel A is not looking at. The stand-in
+reads markup in bodies, so the text arrives escaped.
 Usage: ui_notification_test.py VEMO_CHAT_BINARY
 """
 
@@ -48,7 +49,7 @@ def call(conn, sender, path, iface, method, params, invocation):
             GLib.timeout_add(300, lambda: conn.emit_signal(None, path, iface, "ActionInvoked",
                                                             GLib.Variant("(us)", (nid, "default"))) and False)
     elif method == "GetCapabilities":
-        invocation.return_value(GLib.Variant("(as)", (["body", "actions"],)))
+        invocation.return_value(GLib.Variant("(as)", (["body", "body-markup", "actions"],)))
     elif method == "GetServerInformation":
         invocation.return_value(GLib.Variant("(ssss)", ("stand-in", "test", "1", "1.2")))
     else:
@@ -112,7 +113,7 @@ def main():
                 "mentions": [{"user": "u_alice", "start": len(text) - 6, "len": 6, "is_agent": False}]}}})
 
         post("c_quiet", "shh @Alice")
-        post("c_other", "look here [click] @Alice")
+        post("c_other", "look here [click] **<b>now</b> & then** @Alice")
 
         def notes():
             b.sharing(settle_ms=100)  # an automation session sends its changes while it runs commands
@@ -120,7 +121,8 @@ def main():
                 return [json.loads(line) for line in f if line.strip()]
         note = wait_for("the notification", lambda: next((n for n in notes() if "look here" in n["body"]), None))
         assert note["summary"].endswith(" in #other"), note
-        assert note["body"] == "look here [click] @Alice", note
+        # As shown in the window (no Markdown), escaped for a server that reads markup.
+        assert note["body"] == "look here [click] &lt;b&gt;now&lt;/b&gt; &amp; then @Alice", note
         assert "default" in note["actions"], note
         # The click opens #other, which reads it: only the muted channel's message stays unread.
         wait_for("the clicked message to be shown", lambda: window_title(window.pid) == "(1) Chat")

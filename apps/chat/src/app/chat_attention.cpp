@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/chat_app.hpp"
+#include "app/notification_body.hpp"
 #include "vemo_ui/desktop.hpp"
 
 namespace chat {
@@ -49,7 +50,9 @@ void ChatApp::update_attention() {
         m_attention.update(m_view, m_nav.local.id, shown, m_settings.muted_channels, now_seconds());
     for (auto const& alert : alerts) {
         if (!m_settings.notifications) break;
-        vemo_ui::desktop::notify({alert.message, alert.title, alert.body, alert.message});
+        vemo_ui::desktop::notify({alert.message, alert.title,
+                                  notification_body(alert.body, notification_server_reads_markup()),
+                                  alert.message});
         if (alert.mention) vemo_ui::desktop::request_attention();
     }
     vemo_ui::desktop::set_unread_count(total_unread(m_view));
