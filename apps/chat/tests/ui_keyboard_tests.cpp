@@ -138,16 +138,12 @@ TEST(Keyboard, ArrowsHomeAndEndWalkTheWholeHistory) {
     Window w;
     w.run();
     for (int i = 0; i < 30; ++i)
-        ASSERT_TRUE(w.app.dispatch_encoded(
-            {"chat.action",
-             R"({"SendMessage":{"channel":"c_crit","id":"m_k)" + std::to_string(i) +
-                 R"(","author":"u_elin","ts":1782477000,"text":"line"}})",
-             std::nullopt}));
+        ASSERT_TRUE(chat::test::send_message(w.app, "c_crit", "m_k" + std::to_string(i), "u_elin",
+                                             1782477000, "line"));
     w.run();
     std::vector<std::string> ids;
     auto tree = w.app.accessibility();
-    for (auto const& row : tree.find("message-list")->children)
-        ids.push_back(row.id.substr(8));
+    for (auto const& row : tree.find("message-list")->children) ids.push_back(row.id.substr(8));
     ASSERT_GT(ids.size(), w.app.visible_rows().size());
     focus_first_row(w);
     auto at = [&] { return w.app.focused_target()->a; };

@@ -33,6 +33,18 @@ struct Window {
     vemo_ui::launch::shot_frame::ShotFrame frame;
 };
 
+// A message written by someone, as another device would send it; a reply when `parent` is set.
+// The text goes into JSON as it is: no quotes or backslashes.
+inline bool send_message(ChatApp& app, std::string const& channel, std::string const& id,
+                         std::string const& author, int64_t ts, std::string const& text,
+                         std::string const& parent = "") {
+    std::string json = R"({"SendMessage":{"channel":")" + channel + R"(","id":")" + id +
+                       R"(","author":")" + author + R"(","ts":)" + std::to_string(ts) +
+                       R"(,"text":")" + text + "\"" +
+                       (parent.empty() ? "" : R"(,"parent":")" + parent + "\"") + "}}";
+    return app.dispatch_encoded({"chat.action", json, std::nullopt}).has_value();
+}
+
 inline vemo_ui::KeyEvent key(vemo_ui::Key k, bool shift = false, bool control = false) {
     vemo_ui::KeyEvent e;
     e.key = k;

@@ -104,11 +104,9 @@ struct LongThread {
 };
 
 void reply(Window& w, std::string const& root, std::string const& id, int64_t ts) {
-    std::string json = R"({"SendMessage":{"channel":"c_crit","id":")" + id + R"(","author":")" +
-                       (ts % 2 ? "u_elin" : "u_tove") + R"(","ts":)" + std::to_string(ts) +
-                       R"(,"text":"reply )" + id +
-                       R"(: **bold** and more words to wrap","parent":")" + root + R"("}})";
-    ASSERT_TRUE(w.app.dispatch_encoded({"chat.action", json, std::nullopt}));
+    ASSERT_TRUE(chat::test::send_message(w.app, "c_crit", id, ts / 400 % 2 ? "u_elin" : "u_tove",
+                                         ts, "reply " + id + ": **bold** and more words to wrap",
+                                         root));
 }
 
 LongThread open_long_thread(Window& w, int replies = 60) {
@@ -253,12 +251,9 @@ TEST(ConversationList, AFocusedRowStaysClearOfTheJumpButton) {
     Window w;
     w.run();
     for (int i = 0; i < 30; ++i)
-        ASSERT_TRUE(w.app.dispatch_encoded(
-            {"chat.action",
-             R"({"SendMessage":{"channel":"c_crit","id":"m_fill)" + std::to_string(i) +
-                 R"(","author":"u_elin","ts":)" + std::to_string(1782477000 + i * 400) +
-                 R"(,"text":"filler with `code` number )" + std::to_string(i) + R"("}})",
-             std::nullopt}));
+        ASSERT_TRUE(chat::test::send_message(w.app, "c_crit", "m_fill" + std::to_string(i),
+                                             "u_elin", 1782477000 + i * 400,
+                                             "filler with `code` number " + std::to_string(i)));
     w.run();
     auto first = w.app.accessibility().find("message-list")->children.front().id;
     ASSERT_TRUE(w.app.perform_semantic_action(first, "focus"));
