@@ -211,8 +211,12 @@ TEST(AccessTree, FocusFromAssistiveTechnologyDoesNotActivate) {
     EXPECT_TRUE(toggle->states.expanded) << "focusing a toggle must not flip it";
     EXPECT_TRUE(toggle->states.expandable);
     ASSERT_NE(tree.find(search_open_id), nullptr);
-    w.app.perform_semantic_action(search_open_id, "focus");
+    ASSERT_TRUE(w.app.perform_semantic_action(search_open_id, "focus"));
+    w.run();
     EXPECT_FALSE(w.app.search_window().is_open()) << "focusing the search opener must not open it";
+    EXPECT_TRUE(w.app.accessibility().find(search_open_id)->states.focused);
+    w.app.handle_event(chat::test::key(vemo_ui::Key::Enter));
+    EXPECT_TRUE(w.app.search_window().is_open()) << "Enter on it opens the search";
 }
 
 TEST(AccessTree, TextFieldsShowAndTakeEditsFromAssistiveTechnology) {

@@ -71,6 +71,7 @@ std::vector<TargetCase> target_cases() {
         {{OpenLink, "m_1", "https://example.com/a"},
          "chat.link:m_1:https://example.com/a",
          "Open https://example.com/a"},
+        {{SearchOpen}, "search-open", "Search"},
     };
 }
 

@@ -76,7 +76,8 @@ AccessNode ChatApp::accessibility() const {
         root.children.push_back(std::move(heading));
     }
     if (m_menu.is_open()) root.children.push_back(m_menu.accessibility());
-    root.children.push_back(m_search_window.accessibility());
+    // Closed, the search is its opener in the sidebar (a control like the others).
+    if (m_search_window.is_open()) root.children.push_back(m_search_window.accessibility());
 
     std::map<std::string, int> seen;
     for (auto const& region : m_hits) {
@@ -94,6 +95,9 @@ AccessNode ChatApp::accessibility() const {
         node.rect = region.rect;
         node.states = control_states(t, facts);
         switch (t.kind) {
+            case HitKind::SearchOpen:
+                node.description = "Ctrl+K";
+                break;
             case HitKind::VoiceChannel:
                 // Who is in the call, under the channel they are in.
                 node.children = box_nodes(voice_group_prefix + t.a, Role::Label);

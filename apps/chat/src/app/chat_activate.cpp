@@ -186,6 +186,9 @@ void ChatApp::activate(HitTarget const& t) {
         case OpenLink:
             (void)open_link(t.b);
             break;
+        case SearchOpen:
+            open_search(false);
+            break;
         case Dismiss:
             if (m_settings_open) {
                 m_settings_open = false;

@@ -18,7 +18,7 @@ constexpr std::array<std::string_view, hit_kind_count> kind_names = {
     "CallExpand",     "CallLeave",      "ToggleLeftFlap", "ToggleRightFlap",
     "Dismiss",        "ShareOpen",      "ShareCopy",      "ShareJoin",
     "ShareClose",     "SettingsOpen",   "SettingsTheme",  "SettingsNotifications",
-    "SettingsSounds", "SettingsClose",  "OpenLink",
+    "SettingsSounds", "SettingsClose",  "OpenLink",       "SearchOpen",
 };
 
 }  // namespace
@@ -124,6 +124,8 @@ std::string semantic_id(HitTarget const& t) {
             return "chat.settings-close";
         case OpenLink:
             return "chat.link:" + t.a + ":" + t.b;
+        case SearchOpen:
+            return "search-open";
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:
@@ -279,7 +281,9 @@ std::string access_label(HitTarget const& t, LabelFacts const& f) {
         case SettingsOpen:
             return "Settings";
         case SettingsTheme:
-            return t.a == "light" ? "Light theme" : t.a == "dark" ? "Dark theme" : "Theme of the system";
+            return t.a == "light"  ? "Light theme"
+                   : t.a == "dark" ? "Dark theme"
+                                   : "Theme of the system";
         case SettingsNotifications:
             return "Desktop notifications";
         case SettingsSounds:
@@ -288,6 +292,8 @@ std::string access_label(HitTarget const& t, LabelFacts const& f) {
             return "Close settings";
         case OpenLink:
             return "Open " + t.b;
+        case SearchOpen:
+            return "Search";
         case MessageMenu:
         case CallDragHandle:
         case Dismiss:

@@ -59,9 +59,10 @@ enum class HitKind : uint8_t {
     SettingsSounds,
     SettingsClose,
     OpenLink,
+    SearchOpen,
 };
 
-inline constexpr size_t hit_kind_count = 47;
+inline constexpr size_t hit_kind_count = 48;
 
 // The second field of a MessageMenu row drawn in the thread panel (the thread's root is drawn
 // in both lists, and each copy is a keyboard stop of its own).

@@ -216,15 +216,6 @@ void SearchWindow::scroll_by(double dy) {
 vemo_ui::a11y::AccessNode SearchWindow::accessibility() const {
     using vemo_ui::a11y::AccessNode;
     using vemo_ui::a11y::Role;
-    if (!m_open) {
-        AccessNode open;
-        open.role = Role::Button;
-        open.id = search_open_id;
-        open.label = "Search";
-        open.description = "Ctrl+K";
-        open.rect = sidebar_field;
-        return open;
-    }
     AccessNode dialog;
     dialog.role = Role::Dialog;
     dialog.id = "search";
@@ -427,10 +418,11 @@ std::optional<bool> ChatApp::perform_search_action(std::string const& id,
                                                    std::string const& action) {
     auto& window = m_search_window;
     if (id == search_open_id) {
-        // Opening takes a press, Enter or the activate action; a focus request only asks for
-        // the focus, which the opener does not take (Ctrl+K opens the search from anywhere).
-        if (action == "focus") return false;
-        open_search(false);
+        // A focus request only moves the focus there; a press, Enter or activate opens.
+        if (action == "focus")
+            focus_target({HitKind::SearchOpen});
+        else
+            open_search(false);
         return true;
     }
     if (!window.is_open()) return std::nullopt;
@@ -468,6 +460,10 @@ double ChatApp::draw_search_field(DrawContext& ctx, double x, double y, double w
     ctx.text.draw_text(ctx.painter, "Ctrl+K",
                        {r.right() - hint.width - 10, r.center().y - hint.height / 2}, 11,
                        t.text_disabled);
+    HitTarget open{HitKind::SearchOpen};
+    if (m_focused && *m_focused == open)
+        vemo_ui::surface::focus_ring(ctx.painter, t, r, t.radius_small);
+    if (!m_search_window.is_open()) hit(r, open);
     return r.bottom() + 10;
 }
 

@@ -77,6 +77,7 @@ class SearchWindow {
     vemo_ui::Rect sidebar_field;  // the sidebar's search field, drawn while closed too
     std::vector<RowBox> rows;
 
+    // The open search as a dialog (closed, its opener is one of the window's controls).
     vemo_ui::a11y::AccessNode accessibility() const;
 
   private:
