@@ -182,6 +182,8 @@ class SearchCatalog {
     // Forgets every entry whose address is not in `keep` (sorted); answers how many went.
     std::expected<size_t, std::string> retain_only(std::span<std::string const> keep_sorted);
     std::vector<std::string> addresses() const;
+    // How many entries hold this word in their title or text.
+    size_t documents_with(std::string_view word) const;
 
     SearchPage query_page(SearchQuery const& query, std::optional<SearchCursor> const& cursor,
                           PageLimits limits) const;
@@ -198,7 +200,10 @@ class SearchCatalog {
     std::expected<Slice, std::string> read_slice(MatchExpressions const& match,
                                                  SearchQuery const& query, SearchCursor const& at,
                                                  size_t limit) const;
-    std::vector<std::string> words_with_prefix(std::string const& prefix) const;
+    std::vector<std::pair<std::string, int64_t>> words_with_prefix(std::string const& prefix) const;
+    int64_t documents_locked(std::string const& word, bool prefix) const;
+    std::expected<void, std::string> commit_locked(char const* what);
+    void roll_back_locked();
     void changed() { m_generation.fetch_add(1); }
 
     std::string m_name;
