@@ -40,6 +40,8 @@ constexpr int slices_per_page = 8;
 // as its completions; shorter ones have prefix postings of their own in the index.
 constexpr size_t completed_prefix = 3;
 constexpr size_t max_completions = 64;
+// A collection of at most this many entries is searched for substrings by reading its texts.
+constexpr int64_t scanned_collection = 2000;
 
 constexpr char const* schema_sql = R"sql(
 CREATE TABLE IF NOT EXISTS entries(
@@ -109,15 +111,24 @@ WITH slice AS MATERIALIZED (
     return sql + buf;
 }
 
-// `confirmed`: the trigrams are read in the entries' text to confirm they stand together; when
-// every term is one trigram long the index's answer is exact already.
-std::string grams_slice_sql(bool confirmed) {
-    std::string sql = confirmed ? R"sql(
+// How substrings are found: through the trigram index, its candidates confirmed in the
+// entries' text (or taken as they are when every term is one trigram long), or, in a
+// collection small enough, by reading the collection's texts alone (the trigram index would
+// walk the postings of every collection to find its few).
+enum class GramSource { Confirmed, Exact, Scan };
+
+std::string grams_slice_sql(GramSource source) {
+    std::string sql = source == GramSource::Scan        ? R"sql(
+WITH slice AS MATERIALIZED (
+    SELECT e.id AS id, -1.0 AS base FROM entries e
+    WHERE e.collection = ?5 AND e.id < ?2 AND search_contains(e.ntitle, e.nbody, ?9)
+    ORDER BY e.id DESC LIMIT ?3),)sql"
+                      : source == GramSource::Confirmed ? R"sql(
 WITH slice AS MATERIALIZED (
     SELECT grams.rowid AS id, -1.0 AS base FROM grams JOIN entries e ON e.id = grams.rowid
     WHERE grams MATCH ?1 AND grams.rowid < ?2 AND search_contains(e.ntitle, e.nbody, ?9)
     ORDER BY grams.rowid DESC LIMIT ?3),)sql"
-                                : R"sql(
+                                                        : R"sql(
 WITH slice AS MATERIALIZED (
     SELECT rowid AS id, -1.0 AS base FROM grams
     WHERE grams MATCH ?1 AND rowid < ?2 ORDER BY rowid DESC LIMIT ?3),)sql";
@@ -444,6 +455,10 @@ struct MatchExpressions {
     std::string grams;  // empty when a term is too short for substrings
     // The substrings `grams` stands for, separated by \x1f; empty when each is a trigram.
     std::string grams_contained;
+    // The same, also when each is a trigram.
+    std::string substrings;
+    // Substrings are found by reading the (small) filtered collection's texts.
+    bool scan = false;
     // The phrases of `words` in order, for the ranking: each as its number of words followed
     // by how many entries hold each of them (see rank_context).
     std::vector<int64_t> counts;
@@ -535,6 +550,7 @@ MatchExpressions match_expressions(std::string const& normalized, bool ends_with
             out.grams_contained += (out.grams_contained.empty() ? "" : "\x1f") + t.text;
             exact = exact && g_utf8_strlen(t.text.data(), gssize(t.text.size())) == 3;
         }
+        out.substrings = out.grams_contained;
         if (exact) out.grams_contained.clear();
         out.grams = "{ntitle nbody} : (" + out.grams + ")";
     }
@@ -644,6 +660,8 @@ struct SearchCatalog::QueryStatements {
         WordSlice,
         GramSlice,
         TrigramSlice,
+        ScanSlice,
+        CollectionSize,
         Completions,
         Documents,
         PrefixDocuments,
@@ -685,7 +703,9 @@ struct SearchCatalog::QueryStatements {
   private:
     static std::string const& sql(Kind kind) {
         static std::string const texts[kinds] = {
-            words_slice_sql(), grams_slice_sql(true), grams_slice_sql(false),
+            words_slice_sql(), grams_slice_sql(GramSource::Confirmed),
+            grams_slice_sql(GramSource::Exact), grams_slice_sql(GramSource::Scan),
+            "SELECT COUNT(*) FROM (SELECT 1 FROM entries WHERE collection = ?1 LIMIT ?2)",
             "SELECT term, docs FROM terms WHERE term >= ?1 AND term < ?2 ORDER BY term LIMIT ?3",
             "SELECT docs FROM terms WHERE term = ?1",
             // A short prefix may begin thousands of words: their counts are added up to a
@@ -927,6 +947,15 @@ int64_t SearchCatalog::documents_locked(std::string const& word, bool prefix) co
     return s.step() == SQLITE_ROW ? s.column_int(0) : 0;
 }
 
+bool SearchCatalog::collection_is_small(std::string const& collection) const {
+    auto lease = m_queries->lease(QueryStatements::CollectionSize);
+    auto const& s = lease.get();
+    if (!s) return false;
+    s.text(1, collection);
+    s.integer(2, scanned_collection + 1);
+    return s.step() == SQLITE_ROW && s.column_int(0) <= scanned_collection;
+}
+
 size_t SearchCatalog::documents_with(std::string_view word) const {
     auto tokens = index_tokens(normalize_search_text(word));
     if (tokens.size() != 1) return 0;
@@ -939,6 +968,7 @@ std::expected<SearchCatalog::Slice, std::string> SearchCatalog::read_slice(
     size_t limit) const {
     bool words = at.tier == 0;
     auto kind = words                           ? QueryStatements::WordSlice
+                : match.scan                    ? QueryStatements::ScanSlice
                 : match.grams_contained.empty() ? QueryStatements::TrigramSlice
                                                 : QueryStatements::GramSlice;
     auto lease = m_queries->lease(kind);
@@ -948,6 +978,9 @@ std::expected<SearchCatalog::Slice, std::string> SearchCatalog::read_slice(
         s.text(1, match.words);
         sqlite3_bind_blob(s.get(), 11, match.counts.data(), int(match.counts.size() * 8),
                           SQLITE_TRANSIENT);
+    } else if (match.scan) {
+        s.text(9, match.substrings);
+        s.text(10, match.words);
     } else {
         s.text(1, match.grams);
         if (!match.grams_contained.empty()) s.text(9, match.grams_contained);
@@ -1015,6 +1048,7 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
     // Whole-word matches come first, substrings after; when the words fill the page the
     // substrings are not looked for yet (they cost the most). The total counts the matches
     // of the slices read so far.
+    match.scan = !match.grams.empty() && query.collection && collection_is_small(*query.collection);
     uint8_t tiers = match.grams.empty() ? 1 : 2;
     SearchCursor at = cursor.value_or(SearchCursor{m_instance, generation, key});
     size_t known = at.slice_start;

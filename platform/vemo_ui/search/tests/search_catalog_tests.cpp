@@ -102,9 +102,13 @@ class CatalogQueryTest : public testing::TestWithParam<QueryCase> {
 };
 
 TEST_P(CatalogQueryTest, FindsWhatPeopleType) {
-    auto found = find(*catalog, GetParam().query);
-    EXPECT_EQ(std::set(found.begin(), found.end()),
-              std::set(GetParam().expected.begin(), GetParam().expected.end()));
+    // Within a collection too, where a small one is read for substrings rather than the index.
+    for (auto collection : {std::optional<std::string>(), std::optional<std::string>("Messages")}) {
+        auto found = find(*catalog, GetParam().query, collection);
+        EXPECT_EQ(std::set(found.begin(), found.end()),
+                  std::set(GetParam().expected.begin(), GetParam().expected.end()))
+            << collection.value_or("all");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -464,11 +468,11 @@ TEST_P(CatalogPagingTest, ReachesEveryMatchDownToTheOldest) {
     EXPECT_EQ(last_total, c.expected);
     ASSERT_FALSE(order.empty());
     // The oldest entry that matches comes last among its kind of match.
-    auto first = std::string(c.query) == "roll" ? "m:0" : "m:1";
+    auto first = c.collection == "Other" ? "m:9" : std::string(c.query) == "roll" ? "m:0" : "m:1";
     EXPECT_TRUE(seen.contains(first));
     if (std::string(c.query) == "lease") {
         // Only inside "release": the substring slices list them newest slice first.
-        EXPECT_EQ(order.back(), "m:1");
+        EXPECT_EQ(order.back(), first);
     }
 }
 
@@ -479,9 +483,11 @@ INSTANTIATE_TEST_SUITE_P(
                     PagingCase{"release", 7, std::nullopt, 2400},
                     PagingCase{"release", 100, "Messages", 2160},
                     PagingCase{"notes", 1000, std::nullopt, 2400},
-                    PagingCase{"lease", 150, std::nullopt, 2400},   // substrings only
-                    PagingCase{"roll", 20, std::nullopt, 200},      // a prefix
-                    PagingCase{"note", 500, std::nullopt, 2600}));  // titles and text
+                    PagingCase{"lease", 150, std::nullopt, 2400},  // substrings only
+                    PagingCase{"roll", 20, std::nullopt, 200},     // a prefix
+                    PagingCase{"note", 500, std::nullopt, 2600},   // titles and text
+                    // a collection small enough to be read for substrings
+                    PagingCase{"lease", 30, "Other", 240}, PagingCase{"ote", 100, "Other", 260}));
 
 }  // namespace
 }  // namespace vemo_ui::search::provider

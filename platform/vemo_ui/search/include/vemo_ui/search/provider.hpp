@@ -189,6 +189,7 @@ class SearchCatalog {
                           PageLimits limits) const;
     CatalogStats stats() const;
     bool cursor_is_current(SearchCursor const& cursor) const;
+    uint64_t generation() const { return m_generation.load(); }
 
   private:
     struct Statements;
@@ -202,6 +203,7 @@ class SearchCatalog {
                                                  size_t limit) const;
     std::vector<std::pair<std::string, int64_t>> words_with_prefix(std::string const& prefix) const;
     int64_t documents_locked(std::string const& word, bool prefix) const;
+    bool collection_is_small(std::string const& collection) const;
     std::expected<void, std::string> commit_locked(char const* what);
     void roll_back_locked();
     void changed() { m_generation.fetch_add(1); }
@@ -230,6 +232,8 @@ class SearchProvider {
     virtual bool cursor_is_current(SearchCursor const& cursor) const = 0;
     // True while entries handed over are still being written into the index.
     virtual bool indexing() const { return false; }
+    // A number that changes whenever the catalog does; cheap enough to ask on every frame.
+    virtual uint64_t generation() const { return 0; }
 };
 
 }  // namespace vemo_ui::search::provider
