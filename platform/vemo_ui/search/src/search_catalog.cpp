@@ -459,6 +459,8 @@ struct MatchExpressions {
     std::string substrings;
     // Substrings are found by reading the (small) filtered collection's texts.
     bool scan = false;
+    // Substrings are looked for only when no entry matches whole words.
+    bool substrings_when_no_words = false;
     // The phrases of `words` in order, for the ranking: each as its number of words followed
     // by how many entries hold each of them (see rank_context).
     std::vector<int64_t> counts;
@@ -538,9 +540,11 @@ MatchExpressions match_expressions(std::string const& normalized, bool ends_with
             out.counts.push_back(int64_t(parts.size()));
             for (auto const& part : parts) out.counts.push_back(lookup.documents(part, last_open));
         }
-        // A quoted phrase asks for these words in this order: it is not looked for inside
-        // words (and its substrings, common trigrams all, would cost the most to find).
-        if (length < 3 || t.phrase) substrings = false;
+        // A quoted phrase is also found inside words ("uick brow"), as its text: its words
+        // one space apart, the way the normalised texts hold them. Only when it is nowhere a
+        // phrase of whole words: its trigrams are common ones, costly to look for.
+        if (length < 3) substrings = false;
+        if (t.phrase) out.substrings_when_no_words = true;
     }
     if (substrings) {
         bool exact = true;  // every term is a single trigram
@@ -1072,6 +1076,7 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
         } else {
             ++at.tier;
             at.below = INT64_MAX;
+            if (match.substrings_when_no_words && known > 0) at.tier = tiers;
         }
     }
     page.total = known;

@@ -125,7 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                     QueryCase{"deplo ", {"b"}}, QueryCase{"de ", {}},
                     // phrases keep their order
                     QueryCase{"\"quick brown\"", {"d"}}, QueryCase{"quick brown", {"d", "e"}},
-                    QueryCase{"\"brown quick\"", {"e"}}, QueryCase{"\"uick brow\"", {}},
+                    QueryCase{"\"brown quick\"", {"e"}}, QueryCase{"\"uick brow\"", {"d"}},
+                    QueryCase{"\"own qu\"", {"e"}},
                     // nothing to search for
                     QueryCase{"", {}}, QueryCase{"  ,;  ", {}}, QueryCase{"\"", {}},
                     QueryCase{"zzz", {}}, QueryCase{"\"unterminated phr", {}},
