@@ -12,6 +12,7 @@
 using namespace chat;
 using chat::test::Window;
 using vemo_ui::Key;
+namespace sp = vemo_ui::search::provider;
 
 namespace {
 
@@ -204,6 +205,73 @@ TEST_F(SearchWindowTest, PagesThroughEveryMatchDownToTheOldest) {
     auto all = shown();
     std::set<std::string> distinct(all.begin(), all.end());
     EXPECT_EQ(distinct.size(), size_t(count));
+}
+
+// A catalog that the test fills while it reports that it is still being built.
+class FillingProvider final : public vemo_ui::search::provider::SearchProvider {
+  public:
+    std::shared_ptr<sp::SearchCatalog> catalog = sp::SearchCatalog::in_memory("Filling");
+    bool building = true;
+
+    void add(int from, int to) {
+        std::vector<sp::SearchEntry> entries;
+        for (int i = from; i < to; ++i) {
+            sp::SearchEntry e;
+            e.collection = "Messages";
+            e.title = "ledger " + std::to_string(i);
+            e.action_address = "chat.message:m" + std::to_string(i);
+            e.text = e.title;
+            entries.push_back(std::move(e));
+        }
+        ASSERT_TRUE(catalog->insert_all(entries));
+    }
+    std::string name() const override { return "Filling"; }
+    sp::SearchPage query_page(sp::SearchQuery const& q, std::optional<sp::SearchCursor> const& c,
+                              sp::PageLimits l) const override {
+        return catalog->query_page(q, c, l);
+    }
+    std::optional<sp::CatalogStats> stats() const override { return catalog->stats(); }
+    bool cursor_is_current(sp::SearchCursor const& c) const override {
+        return catalog->cursor_is_current(c);
+    }
+    bool indexing() const override { return building; }
+    uint64_t generation() const override { return catalog->generation(); }
+};
+
+// Results come in as the first build writes them: the open window asks again after each
+// stretch of writing, keeping the selected result selected and the pages it loaded.
+TEST(SearchWindowBuilding, ResultsFollowTheCatalogWhileItIsBuilt) {
+    FillingProvider provider;
+    provider.add(0, 3);
+    SearchWindow window;
+    window.open(std::nullopt, "");
+    window.input().set_text("ledger");
+    window.refresh(provider, 10.0);
+    ASSERT_EQ(window.result_count(), 3u);
+    window.select(1);
+    auto selected = window.hit(1)->result.action_address;
+
+    provider.add(3, 30);
+    EXPECT_FALSE(window.behind(provider, 10.1)) << "not on every frame";
+    EXPECT_TRUE(window.behind(provider, 11.0));
+    window.refresh(provider, 11.0);
+    EXPECT_EQ(window.result_count(), 8u);
+    ASSERT_TRUE(window.selected());
+    EXPECT_EQ(window.hit(*window.selected())->result.action_address, selected);
+
+    ASSERT_TRUE(window.show_more(provider, 0));
+    size_t loaded = window.result_count();
+    EXPECT_GT(loaded, 8u);
+    provider.add(30, 40);
+    window.refresh(provider, 12.0);
+    EXPECT_EQ(window.result_count(), loaded) << "the loaded pages stay";
+
+    // The build ends: once more, whatever the time.
+    provider.building = false;
+    EXPECT_TRUE(window.behind(provider, 12.0));
+    window.refresh(provider, 12.0);
+    EXPECT_FALSE(window.behind(provider, 12.0));
+    EXPECT_EQ(window.hit(*window.selected())->result.action_address, selected);
 }
 
 TEST_F(SearchWindowTest, InputMethodsComposeAtTheSearchFieldWhileItIsOpen) {

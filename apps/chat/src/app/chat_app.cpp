@@ -249,7 +249,8 @@ bool ChatApp::needs_animation_frame() const {
     return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
            m_tooltips.pending() || !m_images->is_idle() || m_attachment_jobs.busy() ||
            !m_dropped_files.empty() || m_attachment_export.running() || call_view_animating() ||
-           (m_call_resume_requested && m_pending_continuation) || call_pictures_new();
+           (m_call_resume_requested && m_pending_continuation) || call_pictures_new() ||
+           search_behind();
 }
 
 bool ChatApp::take_layout_changed() {

@@ -492,6 +492,8 @@ class ChatApp final : public vemo_ui::Widget,
     // Search (search_window.cpp).
     std::shared_ptr<search::ChatSearchProvider> const& search_provider();
     void update_search();
+    // The open search window's results lag behind the catalog being built (a frame refreshes).
+    bool search_behind() const;
     bool handle_search_event(vemo_ui::Event const& event);
     std::optional<bool> perform_search_action(std::string const& id, std::string const& action);
     void choose_search_result(size_t index);

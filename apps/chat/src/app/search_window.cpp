@@ -4,6 +4,7 @@
 #include "app/search_window.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <unordered_map>
 
 #include "actions/chat_action.hpp"
@@ -49,6 +50,13 @@ constexpr double group_height = 28;
 constexpr double row_height = 46;
 constexpr double more_height = 32;
 constexpr double sidebar_field_height = 30;
+// While the catalog is being built the open window asks again at most this often (seconds).
+constexpr double building_refresh_interval = 0.25;
+
+double steady_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 std::vector<vemo_ui::TextSpan> marked_spans(std::string const& text,
                                             std::vector<std::pair<size_t, size_t>> const& marks,
@@ -106,20 +114,32 @@ SearchHit make_hit(sp::SearchResult result, std::string const& query) {
 
 }  // namespace
 
-void SearchWindow::refresh(sp::SearchProvider const& provider) {
+bool SearchWindow::behind(sp::SearchProvider const& provider, std::optional<double> now) const {
+    if (!m_open) return false;
+    if (!provider.indexing()) return m_indexing;  // the build finished since
+    return provider.generation() != m_generation &&
+           now.value_or(steady_seconds()) - m_asked_at >= building_refresh_interval;
+}
+
+void SearchWindow::refresh(sp::SearchProvider const& provider, std::optional<double> now) {
     bool dirty = m_input.take_dirty();
-    bool was_indexing = m_indexing;
-    m_indexing = provider.indexing();
     bool same_query = m_last_query == m_input.text();
-    if (!dirty && !m_stale && same_query && !(was_indexing && !m_indexing)) return;
+    if (!dirty && !m_stale && same_query && !behind(provider, now)) return;
     m_stale = false;
+    m_indexing = provider.indexing();
+    m_generation = provider.generation();
+    m_asked_at = now.value_or(steady_seconds());
     // The same query again (the catalog moved on): as many of each collection as were shown,
-    // and the selection where it was.
+    // and the selection on the same result (or where it was, when that one went).
     std::unordered_map<std::string, size_t> shown_before;
     if (same_query)
         for (auto const& g : m_groups) shown_before[g.collection] = g.hits.size();
     std::optional<size_t> selected_before;
-    if (same_query) selected_before = m_selected;
+    std::string selected_address;
+    if (same_query && m_selected) {
+        selected_before = m_selected;
+        if (auto const* h = hit(*m_selected)) selected_address = h->result.action_address;
+    }
     if (!same_query) m_scroll = 0;
     m_last_query = m_input.text();
     m_groups.clear();
@@ -138,7 +158,10 @@ void SearchWindow::refresh(sp::SearchProvider const& provider) {
         ask(search::messages_collection, in_conversation_shown);
     else
         for (auto const& plan : everything_plan) ask(plan.collection, plan.shown);
-    if (result_count() > 0) m_selected = std::min(selected_before.value_or(0), result_count() - 1);
+    if (result_count() == 0) return;
+    m_selected = std::min(selected_before.value_or(0), result_count() - 1);
+    for (size_t i = 0; !selected_address.empty() && i < result_count(); ++i)
+        if (hit(i)->result.action_address == selected_address) m_selected = i;
 }
 
 bool SearchWindow::show_more(sp::SearchProvider const& provider, size_t group_index) {
@@ -257,6 +280,10 @@ vemo_ui::a11y::AccessNode SearchWindow::accessibility() const {
 
 std::vector<std::shared_ptr<sp::SearchProvider>> ChatApp::search_providers() {
     return {search_provider()};
+}
+
+bool ChatApp::search_behind() const {
+    return m_search && m_search_window.behind(*m_search);
 }
 
 std::shared_ptr<search::ChatSearchProvider> const& ChatApp::search_provider() {

@@ -43,8 +43,15 @@ class SearchWindow {
     vemo_ui::TextInput& input() { return m_input; }
     vemo_ui::TextInput const& input() const { return m_input; }
 
-    // Asks the provider again when the text changed or the catalog moved on since.
-    void refresh(vemo_ui::search::provider::SearchProvider const& provider);
+    // Asks the provider again when the text changed or the catalog moved on since. `now`
+    // (seconds on a steady clock; the current time when not given) paces the repeats while
+    // the catalog is still being built.
+    void refresh(vemo_ui::search::provider::SearchProvider const& provider,
+                 std::optional<double> now = std::nullopt);
+    // Whether the open window's results lag behind a catalog that was written since: while
+    // it is being built, once a refresh interval has passed; once more when it is done.
+    bool behind(vemo_ui::search::provider::SearchProvider const& provider,
+                std::optional<double> now = std::nullopt) const;
     void mark_stale() { m_stale = true; }
     std::vector<SearchGroup> const& groups() const { return m_groups; }
     size_t result_count() const;
@@ -84,6 +91,8 @@ class SearchWindow {
     bool m_open = false;
     bool m_stale = true;
     bool m_indexing = false;
+    uint64_t m_generation = 0;  // of the catalog the results came from
+    double m_asked_at = 0;
     std::optional<std::string> m_scope;
     std::string m_scope_label;
     std::string m_last_query;

@@ -1,6 +1,7 @@
 #include "search/chat_search.hpp"
 
 #include <algorithm>
+#include <future>
 #include <span>
 #include <unordered_set>
 
@@ -37,13 +38,22 @@ uint64_t entry_digest(sp::SearchEntry const& e) {
 // people_digest), cheap enough to take of every message on every change: it reads only what
 // sits in the record itself, not the text. An edit always grows the history, so the text's
 // length and the history's cover every change an action makes.
-uint64_t message_digest(Message const& m, uint64_t channel_digest) {
+uint64_t edits_of(Message const& m) {
+    return uint64_t(m.history.size()) << 1 | uint64_t(m.edited);
+}
+
+uint64_t message_digest(int64_t ts, size_t text_size, size_t author_size, uint64_t edits,
+                        std::optional<Attachment> const& attachment, uint64_t channel_digest) {
     Hasher h;
-    h.add(uint64_t(m.ts)).add(channel_digest).add(m.text.size()).add(m.author.size());
-    h.add(uint64_t(m.history.size()) << 1 | uint64_t(m.edited));
-    if (m.attachment)
-        h.add(std::visit([](auto const& a) -> std::string_view { return a.name; }, *m.attachment));
+    h.add(uint64_t(ts)).add(channel_digest).add(text_size).add(author_size).add(edits);
+    if (attachment)
+        h.add(std::visit([](auto const& a) -> std::string_view { return a.name; }, *attachment));
     return h.value();
+}
+
+uint64_t message_digest(Message const& m, uint64_t channel_digest) {
+    return message_digest(m.ts, m.text.size(), m.author.size(), edits_of(m), m.attachment,
+                          channel_digest);
 }
 
 uint64_t channel_digest(Channel const* c, EntryContext const& ctx) {
@@ -119,34 +129,80 @@ bool ChatSearchProvider::indexing() const {
     return m_indexer.busy();
 }
 
-namespace {
-
-// What the entries are made of, copied for the indexer's thread: the lists, and of each
-// message only the fields its entry reads.
-std::shared_ptr<model::ViewModel const> search_snapshot(model::ViewModel const& view) {
-    auto snapshot = std::make_shared<model::ViewModel>();
-    snapshot->workspaces = view.workspaces;
-    snapshot->channels = view.channels;
-    snapshot->categories = view.categories;
-    snapshot->directory = view.directory;
-    snapshot->all_messages.reserve(view.all_messages.size());
-    for (auto const& m : view.all_messages) {
-        auto& copy = snapshot->all_messages.emplace_back();
-        copy.id = m.id;
-        copy.channel = m.channel;
-        copy.author = m.author;
-        copy.text = m.text;
-        copy.ts = m.ts;
-        copy.attachment = m.attachment;
-    }
-    return snapshot;
+uint64_t ChatSearchProvider::generation() const {
+    auto catalog = m_built ? m_indexer.catalog() : nullptr;
+    return catalog ? catalog->generation() : 0;
 }
 
-}  // namespace
+// What the first build's entries and fingerprints are made of, copied for other threads:
+// the lists, and of each message only the fields its entry and fingerprint read (a whole
+// message record is several times larger, and copying 100,000 of them is most of the cost).
+struct ChatSearchProvider::Snapshot {
+    struct MessageCopy {
+        std::string id, channel, author, text;
+        int64_t ts = 0;
+        uint64_t edits = 0;
+        std::optional<Attachment> attachment;
+    };
+    model::ViewModel lists;  // without messages
+    std::vector<MessageCopy> messages;
+
+    explicit Snapshot(model::ViewModel const& view) {
+        lists.workspaces = view.workspaces;
+        lists.channels = view.channels;
+        lists.categories = view.categories;
+        lists.directory = view.directory;
+        messages.reserve(view.all_messages.size());
+        for (auto const& m : view.all_messages)
+            messages.push_back(
+                {m.id, m.channel, m.author, m.text, m.ts, edits_of(m), m.attachment});
+    }
+
+    std::vector<sp::SearchEntry> entries() const {
+        auto out = search_entries(lists);
+        EntryContext ctx(lists);
+        out.reserve(out.size() + messages.size());
+        Message m;
+        for (auto const& c : messages) {
+            m.id = c.id;
+            m.channel = c.channel;
+            m.author = c.author;
+            m.text = c.text;
+            m.ts = c.ts;
+            m.attachment = c.attachment;
+            if (auto e = message_entry(m, ctx)) out.push_back(std::move(*e));
+        }
+        return out;
+    }
+
+    // The fingerprints later updates compare against, channel by channel.
+    std::unordered_map<std::string, std::vector<Seen>> fingerprints() const {
+        EntryContext ctx(lists);
+        std::unordered_map<std::string, std::vector<Seen>> out;
+        for (size_t begin = 0; begin < messages.size();) {
+            std::string const& channel_id = messages[begin].channel;
+            size_t end = begin;
+            while (end < messages.size() && messages[end].channel == channel_id) ++end;
+            if (auto const* channel = ctx.channel(channel_id)) {
+                uint64_t context = channel_digest(channel, ctx);
+                auto& run = out[channel_id];
+                run.reserve(end - begin);
+                for (size_t i = begin; i < end; ++i) {
+                    auto const& c = messages[i];
+                    run.push_back({c.id, message_digest(c.ts, c.text.size(), c.author.size(),
+                                                        c.edits, c.attachment, context)});
+                }
+            }
+            begin = end;
+        }
+        return out;
+    }
+};
 
 void ChatSearchProvider::first_build(model::ViewModel const& view) {
-    // Only the fingerprints that later updates compare against are taken here; the entries,
-    // the costly part, are made from a snapshot on the indexer's thread.
+    // The UI thread copies what the entries are made of and nothing more: the entries are
+    // made on the indexer's thread and the fingerprints on a thread of their own, which the
+    // next update waits for (they take a fraction of the copy's time).
     EntryContext ctx(view);
     std::vector<sp::SearchEntry> small;
     std::vector<std::string> none;
@@ -158,23 +214,24 @@ void ChatSearchProvider::first_build(model::ViewModel const& view) {
         std::string const& channel_id = all[begin].channel;
         size_t end = begin;
         while (end < all.size() && all[end].channel == channel_id) ++end;
-        if (auto const* channel = ctx.channel(channel_id)) {
-            uint64_t context = channel_digest(channel, ctx);
-            auto& run = m_messages[channel_id];
-            run.reserve(end - begin);
-            for (size_t i = begin; i < end; ++i)
-                run.push_back({all[i].id, message_digest(all[i], context)});
-            messages += end - begin;
-        }
+        if (ctx.channel(channel_id)) messages += end - begin;
         begin = end;
     }
     m_last = {small.size() + messages, 0};
-    m_indexer.submit_all([snapshot = search_snapshot(view)] { return search_entries(*snapshot); });
+    auto snapshot = std::make_shared<Snapshot const>(view);
+    m_fingerprints =
+        std::async(std::launch::async, [snapshot] { return snapshot->fingerprints(); });
+    m_indexer.submit_all([snapshot] { return snapshot->entries(); });
     m_built = true;
+}
+
+void ChatSearchProvider::take_fingerprints() {
+    if (m_fingerprints.valid()) m_messages = m_fingerprints.get();
 }
 
 void ChatSearchProvider::update(model::ViewModel const& view) {
     if (!m_built) return first_build(view);
+    take_fingerprints();
     EntryContext ctx(view);
     std::vector<sp::SearchEntry> changed;
     std::vector<std::string> gone;
@@ -190,6 +247,7 @@ void ChatSearchProvider::update(model::ViewModel const& view) {
 void ChatSearchProvider::update(model::ViewModel const& view, model::ViewChange const& change) {
     // Lists and names feed every message's entry: those changes take the full comparison.
     if (!m_built || change.everything || change.lists) return update(view);
+    take_fingerprints();
     EntryContext ctx(view);
     std::vector<sp::SearchEntry> changed;
     std::vector<std::string> gone;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <optional>
 #include <span>
@@ -35,6 +36,7 @@ class ChatSearchProvider final : public sp::SearchProvider {
     std::optional<sp::CatalogStats> stats() const override;
     bool cursor_is_current(sp::SearchCursor const& cursor) const override;
     bool indexing() const override;
+    uint64_t generation() const override;
 
     // Brings the catalog up to `view`. The first call hands over a snapshot of the view, from
     // which the indexer's thread makes every entry (the stored index keeps those it already
@@ -58,7 +60,9 @@ class ChatSearchProvider final : public sp::SearchProvider {
         std::string id;
         uint64_t digest = 0;
     };
+    struct Snapshot;
     void first_build(model::ViewModel const& view);
+    void take_fingerprints();
     void update_small(model::ViewModel const& view, class EntryContext const& ctx,
                       std::vector<sp::SearchEntry>& changed, std::vector<std::string>& gone);
     void update_messages(model::ViewModel const& view, EntryContext const& ctx, bool everything,
@@ -72,6 +76,8 @@ class ChatSearchProvider final : public sp::SearchProvider {
     uint64_t m_people_digest = 0;
     std::unordered_map<std::string, uint64_t> m_small;              // address -> digest
     std::unordered_map<std::string, std::vector<Seen>> m_messages;  // channel -> its messages
+    // The first build's fingerprints of messages, while they are being taken.
+    std::future<std::unordered_map<std::string, std::vector<Seen>>> m_fingerprints;
     Handed m_last;
 };
 

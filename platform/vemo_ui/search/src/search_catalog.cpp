@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <new>
 #include <random>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "vemo_ui/search/provider.hpp"
 
@@ -19,7 +21,7 @@ namespace vemo_ui::search::provider {
 namespace {
 
 // Bump when the tables change: an index of another version is thrown away and rebuilt.
-constexpr int schema_version = 4;
+constexpr int schema_version = 5;
 constexpr int application_id = 0x56534331;  // "VSC1"
 constexpr double title_weight = 4.0;
 constexpr double text_weight = 1.0;
@@ -38,6 +40,8 @@ constexpr int slices_per_page = 8;
 // as its completions; shorter ones have prefix postings of their own in the index.
 constexpr size_t completed_prefix = 3;
 constexpr size_t max_completions = 64;
+// A collection of at most this many entries is searched for substrings by reading its texts.
+constexpr int64_t scanned_collection = 2000;
 
 constexpr char const* schema_sql = R"sql(
 CREATE TABLE IF NOT EXISTS entries(
@@ -73,9 +77,9 @@ CREATE TRIGGER IF NOT EXISTS entries_ad AFTER DELETE ON entries BEGIN
     INSERT INTO grams(grams, rowid, ntitle, nbody, collection, scope)
         VALUES ('delete', old.id, old.ntitle, old.nbody, old.collection, old.scope);
 END;
--- Every word the titles and texts have held, for completing the last word of a query. Words
--- of removed entries stay: completing to a word nothing holds any more finds nothing.
-CREATE TABLE IF NOT EXISTS terms(term TEXT PRIMARY KEY) WITHOUT ROWID;
+-- Every word the titles and texts hold, with how many entries hold it: for completing the
+-- last word of a query and for weighing rare words above common ones.
+CREATE TABLE IF NOT EXISTS terms(term TEXT PRIMARY KEY, docs INTEGER NOT NULL) WITHOUT ROWID;
 )sql";
 
 // One slice of matches, ranked, and the page's part of it. The first two columns describe
@@ -99,7 +103,7 @@ ORDER BY kept.score, kept.id
 std::string words_slice_sql() {
     std::string sql = R"sql(
 WITH slice AS MATERIALIZED (
-    SELECT rowid AS id, search_rank(words) AS base FROM words
+    SELECT rowid AS id, search_rank(words, ?11) AS base FROM words
     WHERE words MATCH ?1 AND rowid < ?2 ORDER BY rowid DESC LIMIT ?3),
 )sql";
     char buf[1024];
@@ -107,15 +111,24 @@ WITH slice AS MATERIALIZED (
     return sql + buf;
 }
 
-// `confirmed`: the trigrams are read in the entries' text to confirm they stand together; when
-// every term is one trigram long the index's answer is exact already.
-std::string grams_slice_sql(bool confirmed) {
-    std::string sql = confirmed ? R"sql(
+// How substrings are found: through the trigram index, its candidates confirmed in the
+// entries' text (or taken as they are when every term is one trigram long), or, in a
+// collection small enough, by reading the collection's texts alone (the trigram index would
+// walk the postings of every collection to find its few).
+enum class GramSource { Confirmed, Exact, Scan };
+
+std::string grams_slice_sql(GramSource source) {
+    std::string sql = source == GramSource::Scan        ? R"sql(
+WITH slice AS MATERIALIZED (
+    SELECT e.id AS id, -1.0 AS base FROM entries e
+    WHERE e.collection = ?5 AND e.id < ?2 AND search_contains(e.ntitle, e.nbody, ?9)
+    ORDER BY e.id DESC LIMIT ?3),)sql"
+                      : source == GramSource::Confirmed ? R"sql(
 WITH slice AS MATERIALIZED (
     SELECT grams.rowid AS id, -1.0 AS base FROM grams JOIN entries e ON e.id = grams.rowid
     WHERE grams MATCH ?1 AND grams.rowid < ?2 AND search_contains(e.ntitle, e.nbody, ?9)
     ORDER BY grams.rowid DESC LIMIT ?3),)sql"
-                                : R"sql(
+                                                        : R"sql(
 WITH slice AS MATERIALIZED (
     SELECT rowid AS id, -1.0 AS base FROM grams
     WHERE grams MATCH ?1 AND rowid < ?2 ORDER BY rowid DESC LIMIT ?3),)sql";
@@ -162,6 +175,11 @@ class Statement {
     void reset() const {
         sqlite3_reset(m_stmt);
         sqlite3_clear_bindings(m_stmt);
+    }
+    std::string_view column_view(int i) const {
+        auto const* p = reinterpret_cast<char const*>(sqlite3_column_text(m_stmt, i));
+        return p ? std::string_view(p, size_t(sqlite3_column_bytes(m_stmt, i)))
+                 : std::string_view();
     }
     std::string column_text(int i) const {
         auto const* p = reinterpret_cast<char const*>(sqlite3_column_text(m_stmt, i));
@@ -224,25 +242,60 @@ void search_contains(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_int(ctx, all ? 1 : 0);
 }
 
+// The inverse document frequency of a word that `documents` of `entries` entries hold, in
+// the form that never goes negative (a word most entries hold still counts a little).
+double inverse_frequency(double documents, double entries) {
+    documents = std::clamp(documents, 0.0, entries);
+    return std::log(1.0 + (entries - documents + 0.5) / (documents + 0.5));
+}
+
+// What a ranking needs once per search: the average entry length and each phrase's weight.
+struct RankContext {
+    double average = 1;
+    std::vector<double> weight;  // by phrase; a phrase weighs the sum of its words' weights
+
+    static void free(void* p) { delete static_cast<RankContext*>(p); }
+};
+
+// The second argument of search_rank describes the query's phrases in the order they come in
+// the expression: for each, its number of words and how many entries hold each word (native
+// 64-bit integers). Phrases it does not describe (the collection and scope filters) weigh 1.
+RankContext* rank_context(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_value* counts) {
+    auto* context = new (std::nothrow) RankContext;
+    if (!context) return nullptr;
+    sqlite3_int64 rows = 0, title = 0, body = 0;
+    api->xRowCount(fts, &rows);
+    api->xColumnTotalSize(fts, 0, &title);
+    api->xColumnTotalSize(fts, 1, &body);
+    context->average = rows > 0 ? std::max(1.0, double(title + body) / double(rows)) : 1.0;
+    std::vector<int64_t> words;
+    if (counts && sqlite3_value_type(counts) == SQLITE_BLOB) {
+        words.resize(size_t(sqlite3_value_bytes(counts)) / sizeof(int64_t));
+        if (!words.empty()) std::memcpy(words.data(), sqlite3_value_blob(counts), words.size() * 8);
+    }
+    for (size_t at = 0; at < words.size();) {
+        auto n = size_t(std::max<int64_t>(0, words[at++]));
+        double weight = 0;
+        for (size_t i = 0; i < n && at < words.size(); ++i, ++at)
+            weight += inverse_frequency(double(words[at]), double(rows));
+        context->weight.push_back(weight);
+    }
+    return context;
+}
+
 // BM25 over the title and the text, the title's term frequencies weighing more, in FTS5's
-// own convention (lower is better). Without the inverse document frequency: every result
-// holds every word of the query, and counting each word's documents would read its whole
-// posting list on every search, the largest cost of a search for a common word.
-void search_rank(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_context* ctx, int,
-                 sqlite3_value**) {
-    auto* average = static_cast<double*>(api->xGetAuxdata(fts, 0));
-    if (!average) {
-        sqlite3_int64 rows = 0, title = 0, body = 0;
-        api->xRowCount(fts, &rows);
-        api->xColumnTotalSize(fts, 0, &title);
-        api->xColumnTotalSize(fts, 1, &body);
-        average = static_cast<double*>(sqlite3_malloc(sizeof(double)));
-        if (!average) {
+// own convention (lower is better). The inverse document frequencies come with the query
+// (read from the vocabulary's counts, one lookup per word) rather than from walking every
+// word's whole posting list, which would cost more than the rest of a search.
+void search_rank(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_context* ctx, int argc,
+                 sqlite3_value** argv) {
+    auto* context = static_cast<RankContext*>(api->xGetAuxdata(fts, 0));
+    if (!context) {
+        context = rank_context(api, fts, argc > 0 ? argv[0] : nullptr);
+        if (!context || api->xSetAuxdata(fts, context, &RankContext::free) != SQLITE_OK) {
             sqlite3_result_error_nomem(ctx);
             return;
         }
-        *average = rows > 0 ? std::max(1.0, double(title + body) / double(rows)) : 1.0;
-        api->xSetAuxdata(fts, average, sqlite3_free);
     }
     constexpr int most_phrases = 128;
     double frequency[most_phrases] = {};
@@ -259,10 +312,13 @@ void search_rank(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_context*
     int title = 0, body = 0;
     api->xColumnSize(fts, 0, &title);
     api->xColumnSize(fts, 1, &body);
-    double norm = rank_k1 * (1 - rank_b + rank_b * double(title + body) / *average);
+    double norm = rank_k1 * (1 - rank_b + rank_b * double(title + body) / context->average);
     double score = 0;
-    for (int p = 0; p < phrases; ++p)
-        if (frequency[p] > 0) score += frequency[p] * (rank_k1 + 1) / (frequency[p] + norm);
+    for (int p = 0; p < phrases; ++p) {
+        if (frequency[p] <= 0) continue;
+        double weight = size_t(p) < context->weight.size() ? context->weight[size_t(p)] : 1.0;
+        score += weight * frequency[p] * (rank_k1 + 1) / (frequency[p] + norm);
+    }
     sqlite3_result_double(ctx, -score);
 }
 
@@ -276,12 +332,17 @@ fts5_api* fts5_of(sqlite3* db) {
     return api;
 }
 
-// The words of titles and texts as the index splits them, written to the vocabulary once
-// each. Lives with the writer's statements: only changes (under the exclusive lock) use it.
+// The words of titles and texts as the index splits them, with how many entries hold each.
+// Changes gather in memory during a transaction and are written once per word at its end, so
+// a batch of entries costs one write per distinct word, not one per word of every entry.
+// Lives with the writer's statements: only changes (under the exclusive lock) use it.
 class Vocabulary {
   public:
     explicit Vocabulary(sqlite3* db)
-        : m_db(db), m_add(db, "INSERT OR IGNORE INTO terms(term) VALUES (?1)") {
+        : m_add(db,
+                "INSERT INTO terms(term, docs) VALUES (?1, ?2) "
+                "ON CONFLICT(term) DO UPDATE SET docs = docs + excluded.docs"),
+          m_drop(db, "DELETE FROM terms WHERE term = ?1 AND docs <= 0") {
         fts5_api* api = fts5_of(db);
         void* context = nullptr;
         char const* args[] = {"remove_diacritics", "0"};
@@ -293,49 +354,53 @@ class Vocabulary {
     }
     Vocabulary(Vocabulary const&) = delete;
     Vocabulary& operator=(Vocabulary const&) = delete;
-    bool ok() const { return m_instance && m_add; }
+    bool ok() const { return m_instance && m_add && m_drop; }
 
-    // Within the writer's transaction.
-    bool add(std::string_view text) {
-        if (!m_loaded) load();
-        m_fresh.clear();
-        m_tokenizer.xTokenize(m_instance, this, FTS5_TOKENIZE_DOCUMENT, text.data(),
-                              int(text.size()), &Vocabulary::token);
-        for (auto const& term : m_fresh) {
+    // An entry with this (normalised) title and text came (+1) or went (-1).
+    void count(std::string_view title, std::string_view body, int delta) {
+        m_words.clear();
+        for (auto text : {title, body})
+            m_tokenizer.xTokenize(m_instance, this, FTS5_TOKENIZE_DOCUMENT, text.data(),
+                                  int(text.size()), &Vocabulary::token);
+        std::ranges::sort(m_words);
+        auto [end, _] = std::ranges::unique(m_words);
+        for (auto it = m_words.begin(); it != end; ++it) m_pending[*it] += delta;
+    }
+
+    // Writes the gathered counts; within the writer's transaction, before it commits.
+    bool flush() {
+        bool ok = true;
+        for (auto const& [term, delta] : m_pending) {
+            if (delta == 0) continue;
             m_add.text(1, term);
-            int rc = m_add.step();
+            m_add.integer(2, delta);
+            ok = m_add.step() == SQLITE_DONE;
             m_add.reset();
-            if (rc != SQLITE_DONE) return false;
+            if (ok && delta < 0) {
+                m_drop.text(1, term);
+                ok = m_drop.step() == SQLITE_DONE;
+                m_drop.reset();
+            }
+            if (!ok) break;
         }
-        return true;
+        m_pending.clear();
+        return ok;
     }
 
-    // After a rollback: what the table holds is read again on the next change.
-    void forget() {
-        m_loaded = false;
-        m_known.clear();
-    }
+    // After a rollback: what was gathered never happened.
+    void forget() { m_pending.clear(); }
 
   private:
     static int token(void* self, int, char const* token, int size, int, int) {
-        auto* v = static_cast<Vocabulary*>(self);
-        std::string term(token, size_t(size));
-        if (v->m_known.insert(term).second) v->m_fresh.push_back(std::move(term));
+        static_cast<Vocabulary*>(self)->m_words.emplace_back(token, size_t(size));
         return SQLITE_OK;
     }
-    void load() {
-        m_loaded = true;
-        Statement all(m_db, "SELECT term FROM terms");
-        while (all && all.step() == SQLITE_ROW) m_known.insert(all.column_text(0));
-    }
 
-    sqlite3* m_db;
-    Statement m_add;
+    Statement m_add, m_drop;
     fts5_tokenizer m_tokenizer{};
     Fts5Tokenizer* m_instance = nullptr;
-    bool m_loaded = false;
-    std::unordered_set<std::string> m_known;
-    std::vector<std::string> m_fresh;
+    std::vector<std::string> m_words;
+    std::unordered_map<std::string, int64_t> m_pending;
 };
 
 // 64-bit FNV-1a over every field, each length-prefixed so that moving text between
@@ -390,6 +455,15 @@ struct MatchExpressions {
     std::string grams;  // empty when a term is too short for substrings
     // The substrings `grams` stands for, separated by \x1f; empty when each is a trigram.
     std::string grams_contained;
+    // The same, also when each is a trigram.
+    std::string substrings;
+    // Substrings are found by reading the (small) filtered collection's texts.
+    bool scan = false;
+    // Substrings are looked for only when no entry matches whole words.
+    bool substrings_when_no_words = false;
+    // The phrases of `words` in order, for the ranking: each as its number of words followed
+    // by how many entries hold each of them (see rank_context).
+    std::vector<int64_t> counts;
 };
 
 namespace {
@@ -403,15 +477,22 @@ std::string fts_quoted(std::string_view s) {
     return out + "\"";
 }
 
+// What a query's words are looked up in: the vocabulary and its counts.
+struct WordLookup {
+    // The words that begin with a prefix and how many entries hold each; at most
+    // max_completions + 1 of them.
+    std::function<std::vector<std::pair<std::string, int64_t>>(std::string const&)> completions;
+    // How many entries hold the word (or, with `prefix`, some word beginning with it).
+    std::function<int64_t(std::string const&, bool prefix)> documents;
+};
+
 // Words, with "quoted phrases" kept together; the last word typed also matches as a prefix
 // unless the query ends with a space.
-// A last word long enough is searched as the vocabulary's words that begin with it (given by
-// `completions`, at most max_completions + 1 of them): the index then walks only as far into
-// their postings as the page needs, where a prefix query would gather every posting of every
-// such word first.
-MatchExpressions match_expressions(
-    std::string const& normalized, bool ends_with_space,
-    std::function<std::vector<std::string>(std::string const&)> const& completions) {
+// A last word long enough is searched as the vocabulary's words that begin with it (at most
+// max_completions + 1 of them): the index then walks only as far into their postings as the
+// page needs, where a prefix query would gather every posting of every such word first.
+MatchExpressions match_expressions(std::string const& normalized, bool ends_with_space,
+                                   WordLookup const& lookup) {
     struct Term {
         std::string text;
         bool phrase = false;
@@ -444,18 +525,26 @@ MatchExpressions match_expressions(
             i + 1 == terms.size() && !t.phrase && !ends_with_space && normalized.back() != '"';
         if (!out.words.empty()) out.words += " AND ";
         auto length = size_t(g_utf8_strlen(t.text.data(), gssize(t.text.size())));
-        std::vector<std::string> words;
-        if (last_open && length >= completed_prefix) words = completions(t.text);
+        std::vector<std::pair<std::string, int64_t>> words;
+        if (last_open && length >= completed_prefix) words = lookup.completions(t.text);
         if (!words.empty() && words.size() <= max_completions) {
             std::string any;
-            for (auto const& w : words) any += (any.empty() ? "(" : " OR ") + fts_quoted(w);
+            for (auto const& [w, documents] : words) {
+                any += (any.empty() ? "(" : " OR ") + fts_quoted(w);
+                out.counts.insert(out.counts.end(), {1, documents});
+            }
             out.words += any + ")";
         } else {
             out.words += fts_quoted(t.text) + (last_open ? "*" : "");
+            auto parts = t.phrase ? index_tokens(t.text) : std::vector<std::string>{t.text};
+            out.counts.push_back(int64_t(parts.size()));
+            for (auto const& part : parts) out.counts.push_back(lookup.documents(part, last_open));
         }
-        // A quoted phrase asks for these words in this order: it is not looked for inside
-        // words (and its substrings, common trigrams all, would cost the most to find).
-        if (length < 3 || t.phrase) substrings = false;
+        // A quoted phrase is also found inside words ("uick brow"), as its text: its words
+        // one space apart, the way the normalised texts hold them. Only when it is nowhere a
+        // phrase of whole words: its trigrams are common ones, costly to look for.
+        if (length < 3) substrings = false;
+        if (t.phrase) out.substrings_when_no_words = true;
     }
     if (substrings) {
         bool exact = true;  // every term is a single trigram
@@ -465,6 +554,7 @@ MatchExpressions match_expressions(
             out.grams_contained += (out.grams_contained.empty() ? "" : "\x1f") + t.text;
             exact = exact && g_utf8_strlen(t.text.data(), gssize(t.text.size())) == 3;
         }
+        out.substrings = out.grams_contained;
         if (exact) out.grams_contained.clear();
         out.grams = "{ntitle nbody} : (" + out.grams + ")";
     }
@@ -559,7 +649,7 @@ struct SearchCatalog::Statements {
                  "INSERT INTO entries(address, collection, title, kind, subtitle, res_kind, "
                  "res_address, res_label, ts, scope, digest, ntitle, nbody) "
                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
-          remove(db, "DELETE FROM entries WHERE address = ?1"),
+          remove(db, "DELETE FROM entries WHERE address = ?1 RETURNING ntitle, nbody"),
           vocabulary(db) {}
     bool ok() const { return find && insert && remove && vocabulary.ok(); }
     Statement find, insert, remove;
@@ -570,7 +660,17 @@ struct SearchCatalog::Statements {
 // threads at once (they share the lock), so each takes a statement of its own from the pool
 // and gives it back when done.
 struct SearchCatalog::QueryStatements {
-    enum Kind { WordSlice, GramSlice, TrigramSlice, Completions, kinds };
+    enum Kind {
+        WordSlice,
+        GramSlice,
+        TrigramSlice,
+        ScanSlice,
+        CollectionSize,
+        Completions,
+        Documents,
+        PrefixDocuments,
+        kinds
+    };
 
     class Lease {
       public:
@@ -607,8 +707,15 @@ struct SearchCatalog::QueryStatements {
   private:
     static std::string const& sql(Kind kind) {
         static std::string const texts[kinds] = {
-            words_slice_sql(), grams_slice_sql(true), grams_slice_sql(false),
-            "SELECT term FROM terms WHERE term >= ?1 AND term < ?2 ORDER BY term LIMIT ?3"};
+            words_slice_sql(), grams_slice_sql(GramSource::Confirmed),
+            grams_slice_sql(GramSource::Exact), grams_slice_sql(GramSource::Scan),
+            "SELECT COUNT(*) FROM (SELECT 1 FROM entries WHERE collection = ?1 LIMIT ?2)",
+            "SELECT term, docs FROM terms WHERE term >= ?1 AND term < ?2 ORDER BY term LIMIT ?3",
+            "SELECT docs FROM terms WHERE term = ?1",
+            // A short prefix may begin thousands of words: their counts are added up to a
+            // bound, past which the prefix counts as common anyway.
+            "SELECT SUM(docs) FROM (SELECT docs FROM terms WHERE term >= ?1 AND term < ?2 "
+            "LIMIT 4096)"};
         return texts[kind];
     }
     sqlite3* m_db;
@@ -694,20 +801,34 @@ std::expected<std::vector<InsertOutcome>, std::string> SearchCatalog::insert_all
     for (auto const& entry : entries) {
         auto outcome = insert_locked(entry);
         if (!outcome) {
-            exec(m_db, "ROLLBACK");
-            m_statements->vocabulary.forget();
-            changed();
+            roll_back_locked();
             return std::unexpected(outcome.error());
         }
         outcomes.push_back(*outcome);
     }
-    if (!exec(m_db, "COMMIT")) {
-        auto error = error_of(m_db, "storing search entries");
-        exec(m_db, "ROLLBACK");
-        m_statements->vocabulary.forget();
+    if (auto done = commit_locked("storing search entries"); !done)
+        return std::unexpected(done.error());
+    return outcomes;
+}
+
+std::expected<void, std::string> SearchCatalog::commit_locked(char const* what) {
+    if (!m_statements->vocabulary.flush()) {
+        auto error = error_of(m_db, "counting the words of search entries");
+        roll_back_locked();
         return std::unexpected(error);
     }
-    return outcomes;
+    if (!exec(m_db, "COMMIT")) {
+        auto error = error_of(m_db, what);
+        roll_back_locked();
+        return std::unexpected(error);
+    }
+    return {};
+}
+
+void SearchCatalog::roll_back_locked() {
+    exec(m_db, "ROLLBACK");
+    m_statements->vocabulary.forget();
+    changed();
 }
 
 std::expected<InsertOutcome, std::string> SearchCatalog::insert_locked(SearchEntry const& e) {
@@ -745,8 +866,7 @@ std::expected<InsertOutcome, std::string> SearchCatalog::insert_locked(SearchEnt
     rc = q.step();
     q.reset();
     if (rc != SQLITE_DONE) return std::unexpected(error_of(m_db, "storing a search entry"));
-    if (!s.vocabulary.add(title) || !s.vocabulary.add(body))
-        return std::unexpected(error_of(m_db, "storing the words of a search entry"));
+    s.vocabulary.count(title, body, +1);
     changed();
     if (e.timestamp > m_newest) m_newest = e.timestamp;
     return exists ? InsertOutcome::Replaced : InsertOutcome::Added;
@@ -754,16 +874,28 @@ std::expected<InsertOutcome, std::string> SearchCatalog::insert_locked(SearchEnt
 
 std::expected<bool, std::string> SearchCatalog::remove_postings(std::string_view address) {
     std::unique_lock lock(m_lock);
-    return remove_locked(address);
+    if (!exec(m_db, "BEGIN IMMEDIATE")) return std::unexpected(error_of(m_db, "starting a change"));
+    auto removed = remove_locked(address);
+    if (!removed) {
+        roll_back_locked();
+        return removed;
+    }
+    if (auto done = commit_locked("removing a search entry"); !done)
+        return std::unexpected(done.error());
+    return removed;
 }
 
 std::expected<bool, std::string> SearchCatalog::remove_locked(std::string_view address) {
     auto const& q = m_statements->remove;
     q.text(1, address);
-    int rc = q.step();
+    bool removed = false;
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+        m_statements->vocabulary.count(q.column_view(0), q.column_view(1), -1);
+        removed = true;
+    }
     q.reset();
     if (rc != SQLITE_DONE) return std::unexpected(error_of(m_db, "removing a search entry"));
-    bool removed = sqlite3_changes(m_db) > 0;
     if (removed) changed();
     return removed;
 }
@@ -779,11 +911,12 @@ std::expected<size_t, std::string> SearchCatalog::retain_only(
     if (!exec(m_db, "BEGIN IMMEDIATE")) return std::unexpected(error_of(m_db, "starting a change"));
     for (auto const& address : gone) {
         if (auto removed = remove_locked(address); !removed) {
-            exec(m_db, "ROLLBACK");
+            roll_back_locked();
             return std::unexpected(removed.error());
         }
     }
-    if (!exec(m_db, "COMMIT")) return std::unexpected(error_of(m_db, "removing search entries"));
+    if (auto done = commit_locked("removing search entries"); !done)
+        return std::unexpected(done.error());
     return gone.size();
 }
 
@@ -795,16 +928,43 @@ std::vector<std::string> SearchCatalog::addresses() const {
     return out;
 }
 
-std::vector<std::string> SearchCatalog::words_with_prefix(std::string const& prefix) const {
+std::vector<std::pair<std::string, int64_t>> SearchCatalog::words_with_prefix(
+    std::string const& prefix) const {
     auto lease = m_queries->lease(QueryStatements::Completions);
     auto const& s = lease.get();
-    std::vector<std::string> out;
+    std::vector<std::pair<std::string, int64_t>> out;
     if (!s) return out;
     s.text(1, prefix);
     s.text(2, prefix + '\xff');  // no UTF-8 text continues with this byte
     s.integer(3, int64_t(max_completions + 1));
-    while (s.step() == SQLITE_ROW) out.push_back(s.column_text(0));
+    while (s.step() == SQLITE_ROW) out.emplace_back(s.column_text(0), s.column_int(1));
     return out;
+}
+
+int64_t SearchCatalog::documents_locked(std::string const& word, bool prefix) const {
+    auto lease =
+        m_queries->lease(prefix ? QueryStatements::PrefixDocuments : QueryStatements::Documents);
+    auto const& s = lease.get();
+    if (!s) return 0;
+    s.text(1, word);
+    if (prefix) s.text(2, word + '\xff');
+    return s.step() == SQLITE_ROW ? s.column_int(0) : 0;
+}
+
+bool SearchCatalog::collection_is_small(std::string const& collection) const {
+    auto lease = m_queries->lease(QueryStatements::CollectionSize);
+    auto const& s = lease.get();
+    if (!s) return false;
+    s.text(1, collection);
+    s.integer(2, scanned_collection + 1);
+    return s.step() == SQLITE_ROW && s.column_int(0) <= scanned_collection;
+}
+
+size_t SearchCatalog::documents_with(std::string_view word) const {
+    auto tokens = index_tokens(normalize_search_text(word));
+    if (tokens.size() != 1) return 0;
+    std::shared_lock lock(m_lock);
+    return size_t(std::max<int64_t>(0, documents_locked(tokens.front(), false)));
 }
 
 std::expected<SearchCatalog::Slice, std::string> SearchCatalog::read_slice(
@@ -812,6 +972,7 @@ std::expected<SearchCatalog::Slice, std::string> SearchCatalog::read_slice(
     size_t limit) const {
     bool words = at.tier == 0;
     auto kind = words                           ? QueryStatements::WordSlice
+                : match.scan                    ? QueryStatements::ScanSlice
                 : match.grams_contained.empty() ? QueryStatements::TrigramSlice
                                                 : QueryStatements::GramSlice;
     auto lease = m_queries->lease(kind);
@@ -819,6 +980,11 @@ std::expected<SearchCatalog::Slice, std::string> SearchCatalog::read_slice(
     if (!s) return std::unexpected(error_of(m_db, "preparing a search"));
     if (words) {
         s.text(1, match.words);
+        sqlite3_bind_blob(s.get(), 11, match.counts.data(), int(match.counts.size() * 8),
+                          SQLITE_TRANSIENT);
+    } else if (match.scan) {
+        s.text(9, match.substrings);
+        s.text(10, match.words);
     } else {
         s.text(1, match.grams);
         if (!match.grams_contained.empty()) s.text(9, match.grams_contained);
@@ -869,9 +1035,10 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
     std::string normalized = normalize_search_text(query.text);
     if (normalized.empty() || limits.page_size == 0) return page;
     bool trailing_space = !query.text.empty() && g_unichar_isspace(query.text.back());
-    auto match = match_expressions(normalized, trailing_space, [&](std::string const& prefix) {
-        return words_with_prefix(prefix);
-    });
+    WordLookup lookup{
+        [&](std::string const& prefix) { return words_with_prefix(prefix); },
+        [&](std::string const& word, bool prefix) { return documents_locked(word, prefix); }};
+    auto match = match_expressions(normalized, trailing_space, lookup);
     if (match.words.empty()) return page;
     // The collection and scope narrow the postings too, so a filtered search of a common word
     // does not walk every match; the exact comparison follows in SQL.
@@ -885,6 +1052,7 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
     // Whole-word matches come first, substrings after; when the words fill the page the
     // substrings are not looked for yet (they cost the most). The total counts the matches
     // of the slices read so far.
+    match.scan = !match.grams.empty() && query.collection && collection_is_small(*query.collection);
     uint8_t tiers = match.grams.empty() ? 1 : 2;
     SearchCursor at = cursor.value_or(SearchCursor{m_instance, generation, key});
     size_t known = at.slice_start;
@@ -908,6 +1076,7 @@ SearchPage SearchCatalog::query_page(SearchQuery const& query,
         } else {
             ++at.tier;
             at.below = INT64_MAX;
+            if (match.substrings_when_no_words && known > 0) at.tier = tiers;
         }
     }
     page.total = known;

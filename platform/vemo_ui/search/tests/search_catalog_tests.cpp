@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -99,9 +102,13 @@ class CatalogQueryTest : public testing::TestWithParam<QueryCase> {
 };
 
 TEST_P(CatalogQueryTest, FindsWhatPeopleType) {
-    auto found = find(*catalog, GetParam().query);
-    EXPECT_EQ(std::set(found.begin(), found.end()),
-              std::set(GetParam().expected.begin(), GetParam().expected.end()));
+    // Within a collection too, where a small one is read for substrings rather than the index.
+    for (auto collection : {std::optional<std::string>(), std::optional<std::string>("Messages")}) {
+        auto found = find(*catalog, GetParam().query, collection);
+        EXPECT_EQ(std::set(found.begin(), found.end()),
+                  std::set(GetParam().expected.begin(), GetParam().expected.end()))
+            << collection.value_or("all");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -118,7 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                     QueryCase{"deplo ", {"b"}}, QueryCase{"de ", {}},
                     // phrases keep their order
                     QueryCase{"\"quick brown\"", {"d"}}, QueryCase{"quick brown", {"d", "e"}},
-                    QueryCase{"\"brown quick\"", {"e"}}, QueryCase{"\"uick brow\"", {}},
+                    QueryCase{"\"brown quick\"", {"e"}}, QueryCase{"\"uick brow\"", {"d"}},
+                    QueryCase{"\"own qu\"", {"e"}},
                     // nothing to search for
                     QueryCase{"", {}}, QueryCase{"  ,;  ", {}}, QueryCase{"\"", {}},
                     QueryCase{"zzz", {}}, QueryCase{"\"unterminated phr", {}},
@@ -137,6 +145,87 @@ TEST_F(CatalogTest, RanksTitleMatchesAndRecentEntriesHigher) {
     // A whole word outranks a substring inside a longer one.
     catalog->insert(entry("sub", "x", "prerelease", "Messages", 1000 + 30 * 86400));
     EXPECT_EQ(find(*catalog, "release").back(), "sub");
+}
+
+// Two entries hold both words, each one of them twice: the one that repeats the rarer word
+// ranks first, whichever word that is and however the query names the words.
+class CatalogRarityTest : public testing::TestWithParam<char const*> {
+  protected:
+    void SetUp() override {
+        // Added first, so that on a tie it would come first.
+        catalog->insert(entry("pebble-twice", "x", "pebble pebble amber"));
+        catalog->insert(entry("amber-twice", "x", "amber amber pebble"));
+    }
+    void make_common(char const* word) {
+        for (int i = 0; i < 12; ++i)
+            catalog->insert(entry("filler:" + std::to_string(i), "x", std::string(word) + " dust"));
+    }
+    std::unique_ptr<SearchCatalog> catalog = SearchCatalog::in_memory("Test");
+};
+
+TEST_P(CatalogRarityTest, TheRarerWordWeighsMore) {
+    make_common("pebble");
+    EXPECT_EQ(find(*catalog, GetParam()),
+              (std::vector<std::string>{"amber-twice", "pebble-twice"}));
+    // The same entries now say the other word: the counts follow the replacement.
+    make_common("amber");
+    EXPECT_EQ(find(*catalog, GetParam()),
+              (std::vector<std::string>{"pebble-twice", "amber-twice"}));
+    EXPECT_EQ(catalog->documents_with("amber"), 14u);
+    EXPECT_EQ(catalog->documents_with("pebble"), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Queries, CatalogRarityTest,
+                         testing::Values("pebble amber", "amber pebble ", "amber peb", "pebble am",
+                                         "\"amber\" \"pebble\""));
+
+// Random additions, replacements and removals: every word's count of entries stays what the
+// entries hold, including words that come back after they were gone.
+TEST_F(CatalogTest, WordCountsFollowEveryChange) {
+    char const* words[] = {"Café", "cafe", "delta", "echo", "fox", "golf", "hotel"};
+    std::map<std::string, std::pair<std::string, std::string>> held;  // address -> title, text
+    std::mt19937 rng(5);
+    auto some_words = [&] {
+        std::string text;
+        for (int n = 1 + int(rng() % 4); n > 0; --n) text += std::string(words[rng() % 7]) + " ";
+        return text;
+    };
+    for (int step = 0; step < 300; ++step) {
+        std::string address = "m:" + std::to_string(rng() % 25);
+        switch (rng() % 6) {
+            case 0:
+                EXPECT_EQ(*catalog->remove_postings(address), held.erase(address) > 0);
+                break;
+            case 1: {
+                std::vector<std::string> keep;
+                for (auto const& [a, _] : held)
+                    if (rng() % 4) keep.push_back(a);
+                ASSERT_TRUE(catalog->retain_only(keep));
+                std::erase_if(held, [&](auto const& kv) {
+                    return !std::ranges::binary_search(keep, kv.first);
+                });
+                break;
+            }
+            default: {
+                std::string title = rng() % 2 ? words[rng() % 7] : "";
+                std::string text = some_words();
+                ASSERT_TRUE(catalog->insert(entry(address, title, text)));
+                held[address] = {title, text};
+            }
+        }
+        if (step % 10 != 9) continue;
+        for (char const* word : {"cafe", "delta", "echo", "fox", "golf", "hotel", "zulu"}) {
+            size_t expected = 0;
+            for (auto const& [_, entry] : held) {
+                auto has = [&](std::string const& s) {
+                    auto tokens = index_tokens(normalize_search_text(s));
+                    return std::ranges::find(tokens, word) != tokens.end();
+                };
+                expected += has(entry.first) || has(entry.second);
+            }
+            EXPECT_EQ(catalog->documents_with(word), expected) << word << " at step " << step;
+        }
+    }
 }
 
 TEST_F(CatalogTest, FiltersByCollectionAndScope) {
@@ -226,7 +315,7 @@ TEST_F(CatalogFileTest, ReopensAStoredIndexAsItStands) {
     EXPECT_EQ((*again)->insert(entry("m:1", "kept", "kept across runs")), InsertOutcome::Unchanged);
 }
 
-enum class Damage { Garbage, Truncated, OtherVersion, ForeignDatabase };
+enum class Damage { Garbage, Truncated, OtherVersion, PreviousVersion, ForeignDatabase };
 
 class CatalogDamageTest : public CatalogFileTest, public testing::WithParamInterface<Damage> {};
 
@@ -244,13 +333,17 @@ TEST_P(CatalogDamageTest, ReplacesADamagedIndexWithAnEmptyWorkingOne) {
             fs::resize_file(path, 1000);
             break;
         case Damage::OtherVersion:
+        case Damage::PreviousVersion:
         case Damage::ForeignDatabase: {
             sqlite3* db = nullptr;
             sqlite3_open(path.c_str(), &db);
-            sqlite3_exec(db,
-                         GetParam() == Damage::OtherVersion ? "PRAGMA user_version=99"
-                                                            : "PRAGMA application_id=7",
-                         nullptr, nullptr, nullptr);
+            // The version before the words were counted kept only the words.
+            char const* sql = GetParam() == Damage::OtherVersion ? "PRAGMA user_version=99"
+                              : GetParam() == Damage::PreviousVersion
+                                  ? "DROP TABLE terms; CREATE TABLE terms(term TEXT PRIMARY KEY) "
+                                    "WITHOUT ROWID; PRAGMA user_version=4"
+                                  : "PRAGMA application_id=7";
+            sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
             sqlite3_close(db);
             break;
         }
@@ -261,11 +354,13 @@ TEST_P(CatalogDamageTest, ReplacesADamagedIndexWithAnEmptyWorkingOne) {
     EXPECT_EQ((*rebuilt)->stats().entries, 0u);
     EXPECT_EQ((*rebuilt)->insert(entry("m:2", "fresh", "fresh start")), InsertOutcome::Added);
     EXPECT_EQ(find(**rebuilt, "fresh"), std::vector<std::string>{"m:2"});
+    EXPECT_EQ((*rebuilt)->documents_with("fresh"), 1u);
+    EXPECT_EQ((*rebuilt)->documents_with("kept"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CatalogDamageTest,
                          testing::Values(Damage::Garbage, Damage::Truncated, Damage::OtherVersion,
-                                         Damage::ForeignDatabase));
+                                         Damage::PreviousVersion, Damage::ForeignDatabase));
 
 TEST_F(CatalogFileTest, FailsClearlyWhenTheFolderCannotBeMade) {
     fs::create_directories(dir);
@@ -374,11 +469,11 @@ TEST_P(CatalogPagingTest, ReachesEveryMatchDownToTheOldest) {
     EXPECT_EQ(last_total, c.expected);
     ASSERT_FALSE(order.empty());
     // The oldest entry that matches comes last among its kind of match.
-    auto first = std::string(c.query) == "roll" ? "m:0" : "m:1";
+    auto first = c.collection == "Other" ? "m:9" : std::string(c.query) == "roll" ? "m:0" : "m:1";
     EXPECT_TRUE(seen.contains(first));
     if (std::string(c.query) == "lease") {
         // Only inside "release": the substring slices list them newest slice first.
-        EXPECT_EQ(order.back(), "m:1");
+        EXPECT_EQ(order.back(), first);
     }
 }
 
@@ -389,9 +484,11 @@ INSTANTIATE_TEST_SUITE_P(
                     PagingCase{"release", 7, std::nullopt, 2400},
                     PagingCase{"release", 100, "Messages", 2160},
                     PagingCase{"notes", 1000, std::nullopt, 2400},
-                    PagingCase{"lease", 150, std::nullopt, 2400},   // substrings only
-                    PagingCase{"roll", 20, std::nullopt, 200},      // a prefix
-                    PagingCase{"note", 500, std::nullopt, 2600}));  // titles and text
+                    PagingCase{"lease", 150, std::nullopt, 2400},  // substrings only
+                    PagingCase{"roll", 20, std::nullopt, 200},     // a prefix
+                    PagingCase{"note", 500, std::nullopt, 2600},   // titles and text
+                    // a collection small enough to be read for substrings
+                    PagingCase{"lease", 30, "Other", 240}, PagingCase{"ote", 100, "Other", 260}));
 
 }  // namespace
 }  // namespace vemo_ui::search::provider

@@ -182,11 +182,14 @@ class SearchCatalog {
     // Forgets every entry whose address is not in `keep` (sorted); answers how many went.
     std::expected<size_t, std::string> retain_only(std::span<std::string const> keep_sorted);
     std::vector<std::string> addresses() const;
+    // How many entries hold this word in their title or text.
+    size_t documents_with(std::string_view word) const;
 
     SearchPage query_page(SearchQuery const& query, std::optional<SearchCursor> const& cursor,
                           PageLimits limits) const;
     CatalogStats stats() const;
     bool cursor_is_current(SearchCursor const& cursor) const;
+    uint64_t generation() const { return m_generation.load(); }
 
   private:
     struct Statements;
@@ -198,7 +201,11 @@ class SearchCatalog {
     std::expected<Slice, std::string> read_slice(MatchExpressions const& match,
                                                  SearchQuery const& query, SearchCursor const& at,
                                                  size_t limit) const;
-    std::vector<std::string> words_with_prefix(std::string const& prefix) const;
+    std::vector<std::pair<std::string, int64_t>> words_with_prefix(std::string const& prefix) const;
+    int64_t documents_locked(std::string const& word, bool prefix) const;
+    bool collection_is_small(std::string const& collection) const;
+    std::expected<void, std::string> commit_locked(char const* what);
+    void roll_back_locked();
     void changed() { m_generation.fetch_add(1); }
 
     std::string m_name;
@@ -225,6 +232,8 @@ class SearchProvider {
     virtual bool cursor_is_current(SearchCursor const& cursor) const = 0;
     // True while entries handed over are still being written into the index.
     virtual bool indexing() const { return false; }
+    // A number that changes whenever the catalog does; cheap enough to ask on every frame.
+    virtual uint64_t generation() const { return 0; }
 };
 
 }  // namespace vemo_ui::search::provider
