@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gdk_input.hpp"
 #include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/cairo_painter.hpp"
 #include "vemo_ui/text_renderer.hpp"
@@ -21,37 +22,6 @@ void shift(a11y::AccessNode& node, Point origin) {
         node.rect.y -= origin.y;
     }
     for (auto& child : node.children) shift(child, origin);
-}
-
-bool same_tree(a11y::AccessNode const& a, a11y::AccessNode const& b) {
-    if (a.role != b.role || a.id != b.id || a.label != b.label || a.description != b.description ||
-        !(a.states == b.states) || a.rect.x != b.rect.x || a.rect.y != b.rect.y ||
-        a.rect.width != b.rect.width || a.rect.height != b.rect.height ||
-        a.children.size() != b.children.size())
-        return false;
-    for (size_t i = 0; i < a.children.size(); ++i)
-        if (!same_tree(a.children[i], b.children[i])) return false;
-    return true;
-}
-
-Modifiers modifiers_of(guint state) {
-    return Modifiers{.shift = (state & GDK_SHIFT_MASK) != 0,
-                     .control = (state & GDK_CONTROL_MASK) != 0,
-                     .alt = (state & GDK_MOD1_MASK) != 0,
-                     .super = (state & GDK_SUPER_MASK) != 0};
-}
-
-PointerButton button_of(guint button) {
-    switch (button) {
-        case 1:
-            return PointerButton::Primary;
-        case 2:
-            return PointerButton::Middle;
-        case 3:
-            return PointerButton::Secondary;
-        default:
-            return PointerButton::None;
-    }
 }
 
 }  // namespace
@@ -168,7 +138,7 @@ struct DesktopSurfaceHost::Surface {
         cairo_restore(cr);
         a11y::AccessNode tree = host->m_widget.desktop_surface_accessibility(self->desc.id);
         shift(tree, {self->desc.rect.x, self->desc.rect.y});
-        if (!same_tree(tree, self->tree)) {
+        if (tree != self->tree) {
             self->tree = std::move(tree);
             notify_accessibility_changed(self->area);
         }
@@ -180,15 +150,15 @@ struct DesktopSurfaceHost::Surface {
         bool press = e->type != GDK_BUTTON_RELEASE;
         int count = e->type == GDK_2BUTTON_PRESS ? 2 : e->type == GDK_3BUTTON_PRESS ? 3 : 1;
         self->deliver(PointerEvent{press ? PointerEvent::Kind::Press : PointerEvent::Kind::Release,
-                                   self->to_main(e->x_root, e->y_root), button_of(e->button), count,
-                                   modifiers_of(e->state)});
+                                   self->to_main(e->x_root, e->y_root), button_from(e->button),
+                                   count, modifiers_from(e->state)});
         return TRUE;
     }
 
     static gboolean on_motion(GtkWidget*, GdkEventMotion* e, gpointer self_ptr) {
         auto* self = static_cast<Surface*>(self_ptr);
         self->deliver(PointerEvent{PointerEvent::Kind::Move, self->to_main(e->x_root, e->y_root),
-                                   PointerButton::None, 0, modifiers_of(e->state)});
+                                   PointerButton::None, 0, modifiers_from(e->state)});
         return TRUE;
     }
 
@@ -197,7 +167,7 @@ struct DesktopSurfaceHost::Surface {
         // Crossing into a child or during a grab is not leaving the panel.
         if (e->detail == GDK_NOTIFY_INFERIOR || e->mode != GDK_CROSSING_NORMAL) return FALSE;
         self->deliver(PointerEvent{PointerEvent::Kind::Leave, self->to_main(e->x_root, e->y_root),
-                                   PointerButton::None, 0, modifiers_of(e->state)});
+                                   PointerButton::None, 0, modifiers_from(e->state)});
         return TRUE;
     }
 

@@ -7,12 +7,15 @@
 #include <csignal>
 #include <iostream>
 #include <memory>
+#include <utility>
 
 #include "app_session.hpp"
 #include "desktop_instance.hpp"
 #include "desktop_surfaces.hpp"
 #include "desktop_theme.hpp"
 #include "frame_driver.hpp"
+#include "gdk_input.hpp"
+#include "vemo_ui/access_refresh.hpp"
 #include "vemo_ui/atk_bridge.hpp"
 #include "vemo_ui/cairo_painter.hpp"
 #include "vemo_ui/text_renderer.hpp"
@@ -21,13 +24,6 @@
 namespace vemo_ui::launch::detail {
 
 namespace {
-
-Modifiers modifiers_from(guint state) {
-    return Modifiers{.shift = (state & GDK_SHIFT_MASK) != 0,
-                     .control = (state & GDK_CONTROL_MASK) != 0,
-                     .alt = (state & GDK_MOD1_MASK) != 0,
-                     .super = (state & GDK_SUPER_MASK) != 0};
-}
 
 KeyEvent key_from(GdkEventKey const* e) {
     KeyEvent k;
@@ -115,19 +111,6 @@ KeyEvent key_from(GdkEventKey const* e) {
     return k;
 }
 
-PointerButton button_from(guint button) {
-    switch (button) {
-        case 1:
-            return PointerButton::Primary;
-        case 2:
-            return PointerButton::Middle;
-        case 3:
-            return PointerButton::Secondary;
-        default:
-            return PointerButton::None;
-    }
-}
-
 class WindowHost {
   public:
     WindowHost(LaunchConfig const& config, vemo_ui::detail::AppSession& session,
@@ -172,16 +155,18 @@ class WindowHost {
         // draw: between a sync and the draw that follows it the widget's geometry still
         // describes the previous frame.
         install_accessibility(
-            m_area, [this] { return m_tree; },
+            m_area, [this] { return m_access.tree(); },
             [this](std::string const& id, std::string const& action) {
                 bool done = m_widget->perform_semantic_action(id, action);
                 m_session.commit();
+                m_access.invalidate();
                 mark_dirty();
                 return done;
             },
             [this](std::string const& id, a11y::TextEdit const& edit) {
                 bool done = m_widget->perform_text_edit(id, edit);
                 m_session.commit();
+                m_access.invalidate();
                 mark_dirty();
                 return done;
             });
@@ -191,6 +176,7 @@ class WindowHost {
             m_area, *m_widget, m_text, m_theme, [this](Event const& e) { deliver(e); },
             [this] {
                 m_session.commit();
+                m_access.invalidate();
                 mark_dirty();
             });
 
@@ -232,8 +218,8 @@ class WindowHost {
     void frame() {
         double now = vemo_ui::detail::monotonic_seconds();
         m_session.sync(now, scale());
-        // Layout is cheap and rebuilt every frame, so the one-shot request only needs clearing.
-        (void)m_widget->take_layout_changed();
+        // Layout is cheap and rebuilt every frame; a changed one only asks for a new tree.
+        m_layout_changed = m_widget->take_layout_changed() || m_layout_changed;
         Size size = logical_size();
         if (auto laid = m_driver.layout(size); !laid)
             std::cerr << "layout failed: " << laid.error().message << "\n";
@@ -265,41 +251,21 @@ class WindowHost {
         return G_SOURCE_CONTINUE;
     }
 
-    // Screen readers re-read the tree only when something they can see changed.
+    // Screen readers re-read the tree only when something they can see changed, and the tree
+    // is built again only when something it is made of may have.
     void notify_if_tree_changed() {
-        a11y::AccessNode tree = m_widget->accessibility();
-        std::string signature;
-        append_signature(signature, tree);
-        if (signature != m_tree_signature) {
-            m_tree_signature = std::move(signature);
-            m_tree = std::move(tree);
+        auto& doc = m_session.document();
+        a11y::AccessRefresh::Frame now{doc.num_changes(),
+                                       doc.pending_ops(),
+                                       logical_size(),
+                                       scale(),
+                                       std::exchange(m_layout_changed, false),
+                                       m_widget->animation_moves_controls()};
+        if (m_access.needs_rebuild(now) && m_access.offer(m_widget->accessibility()))
             notify_accessibility_changed(m_area);
-        }
         // Spoken after the tree holds what they talk about.
         for (auto const& line : m_widget->take_announcements())
             announce_accessibility(m_area, line);
-    }
-
-    static void append_signature(std::string& out, a11y::AccessNode const& node) {
-        out += node.id;
-        out += '\x1f';
-        out += node.label;
-        out += '\x1f';
-        out += node.description;
-        auto const& s = node.states;
-        out += std::to_string(s.pressed + 2 * s.selected + 4 * s.expanded + 8 * s.focused +
-                              16 * s.disabled + 32 * s.expandable + 64 * s.offscreen);
-        if (node.text)
-            out += "\x1e" + node.text->text + "\x1e" + std::to_string(node.text->caret) + ":" +
-                   std::to_string(node.text->selection_start) + ":" +
-                   std::to_string(node.text->selection_end);
-        for (auto const& action : node.actions) out += "\x1d" + action;
-        out += node.live;
-        out += std::to_string(int(node.rect.x)) + "," + std::to_string(int(node.rect.y)) + "," +
-               std::to_string(int(node.rect.width)) + "," + std::to_string(int(node.rect.height));
-        out += '(';
-        for (auto const& c : node.children) append_signature(out, c);
-        out += ')';
     }
 
     void mark_dirty() { m_dirty = true; }
@@ -340,6 +306,7 @@ class WindowHost {
 
     void deliver(Event const& e) {
         m_widget->handle_event(e);
+        m_access.invalidate();
         // Whatever the event dispatched becomes a change of its own.
         m_session.commit();
         mark_dirty();
@@ -485,8 +452,8 @@ class WindowHost {
     GtkWidget* m_area = nullptr;
     GtkIMContext* m_im = nullptr;
     Size m_last_size{-1, -1};
-    std::string m_tree_signature;
-    a11y::AccessNode m_tree;
+    a11y::AccessRefresh m_access;
+    bool m_layout_changed = false;
     bool m_dirty = true;
     bool m_synced_once = false;
     bool m_quitting = false;

@@ -246,11 +246,16 @@ std::optional<Rect> ChatApp::text_input_caret_rect() const {
 }
 
 bool ChatApp::needs_animation_frame() const {
+    return animation_moves_controls() || m_tooltips.pending() || call_pictures_new();
+}
+
+// A tooltip waiting to show and a new call picture repaint without moving or changing any
+// control; everything else that animates may.
+bool ChatApp::animation_moves_controls() const {
     return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
-           m_tooltips.pending() || !m_images->is_idle() || m_attachment_jobs.busy() ||
-           !m_dropped_files.empty() || m_attachment_export.running() || call_view_animating() ||
-           (m_call_resume_requested && m_pending_continuation) || call_pictures_new() ||
-           search_behind();
+           !m_images->is_idle() || m_attachment_jobs.busy() || !m_dropped_files.empty() ||
+           m_attachment_export.running() || call_view_animating() ||
+           (m_call_resume_requested && m_pending_continuation) || search_behind();
 }
 
 bool ChatApp::take_layout_changed() {

@@ -150,6 +150,7 @@ class ChatApp final : public vemo_ui::Widget,
     std::expected<void, std::string> dispatch_encoded(
         vemo_actions::EncodedAction const& action) override;
     bool needs_animation_frame() const override;
+    bool animation_moves_controls() const override;
     bool drop_files(std::vector<std::string> const& paths, vemo_ui::Point at) override;
     void set_document_status(std::string const& line) override { m_document_status = line; }
     std::optional<vemo_ui::Rect> text_input_caret_rect() const override;

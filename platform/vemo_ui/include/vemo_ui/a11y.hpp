@@ -40,6 +40,15 @@ struct States {
     friend bool operator==(States const&, States const&) = default;
 };
 
+// A stretch of text drawn alike: [start, end) in Unicode scalar values and its attributes by
+// their ATK names.
+struct TextRun {
+    int start = 0;
+    int end = 0;
+    std::vector<std::pair<std::string, std::string>> attributes;
+    friend bool operator==(TextRun const&, TextRun const&) = default;
+};
+
 // What a text field holds. Offsets count Unicode scalar values, as assistive technology does.
 struct TextContent {
     std::string text;
@@ -51,6 +60,9 @@ struct TextContent {
     // ("family-name", "size", "weight", "style", "language", "direction").
     std::vector<Rect> character_rects;
     std::vector<std::pair<std::string, std::string>> attributes;
+    // Where the font, language or direction changes (a fallback font, a right-to-left word):
+    // the runs in order, covering the text; empty when it was not laid out.
+    std::vector<TextRun> runs;
     friend bool operator==(TextContent const&, TextContent const&) = default;
 };
 
@@ -83,6 +95,7 @@ struct AccessNode {
     }
     AccessNode const* find(std::string_view wanted_id) const;
     size_t count() const;
+    friend bool operator==(AccessNode const&, AccessNode const&) = default;
 };
 
 char const* role_name(Role role);

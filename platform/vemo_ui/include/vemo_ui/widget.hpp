@@ -141,6 +141,10 @@ public:
     }
     virtual bool is_dragging_floating_call() const { return false; }
     virtual bool needs_animation_frame() const { return false; }
+    // Whether the animation that runs moves or changes what assistive technology sees (a panel
+    // sliding in, rows changing height); hosts build the accessibility tree again after each
+    // such frame. Any animation may, unless the widget knows better.
+    virtual bool animation_moves_controls() const { return needs_animation_frame(); }
     virtual std::optional<Rect> text_input_caret_rect() const { return std::nullopt; }
     virtual bool take_layout_changed() { return false; }
     virtual void draw_with_presence(DrawContext& ctx, PresenceCtx const& presence)

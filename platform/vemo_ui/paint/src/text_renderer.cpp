@@ -470,19 +470,6 @@ std::optional<size_t> TextRenderer::move_visually(std::string_view text, double 
     return std::min(size_t(p - laid), text.size());
 }
 
-bool TextRenderer::right_to_left_at(std::string_view text, double size_pt,
-                                    std::optional<double> max_width, size_t index,
-                                    FontWeight weight) {
-    if (text.empty()) return false;
-    index = std::min(index, text.size());
-    while (index > 0 && index < text.size() && (uint8_t(text[index]) & 0xc0) == 0x80) --index;
-    PangoLayout* layout = m_impl->plain(text, Params{size_pt, weight, max_width, false});
-    int line = 0, x = 0;
-    pango_layout_index_to_line_x(layout, int(index), FALSE, &line, &x);
-    PangoLayoutLine* laid = pango_layout_get_line_readonly(layout, line);
-    return laid && pango_layout_line_get_resolved_direction(laid) == PANGO_DIRECTION_RTL;
-}
-
 std::vector<Rect> TextRenderer::character_rects(std::string_view text, double size_pt,
                                                 std::optional<double> max_width,
                                                 FontWeight weight) {
@@ -517,8 +504,7 @@ TextRenderer::Style TextRenderer::style_of(std::string_view text, double size_pt
     if (!line->runs) return style;
     // The font the first run is really drawn with (a fallback when the family lacks glyphs).
     PangoItem const* item = static_cast<PangoGlyphItem*>(line->runs->data)->item;
-    if (item->analysis.language)
-        style.language = pango_language_to_string(item->analysis.language);
+    if (item->analysis.language) style.language = pango_language_to_string(item->analysis.language);
     if (item->analysis.font) {
         PangoFontDescription* used = pango_font_describe(item->analysis.font);
         if (char const* family = pango_font_description_get_family(used)) style.family = family;
@@ -526,6 +512,128 @@ TextRenderer::Style TextRenderer::style_of(std::string_view text, double size_pt
         pango_font_description_free(used);
     }
     return style;
+}
+
+namespace {
+
+bool operator==(TextRenderer::Style const& a, TextRenderer::Style const& b) {
+    return a.family == b.family && a.size_pt == b.size_pt && a.weight == b.weight &&
+           a.italic == b.italic && a.language == b.language && a.right_to_left == b.right_to_left;
+}
+
+}  // namespace
+
+std::vector<TextRenderer::StyleRun> TextRenderer::style_runs(std::string_view text, double size_pt,
+                                                             std::optional<double> max_width,
+                                                             FontWeight weight) {
+    std::vector<StyleRun> runs;
+    if (text.empty()) return runs;
+    Style base = style_of(text, size_pt, weight);
+    PangoLayout* layout = m_impl->plain(text, Params{size_pt, weight, max_width, false});
+    char const* laid = pango_layout_get_text(layout);
+    struct Piece {
+        int begin;  // bytes
+        int end;
+        Style style;
+    };
+    std::vector<Piece> pieces;
+    for (GSList* l = pango_layout_get_lines_readonly(layout); l; l = l->next) {
+        auto* line = static_cast<PangoLayoutLine*>(l->data);
+        for (GSList* r = line->runs; r; r = r->next) {
+            PangoItem const* item = static_cast<PangoGlyphItem*>(r->data)->item;
+            Style style = base;
+            style.right_to_left = (item->analysis.level & 1) != 0;
+            if (item->analysis.language)
+                style.language = pango_language_to_string(item->analysis.language);
+            if (item->analysis.font) {
+                PangoFontDescription* used = pango_font_describe(item->analysis.font);
+                if (char const* family = pango_font_description_get_family(used))
+                    style.family = family;
+                style.italic = pango_font_description_get_style(used) != PANGO_STYLE_NORMAL;
+                pango_font_description_free(used);
+            }
+            pieces.push_back({item->offset, item->offset + item->length, style});
+        }
+    }
+    // Runs come in visual order within a line; line breaks and paragraph separators belong
+    // to no run and take the style of the run before them.
+    std::sort(pieces.begin(), pieces.end(),
+              [](Piece const& a, Piece const& b) { return a.begin < b.begin; });
+    int laid_size = int(std::strlen(laid));
+    auto scalars = [&](int bytes) {
+        return int(g_utf8_pointer_to_offset(laid, laid + std::clamp(bytes, 0, laid_size)));
+    };
+    for (Piece const& piece : pieces) {
+        if (!runs.empty()) runs.back().end = std::max(runs.back().end, scalars(piece.begin));
+        int start = runs.empty() ? 0 : runs.back().end;
+        int end = scalars(piece.end);
+        if (end <= start) continue;
+        if (!runs.empty() && runs.back().style == piece.style)
+            runs.back().end = end;
+        else
+            runs.push_back({start, end, piece.style});
+    }
+    int total = scalars(laid_size);
+    if (runs.empty())
+        runs.push_back({0, total, base});
+    else
+        runs.back().end = total;
+    return runs;
+}
+
+std::optional<size_t> TextRenderer::move_word_visually(std::string_view text, double size_pt,
+                                                       std::optional<double> max_width,
+                                                       size_t index, bool right,
+                                                       FontWeight weight) {
+    if (text.empty()) return std::nullopt;
+    index = std::min(index, text.size());
+    while (index > 0 && index < text.size() && (uint8_t(text[index]) & 0xc0) == 0x80) --index;
+    PangoLayout* layout = m_impl->plain(text, Params{size_pt, weight, max_width, false});
+    char const* laid = pango_layout_get_text(layout);
+    int laid_size = int(std::strlen(laid));
+    int n_attrs = 0;
+    PangoLogAttr const* attrs = pango_layout_get_log_attrs_readonly(layout, &n_attrs);
+    auto char_of = [&](int byte) {
+        return int(g_utf8_pointer_to_offset(laid, laid + std::clamp(byte, 0, laid_size)));
+    };
+    auto boundary = [&](int byte) {
+        int c = char_of(byte);
+        return c < n_attrs && (attrs[c].is_word_start || attrs[c].is_word_end);
+    };
+    // Whether the step between two neighbouring caret positions on screen crosses a word's
+    // character: the one drawn halfway between them (storage offsets jump where the
+    // direction changes, the screen does not).
+    auto crosses_word = [&](int a, int b) {
+        PangoRectangle ca, cb;
+        pango_layout_get_cursor_pos(layout, a, &ca, nullptr);
+        pango_layout_get_cursor_pos(layout, b, &cb, nullptr);
+        int line_a = 0, line_b = 0, x = 0;
+        pango_layout_index_to_line_x(layout, a, FALSE, &line_a, &x);
+        pango_layout_index_to_line_x(layout, b, FALSE, &line_b, &x);
+        if (line_a != line_b) return false;  // onto another line
+        int index = 0, trailing = 0;
+        pango_layout_xy_to_index(layout, (ca.x + cb.x) / 2, ca.y + ca.height / 2, &index,
+                                 &trailing);
+        gunichar ch = g_utf8_get_char(laid + std::clamp(index, 0, laid_size));
+        return g_unichar_isalnum(ch) || g_unichar_ismark(ch);
+    };
+    int at = std::min(int(index), laid_size);
+    bool moved = false, seen_word = false;
+    for (int guard = 0; guard <= laid_size + 1; ++guard) {
+        int next = 0, trailing = 0;
+        pango_layout_move_cursor_visually(layout, TRUE, at, 0, right ? 1 : -1, &next, &trailing);
+        if (next < 0 || next == G_MAXINT) break;
+        char const* p = laid + std::min(next, laid_size);
+        for (int i = 0; i < trailing && p < laid + laid_size; ++i) p = g_utf8_next_char(p);
+        next = int(p - laid);
+        if (next == at) break;
+        seen_word = seen_word || crosses_word(at, next);
+        at = next;
+        moved = true;
+        if (seen_word && boundary(at)) break;
+    }
+    if (!moved) return std::nullopt;
+    return std::min(size_t(at), text.size());
 }
 
 size_t TextRenderer::cached_layouts() const {

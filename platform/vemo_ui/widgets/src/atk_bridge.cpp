@@ -678,13 +678,24 @@ AtkAttributeSet* text_attributes(AtkText* t) {
     return set;
 }
 
-// A text field is drawn in one style, so its whole text is one run.
+// The run of text drawn alike around `offset` (the last run at the end of the text); a field
+// that was not laid out is one run in its default attributes.
 AtkAttributeSet* text_run_attributes(AtkText* t, gint offset, gint* start, gint* end) {
     int count = text_count(t);
     *start = 0, *end = count;
     if (offset < 0 || offset > count) {
         *start = *end = -1;
         return nullptr;
+    }
+    auto const& runs = text_of(t).runs;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        auto const& run = runs[i];
+        if (offset >= run.end && !(i + 1 == runs.size() && offset == run.end)) continue;
+        *start = run.start, *end = run.end;
+        AtkAttributeSet* set = nullptr;
+        for (auto const& [name, value] : run.attributes)
+            set = add_attribute(set, name.c_str(), value);
+        return set;
     }
     return text_attributes(t);
 }

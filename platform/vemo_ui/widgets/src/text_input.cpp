@@ -137,16 +137,18 @@ struct TextInput::State {
                 move_to(text::snap_to_grapheme(text, *to), extend);
             return;
         }
-        // Word jumps go by the paragraph's direction: in right-to-left text the next word is
-        // the one on the left.
-        bool forward = right;
-        if (renderer && by_word &&
-            renderer->right_to_left_at(text, text_size, wrap_width(), cursor))
-            forward = !right;
-        size_t to = forward ? (by_word ? text::next_word_end(text, cursor)
-                                       : text::next_grapheme(text, cursor))
-                            : (by_word ? text::previous_word_start(text, cursor)
-                                       : text::previous_grapheme(text, cursor));
+        // Word jumps too: through a right-to-left run Right goes back to the word's start, and
+        // a left-to-right word inside right-to-left text is crossed the way it reads.
+        if (renderer) {
+            if (auto to =
+                    renderer->move_word_visually(text, text_size, wrap_width(), cursor, right))
+                move_to(text::snap_to_grapheme(text, *to), extend);
+            return;
+        }
+        size_t to = right ? (by_word ? text::next_word_end(text, cursor)
+                                     : text::next_grapheme(text, cursor))
+                          : (by_word ? text::previous_word_start(text, cursor)
+                                     : text::previous_grapheme(text, cursor));
         move_to(to, extend);
     }
 
@@ -513,6 +515,17 @@ Display display_of(std::string const& text, size_t cursor, std::string const& pr
     return d;
 }
 
+std::vector<std::pair<std::string, std::string>> attributes_of(TextRenderer::Style const& style) {
+    return {
+        {"family-name", style.family},
+        {"size", std::to_string(int(std::lround(style.size_pt)))},
+        {"weight", std::to_string(style.weight)},
+        {"style", style.italic ? "italic" : "normal"},
+        {"language", style.language},
+        {"direction", style.right_to_left ? "rtl" : "ltr"},
+    };
+}
+
 // The highlight of [begin, end) as one rectangle per laid-out line it touches.
 std::vector<Rect> selection_rects(TextRenderer& r, std::string const& text, double size,
                                   double wrap, size_t begin, size_t end) {
@@ -626,24 +639,30 @@ a11y::AccessNode TextInput::accessibility(std::string id, std::string label) con
     node.rect = m_state->bounds;
     node.states.focused = m_state->focused;
     auto [anchor, caret] = selection();
-    node.text = a11y::TextContent{m_state->text, int(caret), int(std::min(anchor, caret)),
-                                  int(std::max(anchor, caret))};
+    node.text.emplace();
+    node.text->text = m_state->text;
+    node.text->caret = int(caret);
+    node.text->selection_start = int(std::min(anchor, caret));
+    node.text->selection_end = int(std::max(anchor, caret));
     State const& s = *m_state;
     if (!s.renderer) return node;
-    // From the layout the field draws with, placed where the last draw put the text.
+    // From the layout the field draws with, placed where the last draw put the text. While
+    // the input method shows pre-edit text, the characters after the caret are drawn after
+    // it; the pre-edit itself is not yet part of the text.
     Rect content = s.content();
-    for (Rect r : s.renderer->character_rects(s.text, s.text_size, s.wrap_width()))
+    Display d = display_of(s.text, s.cursor, s.preedit, s.preedit_cursor);
+    size_t preedit_from = text::scalars_before(d.text, d.preedit_begin);
+    size_t preedit_to = text::scalars_before(d.text, d.preedit_end);
+    auto rects = s.renderer->character_rects(d.text, s.text_size, s.wrap_width());
+    for (size_t i = 0; i < rects.size(); ++i) {
+        if (i >= preedit_from && i < preedit_to) continue;
+        Rect r = rects[i];
         node.text->character_rects.push_back(
             {content.x + r.x, content.y - s.scroll + r.y, r.width, r.height});
-    auto style = s.renderer->style_of(s.text, s.text_size);
-    node.text->attributes = {
-        {"family-name", style.family},
-        {"size", std::to_string(int(std::lround(style.size_pt)))},
-        {"weight", std::to_string(style.weight)},
-        {"style", style.italic ? "italic" : "normal"},
-        {"language", style.language},
-        {"direction", style.right_to_left ? "rtl" : "ltr"},
-    };
+    }
+    node.text->attributes = attributes_of(s.renderer->style_of(s.text, s.text_size));
+    for (auto const& run : s.renderer->style_runs(s.text, s.text_size, s.wrap_width()))
+        node.text->runs.push_back({run.start, run.end, attributes_of(run.style)});
     return node;
 }
 

@@ -122,6 +122,23 @@ def check_text_field(probe, composer, events):
     if (selection.start_offset, selection.end_offset) != (1, 4):
         fail(f"selection {selection.start_offset}..{selection.end_offset}")
     check_text_geometry(composer)
+    check_text_runs(probe, composer)
+
+
+def check_text_runs(probe, composer):
+    """Each run of text drawn alike is reported with its own offsets and attributes."""
+    if not Atspi.EditableText.set_text_contents(composer, "abc مرحبا xyz"):
+        fail("set_text_contents refused")
+    expect_line(probe, "edited abc مرحبا xyz 13")
+    for offset, wanted in [(1, (0, 4, "ltr")), (4, (4, 9, "rtl")), (8, (4, 9, "rtl")),
+                           (12, (9, 13, "ltr")), (13, (9, 13, "ltr"))]:
+        attributes, start, end = Atspi.Text.get_attribute_run(composer, offset, False)
+        if (start, end, attributes.get("direction")) != wanted:
+            fail(f"run at {offset}: {start}..{end} {attributes}")
+    latin, _, _ = Atspi.Text.get_attribute_run(composer, 1, False)
+    arabic, _, _ = Atspi.Text.get_attribute_run(composer, 5, False)
+    if not arabic.get("family-name") or arabic["family-name"] == latin.get("family-name"):
+        fail(f"the Arabic run names the font it is drawn in: {arabic} after {latin}")
 
 
 def check_text_geometry(composer):

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vemo_ui/clipboard.hpp"
@@ -431,9 +433,10 @@ TEST_F(PointerEditing, ArrowsMoveVisuallyInRightToLeftText) {
     EXPECT_GT(input.caret_rect().x, end_x) << "the start is drawn right of the end";
 }
 
-// Control with Left or Right jumps a word the way the arrow points on screen: in a
-// right-to-left paragraph Control+Left goes on to the next word, whatever the words are.
-TEST_F(PointerEditing, WordJumpsFollowTheParagraphsDirection) {
+// Control with Left or Right jumps a word the way the arrow points on screen, following the
+// direction of the run the caret is in: through right-to-left words Control+Left goes on
+// through the text, through a left-to-right word inside them it goes back.
+TEST_F(PointerEditing, WordJumpsFollowTheDirectionOnScreen) {
     struct Case {
         char const* name;
         std::string text;
@@ -458,11 +461,105 @@ TEST_F(PointerEditing, WordJumpsFollowTheParagraphsDirection) {
              {"mixed_ltr_left_from_end", mixed_ltr, 13, Key::Left, 8},
              {"second_paragraph_rtl", "hello\n" + hebrew, 6, Key::Left, 10},
              {"first_paragraph_ltr", "hello\n" + hebrew, 0, Key::Right, 5},
+             // "hel|lo" inside the right-to-left paragraph reads left to right: Right ends at
+             // the word's right edge, which is where the caret for offset 5 (before "hello",
+             // after the space that belongs to the right-to-left text) is drawn.
+             {"latin_in_rtl_right_to_word_end", mixed_rtl, 8, Key::Right, 5},
+             {"latin_in_rtl_left_to_word_start", mixed_rtl, 8, Key::Left, 10},
+             // "ש|לום" inside the left-to-right paragraph reads right to left: Right crosses
+             // "ש" to the word's right edge, drawn for offset 7 (its end).
+             {"hebrew_in_ltr_right_to_word_start", mixed_ltr, 4, Key::Right, 7},
+             {"hebrew_in_ltr_left_to_word_end", mixed_ltr, 4, Key::Left, 3},
+             {"arabic_in_ltr_right_from_inside", "go مرحبا now", 4, Key::Right, 8},
+             {"latin_in_arabic_left_from_inside", "مرحبا world بك", 9, Key::Left, 11},
+             {"ltr_left_at_start_stays", "hello", 0, Key::Left, 0},
          }) {
         SCOPED_TRACE(c.name);
         input.set_text(c.text);
         input.set_cursor_pos(c.from);
+        double before = input.caret_rect().x;
         EXPECT_TRUE(input.handle_event(key(c.arrow, ctrl)));
         EXPECT_EQ(input.cursor_pos(), c.to);
+        // On screen the caret moved the way the arrow points (or stayed at the edge).
+        double after = input.caret_rect().x;
+        if (c.from == c.to || c.text.find('\n') != std::string::npos) continue;
+        if (c.arrow == Key::Right)
+            EXPECT_GT(after, before);
+        else
+            EXPECT_LT(after, before);
     }
+}
+
+// Assistive technology reads the runs the text is drawn in: a right-to-left word and a
+// script the field's font lacks start runs of their own, with their offsets in the text.
+TEST_F(PointerEditing, TextRunsFollowDirectionAndFallbackFonts) {
+    struct Case {
+        char const* name;
+        std::string text;
+        // The runs merged where the direction stays the same (fonts may split them further).
+        std::vector<std::tuple<int, int, std::string>> directions;
+    };
+    for (auto const& c : std::vector<Case>{
+             {"one_run", "plain words", {{0, 11, "ltr"}}},
+             {"arabic_inside_latin",
+              "abc مرحبا xyz",
+              {{0, 4, "ltr"}, {4, 9, "rtl"}, {9, 13, "ltr"}}},
+             {"latin_inside_hebrew",
+              "שלום hello עולם",
+              {{0, 5, "rtl"}, {5, 10, "ltr"}, {10, 15, "rtl"}}},
+             {"line_break_stays_with_its_line", "hi\nשלום", {{0, 3, "ltr"}, {3, 7, "rtl"}}},
+         }) {
+        SCOPED_TRACE(c.name);
+        input.set_text(c.text);
+        auto node = input.accessibility("field", "Field");
+        ASSERT_TRUE(node.text);
+        std::vector<std::tuple<int, int, std::string>> merged;
+        int expected_start = 0;
+        for (auto const& run : node.text->runs) {
+            EXPECT_EQ(run.start, expected_start) << "runs follow each other";
+            EXPECT_LT(run.start, run.end);
+            expected_start = run.end;
+            auto direction = std::ranges::find(run.attributes, std::string("direction"),
+                                               &std::pair<std::string, std::string>::first);
+            ASSERT_NE(direction, run.attributes.end());
+            if (!merged.empty() && std::get<2>(merged.back()) == direction->second)
+                std::get<1>(merged.back()) = run.end;
+            else
+                merged.emplace_back(run.start, run.end, direction->second);
+        }
+        EXPECT_EQ(merged, c.directions);
+    }
+    // Thai is drawn in a fallback font: its run names that font, not the field's.
+    input.set_text("ok สวัสดี");
+    auto node = input.accessibility("field", "Field");
+    ASSERT_TRUE(node.text);
+    ASSERT_EQ(node.text->runs.size(), 2u);
+    auto family = [](a11y::TextRun const& run) {
+        for (auto const& [name, value] : run.attributes)
+            if (name == "family-name") return value;
+        return std::string();
+    };
+    EXPECT_NE(family(node.text->runs[0]), family(node.text->runs[1]));
+    EXPECT_EQ(node.text->runs[1].start, 3);
+}
+
+// While the input method shows pre-edit text at the caret, the characters after it are
+// reported where they are drawn (after the pre-edit), and the pre-edit is not among them.
+TEST_F(PointerEditing, CharacterRectanglesFollowThePreeditText) {
+    input.set_text("abcdef");
+    input.set_cursor_pos(3);
+    auto before = input.accessibility("field", "Field").text->character_rects;
+    ASSERT_EQ(before.size(), 6u);
+    input.handle_event(PreeditEvent{"XYZ", 3});
+    auto during = input.accessibility("field", "Field").text->character_rects;
+    ASSERT_EQ(during.size(), 6u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(during[i], before[i]) << i;
+    Rect preedit_end = renderer().caret_rect("abcXYZdef", 15, 400 - 24, 6);
+    for (size_t i = 3; i < 6; ++i) EXPECT_GT(during[i].x, before[i].x) << i;
+    EXPECT_DOUBLE_EQ(during[3].x, input.bounds().x + 12 + preedit_end.x);
+    EXPECT_NEAR(during[3].width, before[3].width, 0.5);
+    input.handle_event(TextEvent{"XYZ"});
+    auto after = input.accessibility("field", "Field").text->character_rects;
+    ASSERT_EQ(after.size(), 9u);
+    EXPECT_EQ(after[6], during[3]) << "committed, the text stays where the pre-edit showed it";
 }

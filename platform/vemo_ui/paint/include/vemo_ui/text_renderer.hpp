@@ -6,7 +6,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <utility>
 #include <vector>
 
@@ -102,10 +101,6 @@ class TextRenderer {
     std::optional<size_t> move_visually(std::string_view text, double size_pt,
                                         std::optional<double> max_width, size_t index, bool right,
                                         FontWeight weight = FontWeight::Regular);
-    // Whether the laid-out line holding byte `index` reads right to left (its paragraph's
-    // direction, taken from its first strong character).
-    bool right_to_left_at(std::string_view text, double size_pt, std::optional<double> max_width,
-                          size_t index, FontWeight weight = FontWeight::Regular);
     // Where each character of editable text is drawn, one rectangle per Unicode scalar value
     // relative to the text's top-left, and the font, language and direction it is drawn in
     // (those of its first run): what assistive technology asks of a text field.
@@ -121,6 +116,24 @@ class TextRenderer {
         bool right_to_left = false;
     };
     Style style_of(std::string_view text, double size_pt, FontWeight weight = FontWeight::Regular);
+    // The runs editable text is drawn in, in storage order and covering it whole: where a
+    // fallback font, the language or the direction changes, a new run starts (neighbours
+    // alike are one run). Offsets count Unicode scalar values, end exclusive.
+    struct StyleRun {
+        int start = 0;
+        int end = 0;
+        Style style;
+    };
+    std::vector<StyleRun> style_runs(std::string_view text, double size_pt,
+                                     std::optional<double> max_width,
+                                     FontWeight weight = FontWeight::Regular);
+    // The caret position one word to the left or right on screen from byte `index`: it moves
+    // through the text in visual order and stops at the first word boundary after a word, so
+    // in a right-to-left run Right goes back through the text and in a left-to-right word
+    // inside a right-to-left paragraph it goes on. nullopt at the text's edge.
+    std::optional<size_t> move_word_visually(std::string_view text, double size_pt,
+                                             std::optional<double> max_width, size_t index,
+                                             bool right, FontWeight weight = FontWeight::Regular);
 
     size_t cached_layouts() const;
 
