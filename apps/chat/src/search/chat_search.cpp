@@ -57,28 +57,8 @@ uint64_t people_digest(std::vector<Person> const& people) {
     return h.value();
 }
 
-// The channel's run of all_messages, which lists channel by channel in channel order: found
-// by bisecting on the channels' positions, or by a walk when the view breaks that order.
 std::span<Message const> channel_messages(model::ViewModel const& view, std::string const& id) {
-    std::unordered_map<std::string_view, size_t> position;
-    for (size_t i = 0; i < view.channels.size(); ++i) position.emplace(view.channels[i].id, i);
-    auto const& all = view.all_messages;
-    auto target = position.find(id);
-    auto at = [&](Message const& m) {
-        auto it = position.find(m.channel);
-        return it == position.end() ? SIZE_MAX : it->second;
-    };
-    if (target != position.end()) {
-        auto first = std::ranges::partition_point(
-            all, [&](Message const& m) { return at(m) < target->second; });
-        auto last =
-            std::find_if(first, all.end(), [&](Message const& m) { return m.channel != id; });
-        bool ordered = first == all.begin() || at(*(first - 1)) < target->second;
-        if (ordered && (last == all.end() || at(*last) > target->second)) return {first, last};
-    }
-    auto first = std::ranges::find(all, id, &Message::channel);
-    auto last = std::find_if(first, all.end(), [&](Message const& m) { return m.channel != id; });
-    return {first, last};
+    return view.all_messages.channel(id);
 }
 
 sp::SearchPage empty_page() {
@@ -129,16 +109,21 @@ std::shared_ptr<model::ViewModel const> search_snapshot(model::ViewModel const& 
     snapshot->channels = view.channels;
     snapshot->categories = view.categories;
     snapshot->directory = view.directory;
-    snapshot->all_messages.reserve(view.all_messages.size());
-    for (auto const& m : view.all_messages) {
-        auto& copy = snapshot->all_messages.emplace_back();
-        copy.id = m.id;
-        copy.channel = m.channel;
-        copy.author = m.author;
-        copy.text = m.text;
-        copy.ts = m.ts;
-        copy.attachment = m.attachment;
+    auto const& all = view.all_messages;
+    std::vector<std::vector<Message>> runs(all.run_count());
+    for (size_t r = 0; r < runs.size(); ++r) {
+        runs[r].reserve(all.run(r).size());
+        for (auto const& m : all.run(r)) {
+            auto& copy = runs[r].emplace_back();
+            copy.id = m.id;
+            copy.channel = m.channel;
+            copy.author = m.author;
+            copy.text = m.text;
+            copy.ts = m.ts;
+            copy.attachment = m.attachment;
+        }
     }
+    snapshot->all_messages = model::MessageRuns(std::move(runs));
     return snapshot;
 }
 
@@ -154,19 +139,17 @@ void ChatSearchProvider::first_build(model::ViewModel const& view) {
     update_small(view, ctx, small, none);
     size_t messages = 0;
     auto const& all = view.all_messages;
-    for (size_t begin = 0; begin < all.size();) {
-        std::string const& channel_id = all[begin].channel;
-        size_t end = begin;
-        while (end < all.size() && all[end].channel == channel_id) ++end;
+    for (size_t r = 0; r < all.run_count(); ++r) {
+        auto list = all.run(r);
+        if (list.empty()) continue;
+        std::string const& channel_id = list.front().channel;
         if (auto const* channel = ctx.channel(channel_id)) {
             uint64_t context = channel_digest(channel, ctx);
             auto& run = m_messages[channel_id];
-            run.reserve(end - begin);
-            for (size_t i = begin; i < end; ++i)
-                run.push_back({all[i].id, message_digest(all[i], context)});
-            messages += end - begin;
+            run.reserve(list.size());
+            for (auto const& m : list) run.push_back({m.id, message_digest(m, context)});
+            messages += list.size();
         }
-        begin = end;
     }
     m_last = {small.size() + messages, 0};
     m_indexer.submit_all([snapshot = search_snapshot(view)] { return search_entries(*snapshot); });
@@ -234,14 +217,12 @@ void ChatSearchProvider::update_messages(model::ViewModel const& view, EntryCont
                                          std::vector<std::string>& gone) {
     std::unordered_map<std::string, std::vector<Seen>> now;
     auto const& all = view.all_messages;
-    for (size_t begin = 0; begin < all.size();) {
-        std::string const& channel_id = all[begin].channel;
-        size_t end = begin;
-        while (end < all.size() && all[end].channel == channel_id) ++end;
-        auto run = update_channel(ctx, channel_id, std::span(all).subspan(begin, end - begin),
-                                  everything, changed, gone);
+    for (size_t r = 0; r < all.run_count(); ++r) {
+        auto list = all.run(r);
+        if (list.empty()) continue;
+        std::string const& channel_id = list.front().channel;
+        auto run = update_channel(ctx, channel_id, list, everything, changed, gone);
         if (run) now[channel_id] = std::move(*run);
-        begin = end;
     }
     // Channels no longer listed (or no longer indexed): all their messages are gone.
     for (auto const& [channel, old] : m_messages)
