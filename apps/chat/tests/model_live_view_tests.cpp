@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include "actions/apply.hpp"
@@ -31,8 +32,8 @@ class Actor {
         return n == 0 ? 0 : std::uniform_int_distribution<size_t>(0, n - 1)(m_rng);
     }
     bool chance(int percent) { return int(below(100)) < percent; }
-    template <class T>
-    T const* pick(std::vector<T> const& items) {
+    template <class List, class T = typename List::value_type>
+    T const* pick(List const& items) {
         return items.empty() ? nullptr : &items[below(items.size())];
     }
     char const* person() { return people[below(std::size(people))]; }
@@ -330,6 +331,13 @@ void expect_same_as_generic_reads(AutoCommit& doc, ViewModel const& vm) {
     for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(vm.all_messages[i], all[i]) << all[i].id;
 }
 
+// Run i of all_messages holds channel i's messages and nothing else.
+void expect_one_run_per_channel(ViewModel const& vm) {
+    ASSERT_EQ(vm.all_messages.run_count(), vm.channels.size());
+    for (size_t i = 0; i < vm.channels.size(); ++i)
+        for (auto const& m : vm.all_messages.run(i)) ASSERT_EQ(m.channel, vm.channels[i].id);
+}
+
 void expect_same_selection(Navigation const& a, Navigation const& b) {
     EXPECT_EQ(a.workspace_id, b.workspace_id);
     EXPECT_EQ(a.remembered_workspace_id, b.remembered_workspace_id);
@@ -366,6 +374,7 @@ TEST_P(LiveViewRandom, EqualsAFullRebuildAfterEveryStep) {
         auto full = refresh(doc, full_nav);
         expect_same_selection(nav, full_nav);
         ASSERT_EQ(live.view(), full) << "step " << step;
+        expect_one_run_per_channel(live.view());
         if (step % 10 == 0) expect_same_as_generic_reads(doc, full);
         actor.move(nav, full);
     }
@@ -392,6 +401,46 @@ TEST(LiveView, ReadsEverythingAgainForAnotherDocumentAndAfterAReset) {
     live.reset();
     live.refresh(b, nav);
     EXPECT_TRUE(live.last_change().everything);
+}
+
+// Handles belong to one document instance: another one put in the same place, even with the
+// same history, is read from scratch without a reset; the same instance moved elsewhere is not.
+TEST(LiveView, ReadsAnotherInstanceAtTheSameAddressFromScratch) {
+    struct Case {
+        char const* name;
+        std::function<void(AutoCommit&)> replace;
+        bool everything;
+    };
+    std::vector<Case> const cases = {
+        {"loaded from its own bytes", [](AutoCommit& d) { d = *AutoCommit::load(d.save()); }, true},
+        {"a fork", [](AutoCommit& d) { d = d.fork(); }, true},
+        {"another document", [](AutoCommit& d) { d = AutoCommit(); }, true},
+        {"moved out and back",
+         [](AutoCommit& d) {
+             AutoCommit elsewhere = std::move(d);
+             d = std::move(elsewhere);
+         },
+         false},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        AutoCommit doc;
+        doc::demo_seed(doc);
+        doc.commit();
+        Navigation nav;
+        nav.local = doc::LocalPerson{"u_me", "You", "YU", 0, Presence::Online};
+        LiveView live;
+        live.refresh(doc, nav);
+        c.replace(doc);
+        apply_action(doc, action::SendMessage{
+                              "c_crit", "m_after", "u_me", 1782600000, "after", {}, {}, {}, {}});
+        apply_action(doc, action::AddReaction{"c_crit", "m_ravi", "👍", "u_me"});
+        Navigation full_nav = nav;
+        live.refresh(doc, nav);
+        EXPECT_EQ(live.last_change().everything, c.everything);
+        EXPECT_EQ(live.view(), refresh(doc, full_nav));
+        expect_one_run_per_channel(live.view());
+    }
 }
 
 }  // namespace

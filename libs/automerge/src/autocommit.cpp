@@ -73,6 +73,10 @@ AutoCommit::~AutoCommit() = default;
 AutoCommit::AutoCommit(AutoCommit&&) noexcept = default;
 AutoCommit& AutoCommit::operator=(AutoCommit&&) noexcept = default;
 
+uint64_t AutoCommit::instance() const {
+    return m_doc ? m_doc->instance() : 0;
+}
+
 Result<AutoCommit> AutoCommit::load(std::span<uint8_t const> bytes) {
     auto doc = std::make_unique<Document>();
     auto r = doc->load_bytes(bytes);

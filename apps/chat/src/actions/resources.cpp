@@ -63,8 +63,8 @@ ActionSpec text_spec(std::string id, std::string label, std::string parameter, s
         });
 }
 
-template <class T>
-T const* find_by_id(std::vector<T> const& list, std::string_view id)
+template <class List, class T = typename List::value_type>
+T const* find_by_id(List const& list, std::string_view id)
 {
     auto it = std::find_if(list.begin(), list.end(), [&](auto const& e) { return e.id == id; });
     return it == list.end() ? nullptr : &*it;

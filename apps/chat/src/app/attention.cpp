@@ -27,7 +27,7 @@ bool mentions(Message const& m, std::string const& me) {
 
 // Roots of the threads the person wrote in: their own top-level messages and the roots of
 // their replies.
-std::unordered_set<std::string> own_threads(std::vector<Message> const& all,
+std::unordered_set<std::string> own_threads(model::MessageRuns const& all,
                                             std::string const& me) {
     std::unordered_set<std::string> roots;
     for (auto const& m : all)

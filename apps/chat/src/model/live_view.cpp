@@ -13,12 +13,10 @@ namespace chat::model {
 using automerge::ObjHandle;
 using automerge::Prop;
 
-// One channel's messages: where they sit in all_messages, the maps they were read from, and
-// what the sidebar and the people list need of them.
+// One channel's messages (run i of all_messages for channel i): the maps they were read
+// from, and what the sidebar and the people list need of them.
 struct LiveView::Run {
     std::string channel;
-    size_t begin = 0;
-    size_t end = 0;
     std::vector<ObjHandle> maps;  // one per message, in list order
     bool gaps = false;            // the list holds elements that are not maps
     size_t top_level = 0;
@@ -150,18 +148,20 @@ LiveView::LiveView(LiveView&&) noexcept = default;
 LiveView& LiveView::operator=(LiveView&&) noexcept = default;
 
 void LiveView::reset() {
-    m_doc = nullptr;
+    m_instance = 0;
     m_heads.clear();
 }
 
 ViewModel const& LiveView::refresh(AutoCommit& doc, Navigation& nav) {
+    // Handles are only good for the document instance that gave them: another one, even at
+    // the same address or with the same history, is read from scratch.
     std::optional<std::vector<std::vector<Prop>>> paths;
-    if (m_doc == &doc) paths = doc.changed_paths(m_heads);
+    if (m_instance != 0 && m_instance == doc.instance()) paths = doc.changed_paths(m_heads);
     if (paths)
         update(doc, nav, classify(*paths));
     else
         rebuild(doc, nav);
-    m_doc = &doc;
+    m_instance = doc.instance();
     m_heads = doc.get_heads();
     return m_vm;
 }
@@ -178,22 +178,19 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
     m_runs.resize(m_vm.channels.size());
     for (size_t i = 0; i < m_runs.size(); ++i) m_runs[i].channel = m_vm.channels[i].id;
     auto messages = messages_map(doc);
-    size_t total = 0;
-    for (auto& run : m_runs) {
+    std::vector<std::vector<Message>> lists(m_runs.size());
+    for (size_t i = 0; i < m_runs.size(); ++i) {
+        auto& run = m_runs[i];
         run.maps = list_maps(doc, messages, run.channel, run.gaps);
-        total += run.maps.size();
-    }
-    m_vm.all_messages.reserve(total);
-    for (auto& run : m_runs) {
-        run.begin = m_vm.all_messages.size();
+        auto& list = lists[i];
+        list.reserve(run.maps.size());
         for (ObjHandle map : run.maps) {
-            auto m = doc::read_message(doc, map, run.channel);
+            auto& m = list.emplace_back(doc::read_message(doc, map, run.channel));
             count_people(run.people, m, 1);
             if (!m.parent) ++run.top_level;
-            m_vm.all_messages.push_back(std::move(m));
         }
-        run.end = m_vm.all_messages.size();
     }
+    m_vm.all_messages = MessageRuns(std::move(lists));
     m_open.clear();
     finish(doc, nav);
 }
@@ -223,9 +220,10 @@ void LiveView::update(AutoCommit& doc, Navigation& nav, Touched const& touched) 
     // Written messages of an open channel whose list kept its shape are copied one by one.
     if (!m_open.empty() && m_open == nav.channel_id) {
         if (auto dirty = touched.messages.find(m_open); dirty != touched.messages.end()) {
-            auto run = std::ranges::find(m_runs, m_open, &Run::channel);
+            auto run = m_vm.all_messages.run(
+                size_t(std::ranges::find(m_runs, m_open, &Run::channel) - m_runs.begin()));
             for (size_t k : dirty->second)
-                if (k < m_vm.messages.size()) m_vm.messages[k] = m_vm.all_messages[run->begin + k];
+                if (k < m_vm.messages.size() && k < run.size()) m_vm.messages[k] = run[k];
         }
     }
     finish(doc, nav);
@@ -241,32 +239,26 @@ void LiveView::lay_out_runs(AutoCommit& doc, Touched const& touched, bool reread
     std::unordered_map<std::string_view, size_t> old_index;
     for (size_t i = 0; i < m_runs.size(); ++i) old_index.emplace(m_runs[i].channel, i);
     std::vector<Run> runs(m_vm.channels.size());
-    std::vector<Message> all;
-    all.reserve(m_vm.all_messages.size());
+    auto& old_lists = m_vm.all_messages.runs_for_update();
+    std::vector<std::vector<Message>> lists(runs.size());
     std::vector<size_t> fresh;
     std::vector<bool> kept(m_runs.size(), false);
     for (size_t i = 0; i < runs.size(); ++i) {
         auto found = old_index.find(m_vm.channels[i].id);
-        if (found != old_index.end()) kept[found->second] = true;
         if (found == old_index.end()) {
             runs[i].channel = m_vm.channels[i].id;
-            runs[i].begin = runs[i].end = all.size();
             fresh.push_back(i);
             continue;
         }
-        auto& old = m_runs[found->second];
-        auto first = m_vm.all_messages.begin() + ptrdiff_t(old.begin);
-        auto last = m_vm.all_messages.begin() + ptrdiff_t(old.end);
-        runs[i] = std::move(old);
-        runs[i].begin = all.size();
-        all.insert(all.end(), std::make_move_iterator(first), std::make_move_iterator(last));
-        runs[i].end = all.size();
+        kept[found->second] = true;
+        runs[i] = std::move(m_runs[found->second]);
+        lists[i] = std::move(old_lists[found->second]);
     }
     // Channels no longer listed take their messages with them.
     for (size_t i = 0; i < m_runs.size(); ++i)
         if (!kept[i]) m_change.channels.insert(m_runs[i].channel);
     m_runs = std::move(runs);
-    m_vm.all_messages = std::move(all);
+    m_vm.all_messages = MessageRuns(std::move(lists));
     m_open.clear();  // the open channel's copy is taken again
     if (reread_all) return;
     for (size_t i : fresh) {
@@ -282,7 +274,7 @@ void LiveView::lay_out_runs(AutoCommit& doc, Touched const& touched, bool reread
 void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const& dirty,
                           std::set<size_t> const& inserted, bool whole) {
     auto& run = m_runs[index];
-    auto& all = m_vm.all_messages;
+    auto& all = m_vm.all_messages.run_for_update(index);
     auto replace = [&](Message& old, Message fresh) {
         count_people(run.people, old, -1);
         run.top_level -= old.parent ? 0 : 1;
@@ -297,7 +289,7 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
         insert_messages(doc, index, *list, inserted)) {
         for (size_t k : dirty)
             if (k < run.maps.size())
-                replace(all[run.begin + k], doc::read_message(doc, run.maps[k], run.channel));
+                replace(all[k], doc::read_message(doc, run.maps[k], run.channel));
         return;
     }
 
@@ -306,8 +298,7 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
     // The same maps in the same order: only the written messages change.
     if (!gaps && !run.gaps && maps == run.maps) {
         for (size_t k : dirty)
-            if (k < maps.size())
-                replace(all[run.begin + k], doc::read_message(doc, maps[k], run.channel));
+            if (k < maps.size()) replace(all[k], doc::read_message(doc, maps[k], run.channel));
         return;
     }
     std::vector<Message> fresh;
@@ -327,7 +318,7 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
         bool written = gaps || dirty.contains(k);
         if (old && !reused[*old] && !written) {
             reused[*old] = true;
-            fresh.push_back(std::move(all[run.begin + *old]));
+            fresh.push_back(std::move(all[*old]));
             continue;
         }
         auto m = doc::read_message(doc, maps[k], run.channel);
@@ -337,28 +328,21 @@ void LiveView::reread_run(AutoCommit& doc, size_t index, std::set<size_t> const&
     }
     for (size_t k = 0; k < run.maps.size(); ++k) {
         if (reused[k]) continue;
-        auto const& gone = all[run.begin + k];
+        auto const& gone = all[k];
         count_people(run.people, gone, -1);
         run.top_level -= gone.parent ? 0 : 1;
     }
-    size_t old_size = run.end - run.begin;
-    auto first = all.begin() + ptrdiff_t(run.begin);
-    if (fresh.size() == old_size) {
-        std::ranges::move(fresh, first);
-    } else {
-        all.erase(first, first + ptrdiff_t(old_size));
-        all.insert(all.begin() + ptrdiff_t(run.begin), std::make_move_iterator(fresh.begin()),
-                   std::make_move_iterator(fresh.end()));
-    }
+    bool resized = fresh.size() != all.size();
+    all = std::move(fresh);
     run.maps = std::move(maps);
     run.gaps = gaps;
-    if (fresh.size() != old_size) place_runs();
+    if (resized) m_vm.all_messages.recount();
     if (run.channel == m_open) m_open.clear();
 }
 
 // Reads the messages inserted at `inserted` (ascending, as the list is now) into the run,
-// all_messages and the open channel's copy. False, with nothing changed, when one of them
-// is not a map: the caller then compares the whole list.
+// its run of all_messages and the open channel's copy. False, with nothing changed, when one of
+// them is not a map: the caller then compares the whole list.
 bool LiveView::insert_messages(AutoCommit& doc, size_t index, ObjHandle list,
                                std::set<size_t> const& inserted) {
     auto& run = m_runs[index];
@@ -370,27 +354,17 @@ bool LiveView::insert_messages(AutoCommit& doc, size_t index, ObjHandle list,
         maps.emplace_back(k, *map);
     }
     bool open = run.channel == m_open;
+    auto& all = m_vm.all_messages.run_for_update(index);
     for (auto& [k, map] : maps) {
         auto m = doc::read_message(doc, map, run.channel);
         count_people(run.people, m, 1);
         run.top_level += m.parent ? 0 : 1;
         if (open) m_vm.messages.insert(m_vm.messages.begin() + ptrdiff_t(k), m);
-        m_vm.all_messages.insert(m_vm.all_messages.begin() + ptrdiff_t(run.begin + k),
-                                 std::move(m));
+        all.insert(all.begin() + ptrdiff_t(k), std::move(m));
         run.maps.insert(run.maps.begin() + ptrdiff_t(k), map);
-        ++run.end;
     }
-    if (!maps.empty()) place_runs();
+    if (!maps.empty()) m_vm.all_messages.recount();
     return true;
-}
-
-void LiveView::place_runs() {
-    size_t at = 0;
-    for (auto& run : m_runs) {
-        size_t size = run.maps.size();
-        run.begin = at;
-        run.end = at += size;
-    }
 }
 
 void LiveView::finish(AutoCommit& doc, Navigation& nav) {
@@ -408,8 +382,8 @@ void LiveView::finish(AutoCommit& doc, Navigation& nav) {
         vm.messages = read_messages(doc, nav.channel_id);
         m_open.clear();
     } else if (m_open != nav.channel_id) {
-        vm.messages.assign(vm.all_messages.begin() + ptrdiff_t(open->begin),
-                           vm.all_messages.begin() + ptrdiff_t(open->end));
+        auto run = vm.all_messages.run(size_t(open - m_runs.begin()));
+        vm.messages.assign(run.begin(), run.end());
         m_open = nav.channel_id;
     }
 

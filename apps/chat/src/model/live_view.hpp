@@ -28,8 +28,8 @@ struct ViewChange {
 // another document or with heads this document does not know, reads everything; later
 // ones read only what the changes since the previous refresh wrote, and equal a full
 // rebuild. Local writes, changes from peers and merges all take that path. The view keeps
-// object handles of the document it read, so a document assigned over that one (same
-// address, another instance) needs a reset() first.
+// object handles of the document instance it read; any other instance, also one assigned
+// over that one at the same address, is read from scratch.
 class LiveView {
   public:
     struct Touched;  // what a run of changes wrote
@@ -57,12 +57,11 @@ class LiveView {
                     std::set<size_t> const& inserted, bool whole);
     bool insert_messages(AutoCommit& doc, size_t index, automerge::ObjHandle list,
                          std::set<size_t> const& inserted);
-    void place_runs();
     void finish(AutoCommit& doc, Navigation& nav);
 
     ViewModel m_vm;
     std::vector<Run> m_runs;  // one per channel, in the order of m_vm.channels
-    AutoCommit* m_doc = nullptr;
+    uint64_t m_instance = 0;  // the document instance read, 0 for none
     std::vector<automerge::ChangeHash> m_heads;
     std::string m_open;  // the channel m_vm.messages was copied from
     ViewChange m_change;

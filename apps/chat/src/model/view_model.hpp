@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "doc/seeds.hpp"
+#include "model/message_runs.hpp"
 #include "model/records.hpp"
 
 namespace chat::model {
@@ -40,10 +41,10 @@ struct ViewModel {
     std::vector<Workspace> workspaces;
     std::vector<Channel> channels;  // every workspace's, with unread counts
     std::vector<Category> categories;
-    std::vector<Message> messages;      // the open channel's, in document order
-    std::vector<Message> all_messages;  // channel by channel in channel order
-    std::vector<Person> directory;      // everyone under "users"
-    std::vector<Person> people;         // the current workspace's
+    std::vector<Message> messages;  // the open channel's, in document order
+    MessageRuns all_messages;       // channel by channel in channel order
+    std::vector<Person> directory;  // everyone under "users"
+    std::vector<Person> people;     // the current workspace's
     std::map<std::string, std::vector<VoiceParticipant>> voice_participants;  // current workspace
     ComposerState message_composer;
     ComposerState thread_composer;

@@ -67,28 +67,8 @@ uint64_t people_digest(std::vector<Person> const& people) {
     return h.value();
 }
 
-// The channel's run of all_messages, which lists channel by channel in channel order: found
-// by bisecting on the channels' positions, or by a walk when the view breaks that order.
 std::span<Message const> channel_messages(model::ViewModel const& view, std::string const& id) {
-    std::unordered_map<std::string_view, size_t> position;
-    for (size_t i = 0; i < view.channels.size(); ++i) position.emplace(view.channels[i].id, i);
-    auto const& all = view.all_messages;
-    auto target = position.find(id);
-    auto at = [&](Message const& m) {
-        auto it = position.find(m.channel);
-        return it == position.end() ? SIZE_MAX : it->second;
-    };
-    if (target != position.end()) {
-        auto first = std::ranges::partition_point(
-            all, [&](Message const& m) { return at(m) < target->second; });
-        auto last =
-            std::find_if(first, all.end(), [&](Message const& m) { return m.channel != id; });
-        bool ordered = first == all.begin() || at(*(first - 1)) < target->second;
-        if (ordered && (last == all.end() || at(*last) > target->second)) return {first, last};
-    }
-    auto first = std::ranges::find(all, id, &Message::channel);
-    auto last = std::find_if(first, all.end(), [&](Message const& m) { return m.channel != id; });
-    return {first, last};
+    return view.all_messages.channel(id);
 }
 
 sp::SearchPage empty_page() {
@@ -210,12 +190,9 @@ void ChatSearchProvider::first_build(model::ViewModel const& view) {
     update_small(view, ctx, small, none);
     size_t messages = 0;
     auto const& all = view.all_messages;
-    for (size_t begin = 0; begin < all.size();) {
-        std::string const& channel_id = all[begin].channel;
-        size_t end = begin;
-        while (end < all.size() && all[end].channel == channel_id) ++end;
-        if (ctx.channel(channel_id)) messages += end - begin;
-        begin = end;
+    for (size_t r = 0; r < all.run_count(); ++r) {
+        auto list = all.run(r);
+        if (!list.empty() && ctx.channel(list.front().channel)) messages += list.size();
     }
     m_last = {small.size() + messages, 0};
     auto snapshot = std::make_shared<Snapshot const>(view);
@@ -292,14 +269,12 @@ void ChatSearchProvider::update_messages(model::ViewModel const& view, EntryCont
                                          std::vector<std::string>& gone) {
     std::unordered_map<std::string, std::vector<Seen>> now;
     auto const& all = view.all_messages;
-    for (size_t begin = 0; begin < all.size();) {
-        std::string const& channel_id = all[begin].channel;
-        size_t end = begin;
-        while (end < all.size() && all[end].channel == channel_id) ++end;
-        auto run = update_channel(ctx, channel_id, std::span(all).subspan(begin, end - begin),
-                                  everything, changed, gone);
+    for (size_t r = 0; r < all.run_count(); ++r) {
+        auto list = all.run(r);
+        if (list.empty()) continue;
+        std::string const& channel_id = list.front().channel;
+        auto run = update_channel(ctx, channel_id, list, everything, changed, gone);
         if (run) now[channel_id] = std::move(*run);
-        begin = end;
     }
     // Channels no longer listed (or no longer indexed): all their messages are gone.
     for (auto const& [channel, old] : m_messages)

@@ -41,6 +41,10 @@ class AutoCommit {
     Result<std::vector<ChangeHash>> merge(AutoCommit& other);
 
     ActorId const& get_actor() const;
+    // Differs between any two documents of the process, a fork and its origin included, and
+    // stays with a document when it is moved. Object handles are valid only for the
+    // instance that gave them.
+    uint64_t instance() const;
     void set_actor(ActorId actor);
     void ensure_transaction_open();
     size_t pending_ops() const;

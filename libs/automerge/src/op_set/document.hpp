@@ -4,6 +4,7 @@
 // and changes waiting for their dependencies.
 
 #include <array>
+#include <atomic>
 #include <automerge/automerge.hpp>
 #include <set>
 #include <unordered_map>
@@ -45,6 +46,26 @@ struct ParsedChange {
     }
 };
 
+// A number no other document of this process had, drawn again when a document is copied:
+// tells readers that keep object handles whether they still look at the same document.
+class InstanceSerial {
+  public:
+    InstanceSerial() : m_value(next()) {}
+    InstanceSerial(InstanceSerial const&) : m_value(next()) {}
+    InstanceSerial& operator=(InstanceSerial const&) {
+        m_value = next();
+        return *this;
+    }
+    uint64_t value() const { return m_value; }
+
+  private:
+    static uint64_t next() {
+        static std::atomic<uint64_t> counter{0};
+        return ++counter;
+    }
+    uint64_t m_value;
+};
+
 // Lets the actor table be searched by a view of an id's bytes, so a read does not build a
 // string key for every object it resolves.
 struct BytesHash {
@@ -59,6 +80,7 @@ class Document {
     Document();
 
     ActorId const& actor() const { return m_actor; }
+    uint64_t instance() const { return m_instance.value(); }
     void set_actor(ActorId actor);
 
     // history
@@ -133,6 +155,7 @@ class Document {
     uint64_t next_seq(uint32_t actor) const;
 
     ActorId m_actor;
+    InstanceSerial m_instance;
     std::vector<ActorId> m_actors;
     std::unordered_map<std::string, uint32_t, BytesHash, std::equal_to<>> m_actor_index;
     OpSet m_ops;
