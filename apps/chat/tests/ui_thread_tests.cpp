@@ -160,7 +160,9 @@ TEST(ThreadPanel, ALongThreadOpensAtItsLatestAndEveryRowIsInTheTree) {
         on_screen += drawn;
         EXPECT_EQ(row.states.offscreen, !drawn) << row.id;
         EXPECT_EQ(row.rect.is_empty(), !drawn) << row.id;
-        if (drawn) EXPECT_TRUE(thread->rect.contains(row.rect.center())) << row.id;
+        if (drawn) {
+            EXPECT_TRUE(thread->rect.contains(row.rect.center())) << row.id;
+        }
     }
     EXPECT_GT(on_screen, 2u);
     EXPECT_LT(on_screen, 30u) << "only what fits is drawn";

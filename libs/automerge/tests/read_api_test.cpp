@@ -221,7 +221,9 @@ TEST(ReadApi, VisitorsMatchTheVectorReads) {
     EXPECT_EQ(visited[0], ScalarValue{int64_t{9}});
     // A record's child objects come back as handles to the same objects.
     f.doc.for_each_field(record, [&](std::string_view key, ValueRef const& v) {
-        if (key == "body") EXPECT_EQ(f.doc.obj_id(*v.object()), f.body);
+        if (key == "body") {
+            EXPECT_EQ(f.doc.obj_id(*v.object()), f.body);
+        }
     });
     // Wrong kinds and foreign handles visit nothing; a text visits its characters.
     size_t calls = 0;

@@ -127,6 +127,7 @@ class WindowHost {
         gtk_window_set_title(GTK_WINDOW(m_window), window_title(config.app_id).c_str());
         gtk_window_set_default_size(GTK_WINDOW(m_window), size.width, size.height);
         g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
+        g_signal_connect(m_window, "destroy", G_CALLBACK(on_destroyed), this);
 
         m_area = vemo_drawing_area_new();
         gtk_widget_set_can_focus(m_area, TRUE);
@@ -186,6 +187,7 @@ class WindowHost {
     }
 
     ~WindowHost() {
+        if (m_window) g_signal_handlers_disconnect_by_data(m_window, this);
         if (m_realtime_source) g_source_remove(m_realtime_source);
         if (m_im) g_object_unref(m_im);
     }
@@ -324,6 +326,10 @@ class WindowHost {
 
     static gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
+        if (is_quit_shortcut(e)) {
+            self->quit();
+            return TRUE;
+        }
         if (self->m_widget->text_input_active() && gtk_im_context_filter_keypress(self->m_im, e))
             return TRUE;
         KeyEvent k = key_from(e);
@@ -435,6 +441,21 @@ class WindowHost {
         g_free(text);
         int cursor_bytes = int(g_utf8_offset_to_pointer(s.c_str(), cursor) - s.c_str());
         self->deliver(PreeditEvent{s, cursor_bytes});
+    }
+
+    // Ctrl+Q quits from anywhere in the window, as in other desktop programs.
+    static bool is_quit_shortcut(GdkEventKey const* e) {
+        auto mods = GdkModifierType(e->state & gtk_accelerator_get_default_mod_mask());
+        return e->type == GDK_KEY_PRESS && mods == GDK_CONTROL_MASK &&
+               gdk_keyval_to_lower(e->keyval) == GDK_KEY_q;
+    }
+
+    // The window can also go away without asking (destroyed by another client or the display
+    // server); the program then ends as if it had been closed.
+    static void on_destroyed(GtkWidget*, gpointer self_ptr) {
+        auto* self = static_cast<WindowHost*>(self_ptr);
+        self->m_window = nullptr;
+        self->quit();
     }
 
     static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer self_ptr) {

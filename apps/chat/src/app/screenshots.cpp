@@ -10,14 +10,13 @@
 
 namespace chat {
 
-std::array<std::string_view, 22> const screenshot_scenarios = {
+std::array<std::string_view, 21> const screenshot_scenarios = {
     "narrow",
     "history",
     "compact",
     "starter",
     "people",
     "thread-narrow",
-    "long-thread",
     "collaboration",
     "context",
     "msgmenu",
@@ -71,7 +70,7 @@ void set_up_scenario(ChatApp& app, std::string_view name) {
         app.set_use_home_seed(true);
     } else if (name == "people") {
         app.open_people_panel();
-    } else if (name == "thread-narrow" || name == "collaboration" || name == "long-thread") {
+    } else if (name == "thread-narrow" || name == "collaboration") {
         app.open_thread("m_concept");
     } else if (name == "context") {
         app.open_context_menu({ChatApp::MenuKind::Channel, "c_frontend", ""}, {240, 230});
@@ -107,28 +106,6 @@ void set_up_call_scenario(ChatApp& app, std::string_view name) {
 
 void set_up_seeded_scenario(ChatApp& app, std::string_view name) {
     set_up_call_scenario(app, name);
-    if (name != "long-thread") return;
-    // Sixty replies in the open thread, read with the keyboard part of the way up.
-    auto found = std::ranges::find(app.view().messages, "m_concept", &Message::id);
-    if (found == app.view().messages.end()) return;
-    Message const root = *found;  // each reply refreshes the view
-    std::array<std::string_view, 3> const people = {"u_elin", "u_tove", "u_me"};
-    std::array<std::string_view, 4> const texts = {
-        "Agreed, **ship it** behind the flag first.",
-        "I checked `grid.rs` again: the gap is 12 points, not 16.",
-        "Can we see it on the narrow layout before Friday?",
-        "Looks right on my screen. One nit: the avatar ring is a bit heavy in the dark theme.",
-    };
-    for (size_t i = 0; i < 60; ++i) {
-        std::string id = "m_long" + std::to_string(i);
-        std::string json = R"({"SendMessage":{"channel":")" + root.channel + R"(","id":")" + id +
-                           R"(","author":")" + std::string(people[i % 3]) + R"(","ts":)" +
-                           std::to_string(root.ts + 60 + int64_t(i) * 420) + R"(,"text":")" +
-                           std::string(texts[i % 4]) + R"(","parent":"m_concept"}})";
-        (void)app.dispatch_encoded({"chat.action", json, std::nullopt});
-    }
-    app.open_thread("m_concept");
-    app.perform_semantic_action("thread-message:m_long40", "focus");
 }
 
 std::expected<void, std::string> write_shot(vemo_ui::launch::ScreenshotRequest const& request) {

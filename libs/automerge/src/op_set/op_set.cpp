@@ -47,7 +47,7 @@ std::optional<uint32_t> OpSet::find_element(uint32_t obj, OpRef id) const {
     return m_ops[*i].element;
 }
 
-Result<void> OpSet::check(storage::OpRow const& row, OpRef id, PendingOps const& pending) const {
+Result<void> OpSet::check(storage::OpRow const& row, OpRef, PendingOps const& pending) const {
     if (row.action > max_action) return fail("operation action out of range");
     std::optional<ObjKind> kind;
     if (auto o = object(row.obj)) {
