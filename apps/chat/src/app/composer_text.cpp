@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <unordered_map>
 
 namespace chat {
 
@@ -59,9 +60,15 @@ std::string trimmed(std::string_view text) {
     return std::string(start, stop);
 }
 
+// Labels of a long history ask for thousands of times a frame; formatting one through GLib's
+// time zones costs microseconds, so the minutes already written are kept.
 std::string clock_time(int64_t ts) {
     static bool const twelve_hour = desktop_uses_twelve_hour_clock();
-    return clock_time_in(ts, "", twelve_hour);
+    thread_local std::unordered_map<int64_t, std::string> written;
+    int64_t minute = ts >= 0 ? ts / 60 : -((-ts + 59) / 60);
+    if (auto it = written.find(minute); it != written.end()) return it->second;
+    if (written.size() >= 65536) written.clear();
+    return written.emplace(minute, clock_time_in(ts, "", twelve_hour)).first->second;
 }
 
 std::string clock_time_in(int64_t ts, std::string const& zone, bool twelve_hour) {

@@ -29,6 +29,7 @@ constexpr double code_pad_y = 7;
 // Deeper nesting still reads as nested, without pushing the text out of the row.
 constexpr int max_shown_depth = 6;
 constexpr size_t block_cache_capacity = 512;
+constexpr size_t displayed_text_cache_capacity = 65536;
 
 double gap_before(Block const& previous, Block const& next) {
     bool items = previous.list_depth > 0 && next.list_depth > 0 && !next.marker.empty() &&
@@ -157,6 +158,14 @@ void draw_quote_bars(vemo_ui::DrawContext& ctx, Block const& block, Block const*
     }
 }
 
+std::vector<markup::TextRange> mention_ranges(Message const& m) {
+    std::vector<markup::TextRange> mentions;
+    for (auto const& mention : m.mentions)
+        if (mention.start <= m.text.size() && mention.len <= m.text.size() - mention.start)
+            mentions.push_back({size_t(mention.start), size_t(mention.len)});
+    return mentions;
+}
+
 }  // namespace
 
 std::vector<Block> const& message_blocks(Message const& m) {
@@ -164,15 +173,19 @@ std::vector<Block> const& message_blocks(Message const& m) {
     auto key = cache_key(m);
     if (auto it = cache.find(key); it != cache.end()) return it->second;
     if (cache.size() >= block_cache_capacity) cache.clear();
-    std::vector<markup::TextRange> mentions;
-    for (auto const& mention : m.mentions)
-        if (mention.start <= m.text.size() && mention.len <= m.text.size() - mention.start)
-            mentions.push_back({size_t(mention.start), size_t(mention.len)});
-    return cache.emplace(std::move(key), markup::parse(m.text, mentions)).first->second;
+    return cache.emplace(std::move(key), markup::parse(m.text, mention_ranges(m))).first->second;
 }
 
+// Screen-reader rows read the displayed text of every loaded message, far more than are drawn:
+// it has a cache of its own, so reading a long history neither parses it again on each pass
+// nor pushes the drawn rows' blocks out of theirs.
 std::string message_displayed_text(Message const& m) {
-    return markup::displayed_text(message_blocks(m));
+    static std::unordered_map<std::string, std::string> cache;
+    auto key = cache_key(m);
+    if (auto it = cache.find(key); it != cache.end()) return it->second;
+    if (cache.size() >= displayed_text_cache_capacity) cache.clear();
+    std::string text = markup::displayed_text(markup::parse(m.text, mention_ranges(m)));
+    return cache.emplace(std::move(key), std::move(text)).first->second;
 }
 
 std::vector<vemo_ui::TextSpan> block_spans(Block const& block, vemo_ui::Theme const& t,
