@@ -155,14 +155,9 @@ TEST_F(SearchWindowTest, TheSidebarFieldOpensItAndAClickChoosesAResult) {
 TEST_F(SearchWindowTest, PagesThroughEveryMatchDownToTheOldest) {
     constexpr int count = 70;
     for (int i = 0; i < count; ++i) {
-        action::SendMessage send;
-        send.channel = "c_random";
-        send.id = "m_ledger" + std::to_string(i);
-        send.author = "u_elin";
-        send.ts = doc::demo_first_ts + i;
-        send.text = "ledger entry " + std::to_string(i);
-        ASSERT_TRUE(
-            w.app.dispatch_encoded({"chat.action", encode(ChatAction(send)), std::nullopt}));
+        ASSERT_TRUE(test::send_message(w.app, "c_random", "m_ledger" + std::to_string(i), "u_elin",
+                                       doc::demo_first_ts + i,
+                                       "ledger entry " + std::to_string(i)));
     }
     w.app.open_channel("ws_acme", "c_random");
     w.run();

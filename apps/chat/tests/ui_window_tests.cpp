@@ -176,14 +176,9 @@ TEST(Scrolling, OnlyVisibleRowsAreLaidOutForALongChannel) {
     Window w;
     w.run();
     for (int i = 0; i < 300; ++i) {
-        action::SendMessage send;
-        send.channel = "c_random";
-        send.id = "m_bulk" + std::to_string(i);
-        send.author = "u_elin";
-        send.ts = doc::demo_first_ts + i;
-        send.text = "message number " + std::to_string(i);
-        ASSERT_TRUE(
-            w.app.dispatch_encoded({"chat.action", encode(ChatAction(send)), std::nullopt}));
+        ASSERT_TRUE(test::send_message(w.app, "c_random", "m_bulk" + std::to_string(i), "u_elin",
+                                       doc::demo_first_ts + i,
+                                       "message number " + std::to_string(i)));
     }
     w.app.activate({HitKind::Channel, "c_random"});
     w.run();
