@@ -198,7 +198,7 @@ Result<std::optional<std::pair<Value, ObjId>>> AutoCommit::get(ObjId const& obj,
     } else {
         if (!is_sequence(o.kind)) return fail("a map is indexed by key");
         if (auto e = ops.element_at(*index, std::get<size_t>(prop)))
-            top = ops.winner(o.seq.elements[*e]);
+            top = ops.winner(o.seq().elements[*e]);
     }
     if (!top) return std::optional<std::pair<Value, ObjId>>{};
     return std::optional<std::pair<Value, ObjId>>{m_doc->value_pair(*top)};
@@ -218,7 +218,7 @@ Result<std::vector<std::pair<Value, ObjId>>> AutoCommit::get_all(ObjId const& ob
     } else {
         if (!is_sequence(o.kind)) return fail("a map is indexed by key");
         if (auto e = ops.element_at(*index, std::get<size_t>(prop)))
-            ops.for_each_visible(o.seq.elements[*e], add);
+            ops.for_each_visible(o.seq().elements[*e], add);
     }
     return out;
 }

@@ -21,7 +21,7 @@ using storage::OpRef;
 // The visible index of a sequence element: the widths of the blocks before it, then of the
 // elements before it in its own block.
 size_t element_index(op_set::Object const& o, uint32_t elem) {
-    auto const& seq = o.seq;
+    auto const& seq = o.seq();
     uint32_t block = seq.elements[elem].block;
     uint64_t index = 0;
     for (uint32_t k = 0; k < seq.position[block]; ++k) index += seq.blocks[seq.order[k]].width;
@@ -39,7 +39,7 @@ std::optional<size_t> inserted_index(OpSet const& ops, uint32_t obj, storage::Op
     if (!row.insert || o.kind != ObjKind::List) return std::nullopt;
     auto op = ops.find_op(id);
     if (!op) return std::nullopt;
-    auto const& elem = o.seq.elements[ops.op(*op).element];
+    auto const& elem = o.seq().elements[ops.op(*op).element];
     if (!ops.winner(elem)) return std::nullopt;
     return element_index(o, ops.op(*op).element);
 }
@@ -64,7 +64,7 @@ class PathFinder {
         auto const& parent = m_ops.obj(op.obj);
         Prop prop;
         if (parent.kind == ObjKind::List || parent.kind == ObjKind::Text) {
-            auto const& elem = parent.seq.elements[op.element];
+            auto const& elem = parent.seq().elements[op.element];
             if (m_ops.winner(elem) != *made) return std::nullopt;
             prop = element_index(parent, op.element);
         } else {

@@ -124,7 +124,7 @@ std::optional<ValueRef> AutoCommit::read(ObjHandle list, size_t index) const {
     if (!is_sequence(o.kind)) return std::nullopt;
     auto e = ops.element_at(list.m_index, index);
     if (!e) return std::nullopt;
-    auto top = ops.winner(o.seq.elements[*e]);
+    auto top = ops.winner(o.seq().elements[*e]);
     if (!top) return std::nullopt;
     return make_value_ref(*top);
 }
@@ -141,12 +141,86 @@ void AutoCommit::visit_map(ObjHandle map, FieldVisitor visit, void* f) const {
         if (auto top = ops.winner(k)) visit(f, ops.key_name(k), make_value_ref(*top));
 }
 
+namespace {
+
+// How far into a sequence a prefetch looks: records hold short lists, and a long one is
+// read block by block anyway.
+constexpr size_t prefetched_elements = 16;
+
+// Level n of an object: maps go header, keys, ops, then level n-3 of the objects their
+// ops made; sequences go header, sequence, its arrays (and cached text), the element list
+// of its first block, the elements' ops, then level n-5 of the objects those made.
+void prefetch_object(OpSet const& ops, uint32_t index, int level) {
+    if (index >= ops.num_objects()) return;
+    auto const& o = ops.obj(index);
+    if (level == 0) {
+        __builtin_prefetch(&o);
+        return;
+    }
+    if (!is_sequence(o.kind)) {
+        if (level == 1) {
+            auto const* bytes = reinterpret_cast<char const*>(o.keys.data());
+            size_t const size = o.keys.size() * sizeof(o.keys[0]);
+            for (size_t at = 0; at < size; at += 64) __builtin_prefetch(bytes + at);
+            return;
+        }
+        for (auto const& k : o.keys) {
+            Op const& op = ops.op(k.list == Op::none ? k.op : ops.key_ops(k).back());
+            if (level == 2)
+                __builtin_prefetch(&op);
+            else if (op.made != Op::none)
+                prefetch_object(ops, op.made, level - 3);
+        }
+        return;
+    }
+    if (!o.has_seq()) return;
+    auto const& seq = o.seq();
+    switch (level) {
+        case 1:
+            __builtin_prefetch(&seq);
+            __builtin_prefetch(reinterpret_cast<char const*>(&seq) + 64);
+            __builtin_prefetch(reinterpret_cast<char const*>(&seq) + 128);
+            return;
+        case 2:
+            if (o.text_cached) {
+                __builtin_prefetch(seq.text_cache.data());
+                return;
+            }
+            __builtin_prefetch(seq.order.data());
+            __builtin_prefetch(seq.blocks.data());
+            __builtin_prefetch(seq.elements.data());
+            return;
+        case 3:
+            if (!o.text_cached && !seq.order.empty())
+                __builtin_prefetch(seq.blocks[seq.order[0]].elems.data());
+            return;
+        default:
+            break;
+    }
+    if (o.text_cached || seq.order.empty()) return;
+    auto const& first = seq.blocks[seq.order[0]].elems;
+    size_t const n = std::min(first.size(), prefetched_elements);
+    for (size_t i = 0; i < n; ++i) {
+        Op const& op = ops.op(seq.elements[first[i]].insert_op);
+        if (level == 4)
+            __builtin_prefetch(&op);
+        else if (op.made != Op::none)
+            prefetch_object(ops, op.made, level - 5);
+    }
+}
+
+}  // namespace
+
+void AutoCommit::prefetch(ObjHandle obj, int level) const {
+    prefetch_object(m_doc->ops(), obj.m_index, level);
+}
+
 void AutoCommit::visit_list(ObjHandle list, ElementVisitor visit, void* f) const {
     auto const& ops = m_doc->ops();
     if (list.m_index >= ops.num_objects()) return;
     auto const& o = ops.obj(list.m_index);
-    if (!is_sequence(o.kind) || o.seq.width == 0) return;
-    auto const& seq = o.seq;
+    if (!is_sequence(o.kind) || o.seq_width() == 0) return;
+    auto const& seq = o.seq();
     for (uint32_t b : seq.order) {
         auto const& elems = seq.blocks[b].elems;
         for (uint32_t e : elems) __builtin_prefetch(&ops.op(seq.elements[e].insert_op));
@@ -171,7 +245,7 @@ std::vector<MapField> AutoCommit::read_map(ObjHandle map) const {
 std::vector<ValueRef> AutoCommit::read_list(ObjHandle list) const {
     std::vector<ValueRef> out;
     auto const& ops = m_doc->ops();
-    if (list.m_index < ops.num_objects()) out.reserve(ops.obj(list.m_index).seq.width);
+    if (list.m_index < ops.num_objects()) out.reserve(ops.obj(list.m_index).seq_width());
     for_each_element(list, [&](ValueRef const& value) { out.push_back(value); });
     return out;
 }

@@ -238,5 +238,69 @@ TEST(ReadApi, VisitorsMatchTheVectorReads) {
     EXPECT_EQ(calls, 5u);
 }
 
+// Sequences live apart from their objects and texts are gathered while loading: a fork must
+// own its copies, and a loaded text must read as it was saved, also after it changes.
+TEST(ReadApi, ForksOwnTheirSequencesAndLoadedTextsStayCurrent) {
+    Fixture f;
+    auto loaded = *AutoCommit::load(f.doc.save());
+    auto body = *loaded.handle(f.body);
+    auto list = *loaded.handle(f.list);
+    EXPECT_EQ(loaded.text(body), "héllo");
+    AutoCommit copy = loaded.fork();
+    (void)copy.splice_text(f.body, 1, 1, "e");
+    (void)copy.insert(f.list, 0, int64_t{0});
+    auto empty = *copy.put_object(ObjId::root(), "empty", ObjType::List);
+    EXPECT_EQ(copy.text(body), "hello");
+    EXPECT_EQ(copy.length(list), 4u);
+    EXPECT_EQ(copy.length(*copy.handle(empty)), 0u);
+    EXPECT_EQ(loaded.text(body), "héllo");
+    EXPECT_EQ(loaded.length(list), 3u);
+    (void)loaded.splice_text(f.body, 5, 0, "!");
+    EXPECT_EQ(loaded.text(body), "héllo!");
+    // An empty text, and one emptied again, read as nothing.
+    auto blank = *loaded.put_object(ObjId::root(), "blank", ObjType::Text);
+    EXPECT_EQ(loaded.text(*loaded.handle(blank)), "");
+    (void)loaded.splice_text(f.body, 0, 6, "");
+    EXPECT_EQ(loaded.text(body), "");
+    auto reloaded = *AutoCommit::load(loaded.save());
+    EXPECT_EQ(reloaded.text(body), "");
+    EXPECT_EQ(reloaded.text(*reloaded.handle(blank)), "");
+}
+
+// Prefetching is a hint at any depth, on any handle: it reads nothing it should not (the
+// sanitizer build checks) and changes nothing a read sees.
+TEST(ReadApi, PrefetchAtAnyLevelChangesNothing) {
+    Fixture f;
+    auto nested = *f.doc.put_object(f.record, "nested", ObjType::List);
+    for (size_t i = 0; i < 40; ++i) {
+        auto entry = *f.doc.insert_object(nested, i, ObjType::Map);
+        (void)f.doc.put(entry, "n", int64_t(i));
+    }
+    (void)f.doc.put_object(f.record, "none", ObjType::List);
+    f.doc.commit();
+    auto loaded = *AutoCommit::load(f.doc.save());
+    for (AutoCommit* doc : {&f.doc, &loaded}) {
+        auto record = *doc->handle(f.record);
+        auto before = doc->read_map(record);
+        std::vector<ObjHandle> handles{record, *doc->handle(f.list), *doc->handle(f.body),
+                                       *doc->handle(nested), *doc->handle(ObjId::root())};
+        AutoCommit other;
+        for (int level = -1; level < 16; ++level) {
+            for (auto h : handles) {
+                doc->prefetch(h, level);
+                other.prefetch(h, level);  // a handle this document does not hold
+            }
+        }
+        auto after = doc->read_map(record);
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < after.size(); ++i) {
+            EXPECT_EQ(after[i].key, before[i].key);
+            EXPECT_EQ(after[i].value.scalar(), before[i].value.scalar());
+        }
+        EXPECT_EQ(doc->text(*doc->handle(f.body)), "héllo");
+        EXPECT_EQ(doc->length(*doc->handle(nested)), 40u);
+    }
+}
+
 }  // namespace
 }  // namespace automerge

@@ -78,6 +78,16 @@ std::vector<ObjHandle> list_maps(AutoCommit const& doc, std::optional<ObjHandle>
     return maps;
 }
 
+// Records lie far apart in the engine's tables and every step of reading one waits on the
+// step before; asking for step k of record at+depth-k keeps the waits of several records in
+// flight while `at` is read.
+void prefetch_ahead(AutoCommit const& doc, std::vector<ObjHandle> const& maps, size_t at) {
+    constexpr int depth = 7;
+    for (int level = 0; level < depth; ++level)
+        if (size_t ahead = at + size_t(depth - level); ahead < maps.size())
+            doc.prefetch(maps[ahead], level);
+}
+
 std::map<std::string, std::vector<VoiceParticipant>> workspace_calls(
     AutoCommit& doc, std::vector<Channel> const& channels, std::string_view workspace) {
     std::map<std::string, std::vector<VoiceParticipant>> calls;
@@ -184,8 +194,10 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
         run.maps = list_maps(doc, messages, run.channel, run.gaps);
         auto& list = lists[i];
         list.reserve(run.maps.size());
-        for (ObjHandle map : run.maps) {
-            auto& m = list.emplace_back(doc::read_message(doc, map, run.channel));
+        auto const& maps = run.maps;
+        for (size_t at = 0; at < maps.size(); ++at) {
+            prefetch_ahead(doc, maps, at);
+            auto& m = list.emplace_back(doc::read_message(doc, maps[at], run.channel));
             count_people(run.people, m, 1);
             if (!m.parent) ++run.top_level;
         }

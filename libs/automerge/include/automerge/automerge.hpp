@@ -84,6 +84,13 @@ class AutoCommit {
     void for_each_element(ObjHandle list, F&& f) const {
         visit_list(list, &call_element<std::remove_reference_t<F>>, erase(f));
     }
+    // Asks the memory system early for what a later read of `obj` will touch, one level
+    // deeper per call: level 0 is the object itself; each further level is what can only be
+    // found once the level before it has arrived (a map's keys, their ops, the objects they
+    // made, those objects' keys or elements, …). A loop over many records asks for level 0
+    // of a record far ahead and deeper levels of nearer ones, so their fetches overlap. Only
+    // a hint: it never reads past what the document holds, and any level may be skipped.
+    void prefetch(ObjHandle obj, int level) const;
     // Visible keys of a map, or visible elements (characters for text) of a sequence.
     size_t length(ObjHandle obj) const;
     // A text's content, built once and cached until the text changes; the view is valid

@@ -393,11 +393,11 @@ Result<std::optional<OpRef>> Document::local_op(uint32_t obj, Prop const& prop, 
         if (insert) {
             if (index > m_ops.length(obj)) return fail("insert position past the end");
             auto before = m_ops.element_before(obj, index);
-            row.elem = before ? m_ops.op(o.seq.elements[*before].insert_op).id : OpRef{};
+            row.elem = before ? m_ops.op(o.seq().elements[*before].insert_op).id : OpRef{};
         } else {
             auto e = m_ops.element_at(obj, index);
             if (!e) return fail("index past the end");
-            Element const& el = o.seq.elements[*e];
+            Element const& el = o.seq().elements[*e];
             row.elem = m_ops.op(el.insert_op).id;
             visible = m_ops.visible_at(el);
         }
@@ -447,7 +447,7 @@ Result<void> Document::splice(uint32_t obj, size_t pos, size_t del, std::string_
     if (!text.empty()) {
         auto before = m_ops.element_before(obj, pos);
         OpRef after =
-            before ? m_ops.op(m_ops.obj(obj).seq.elements[*before].insert_op).id : OpRef{};
+            before ? m_ops.op(m_ops.obj(obj).seq().elements[*before].insert_op).id : OpRef{};
         open_transaction();
         uint32_t me = intern_actor(m_actor);
         size_t i = 0;

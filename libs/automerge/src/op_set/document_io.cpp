@@ -693,9 +693,10 @@ std::vector<uint8_t> Document::save() {
                 chain.clear();
             };
             uint32_t prev = Op::none;  // insert op of the previous element
-            for (uint32_t b : o.seq.order) {
-                for (uint32_t e : o.seq.blocks[b].elems) {
-                    Element const& el = o.seq.elements[e];
+            auto const& sequence = o.seq();
+            for (uint32_t b : sequence.order) {
+                for (uint32_t e : sequence.blocks[b].elems) {
+                    Element const& el = sequence.elements[e];
                     Op const& op = m_ops.op(el.insert_op);
                     auto const* text = std::get_if<std::string>(&op.value);
                     bool chained = text && prev != Op::none && op.ref == prev &&

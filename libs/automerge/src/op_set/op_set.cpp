@@ -218,7 +218,7 @@ void OpSet::apply(storage::OpRow&& row, OpRef id) {
     } else {
         uint32_t e = *find_element(obj, row.elem);
         m_ops[index].element = e;
-        add_later(o.seq.elements[e], index);
+        add_later(o.seq_mut().elements[e], index);
         refresh_width(obj, e);
     }
     if (auto kind = kind_made_by(row.action)) m_ops[index].made = add_object(id, *kind);
@@ -234,9 +234,9 @@ Result<void> OpSet::load_row(storage::OpRow&& row, Loading& state) {
         state.obj = *o;
         if (is_sequence(m_objects[*o].kind)) {
             // Rows of one object come together, but take them up again if they do not.
-            Sequence& s = m_objects[*o].seq;
-            state.elements = std::move(s.elements);
-            s = Sequence{};
+            Object& taken = m_objects[*o];
+            if (taken.has_seq()) state.elements = std::move(taken.seq_mut().elements);
+            taken.drop_seq();
         }
         state.obj_id = row.obj;
         state.objects.push_back(*o);
@@ -321,14 +321,15 @@ void OpSet::finish_load(Loading& state) {
         }
     }
     for (uint32_t obj : state.unsized)
-        for (uint32_t e = 0; e < m_objects[obj].seq.elements.size(); ++e) refresh_width(obj, e);
+        for (uint32_t e = 0; e < m_objects[obj].seq().elements.size(); ++e) refresh_width(obj, e);
 }
 
 // Loading: elements arrive in list order; once a sequence's rows are all in, its elements
 // are cut into full blocks, every vector allocated once at its size.
 void OpSet::seal_sequence(Loading& state) {
     if (state.obj == UINT32_MAX || !is_sequence(m_objects[state.obj].kind)) return;
-    Sequence& seq = m_objects[state.obj].seq;
+    if (state.elements.empty()) return;
+    Sequence& seq = m_objects[state.obj].seq_mut();
     seq.elements.assign(state.elements.begin(), state.elements.end());
     state.elements.clear();
     size_t n = seq.elements.size();
@@ -364,10 +365,13 @@ void OpSet::seal_sequence(Loading& state) {
         }
         seq.width += block.width;
     }
+    // The first thing a reader asks of a text is all of it; its ops were just written, so
+    // gathering it now costs a fraction of doing so later from cold memory.
+    if (o.kind == ObjKind::Text) (void)text(state.obj);
 }
 
 void OpSet::insert_element(uint32_t obj, uint32_t op_index, OpRef after) {
-    Sequence& seq = m_objects[obj].seq;
+    Sequence& seq = m_objects[obj].seq_mut();
     OpRef id = m_ops[op_index].id;
     auto e = static_cast<uint32_t>(seq.elements.size());
     seq.elements.push_back(Element{.insert_op = op_index});
@@ -452,13 +456,14 @@ uint32_t OpSet::width_of(Object const& o, Element const& e) const {
 
 void OpSet::refresh_width(uint32_t obj, uint32_t elem) {
     Object& o = m_objects[obj];
-    Element& e = o.seq.elements[elem];
+    Sequence& seq = o.seq_mut();
+    Element& e = seq.elements[elem];
     uint32_t w = width_of(o, e);
     if (w == e.width) return;
     int64_t delta = static_cast<int64_t>(w) - static_cast<int64_t>(e.width);
     e.width = w;
-    o.seq.blocks[e.block].width += static_cast<uint64_t>(delta);
-    o.seq.width += static_cast<uint64_t>(delta);
+    seq.blocks[e.block].width += static_cast<uint64_t>(delta);
+    seq.width += static_cast<uint64_t>(delta);
 }
 
 std::vector<uint32_t> OpSet::visible_at(uint32_t obj, std::string_view key) const {
@@ -489,7 +494,7 @@ std::optional<uint32_t> OpSet::winner(Element const& elem) const {
 }
 
 std::optional<uint32_t> OpSet::element_at(uint32_t obj, uint64_t index) const {
-    auto const& seq = m_objects[obj].seq;
+    auto const& seq = m_objects[obj].seq();
     if (index >= seq.width) return std::nullopt;
     for (uint32_t b : seq.order) {
         auto const& block = seq.blocks[b];
@@ -513,7 +518,7 @@ std::optional<uint32_t> OpSet::element_before(uint32_t obj, uint64_t index) cons
 
 uint64_t OpSet::length(uint32_t obj) const {
     Object const& o = m_objects[obj];
-    if (is_sequence(o.kind)) return o.seq.width;
+    if (is_sequence(o.kind)) return o.seq_width();
     uint64_t n = 0;
     for (MapKey const& k : o.keys) n += winner(k).has_value();
     return n;
@@ -521,10 +526,15 @@ uint64_t OpSet::length(uint32_t obj) const {
 
 std::string const& OpSet::text(uint32_t obj) const {
     Object const& o = m_objects[obj];
-    if (o.text_cached) return o.text_cache;
+    if (!o.has_seq()) {
+        static std::string const empty;
+        return empty;
+    }
+    auto const& seq = o.seq();
+    if (o.text_cached) return seq.text_cache;
     std::string out;
     // Every visible character takes at least one byte.
-    out.reserve(o.seq.width);
+    out.reserve(seq.width);
     for_each_element(obj, [&](Element const& e) {
         if (e.width == 0) return;
         // A visible element with no later ops shows its insert.
@@ -535,9 +545,9 @@ std::string const& OpSet::text(uint32_t obj) const {
         else
             out += "\xef\xbf\xbc";  // U+FFFC stands in for an embedded object or value
     });
-    o.text_cache = std::move(out);
+    seq.text_cache = std::move(out);
     o.text_cached = true;
-    return o.text_cache;
+    return seq.text_cache;
 }
 
 std::vector<uint32_t> const& OpSet::objects_in_order() const {

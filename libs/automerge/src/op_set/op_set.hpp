@@ -5,6 +5,7 @@
 
 #include <automerge/types.hpp>
 #include <map>
+#include <memory>
 #include <unordered_map>
 
 #include "op_set/op_index.hpp"
@@ -100,18 +101,53 @@ struct Sequence {
     std::vector<uint32_t> order;     // block ids in document order
     std::vector<uint32_t> position;  // block id -> index in `order`
     uint64_t width = 0;
-};
-
-struct Object {
-    OpRef id;
-    ObjKind kind = ObjKind::Map;
-    std::vector<MapKey> keys;  // maps: in key order
-    Sequence seq;
     // Texts are read whole far more often than they change; `apply` drops this whenever an
     // op lands on the object or supersedes one of its ops.
     mutable std::string text_cache;
-    mutable bool text_cached = false;
 };
+
+// One per object of the document. Whole records are read object after object, so the
+// header is kept to one cache line: a sequence's elements live apart, allocated with its
+// first element (empty lists, the common case in records, have none).
+class Object {
+  public:
+    Object() = default;
+    Object(Object const& other)
+        : id(other.id),
+          kind(other.kind),
+          text_cached(other.text_cached),
+          keys(other.keys),
+          m_seq(other.m_seq ? std::make_unique<Sequence>(*other.m_seq) : nullptr) {}
+    Object(Object&&) noexcept = default;
+    Object& operator=(Object const& other) {
+        if (this != &other) *this = Object(other);
+        return *this;
+    }
+    Object& operator=(Object&&) noexcept = default;
+
+    Sequence const& seq() const { return m_seq ? *m_seq : empty_sequence(); }
+    Sequence& seq_mut() {
+        if (!m_seq) m_seq = std::make_unique<Sequence>();
+        return *m_seq;
+    }
+    bool has_seq() const { return m_seq != nullptr; }
+    void drop_seq() { m_seq.reset(); }
+    // Sequence length without touching the elements.
+    uint64_t seq_width() const { return m_seq ? m_seq->width : 0; }
+
+    OpRef id;
+    ObjKind kind = ObjKind::Map;
+    mutable bool text_cached = false;
+    std::vector<MapKey> keys;  // maps: in key order
+
+  private:
+    static Sequence const& empty_sequence() {
+        static Sequence const empty;
+        return empty;
+    }
+    std::unique_ptr<Sequence> m_seq;
+};
+static_assert(sizeof(Object) <= 64);
 
 // The ops created earlier in the change being checked: their ids are consecutive
 // counters of one actor, so a lookup is arithmetic.
@@ -211,7 +247,7 @@ class OpSet {
     // any other op targets.
     OpRef elem_of(Op const& op) const {
         if (op.insert) return op.ref == Op::none ? OpRef{} : m_ops[op.ref].id;
-        return m_ops[m_objects[op.obj].seq.elements[op.element].insert_op].id;
+        return m_ops[m_objects[op.obj].seq().elements[op.element].insert_op].id;
     }
     // The element of `obj` inserted by op `id`.
     std::optional<uint32_t> find_element(uint32_t obj, OpRef id) const;
@@ -292,7 +328,7 @@ class OpSet {
     // Every element in order, for reading whole lists and texts.
     template <class F>
     void for_each_element(uint32_t obj, F&& f) const {
-        auto const& seq = m_objects[obj].seq;
+        auto const& seq = m_objects[obj].seq();
         for (uint32_t b : seq.order)
             for (uint32_t e : seq.blocks[b].elems) f(seq.elements[e]);
     }
@@ -310,9 +346,10 @@ class OpSet {
                 for (uint32_t i : key_ops(k)) f(m_ops[i]);
             return;
         }
-        for (uint32_t b : o.seq.order) {
-            for (uint32_t e : o.seq.blocks[b].elems) {
-                Element const& el = o.seq.elements[e];
+        auto const& seq = o.seq();
+        for (uint32_t b : seq.order) {
+            for (uint32_t e : seq.blocks[b].elems) {
+                Element const& el = seq.elements[e];
                 f(m_ops[el.insert_op]);
                 for (uint32_t i : later_ops(el)) f(m_ops[i]);
             }
