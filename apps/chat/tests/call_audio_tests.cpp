@@ -8,7 +8,10 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
+#include <span>
+#include <string>
 
 #include "call_test_support.hpp"
 
@@ -19,9 +22,17 @@ using namespace std::chrono_literals;
 
 constexpr int rate = 16000;
 constexpr double tone_hz = 440;
+// The microphone hears the tone at amplitude 0.5: the loudspeaker must carry it through 300 ms
+// at least at half that. The join cue plays at 0.3 and must reach a third of it through 100 ms.
+// Searching many windows lifts what a wrong pitch reads (a 480 Hz measurement of the 440 Hz
+// call reads up to 0.05), so the levels stay well above that.
+constexpr double tone_level = 0.25;
+constexpr std::size_t tone_window = rate * 3 / 10;
+constexpr double cue_level = 0.1;
+constexpr std::size_t cue_window = rate / 10;
 
 // Amplitude (full scale 1.0) of the component at `hz`, by the Goertzel recurrence.
-double amplitude_at(std::vector<float> const& samples, double hz) {
+double amplitude_at(std::span<float const> samples, double hz) {
     if (samples.empty()) return 0;
     double coeff = 2 * std::cos(2 * std::numbers::pi * hz / rate);
     double s1 = 0, s2 = 0;
@@ -33,6 +44,33 @@ double amplitude_at(std::vector<float> const& samples, double hz) {
     double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
     return 2 * std::sqrt(std::max(power, 0.0)) / double(samples.size());
 }
+
+// The amplitude at `hz` of every 100 ms of `samples`, for failure messages.
+std::string levels_at(std::span<float const> samples, double hz) {
+    std::string out;
+    for (std::size_t at = 0; at + rate / 10 <= samples.size(); at += rate / 10) {
+        char level[16];
+        std::snprintf(level, sizeof level, " %.2f",
+                      amplitude_at(samples.subspan(at, rate / 10), hz));
+        out += level;
+    }
+    return out;
+}
+
+// What the loudspeaker carried of a sound: the strongest amplitude at its frequency over any
+// `window` samples (searched in 10 ms steps), and every 100 ms of the recording.
+struct Heard {
+    double steady = 0;
+    std::vector<float> samples;
+    std::size_t next_window = 0;  // where the search resumes once more is recorded
+
+    void add(std::vector<float> const& more, double hz, std::size_t window) {
+        samples.insert(samples.end(), more.begin(), more.end());
+        std::span<float const> all(samples);
+        for (; next_window + window <= all.size(); next_window += rate / 100)
+            steady = std::max(steady, amplitude_at(all.subspan(next_window, window), hz));
+    }
+};
 
 // Records the null sink's monitor: everything any playback pipeline of this process played.
 // The microphone's tone plays into "vmic" for as long as the recorder lives.
@@ -89,22 +127,40 @@ struct AudioCall : ::testing::Test {
         listener = std::make_unique<Device>("u_listener", start_loopback(), base.fork());
     }
 
-    // Runs both devices' call steps every 20 ms for `duration`, as the main loop timer does,
-    // and answers what the loudspeaker played in the second half (after the pipelines settle).
-    std::vector<float> run_for(std::chrono::milliseconds duration, bool keep_all = false) {
+    // One call step of both devices, as the main loop timer runs them every 20 ms; answers what
+    // the loudspeaker played meanwhile.
+    std::vector<float> step_once() {
+        talker->call.step(talker->env());
+        listener->call.step(listener->env());
+        std::this_thread::sleep_for(20ms);
+        return recorder.take();
+    }
+
+    // Runs the call steps for `duration` and answers what the loudspeaker played in the second
+    // half (after the pipelines settle).
+    std::vector<float> run_for(std::chrono::milliseconds duration) {
         (void)recorder.take();
         auto end = std::chrono::steady_clock::now() + duration;
-        auto half = std::chrono::steady_clock::now() + (keep_all ? 0ms : duration / 2);
+        auto half = std::chrono::steady_clock::now() + duration / 2;
         std::vector<float> kept;
         while (std::chrono::steady_clock::now() < end) {
-            talker->call.step(talker->env());
-            listener->call.step(listener->env());
-            std::this_thread::sleep_for(20ms);
-            auto got = recorder.take();
+            auto got = step_once();
             if (std::chrono::steady_clock::now() >= half)
                 kept.insert(kept.end(), got.begin(), got.end());
         }
         return kept;
+    }
+
+    // Runs the call steps until the loudspeaker carries `hz` above `level` through a steady
+    // `window`, for at least `least` and at most `most` steps. The pipelines start late and
+    // drop packets while their buffers settle, the longer the busier the machine, so the
+    // strongest steady stretch is measured rather than a fixed slice of time; a sound that
+    // never comes, or comes at another pitch, still leaves every window below `level`.
+    Heard listen_for(double hz, double level, std::size_t window, int least, int most) {
+        Heard heard;
+        for (int n = 0; n < most && (n < least || heard.steady <= level); ++n)
+            heard.add(step_once(), hz, window);
+        return heard;
     }
 
     // Opening a microphone takes a while on a busy machine: runs until new packets arrive.
@@ -133,13 +189,13 @@ TEST_F(AudioCall, TheToneArrivesAndMutingOrDeafeningSilencesIt) {
     (void)recorder.take();
     talker->call.join_call(talker->env(), "c_v");
     sync_documents(talker->doc, listener->doc);
-    auto cue = run_for(400ms, true);  // the join cue sounds at once
-    EXPECT_GT(amplitude_at(cue, audio::join_cue_hz), 0.02);
+    auto cue = listen_for(audio::join_cue_hz, cue_level, cue_window, 20, 150);
+    EXPECT_GT(cue.steady, cue_level) << levels_at(cue.samples, audio::join_cue_hz);
     EXPECT_EQ(talker->call.cues().last, audio::Cue::Join);
 
     wait_for_packets();
-    auto talking = run_for(1500ms);
-    EXPECT_GT(amplitude_at(talking, tone_hz), 0.05);
+    auto talking = listen_for(tone_hz, tone_level, tone_window, 75, 500);
+    EXPECT_GT(talking.steady, tone_level) << levels_at(talking.samples, tone_hz);
     EXPECT_TRUE(talker->call.capturing());
     EXPECT_TRUE(listener->call.playing());
     EXPECT_GT(listener->call.counters(media::MediaKind::Microphone).received, 50u);
@@ -158,8 +214,8 @@ TEST_F(AudioCall, TheToneArrivesAndMutingOrDeafeningSilencesIt) {
     // Undeafening plays the tone again in the same pipeline, after the pause.
     toggle(*listener, &call::CallSession::toggle_deafen);
     wait_for_packets();
-    auto again = run_for(1500ms);
-    EXPECT_GT(amplitude_at(again, tone_hz), 0.05);
+    auto again = listen_for(tone_hz, tone_level, tone_window, 75, 500);
+    EXPECT_GT(again.steady, tone_level) << levels_at(again.samples, tone_hz);
 }
 
 // The microphone says when a packet is ready, and its packets hold 10 ms each.

@@ -5,6 +5,7 @@
 # Usage: ui_paste_test.sh VEMO_CHAT_BINARY (run under xvfb-run).
 set -u
 BIN="$1"
+. "$(dirname "$0")/window_start.sh"
 WORK=$(mktemp -d)
 export VEMO_CHAT_DATA="$WORK/data"
 export XDG_DATA_HOME="$WORK/xdg-data"
@@ -34,14 +35,7 @@ PY
 OWNER=$!
 for _ in $(seq 1 100); do [ -f "$WORK/ready" ] && break; sleep 0.1; done
 
-"$BIN" >"$WORK/app.log" 2>&1 &
-APP=$!
-WID=$(timeout 20 xdotool search --sync --onlyvisible --pid "$APP" | head -1)
-if [ -z "$WID" ]; then
-    echo "no window appeared"; cat "$WORK/app.log"; exit 1
-fi
-sleep 1
-xdotool windowfocus --sync "$WID"
+start_window
 xdotool key ctrl+v
 # The import runs in the background; give it a moment and a few frames.
 sleep 2

@@ -4,6 +4,7 @@
 # Usage: ui_search_window_test.sh VEMO_CHAT_BINARY (run under xvfb-run).
 set -u
 BIN="$1"
+. "$(dirname "$0")/window_start.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 export VEMO_CHAT_DATA="$WORK/data"
@@ -24,14 +25,7 @@ CHANNEL_ID=c_general
 BEFORE=$(automation '{"cmd":"document"}' | field "a[0]['result'].get('read',{}).get('$CHANNEL_ID',{})")
 case "$BEFORE" in *": 1"*) echo "#general was already read: $BEFORE"; exit 1 ;; esac
 
-"$BIN" >"$WORK/app.log" 2>&1 &
-APP=$!
-WID=$(timeout 20 xdotool search --sync --onlyvisible --pid "$APP" | head -1)
-if [ -z "$WID" ]; then
-    echo "no window appeared"; kill "$APP"; cat "$WORK/app.log"; exit 1
-fi
-sleep 1
-xdotool windowfocus --sync "$WID"
+start_window
 xdotool key ctrl+k
 sleep 0.3
 xdotool type --delay 20 "zebra cross"

@@ -6,6 +6,7 @@
 # Usage: ui_typing_test.sh VEMO_CHAT_BINARY (run under xvfb-run).
 set -u
 BIN="$1"
+. "$(dirname "$0")/window_start.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 export VEMO_CHAT_DATA="$WORK/data"
@@ -13,14 +14,7 @@ export VEMO_CHAT_DATA="$WORK/data"
 # type_and_end TEXT HOW: starts the window, types TEXT and Return, then ends the window by HOW
 # ("ctrl+q" or "destroy") and waits up to 10 s for the process to exit.
 type_and_end() {
-    "$BIN" >"$WORK/app.log" 2>&1 &
-    APP=$!
-    WID=$(timeout 20 xdotool search --sync --onlyvisible --pid "$APP" | head -1)
-    if [ -z "$WID" ]; then
-        echo "no window appeared"; kill "$APP"; cat "$WORK/app.log"; exit 1
-    fi
-    sleep 1
-    xdotool windowfocus --sync "$WID"
+    start_window
     xdotool type --delay 15 "$1"
     xdotool key Return
     sleep 1
