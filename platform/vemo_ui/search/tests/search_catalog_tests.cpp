@@ -170,7 +170,7 @@ class CatalogOrderTest : public testing::TestWithParam<QueryCase> {
 };
 SearchCatalog* CatalogOrderTest::catalog = nullptr;
 
-TEST_P(CatalogOrderTest, ListsTheWholeWordFirstAndTiesNewestFirst) {
+TEST_P(CatalogOrderTest, ListsTheWholeWordFirstAndEqualsInAFixedOrder) {
     auto const& expected = GetParam().expected;
     // One result a page as well: the pages keep the same order.
     std::vector<std::string> paged;
