@@ -136,6 +136,27 @@ double percentile(std::vector<double> values, size_t per_hundred) {
     return values[std::min(values.size() - 1, values.size() * per_hundred / 100)];
 }
 
+// Wall and CPU times of the queries measured, reported as their medians and 99th percentiles.
+struct QueryTimes {
+    std::vector<double> wall, cpu;
+
+    template <class Query>
+    sp::SearchPage measure(Query const& query) {
+        auto start = Clock::now();
+        double cpu_start = thread_cpu_ms();
+        sp::SearchPage page = query();
+        cpu.push_back(thread_cpu_ms() - cpu_start);
+        wall.push_back(ms_since(start));
+        return page;
+    }
+    void report(benchmark::State& state) const {
+        state.counters["p50_ms"] = percentile(wall, 50);
+        state.counters["p99_ms"] = percentile(wall, 99);
+        state.counters["cpu_p50_ms"] = percentile(cpu, 50);
+        state.counters["cpu_p99_ms"] = percentile(cpu, 99);
+    }
+};
+
 void BM_FirstBuild(benchmark::State& state) {
     auto& w = workload();
     for (auto _ : state) {
@@ -251,23 +272,18 @@ std::vector<std::string> queries(QueryKind kind) {
 void BM_Query(benchmark::State& state, QueryKind kind) {
     auto& provider = built_provider();
     auto texts = queries(kind);
-    std::vector<double> wall, cpu;
+    QueryTimes times;
     size_t found = 0;
     for (auto _ : state) {
         for (auto const& q : texts) {
-            auto start = Clock::now();
-            double cpu_start = thread_cpu_ms();
-            auto page = provider.query_page({q, std::nullopt, std::nullopt}, std::nullopt, {20});
-            cpu.push_back(thread_cpu_ms() - cpu_start);
-            wall.push_back(ms_since(start));
+            auto page = times.measure([&] {
+                return provider.query_page({q, std::nullopt, std::nullopt}, std::nullopt, {20});
+            });
             found += page.total;
         }
     }
-    state.counters["p50_ms"] = percentile(wall, 50);
-    state.counters["p99_ms"] = percentile(wall, 99);
-    state.counters["cpu_p50_ms"] = percentile(cpu, 50);
-    state.counters["cpu_p99_ms"] = percentile(cpu, 99);
-    state.counters["mean_matches"] = double(found) / double(wall.size());
+    times.report(state);
+    state.counters["mean_matches"] = double(found) / double(times.wall.size());
 }
 BENCHMARK_CAPTURE(BM_Query, one_word, QueryKind::Word)
     ->Iterations(1)
@@ -327,30 +343,21 @@ BENCHMARK(BM_Keystroke)->Iterations(1)->Unit(benchmark::kMillisecond);
 // costs what the first one does: each page ranks one slice.
 void BM_QueryDeepPage(benchmark::State& state) {
     auto& provider = built_provider();
-    std::vector<double> wall, cpu;
+    QueryTimes times;
     for (auto _ : state) {
         for (auto const& q : queries(QueryKind::Word)) {
             std::optional<sp::SearchCursor> cursor;
-            sp::SearchPage page;
             for (int n = 0; n < 60; ++n) {
-                auto start = Clock::now();
-                double cpu_start = thread_cpu_ms();
-                page = provider.query_page({q, std::nullopt, std::nullopt}, cursor, {20});
-                if (n == 59) {
-                    cpu.push_back(thread_cpu_ms() - cpu_start);
-                    wall.push_back(ms_since(start));
-                }
-                cursor = page.next;
+                auto next_page = [&] {
+                    return provider.query_page({q, std::nullopt, std::nullopt}, cursor, {20});
+                };
+                cursor = (n == 59 ? times.measure(next_page) : next_page()).next;
                 if (!cursor) break;
             }
         }
     }
-    state.counters["pages_measured"] = double(wall.size());
-    if (wall.empty()) return;
-    state.counters["p50_ms"] = percentile(wall, 50);
-    state.counters["p99_ms"] = percentile(wall, 99);
-    state.counters["cpu_p50_ms"] = percentile(cpu, 50);
-    state.counters["cpu_p99_ms"] = percentile(cpu, 99);
+    state.counters["pages_measured"] = double(times.wall.size());
+    if (!times.wall.empty()) times.report(state);
 }
 BENCHMARK(BM_QueryDeepPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -39,8 +39,9 @@ class ProviderTest : public testing::Test {
         }
         provider.wait_idle();
     }
-    void send(std::string id, std::string text, std::string channel = "c_general") {
-        apply_action(doc, action::SendMessage{channel, id, "u_elin", 1000, text, {}, {}, {}, {}});
+    void send(std::string id, std::string text, std::string channel = "c_general",
+              int64_t ts = 1000) {
+        apply_action(doc, action::SendMessage{channel, id, "u_elin", ts, text, {}, {}, {}, {}});
     }
 
     automerge::AutoCommit doc;
@@ -170,6 +171,60 @@ TEST_P(ProviderFrames, AnswersWhileTheFirstBuildRunsAndCompletelyAfterIt) {
 
 INSTANTIATE_TEST_SUITE_P(Refreshes, ProviderFrames, testing::Bool(),
                          [](auto const& info) { return info.param ? "Live" : "Full"; });
+
+struct RankCase {
+    char const* query;
+    std::vector<std::string> first;  // the first results, in order (message ids)
+    friend void PrintTo(RankCase const& c, std::ostream* os) { *os << '"' << c.query << '"'; }
+};
+
+// Messages as people type them: numbered replies a minute apart, and short words next to the
+// longer words they begin, the short word's message days older. A word typed whole ranks its
+// own messages first; among equals the newer comes first.
+class ProviderRanking : public ProviderTest, public testing::WithParamInterface<RankCase> {
+  protected:
+    void SetUp() override {
+        ProviderTest::SetUp();
+        int64_t const day = 86400, at = 2'000'000'000;  // after everything the seed holds
+        for (int n = 1; n <= 17; ++n)
+            send("m_r" + std::to_string(n), "reply number " + std::to_string(n), "c_general",
+                 at + 60 * n);
+        send("m_ok", "ok thanks", "c_general", at - 3 * day);
+        send("m_okay", "okay then", "c_general", at);
+        send("m_test", "run the test", "c_general", at - 5 * day);
+        send("m_testing", "testing the run", "c_general", at);
+        send("m_tests", "the run tests", "c_general", at);
+        send("m_cafe", "meet at the Café", "c_general", at - 6 * day);
+        send("m_cafes", "meet at the cafés", "c_general", at);
+        frame();
+    }
+};
+
+TEST_P(ProviderRanking, AWordTypedWholeComesFirst) {
+    auto found = find(provider, GetParam().query, "Messages");
+    std::vector<std::string> expected;
+    for (auto const& id : GetParam().first) expected.push_back("chat.message:" + id);
+    ASSERT_GE(found.size(), expected.size());
+    found.resize(expected.size());
+    EXPECT_EQ(found, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, ProviderRanking,
+    testing::Values(
+        // the last word is a prefix: its whole word first, then its completions, newer first
+        RankCase{"reply 1", {"m_r1", "m_r17", "m_r16", "m_r15"}},
+        RankCase{"reply number 1", {"m_r1", "m_r17"}}, RankCase{"REPLY 1", {"m_r1", "m_r17"}},
+        RankCase{"reply 12", {"m_r12"}}, RankCase{"reply 1 ", {"m_r1"}},  // a finished word
+        RankCase{"number reply 1", {"m_r1", "m_r17"}},
+        // no whole word typed yet: the newest first
+        RankCase{"repl", {"m_r17", "m_r16", "m_r15"}}, RankCase{"reply", {"m_r17", "m_r16"}},
+        // short prefixes, and words with completions of their own
+        RankCase{"ok", {"m_ok", "m_okay"}}, RankCase{"test", {"m_test"}},
+        RankCase{"tes", {"m_tests", "m_testing", "m_test"}}, RankCase{"run test", {"m_test"}},
+        RankCase{"the run t", {"m_tests", "m_testing"}}, RankCase{"CAFE", {"m_cafe", "m_cafes"}},
+        RankCase{"meet caf", {"m_cafes", "m_cafe"}}),
+    [](auto const& info) { return "case" + std::to_string(info.index); });
 
 class StoredIndexTest : public ProviderTest {
   protected:

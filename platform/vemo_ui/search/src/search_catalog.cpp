@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -29,6 +30,12 @@ constexpr double rank_k1 = 1.2;
 constexpr double rank_b = 0.75;
 constexpr double recency_half_life = 7 * 86400.0;
 constexpr double recency_lift = 0.5;
+// An entry that holds the last typed word as a whole word ranks above one that holds only a
+// completion of it ("1" above "10" for "reply 1"): larger than the most the recency lift can
+// tell two entries apart, so a completion of equal BM25 never overtakes it however much newer
+// it is, while a clearly better BM25 (a title match, a much shorter entry) still does.
+constexpr double exact_word_lift = 1.6;
+static_assert(exact_word_lift > 1 + recency_lift);
 // Matches are ranked a slice at a time: the newest this many of a kind (words, substrings),
 // then the next older ones. Ranking every match of a common word at once would cost
 // milliseconds per thousand; a slice costs the same on the first page and the hundredth.
@@ -86,24 +93,25 @@ CREATE TABLE IF NOT EXISTS terms(term TEXT PRIMARY KEY, docs INTEGER NOT NULL) W
 // the whole slice (its size and its oldest entry) and come even when the page takes none of
 // it. Words rank by BM25 with the title weighing more, lifted for recent entries;
 // substrings by recency alone, and only those that are not whole-word matches too (those
-// were listed with the words).
+// were listed with the words). Equal scores list the newer entry first, and entries without a
+// time (the named things: places, people) by their titles.
 constexpr char const* slice_select = R"sql(
-kept AS (SELECT slice.id, slice.base * search_boost(e.ts, ?4) AS score,
-                COUNT(*) OVER () AS kept
+kept AS (SELECT slice.id, slice.base * search_boost(e.ts, ?4) AS score, e.ts AS ts,
+                CASE WHEN e.ts <= 0 THEN e.title END AS name, COUNT(*) OVER () AS kept
          FROM slice JOIN entries e ON e.id = slice.id
          WHERE (?5 IS NULL OR e.collection = ?5) AND (?6 IS NULL OR e.scope = ?6) %s
-         ORDER BY score, slice.id LIMIT ?7 OFFSET ?8)
+         ORDER BY score, ts DESC, name COLLATE NOCASE, slice.id DESC LIMIT ?7 OFFSET ?8)
 SELECT (SELECT COUNT(*) FROM slice), (SELECT MIN(id) FROM slice), kept.id, e.collection,
        e.title, e.kind, e.subtitle, e.res_kind, e.res_address, e.res_label, e.address,
        kept.score, kept.kept
 FROM (SELECT 1) LEFT JOIN kept ON 1 LEFT JOIN entries e ON e.id = kept.id
-ORDER BY kept.score, kept.id
+ORDER BY kept.score, kept.ts DESC, kept.name COLLATE NOCASE, kept.id DESC
 )sql";
 
 std::string words_slice_sql() {
     std::string sql = R"sql(
 WITH slice AS MATERIALIZED (
-    SELECT rowid AS id, search_rank(words, ?11) AS base FROM words
+    SELECT rowid AS id, search_rank(words, ?11, ?12) AS base FROM words
     WHERE words MATCH ?1 AND rowid < ?2 ORDER BY rowid DESC LIMIT ?3),
 )sql";
     char buf[1024];
@@ -249,10 +257,12 @@ double inverse_frequency(double documents, double entries) {
     return std::log(1.0 + (entries - documents + 0.5) / (documents + 0.5));
 }
 
-// What a ranking needs once per search: the average entry length and each phrase's weight.
+// What a ranking needs once per search: the average entry length, each phrase's weight and
+// the phrase that is the last typed word as a whole word.
 struct RankContext {
     double average = 1;
     std::vector<double> weight;  // by phrase; a phrase weighs the sum of its words' weights
+    int exact = -1;              // an entry it matches is lifted by exact_word_lift
 
     static void free(void* p) { delete static_cast<RankContext*>(p); }
 };
@@ -260,9 +270,13 @@ struct RankContext {
 // The second argument of search_rank describes the query's phrases in the order they come in
 // the expression: for each, its number of words and how many entries hold each word (native
 // 64-bit integers). Phrases it does not describe (the collection and scope filters) weigh 1.
-RankContext* rank_context(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_value* counts) {
+// The third names the phrase of the exact-word lift (-1 or NULL: none).
+RankContext* rank_context(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_value* counts,
+                          sqlite3_value* exact) {
     auto* context = new (std::nothrow) RankContext;
     if (!context) return nullptr;
+    if (exact && sqlite3_value_type(exact) == SQLITE_INTEGER)
+        context->exact = int(std::clamp<sqlite3_int64>(sqlite3_value_int64(exact), -1, INT_MAX));
     sqlite3_int64 rows = 0, title = 0, body = 0;
     api->xRowCount(fts, &rows);
     api->xColumnTotalSize(fts, 0, &title);
@@ -291,7 +305,8 @@ void search_rank(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_context*
                  sqlite3_value** argv) {
     auto* context = static_cast<RankContext*>(api->xGetAuxdata(fts, 0));
     if (!context) {
-        context = rank_context(api, fts, argc > 0 ? argv[0] : nullptr);
+        context =
+            rank_context(api, fts, argc > 0 ? argv[0] : nullptr, argc > 1 ? argv[1] : nullptr);
         if (!context || api->xSetAuxdata(fts, context, &RankContext::free) != SQLITE_OK) {
             sqlite3_result_error_nomem(ctx);
             return;
@@ -319,6 +334,8 @@ void search_rank(Fts5ExtensionApi const* api, Fts5Context* fts, sqlite3_context*
         double weight = size_t(p) < context->weight.size() ? context->weight[size_t(p)] : 1.0;
         score += weight * frequency[p] * (rank_k1 + 1) / (frequency[p] + norm);
     }
+    if (context->exact >= 0 && context->exact < phrases && frequency[context->exact] > 0)
+        score *= exact_word_lift;
     sqlite3_result_double(ctx, -score);
 }
 
@@ -464,6 +481,9 @@ struct MatchExpressions {
     // The phrases of `words` in order, for the ranking: each as its number of words followed
     // by how many entries hold each of them (see rank_context).
     std::vector<int64_t> counts;
+    // The phrase that matches the last typed word only as a whole word, when it is one of the
+    // vocabulary's: an entry holding it ranks above those holding only completions.
+    int64_t exact = -1;
 };
 
 namespace {
@@ -519,6 +539,7 @@ MatchExpressions match_expressions(std::string const& normalized, bool ends_with
     }
     MatchExpressions out;
     bool substrings = !terms.empty();
+    int64_t phrases = 0;  // in the order FTS5 numbers them
     for (size_t i = 0; i < terms.size(); ++i) {
         auto const& t = terms[i];
         bool last_open =
@@ -532,13 +553,24 @@ MatchExpressions match_expressions(std::string const& normalized, bool ends_with
             for (auto const& [w, documents] : words) {
                 any += (any.empty() ? "(" : " OR ") + fts_quoted(w);
                 out.counts.insert(out.counts.end(), {1, documents});
+                if (w == t.text) out.exact = phrases;
+                ++phrases;
             }
             out.words += any + ")";
+        } else if (last_open && lookup.documents(t.text, false) > 0) {
+            // The prefix as before, and the word itself beside it only to mark the entries
+            // holding it whole: it weighs nothing in BM25 (its instances are counted already).
+            std::string quoted = fts_quoted(t.text);
+            out.words += "(" + quoted + "* OR " + quoted + ")";
+            out.counts.insert(out.counts.end(), {1, lookup.documents(t.text, true), 0});
+            out.exact = phrases + 1;
+            phrases += 2;
         } else {
             out.words += fts_quoted(t.text) + (last_open ? "*" : "");
             auto parts = t.phrase ? index_tokens(t.text) : std::vector<std::string>{t.text};
             out.counts.push_back(int64_t(parts.size()));
             for (auto const& part : parts) out.counts.push_back(lookup.documents(part, last_open));
+            ++phrases;
         }
         // A quoted phrase is also found inside words ("uick brow"), as its text: its words
         // one space apart, the way the normalised texts hold them. Only when it is nowhere a
@@ -982,6 +1014,7 @@ std::expected<SearchCatalog::Slice, std::string> SearchCatalog::read_slice(
         s.text(1, match.words);
         sqlite3_bind_blob(s.get(), 11, match.counts.data(), int(match.counts.size() * 8),
                           SQLITE_TRANSIENT);
+        s.integer(12, match.exact);
     } else if (match.scan) {
         s.text(9, match.substrings);
         s.text(10, match.words);

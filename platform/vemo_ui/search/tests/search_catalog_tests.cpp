@@ -85,6 +85,7 @@ TEST_F(CatalogTest, RemovedEntriesAreNotFound) {
 struct QueryCase {
     char const* query;
     std::vector<std::string> expected;  // in rank order
+    friend void PrintTo(QueryCase const& c, std::ostream* os) { *os << '"' << c.query << '"'; }
 };
 
 class CatalogQueryTest : public testing::TestWithParam<QueryCase> {
@@ -147,12 +148,59 @@ TEST_F(CatalogTest, RanksTitleMatchesAndRecentEntriesHigher) {
     EXPECT_EQ(find(*catalog, "release").back(), "sub");
 }
 
+// A word typed whole next to more completions than the vocabulary lists (70), or a
+// one-letter one: the whole word first. Equal scores (the same time or none): the newest
+// first, or without a time, by title.
+class CatalogOrderTest : public testing::TestWithParam<QueryCase> {
+  protected:
+    static void SetUpTestSuite() {
+        catalog = SearchCatalog::in_memory("Order").release();
+        std::vector<SearchEntry> all{entry("code", "c", "code"), entry("x", "y", "x ray")};
+        for (int i = 0; i < 70; ++i)
+            all.push_back(entry("code" + std::to_string(i), "c", "code" + std::to_string(i)));
+        for (char const* address : {"memo:a", "memo:b", "memo:c"})
+            all.push_back(entry(address, "memo", "memo"));
+        all.push_back(entry("xy", "y", "xy ray"));
+        for (auto [address, title] : {std::pair{"p:bo", "Bo"}, {"p:cy", "Cy"}, {"p:al", "al"}})
+            all.push_back(entry(address, title, "person", "People"));
+        ASSERT_TRUE(catalog->insert_all(all));
+    }
+    static void TearDownTestSuite() { delete catalog; }
+    static SearchCatalog* catalog;
+};
+SearchCatalog* CatalogOrderTest::catalog = nullptr;
+
+TEST_P(CatalogOrderTest, ListsTheWholeWordFirstAndEqualsInAFixedOrder) {
+    auto const& expected = GetParam().expected;
+    // One result a page as well: the pages keep the same order.
+    std::vector<std::string> paged;
+    std::optional<SearchCursor> cursor;
+    do {
+        auto page = catalog->query_page({GetParam().query, {}, {}}, cursor, {1});
+        std::ranges::copy(addresses(page), std::back_inserter(paged));
+        cursor = page.next;
+    } while (cursor && paged.size() < expected.size());
+    for (auto found : {find(*catalog, GetParam().query), paged}) {
+        ASSERT_GE(found.size(), expected.size());
+        found.resize(expected.size());
+        EXPECT_EQ(found, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranking, CatalogOrderTest,
+                         testing::Values(QueryCase{"code", {"code", "code69", "code68"}},
+                                         QueryCase{"cod", {"code69", "code68"}},
+                                         QueryCase{"memo", {"memo:c", "memo:b", "memo:a"}},
+                                         QueryCase{"person", {"p:al", "p:bo", "p:cy"}},
+                                         QueryCase{"x", {"x", "xy"}},
+                                         QueryCase{"ray x", {"x", "xy"}}));
+
 // Two entries hold both words, each one of them twice: the one that repeats the rarer word
 // ranks first, whichever word that is and however the query names the words.
 class CatalogRarityTest : public testing::TestWithParam<char const*> {
   protected:
     void SetUp() override {
-        // Added first, so that on a tie it would come first.
+        // On a tie the newer one comes first: the second order below would fail.
         catalog->insert(entry("pebble-twice", "x", "pebble pebble amber"));
         catalog->insert(entry("amber-twice", "x", "amber amber pebble"));
     }
