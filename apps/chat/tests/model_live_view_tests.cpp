@@ -443,5 +443,61 @@ TEST(LiveView, ReadsAnotherInstanceAtTheSameAddressFromScratch) {
     }
 }
 
+// A long history is read on two threads, channels split between them: channels of very
+// different lengths must come out whole, in channel order, each message as the generic reads
+// give it, with the sidebar's counts and the people list as one reader would make them.
+TEST(LiveView, ReadsALongHistoryOnTwoThreadsAsOne) {
+    AutoCommit doc;
+    doc::demo_seed(doc);
+    doc.commit();
+    Navigation probe;
+    auto const channels = refresh(doc, probe).channels;
+    ASSERT_GE(channels.size(), 3u);
+    AutoCommit before = doc.fork();
+    // Each channel written by its own peer, as a team writes them: inserting checks ids
+    // against the whole document.
+    size_t written = 0;
+    for (size_t c = 0; c < channels.size(); ++c) {
+        if (channels[c].kind != ChannelKind::Text) continue;
+        AutoCommit peer = doc.fork();
+        size_t const count = c == 0 ? 900 : 100 + 10 * c;
+        std::string root;
+        for (size_t i = 0; i < count; ++i) {
+            Message m;
+            m.id = "m_long_" + std::to_string(c) + "_" + std::to_string(i);
+            m.author = people[i % std::size(people)];
+            m.ts = 1782500000 + int64_t(i);
+            m.text = "Message " + std::to_string(i) + " of a long history";
+            if (i % 4 == 3 && !root.empty()) m.parent = root;
+            if (i % 3 == 0)
+                m.reactions = {{emoji[i % 3], {people[(i + 1) % 5], people[(i + 2) % 5]}}};
+            if (i % 7 == 0) m.mentions = {{people[(i + 3) % 5], 0, 7, false}};
+            ASSERT_TRUE(doc::insert_message(peer, channels[c].id, m));
+            if (!m.parent) root = m.id;
+        }
+        peer.commit();
+        ASSERT_TRUE(doc.merge(peer));
+        written += count;
+    }
+    ASSERT_GE(written, 2000u);
+    Navigation nav;
+    nav.local = doc::LocalPerson{"u_me", "You", "YU", 0, Presence::Online};
+    LiveView live;
+    auto const& vm = live.refresh(doc, nav);
+    expect_one_run_per_channel(vm);
+    expect_same_as_generic_reads(doc, vm);
+    // The same history arriving in one merge into a model read before it takes the
+    // incremental path, one message at a time, and must end with the same counts and people.
+    Navigation grown_nav = nav;
+    LiveView grown;
+    grown.refresh(before, grown_nav);
+    ASSERT_TRUE(before.merge(doc));
+    auto const& incremental = grown.refresh(before, grown_nav);
+    EXPECT_FALSE(grown.last_change().everything);
+    EXPECT_EQ(incremental.channels, vm.channels);
+    EXPECT_EQ(incremental.people, vm.people);
+    EXPECT_EQ(incremental.all_messages, vm.all_messages);
+}
+
 }  // namespace
 }  // namespace chat::model

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "doc/schema.hpp"
@@ -77,6 +80,10 @@ std::vector<ObjHandle> list_maps(AutoCommit const& doc, std::optional<ObjHandle>
     }
     return maps;
 }
+
+// From how many messages a full rebuild reads on two threads: below, starting a thread
+// costs about what it saves.
+constexpr size_t parallel_rebuild_messages = 2000;
 
 // Records lie far apart in the engine's tables and every step of reading one waits on the
 // step before; asking for step k of record at+depth-k keeps the waits of several records in
@@ -188,20 +195,58 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
     m_runs.resize(m_vm.channels.size());
     for (size_t i = 0; i < m_runs.size(); ++i) m_runs[i].channel = m_vm.channels[i].id;
     auto messages = messages_map(doc);
-    std::vector<std::vector<Message>> lists(m_runs.size());
-    for (size_t i = 0; i < m_runs.size(); ++i) {
-        auto& run = m_runs[i];
+    size_t total = 0;
+    for (auto& run : m_runs) {
         run.maps = list_maps(doc, messages, run.channel, run.gaps);
-        auto& list = lists[i];
-        list.reserve(run.maps.size());
-        auto const& maps = run.maps;
-        for (size_t at = 0; at < maps.size(); ++at) {
-            prefetch_ahead(doc, maps, at);
-            auto& m = list.emplace_back(doc::read_message(doc, maps[at], run.channel));
-            count_people(run.people, m, 1);
-            if (!m.parent) ++run.top_level;
+        total += run.maps.size();
+    }
+    std::vector<std::vector<Message>> lists(m_runs.size());
+    auto read_runs = [&](size_t first, size_t last) {
+        for (size_t i = first; i < last; ++i) {
+            auto& run = m_runs[i];
+            auto& list = lists[i];
+            list.reserve(run.maps.size());
+            auto const& maps = run.maps;
+            for (size_t at = 0; at < maps.size(); ++at) {
+                prefetch_ahead(doc, maps, at);
+                auto& m = list.emplace_back(doc::read_message(doc, maps[at], run.channel));
+                count_people(run.people, m, 1);
+                if (!m.parent) ++run.top_level;
+            }
+        }
+    };
+    // A long history is read by two threads, each its own channels: reading a record waits
+    // on memory far more than it computes, and the reads share nothing they write (a text's
+    // cache belongs to its one message).
+    size_t split = m_runs.size();
+    if (total >= parallel_rebuild_messages) {
+        size_t second = 0;
+        while (split > 1 && second + m_runs[split - 1].maps.size() <= total / 2)
+            second += m_runs[--split].maps.size();
+    }
+    std::exception_ptr helper_failed;
+    std::optional<std::thread> helper;
+    if (split < m_runs.size()) {
+        try {
+            helper.emplace([&, split] {
+                try {
+                    read_runs(split, m_runs.size());
+                } catch (...) {
+                    helper_failed = std::current_exception();
+                }
+            });
+        } catch (std::system_error const&) {
+            split = m_runs.size();  // no thread to be had: read them all here
         }
     }
+    try {
+        read_runs(0, split);
+    } catch (...) {
+        if (helper) helper->join();
+        throw;
+    }
+    if (helper) helper->join();
+    if (helper_failed) std::rethrow_exception(helper_failed);
     m_vm.all_messages = MessageRuns(std::move(lists));
     m_open.clear();
     finish(doc, nav);
