@@ -195,15 +195,19 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
     m_runs.resize(m_vm.channels.size());
     for (size_t i = 0; i < m_runs.size(); ++i) m_runs[i].channel = m_vm.channels[i].id;
     auto messages = messages_map(doc);
+    // How long each channel is, without reading it yet.
+    std::vector<size_t> lengths(m_runs.size());
     size_t total = 0;
-    for (auto& run : m_runs) {
-        run.maps = list_maps(doc, messages, run.channel, run.gaps);
-        total += run.maps.size();
+    for (size_t i = 0; i < m_runs.size(); ++i) {
+        auto list = messages ? doc::get_list(doc, *messages, m_runs[i].channel) : std::nullopt;
+        lengths[i] = list ? doc.length(*list) : 0;
+        total += lengths[i];
     }
     std::vector<std::vector<Message>> lists(m_runs.size());
     auto read_runs = [&](size_t first, size_t last) {
         for (size_t i = first; i < last; ++i) {
             auto& run = m_runs[i];
+            run.maps = list_maps(doc, messages, run.channel, run.gaps);
             auto& list = lists[i];
             list.reserve(run.maps.size());
             auto const& maps = run.maps;
@@ -221,8 +225,7 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
     size_t split = m_runs.size();
     if (total >= parallel_rebuild_messages) {
         size_t second = 0;
-        while (split > 1 && second + m_runs[split - 1].maps.size() <= total / 2)
-            second += m_runs[--split].maps.size();
+        while (split > 1 && second + lengths[split - 1] <= total / 2) second += lengths[--split];
     }
     std::exception_ptr helper_failed;
     std::optional<std::thread> helper;
