@@ -64,7 +64,8 @@ BENCHMARK(BM_FrameTenThousandMessages)->Unit(benchmark::kMillisecond);
 
 // The accessibility tree the window offers after a draw. Before, every frame built it and
 // compared it with the last one; now a frame that changed nothing it is made of (a waiting
-// tooltip, a new call picture) keeps it. Argument 1 is the 10,000-message channel.
+// tooltip, a new call picture) keeps it. Argument 1 is the 10,000-message channel, whose rows
+// are the list built before as long as none of them changed.
 Setup& setup_for(benchmark::State const& state) {
     if (state.range(0)) return big_channel();
     static Setup* demo = [] {
@@ -99,6 +100,23 @@ void BM_FrameTreeWhenChanged(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FrameTreeWhenChanged)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A click or a screen reader moving between two rows of the 10,000-message channel: the rows'
+// labels are kept, but the list of rows is a new one (one row's focus changed).
+void BM_FrameTreeAfterRowFocus(benchmark::State& state) {
+    auto& s = big_channel();
+    auto const& drawn = s.app.visible_rows();
+    std::string const rows[2] = {"message:" + drawn[drawn.size() - 1].message,
+                                 "message:" + drawn[drawn.size() - 2].message};
+    vemo_ui::a11y::AccessRefresh refresh;
+    size_t turn = 0;
+    for (auto _ : state) {
+        s.app.perform_semantic_action(rows[++turn % 2], "focus");
+        s.frame_once();
+        benchmark::DoNotOptimize(refresh.offer(s.app.accessibility()));
+    }
+}
+BENCHMARK(BM_FrameTreeAfterRowFocus)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

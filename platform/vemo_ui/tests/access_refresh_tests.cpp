@@ -93,3 +93,96 @@ TEST(AccessRefresh, OffersATreeOnlyWhenItDiffers) {
         EXPECT_FALSE(refresh.offer(next));
     }
 }
+
+// A row's content stamp stands for its label, description and actions only: whatever else
+// changes still counts, and rows made again with the same strings are still the same rows.
+TEST(AccessRefresh, ContentStampsSkipOnlyWhatTheyVouchFor) {
+    auto stamped_list = [](uint64_t stamp) {
+        AccessNode root;
+        AccessNode row;
+        row.role = a11y::Role::ListItem;
+        row.id = "message:m1";
+        row.label = "Elin, 10:42: hello";
+        row.actions = {"reply", "menu"};
+        row.rect = {10, 20, 300, 40};
+        row.content = stamp;
+        root.children.push_back(row);
+        return root;
+    };
+    uint64_t stamp = a11y::next_content_stamp();
+    EXPECT_NE(stamp, 0u);
+    EXPECT_NE(a11y::next_content_stamp(), stamp) << "each stamp once";
+
+    struct Case {
+        char const* name;
+        std::function<void(AccessNode&)> change;
+        bool differs;
+    };
+    std::vector<Case> const cases = {
+        {"same_stamp", [](AccessNode&) {}, false},
+        {"made_again_alike", [](AccessNode& n) { n.content = a11y::next_content_stamp(); }, false},
+        {"made_again_unstamped", [](AccessNode& n) { n.content = 0; }, false},
+        {"made_again_with_new_label",
+         [](AccessNode& n) {
+             n.label += ", edited";
+             n.content = a11y::next_content_stamp();
+         },
+         true},
+        {"unstamped_new_label",
+         [](AccessNode& n) {
+             n.label += ", pinned";
+             n.content = 0;
+         },
+         true},
+        {"scrolled", [](AccessNode& n) { n.rect.y -= 200; }, true},
+        {"offscreen", [](AccessNode& n) { n.states.offscreen = true; }, true},
+        {"focused", [](AccessNode& n) { n.states.focused = true; }, true},
+        {"other_message", [](AccessNode& n) { n.id = "message:m2"; }, true},
+        {"child_added", [](AccessNode& n) { n.children.emplace_back(); }, true},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        AccessRefresh refresh;
+        ASSERT_TRUE(refresh.offer(stamped_list(stamp)));
+        AccessNode next = stamped_list(stamp);
+        c.change(next.children[0]);
+        EXPECT_EQ(refresh.offer(next), c.differs);
+    }
+}
+
+// Copies of a list share it until one is changed; the others keep what they had.
+TEST(NodeList, CopiesShareUntilOneIsChanged) {
+    AccessNode a;
+    a.id = "a";
+    a11y::NodeList const first = std::vector<AccessNode>{a, a};
+    a11y::NodeList second = first;
+    EXPECT_TRUE(second.shares(first));
+    EXPECT_EQ(second, first);
+    struct Case {
+        char const* name;
+        std::function<void(a11y::NodeList&)> change;
+        size_t size;
+    };
+    std::vector<Case> const cases = {
+        {"element_changed", [](a11y::NodeList& l) { l[1].id = "b"; }, 2},
+        {"iterated_to_change",
+         [](a11y::NodeList& l) {
+             for (auto& n : l) n.label = "x";
+         },
+         2},
+        {"appended", [](a11y::NodeList& l) { l.emplace_back().id = "c"; }, 3},
+        {"cleared", [](a11y::NodeList& l) { l.clear(); }, 0},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        a11y::NodeList copy = first;
+        c.change(copy);
+        EXPECT_FALSE(copy.shares(first));
+        EXPECT_NE(copy, first);
+        EXPECT_EQ(copy.size(), c.size);
+        ASSERT_EQ(first.size(), 2u);
+        EXPECT_EQ(first[1].id, "a");
+        EXPECT_EQ(first[1].label, "");
+    }
+    EXPECT_EQ(a11y::NodeList{}, a11y::NodeList(std::vector<AccessNode>{})) << "empty is empty";
+}

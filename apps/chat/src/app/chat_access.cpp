@@ -10,41 +10,6 @@ namespace chat {
 using vemo_ui::a11y::AccessNode;
 using vemo_ui::a11y::Role;
 
-namespace {
-
-constexpr char const* message_row_prefix = "message:";
-constexpr char const* thread_row_prefix = "thread-message:";
-
-}  // namespace
-
-std::string ChatApp::row_label(Message const& m) const {
-    std::string label = model::person_name(m_view.directory, m.author) + ", " + clock_time(m.ts) +
-                        ": " + message_displayed_text(m);
-    if (m.edited) label += ", edited";
-    if (m.pinned) label += ", pinned";
-    for (auto const& g : m.reactions)
-        label += ", " + g.emoji + " " + std::to_string(g.users.size()) +
-                 (g.users.size() == 1 ? " reaction" : " reactions");
-    if (auto it = m_reply_counts.find(m.id); it != m_reply_counts.end())
-        label += ", " + std::to_string(it->second) + (it->second == 1 ? " reply" : " replies");
-    return label;
-}
-
-AccessNode ChatApp::row_node(Message const& m, std::string id, vemo_ui::Rect rect,
-                             bool focused) const {
-    AccessNode row;
-    row.role = Role::ListItem;
-    row.id = std::move(id);
-    row.label = row_label(m);
-    row.rect = rect;
-    row.states.focused = focused;
-    // What a pointer user reaches through the hover bar and the context menu.
-    row.actions = {"reply", "menu"};
-    if (can_write()) row.actions.insert(row.actions.begin(), "react");
-    if (can_write() && m.author == m_identity.id) row.actions.push_back("edit");
-    return row;
-}
-
 AccessNode ChatApp::accessibility() const {
     AccessNode root;
     root.role = Role::Window;
@@ -125,19 +90,28 @@ AccessNode ChatApp::accessibility() const {
 
 // Every loaded message of a list is a row, so a screen reader reaches the whole conversation
 // or thread; the rows scrolled out of view have no place on screen until they are focused.
+// The rows are the list's children; labels of messages unchanged since the last build are kept.
 void ChatApp::add_row_nodes(AccessNode& list, std::vector<Message const*> const& messages,
                             std::vector<RowBox> const& drawn, bool thread) const {
     std::map<std::string_view, vemo_ui::Rect> shown;
     for (auto const& box : drawn) shown.emplace(box.message, box.rect);
+    // The focused row: the keyboard's stop on a row's menu, or the list's row focus.
+    std::string_view focus_tag = thread ? thread_row_tag : "";
+    std::optional<std::string_view> focused;
+    if (m_focused && m_focused->kind == HitKind::MessageMenu && m_focused->b == focus_tag)
+        focused = m_focused->a;
+    auto& rows = thread ? m_access_thread_rows : m_access_rows;
+    rows.begin({m_view.directory, m_identity.id, can_write()});
     for (auto const* m : messages) {
+        auto replies = m_reply_counts.find(m->id);
         auto at = shown.find(m->id);
-        HitTarget stop{HitKind::MessageMenu, m->id, thread ? thread_row_tag : ""};
-        bool focused = (m_focused && *m_focused == stop) || (!thread && m_focused_row == m->id);
-        auto row = row_node(*m, (thread ? thread_row_prefix : message_row_prefix) + m->id,
-                            at != shown.end() ? at->second : vemo_ui::Rect{}, focused);
-        row.states.offscreen = at == shown.end();
-        list.children.push_back(std::move(row));
+        vemo_ui::a11y::States states;
+        states.focused = focused == m->id || (!thread && m_focused_row == m->id);
+        states.offscreen = at == shown.end();
+        rows.add(*m, replies != m_reply_counts.end() ? replies->second : 0,
+                 at != shown.end() ? at->second : vemo_ui::Rect{}, states);
     }
+    list.children = rows.end();
 }
 
 // Pressed, selected and expanded as a control's kind has them. Disclosure controls (what

@@ -12,6 +12,7 @@
 #include "actions/attachment_jobs.hpp"
 #include "actions/dispatch.hpp"
 #include "actions/operations.hpp"
+#include "app/access_rows.hpp"
 #include "app/attachment_picker.hpp"
 #include "app/attention.hpp"
 #include "app/composer_text.hpp"
@@ -410,9 +411,6 @@ class ChatApp final : public vemo_ui::Widget,
     void jump_to_latest() { m_scroll.jump_to_latest(); }
     LabelFacts label_facts(HitTarget const& target) const;
     vemo_ui::a11y::States control_states(HitTarget const& target, LabelFacts const& facts) const;
-    std::string row_label(Message const& m) const;
-    vemo_ui::a11y::AccessNode row_node(Message const& m, std::string id, vemo_ui::Rect rect,
-                                       bool focused) const;
     vemo_ui::a11y::AccessNode panel_nodes() const;
     std::vector<vemo_ui::a11y::AccessNode> box_nodes(std::string_view group,
                                                      vemo_ui::a11y::Role role) const;
@@ -549,6 +547,9 @@ class ChatApp final : public vemo_ui::Widget,
     model::ViewModel const& m_view = m_live.view();
     std::vector<automerge::ChangeHash> m_heads;
     std::map<std::string, size_t> m_reply_counts;
+    // The screen-reader rows of the conversation and of the open thread, kept between builds.
+    mutable AccessRows m_access_rows{message_row_prefix};
+    mutable AccessRows m_access_thread_rows{thread_row_prefix};
     std::vector<size_t> m_top_level;  // indices of the shown list's top-level messages
     vemo_ui::PermissionContext m_permissions = vemo_ui::PermissionContext::permissive();
     automerge::AutoCommit* m_doc = nullptr;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -75,6 +77,54 @@ struct TextEdit {
     bool select_only = false;
 };
 
+struct AccessNode;
+
+// The children of a node, used like a vector. Copies share one list until one of them is
+// changed, so a build can hand over a long list it made before (thousands of message rows)
+// without copying it, and comparing a list with a copy of itself costs nothing.
+class NodeList {
+  public:
+    using value_type = AccessNode;
+    using iterator = std::vector<AccessNode>::iterator;
+    using const_iterator = std::vector<AccessNode>::const_iterator;
+
+    NodeList() = default;
+    NodeList(std::vector<AccessNode> nodes);  // NOLINT: a vector of nodes is a list of them
+    NodeList& operator=(std::vector<AccessNode> nodes) {
+        return *this = NodeList(std::move(nodes));
+    }
+
+    size_t size() const { return m_nodes ? m_nodes->size() : 0; }
+    bool empty() const { return size() == 0; }
+    const_iterator begin() const { return read().begin(); }
+    const_iterator end() const { return read().end(); }
+    AccessNode const& operator[](size_t i) const { return read()[i]; }
+    AccessNode const& front() const { return read().front(); }
+    AccessNode const& back() const { return read().back(); }
+    operator std::vector<AccessNode> const&() const { return read(); }  // NOLINT
+
+    // Changing the list (or taking a changeable element) first gives this copy a list of its own.
+    iterator begin() { return write().begin(); }
+    iterator end() { return write().end(); }
+    AccessNode& operator[](size_t i) { return write()[i]; }
+    AccessNode& front() { return write().front(); }
+    AccessNode& back() { return write().back(); }
+    void push_back(AccessNode node);
+    template <typename... Args>
+    AccessNode& emplace_back(Args&&... args);
+    void reserve(size_t n) { write().reserve(n); }
+    void clear() { m_nodes.reset(); }
+
+    // Whether both are the same list, not merely alike.
+    bool shares(NodeList const& other) const { return m_nodes && m_nodes == other.m_nodes; }
+    friend bool operator==(NodeList const& a, NodeList const& b);
+
+  private:
+    std::vector<AccessNode> const& read() const;
+    std::vector<AccessNode>& write();
+    std::shared_ptr<std::vector<AccessNode>> m_nodes;  // null while empty
+};
+
 // One node of the tree offered to assistive technology and automation. `id` is the
 // semantic identifier actions are performed on.
 struct AccessNode {
@@ -87,7 +137,11 @@ struct AccessNode {
     std::optional<TextContent> text;   // set on editable text fields
     std::vector<std::string> actions;  // named actions offered besides "activate"
     std::string live;                  // "polite" on a container whose new items are spoken
-    std::vector<AccessNode> children;
+    NodeList children;
+    // Non-zero when the builder vouches for the label, description and actions by this number
+    // (from next_content_stamp): nodes with the same non-zero stamp hold the same ones, so
+    // comparing two trees skips reading them. Whoever changes one of them clears the stamp.
+    uint64_t content = 0;
 
     AccessNode with_children(std::vector<AccessNode> kids) && {
         children = std::move(kids);
@@ -95,8 +149,37 @@ struct AccessNode {
     }
     AccessNode const* find(std::string_view wanted_id) const;
     size_t count() const;
-    friend bool operator==(AccessNode const&, AccessNode const&) = default;
+    friend bool operator==(AccessNode const& a, AccessNode const& b);
 };
+
+inline NodeList::NodeList(std::vector<AccessNode> nodes) {
+    if (!nodes.empty()) m_nodes = std::make_shared<std::vector<AccessNode>>(std::move(nodes));
+}
+
+inline std::vector<AccessNode> const& NodeList::read() const {
+    static std::vector<AccessNode> const none;
+    return m_nodes ? *m_nodes : none;
+}
+
+inline std::vector<AccessNode>& NodeList::write() {
+    if (!m_nodes)
+        m_nodes = std::make_shared<std::vector<AccessNode>>();
+    else if (m_nodes.use_count() > 1)
+        m_nodes = std::make_shared<std::vector<AccessNode>>(*m_nodes);
+    return *m_nodes;
+}
+
+inline void NodeList::push_back(AccessNode node) {
+    write().push_back(std::move(node));
+}
+
+template <typename... Args>
+AccessNode& NodeList::emplace_back(Args&&... args) {
+    return write().emplace_back(std::forward<Args>(args)...);
+}
+
+// A stamp no node has carried before in this process.
+uint64_t next_content_stamp();
 
 char const* role_name(Role role);
 
