@@ -104,7 +104,7 @@ TEST(AccessRows, RowIsMadeAgainExactlyWhenWhatItReadsChanged) {
          true, "Elín, "},
         {"person_joined",
          [](Message&, size_t&, std::vector<Person>& people, bool&) {
-             people.push_back({"u_new", "New"});
+             people.push_back({"u_new", "New", "N", 0, Presence::Online, false});
          },
          true, "Elin, "},
         {"presence_changed",  // names alone are read
@@ -137,8 +137,9 @@ TEST(AccessRows, RowIsMadeAgainExactlyWhenWhatItReadsChanged) {
         AccessNode scratch = build(fresh, {people, "u_me", can_write}, m, replies);
         EXPECT_EQ(after.label, scratch.label);
         EXPECT_EQ(after.actions, scratch.actions);
-        if (!c.expect_in_label.empty())
+        if (!c.expect_in_label.empty()) {
             EXPECT_NE(after.label.find(c.expect_in_label), std::string::npos) << after.label;
+        }
     }
 }
 
@@ -242,7 +243,9 @@ TEST(AccessRows, ListIsHandedOverWholeOrRowByRow) {
             auto old = std::ranges::find(before, after[i].id, &AccessNode::id);
             bool remade = old == before.end() || old->label != after[i].label ||
                           !seen.insert(after[i].id).second;
-            if (!remade) EXPECT_EQ(after[i].content, old->content) << "kept, with its stamp";
+            if (!remade) {
+                EXPECT_EQ(after[i].content, old->content) << "kept, with its stamp";
+            }
         }
         // The next build with nothing new hands the same list over again.
         EXPECT_TRUE(build_list(rows, people, messages, c.moved).shares(after));

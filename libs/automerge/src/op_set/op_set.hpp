@@ -131,7 +131,10 @@ class Object {
         return *m_seq;
     }
     bool has_seq() const { return m_seq != nullptr; }
-    void drop_seq() { m_seq.reset(); }
+    void drop_seq() {
+        m_seq.reset();
+        text_cached = false;
+    }
     // Sequence length without touching the elements.
     uint64_t seq_width() const { return m_seq ? m_seq->width : 0; }
 
