@@ -247,6 +247,49 @@ TEST(ThreadPanel, ANewReplyKeepsTheLatestInViewOnlyWhenItWasThere) {
     EXPECT_TRUE(tree.find("thread-message:m_new2")->states.offscreen);
 }
 
+// Scrolled back from its latest reply, the thread offers the same "Jump to latest" button as
+// the conversation: drawn over its list, a keyboard stop of the thread, a screen-reader button.
+TEST(ThreadPanel, AJumpButtonShowsWhileScrolledBackAndReturnsToTheLatest) {
+    Window w;
+    auto t = open_long_thread(w);
+    auto const id = std::string("chat.thread-jump-to-latest");
+    EXPECT_EQ(w.find(id), nullptr) << "at the latest reply there is nothing to jump to";
+    wheel(w, -400, 3);
+    auto const* jump = w.find(id);
+    ASSERT_NE(jump, nullptr);
+    EXPECT_TRUE(w.app.accessibility().find("thread")->rect.contains(jump->rect.center()));
+    EXPECT_EQ(w.find("chat.jump-to-latest"), nullptr) << "the conversation is at its latest";
+    auto tree = w.app.accessibility();
+    ASSERT_NE(tree.find(id), nullptr);
+    EXPECT_EQ(tree.find(id)->label, "Jump to latest reply");
+
+    // Shift+Tab from the thread's composer reaches it among the thread's last stops.
+    ASSERT_TRUE(w.app.perform_semantic_action("chat.thread-composer", "focus"));
+    for (int i = 0;
+         i < 4 && !(w.app.focused_target() && semantic_id(*w.app.focused_target()) == id); ++i) {
+        w.app.handle_event(key(Key::Tab, true));
+        w.run();
+    }
+    ASSERT_TRUE(w.app.focused_target());
+    EXPECT_EQ(semantic_id(*w.app.focused_target()), id);
+    EXPECT_TRUE(w.app.accessibility().find(id)->states.focused);
+
+    // Enter on it brings the latest reply back and the button goes; the history stays put.
+    double main_scroll = w.app.scroll_offset();
+    w.app.handle_event(key(Key::Enter));
+    w.run();
+    EXPECT_TRUE(w.app.thread_scroll().following());
+    EXPECT_TRUE(wholly_shown(w, t.replies.back()));
+    EXPECT_EQ(w.find(id), nullptr);
+    EXPECT_EQ(w.app.scroll_offset(), main_scroll);
+
+    // A screen reader presses it as well.
+    wheel(w, -400, 3);
+    ASSERT_TRUE(w.app.perform_semantic_action(id, "activate"));
+    w.run();
+    EXPECT_TRUE(w.app.thread_scroll().following());
+}
+
 // Walking down the history from its first message, each focused row ends above the "Jump to
 // latest" button while it shows.
 TEST(ConversationList, AFocusedRowStaysClearOfTheJumpButton) {

@@ -114,7 +114,10 @@ void ChatApp::activate(HitTarget const& t) {
             send_focused();
             break;
         case JumpToLatest:
-            jump_to_latest();
+            if (t.a == thread_row_tag)
+                m_thread_scroll.jump_to_latest();
+            else
+                jump_to_latest();
             break;
         case ComposerEmoji:
             if (write) m_emoji = EmojiPicker{std::nullopt, t.anchor};

@@ -465,6 +465,8 @@ class ChatApp final : public vemo_ui::Widget,
     vemo_ui::Rect draw_document_status(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_heading(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
     void draw_message_list(vemo_ui::DrawContext& ctx, vemo_ui::Rect r);
+    void draw_jump_to_latest(vemo_ui::DrawContext& ctx, vemo_ui::Rect list,
+                             vemo_ui::Color background, HitTarget const& jump);
     // Lays out one message row at the top of r (drawing it when `draw` is set); answers its height.
     double layout_message(vemo_ui::DrawContext& ctx, Message const& m, bool grouped,
                           vemo_ui::Rect r, bool in_thread, bool draw);

@@ -27,10 +27,6 @@ constexpr double day_label_height = 44;
 constexpr double list_top_pad = 8;      // room above the welcome header at the top of history
 constexpr double welcome_height = 150;  // the channel's welcome header above the day label
 constexpr ListScroll::Pads conversation_pads{welcome_height + day_label_height + list_top_pad, 12};
-// The "Jump to latest" button's top above the list's bottom, and the room kept above it for a
-// row scrolled into view while it shows.
-constexpr double jump_pill_lift = 48;
-constexpr double jump_pill_gap = 8;
 
 }  // namespace
 
@@ -164,7 +160,7 @@ void ChatApp::apply_pending_reveal(DrawContext& ctx, Rect list) {
     if (pos == m_top_level.end()) return;
     m_scroll.reveal(size_t(pos - m_top_level.begin()), m_top_level.size(),
                     conversation_row_height(ctx, list), list.height, conversation_pads, nearest,
-                    jump_pill_lift + jump_pill_gap);
+                    jump_button_cover);
 }
 
 std::function<double(size_t)> ChatApp::conversation_row_height(DrawContext& ctx, Rect list) {
@@ -175,7 +171,6 @@ std::function<double(size_t)> ChatApp::conversation_row_height(DrawContext& ctx,
 }
 
 void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
-    auto const& t = ctx.theme;
     m_welcome_header.reset();
     if (list.height < 1) return;
     apply_pending_reveal(ctx, list);
@@ -201,28 +196,17 @@ void ChatApp::draw_message_list(DrawContext& ctx, Rect list) {
     for (auto const& row : m_rows)
         if (m_focused_row == row.message) row_focus_ring(ctx, row.rect);
 
-    if (m_scroll.scrolled_back()) {
-        std::string label = "↓ Jump to latest";
-        auto size = ctx.text.measure(label, 13, FontWeight::Semibold);
-        Rect pill{list.center().x - size.width / 2 - 16, list.bottom() - jump_pill_lift,
-                  size.width + 32, 34};
-        // A backdrop fading in under the pill keeps the text beneath it from showing through.
-        Rect fade{list.x, pill.y - 24, list.width, list.bottom() - pill.y + 24};
-        ctx.painter.fill_gradient({fade.x, fade.y, fade.width, 24}, 0, t.window_fill.with_alpha(0),
-                                  t.window_fill.with_alpha(0.92f));
-        ctx.painter.fill_rect(Rect::from_edges(fade.x, fade.y + 24, fade.right(), fade.bottom()),
-                              t.window_fill.with_alpha(0.92f));
-        HitTarget jump{HitKind::JumpToLatest};
-        vemo_ui::surface::card(ctx.painter, t, pill, 17,
-                               m_hover && *m_hover == jump ? t.accent_hover : t.accent,
-                               vemo_ui::surface::Elevation::Medium);
-        ctx.text.draw_text_weighted(ctx.painter, label,
-                                    {pill.x + 16, pill.center().y - size.height / 2}, 13,
-                                    FontWeight::Semibold, t.accent_text);
-        if (m_focused && *m_focused == jump) vemo_ui::surface::focus_ring(ctx.painter, t, pill, 17);
-        hit(pill, jump);
-    }
+    if (m_scroll.scrolled_back())
+        draw_jump_to_latest(ctx, list, ctx.theme.window_fill, {HitKind::JumpToLatest});
     ctx.painter.pop_clip();
+}
+
+// The button back to the latest row of the conversation or (`a` the thread tag) the thread.
+void ChatApp::draw_jump_to_latest(DrawContext& ctx, Rect list, Color background,
+                                  HitTarget const& jump) {
+    hit(draw_jump_button(ctx, list, background, m_hover && *m_hover == jump,
+                         m_focused && *m_focused == jump),
+        jump);
 }
 
 double ChatApp::draw_composer(DrawContext& ctx, Rect area, bool thread) {

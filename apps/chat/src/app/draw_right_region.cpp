@@ -152,7 +152,8 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
         auto at = std::ranges::find(replies, *target, &Message::id);
         size_t index = at != replies.end() ? size_t(at - replies.begin()) + 1 : 0;
         if (at != replies.end() || *target == *m_nav.thread_root)
-            m_thread_scroll.reveal(index, count, height, list.height, thread_pads, true);
+            m_thread_scroll.reveal(index, count, height, list.height, thread_pads, true,
+                                   jump_button_cover);
     }
     auto placed = m_thread_scroll.place(count, height, list.y, list.bottom(), thread_pads, true);
     for (auto const& row : placed.rows) {
@@ -180,6 +181,8 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
             {list.x + 24 + size.width, y + 6 + size.height / 2, list.width - 40 - size.width, 1},
             t.hairline);
     }
+    if (m_thread_scroll.scrolled_back())
+        draw_jump_to_latest(ctx, list, t.panel_fill, {HitKind::JumpToLatest, thread_row_tag});
     ctx.painter.pop_clip();
 }
 

@@ -75,7 +75,7 @@ std::string semantic_id(HitTarget const& t) {
         case Send:
             return "chat.send";
         case JumpToLatest:
-            return "chat.jump-to-latest";
+            return t.a == thread_row_tag ? "chat.thread-jump-to-latest" : "chat.jump-to-latest";
         case ComposerEmoji:
             return "chat.composer-emoji";
         case Attach:
@@ -241,7 +241,7 @@ std::string access_label(HitTarget const& t, LabelFacts const& f) {
         case Send:
             return "Send message";
         case JumpToLatest:
-            return "Jump to latest message";
+            return t.a == thread_row_tag ? "Jump to latest reply" : "Jump to latest message";
         case ComposerEmoji:
             return "Insert emoji";
         case Attach:

@@ -1,6 +1,13 @@
 #include "app/list_scroll.hpp"
 
 #include <algorithm>
+#include <string>
+
+#include "vemo_ui/painter.hpp"
+#include "vemo_ui/surface.hpp"
+#include "vemo_ui/text_renderer.hpp"
+#include "vemo_ui/theme.hpp"
+#include "vemo_ui/widget.hpp"
 
 namespace chat {
 
@@ -67,6 +74,29 @@ ListScroll::Placement ListScroll::place(size_t count, std::function<double(size_
     std::ranges::reverse(out.rows);
     out.first_top = y;
     return out;
+}
+
+vemo_ui::Rect draw_jump_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect const& list,
+                               vemo_ui::Color background, bool hovered, bool focused) {
+    using vemo_ui::Rect;
+    auto const& t = ctx.theme;
+    std::string label = "↓ Jump to latest";
+    auto size = ctx.text.measure(label, 13, vemo_ui::FontWeight::Semibold);
+    Rect pill{list.center().x - size.width / 2 - 16, list.bottom() - jump_button_lift,
+              size.width + 32, 34};
+    // A backdrop fading in under the pill keeps the text beneath it from showing through.
+    Rect fade{list.x, pill.y - 24, list.width, list.bottom() - pill.y + 24};
+    ctx.painter.fill_gradient({fade.x, fade.y, fade.width, 24}, 0, background.with_alpha(0),
+                              background.with_alpha(0.92f));
+    ctx.painter.fill_rect(Rect::from_edges(fade.x, fade.y + 24, fade.right(), fade.bottom()),
+                          background.with_alpha(0.92f));
+    vemo_ui::surface::card(ctx.painter, t, pill, 17, hovered ? t.accent_hover : t.accent,
+                           vemo_ui::surface::Elevation::Medium);
+    ctx.text.draw_text_weighted(ctx.painter, label,
+                                {pill.x + 16, pill.center().y - size.height / 2}, 13,
+                                vemo_ui::FontWeight::Semibold, t.accent_text);
+    if (focused) vemo_ui::surface::focus_ring(ctx.painter, t, pill, 17);
+    return pill;
 }
 
 }  // namespace chat

@@ -4,6 +4,12 @@
 #include <functional>
 #include <vector>
 
+namespace vemo_ui {
+struct Color;
+struct DrawContext;
+struct Rect;
+}  // namespace vemo_ui
+
 namespace chat {
 
 // How far a list that grows at its bottom (the conversation, a thread) is scrolled back from
@@ -54,5 +60,16 @@ class ListScroll {
     double m_offset = 0;
     bool m_follow = true;
 };
+
+// The "↓ Jump to latest" button over the bottom of a list scrolled back from its latest row:
+// its top lies `jump_button_lift` above the list's bottom, and a row scrolled into view while
+// it shows keeps `jump_button_cover` clear at the bottom.
+inline constexpr double jump_button_lift = 48;
+inline constexpr double jump_button_cover = jump_button_lift + 8;
+
+// Draws the button centred over `list`'s bottom on a backdrop of the list's own `background`
+// that hides the rows beneath it; returns where it went.
+vemo_ui::Rect draw_jump_button(vemo_ui::DrawContext& ctx, vemo_ui::Rect const& list,
+                               vemo_ui::Color background, bool hovered, bool focused);
 
 }  // namespace chat
