@@ -229,6 +229,71 @@ TEST(Keyboard, F6JumpsBetweenRegionsAndPagesScrollHistory) {
     EXPECT_EQ(w.app.scroll_offset(), 0);
 }
 
+// A focused row scrolled out of view keeps its place in the Tab and F6 order: from a row above
+// the view the next stop is the first of the conversation's, from one below it is the composer,
+// as if the row were drawn where it is.
+TEST(Keyboard, TabAndF6MoveOnFromARowScrolledOutOfView) {
+    Window w;
+    w.run();
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(chat::test::send_message(w.app, "c_crit", "m_off" + std::to_string(i), "u_elin",
+                                             1782477000 + i * 400, "line"));
+    w.run();
+    auto first = w.app.accessibility().find("message-list")->children.front().id.substr(8);
+    auto latest = w.app.visible_rows().back().message;
+    auto shown = [&](std::string const& id) {
+        return std::ranges::any_of(w.app.visible_rows(),
+                                   [&](auto const& r) { return r.message == id; });
+    };
+    auto focused_id = [&] {
+        return w.app.focused_target() ? semantic_id(*w.app.focused_target()) : std::string();
+    };
+    // Focus on a row, then the view wheeled away from it.
+    auto focus_away = [&](std::string const& row, double dy) {
+        ASSERT_TRUE(w.app.perform_semantic_action("message:" + row, "focus"));
+        w.run();
+        for (int i = 0; i < 40 && shown(row); ++i) {
+            w.app.handle_event(vemo_ui::WheelEvent{{700, 300}, 0, dy, {}});
+            w.run();
+        }
+        ASSERT_FALSE(shown(row));
+        ASSERT_EQ(*w.app.focused_target(), (HitTarget{HitKind::MessageMenu, row}));
+    };
+    auto conversation_row = [&] {
+        auto const& f = w.app.focused_target();
+        return f && f->kind == HitKind::MessageMenu && f->b.empty() && shown(f->a);
+    };
+
+    // Above the view: Tab goes on into the rows drawn, F6 to the composer.
+    focus_away(first, 400);
+    w.app.handle_event(key(Key::Tab));
+    w.run();
+    EXPECT_TRUE(conversation_row()) << focused_id();
+    focus_away(first, 400);
+    w.app.handle_event(key(Key::F6));
+    w.run();
+    EXPECT_EQ(focused_id(), "chat.composer");
+
+    // Below the view: Tab and F6 go on to the composer, Shift+Tab back into the conversation,
+    // Shift+F6 to the heading.
+    focus_away(latest, -400);
+    w.app.handle_event(key(Key::Tab));
+    w.run();
+    EXPECT_EQ(focused_id(), "chat.composer");
+    focus_away(latest, -400);
+    w.app.handle_event(key(Key::F6));
+    w.run();
+    EXPECT_EQ(focused_id(), "chat.composer");
+    focus_away(latest, -400);
+    w.app.handle_event(key(Key::Tab, true));
+    w.run();
+    EXPECT_TRUE(conversation_row() || focused_id() == "chat.jump-to-latest") << focused_id();
+    focus_away(latest, -400);
+    w.app.handle_event(key(Key::F6, true));
+    w.run();
+    EXPECT_EQ(focused_id(), "chat.start-call");
+}
+
 TEST(Accessibility, IdsAreUniqueAndRowsSayWhatIsOnThem) {
     Window w;
     w.run();

@@ -247,6 +247,25 @@ TEST(ThreadPanel, ANewReplyKeepsTheLatestInViewOnlyWhenItWasThere) {
     EXPECT_TRUE(tree.find("thread-message:m_new2")->states.offscreen);
 }
 
+// The root focused and the thread scrolled to its latest reply: Tab goes on into the replies
+// drawn, not back to the first stop of the window.
+TEST(ThreadPanel, TabMovesOnFromARowScrolledOutOfView) {
+    Window w;
+    auto t = open_long_thread(w);
+    ASSERT_TRUE(w.app.perform_semantic_action("thread-message:" + t.root, "focus"));
+    w.run();
+    w.app.handle_event(key(Key::End, false, true));
+    w.run();
+    ASSERT_FALSE(shown(w, t.root));
+    w.app.handle_event(key(Key::Tab));
+    w.run();
+    auto const& f = w.app.focused_target();
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->kind, HitKind::MessageMenu) << semantic_id(*f);
+    EXPECT_EQ(f->b, thread_row_tag);
+    EXPECT_TRUE(shown(w, f->a));
+}
+
 // Scrolled back from its latest reply, the thread offers the same "Jump to latest" button as
 // the conversation: drawn over its list, a keyboard stop of the thread, a screen-reader button.
 TEST(ThreadPanel, AJumpButtonShowsWhileScrolledBackAndReturnsToTheLatest) {

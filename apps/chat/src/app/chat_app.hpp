@@ -421,7 +421,14 @@ class ChatApp final : public vemo_ui::Widget,
         return const_cast<vemo_ui::TextInput&>(std::as_const(*this).text_field(kind));
     }
     // The keyboard's stops in screen order, region by region, each control once.
-    std::vector<HitRegion> focus_stops() const;
+    struct FocusStop {
+        HitTarget target;
+        int rank;    // the region: rail, sidebar, heading, messages, composer, right panel...
+        double row;  // then top to bottom
+        double x;    // and left to right
+    };
+    std::vector<FocusStop> focus_stops() const;
+    std::optional<FocusStop> offscreen_row_stop() const;
     int region_rank(HitRegion const& region) const;
     void jump_region(bool backwards);
     bool open_menu_for_focus();

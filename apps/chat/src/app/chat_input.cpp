@@ -167,23 +167,46 @@ int ChatApp::region_rank(HitRegion const& region) const {
     return 3;
 }
 
-std::vector<HitRegion> ChatApp::focus_stops() const {
-    std::vector<HitRegion> drawn;
-    for (auto const& r : m_hits)
-        if (has_access_node(r.target.kind) || r.target.kind == HitKind::MessageMenu)
-            drawn.push_back(r);
+std::vector<ChatApp::FocusStop> ChatApp::focus_stops() const {
     // Region by region (rail, sidebar, heading, messages, composer, right panel, popovers),
     // then top to bottom and left to right as the eye reads.
-    auto key = [&](HitRegion const& r) {
-        return std::tuple{region_rank(r), std::round(r.rect.y / 4), r.rect.x};
-    };
+    std::vector<FocusStop> drawn;
+    for (auto const& r : m_hits)
+        if (has_access_node(r.target.kind) || r.target.kind == HitKind::MessageMenu)
+            drawn.push_back({r.target, region_rank(r), std::round(r.rect.y / 4), r.rect.x});
+    if (auto away = offscreen_row_stop()) drawn.push_back(*away);
+    auto key = [](FocusStop const& s) { return std::tuple{s.rank, s.row, s.x}; };
     std::ranges::stable_sort(drawn, [&](auto const& a, auto const& b) { return key(a) < key(b); });
     // A control drawn twice is one stop, at its first place in that order.
-    std::vector<HitRegion> stops;
-    for (auto const& r : drawn)
-        if (std::ranges::none_of(stops, [&](auto const& s) { return s.target == r.target; }))
-            stops.push_back(r);
+    std::vector<FocusStop> stops;
+    for (auto const& s : drawn)
+        if (std::ranges::none_of(stops, [&](auto const& t) { return t.target == s.target; }))
+            stops.push_back(s);
     return stops;
+}
+
+// The focused message row while it is scrolled out of view (it keeps the focus): a stop of its
+// list placed before the rows drawn when it lies above them, after everything drawn in the list
+// when it lies below, so Tab and F6 go on from where the row is.
+std::optional<ChatApp::FocusStop> ChatApp::offscreen_row_stop() const {
+    if (!m_focused || m_focused->kind != HitKind::MessageMenu) return std::nullopt;
+    bool thread = m_focused->b == thread_row_tag;
+    if (thread && (!m_nav.thread_root || !m_regions.right_shown)) return std::nullopt;
+    auto const& drawn = thread ? m_thread_rows : m_rows;
+    if (std::ranges::any_of(drawn, [&](RowBox const& r) { return r.message == m_focused->a; }))
+        return std::nullopt;
+    std::vector<std::string_view> ids;
+    if (thread)
+        for (auto const* m : thread_messages()) ids.push_back(m->id);
+    else
+        for (size_t i : m_top_level) ids.push_back(m_view.messages[i].id);
+    auto at = std::ranges::find(ids, m_focused->a);
+    if (at == ids.end()) return std::nullopt;
+    bool above = drawn.empty() || at < std::ranges::find(ids, drawn.front().message);
+    vemo_ui::Rect list = thread ? m_thread_list : m_regions.main;
+    int rank = region_rank({{list.center().x, list.center().y, 0, 0}, *m_focused});
+    constexpr double far = 1e9;
+    return FocusStop{*m_focused, rank, above ? -far : far, 0};
 }
 
 void ChatApp::move_focus(bool backwards) {
@@ -211,16 +234,16 @@ void ChatApp::jump_region(bool backwards) {
         if ((m_focused && s.target == *m_focused) ||
             (!m_focused && s.target.kind == HitKind::FocusMain && m_composer.is_focused()) ||
             (!m_focused && s.target.kind == HitKind::FocusThread && m_thread_composer.is_focused()))
-            current = region_rank(s);
+            current = s.rank;
     std::vector<int> ranks;
     for (auto const& s : stops)
-        if (ranks.empty() || ranks.back() != region_rank(s)) ranks.push_back(region_rank(s));
+        if (ranks.empty() || ranks.back() != s.rank) ranks.push_back(s.rank);
     auto it = std::ranges::find(ranks, current);
     size_t i = it == ranks.end() ? (backwards ? ranks.size() - 1 : 0)
                : backwards       ? (size_t(it - ranks.begin()) + ranks.size() - 1) % ranks.size()
                                  : (size_t(it - ranks.begin()) + 1) % ranks.size();
     for (auto const& s : stops)
-        if (region_rank(s) == ranks[i]) return focus_target(s.target);
+        if (s.rank == ranks[i]) return focus_target(s.target);
 }
 
 // Arrows and Home/End move within the list the focused row is in: the whole loaded history
