@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "doc/document.hpp"
 #include "doc/schema.hpp"
 #include "ui_test_support.hpp"
 
@@ -227,6 +228,28 @@ TEST(Scrolling, AShortChannelShowsItsWelcomeAboveItsMessages) {
     auto header = w.app.welcome_header();
     ASSERT_TRUE(header);
     EXPECT_LT(header->bottom(), w.app.visible_rows().front().rect.y);
+}
+
+// The welcome above the first message names the channel with the sidebar's marker of its kind.
+TEST(Scrolling, AVoiceChannelsWelcomeUsesTheVoiceMarker) {
+    for (bool voice : {false, true}) {
+        Window w;
+        w.run();
+        if (voice) {
+            // The open channel becomes a voice channel, as another device may make it.
+            auto channels = doc::get_map(w.doc, automerge::ObjId::root(), doc::channels_key);
+            ASSERT_TRUE(channels);
+            auto crit = doc::get_map(w.doc, *channels, "c_crit");
+            ASSERT_TRUE(crit);
+            ASSERT_TRUE(doc::put_str(w.doc, *crit, "kind", "voice"));
+        }
+        w.app.scroll_back(1e6);
+        w.run();
+        ASSERT_TRUE(w.app.welcome_header());
+        auto const& [badge, title] = w.app.welcome_texts();
+        EXPECT_EQ(badge, voice ? "🔊" : "#");
+        EXPECT_EQ(title, voice ? "Welcome to 🔊 design-crit" : "Welcome to #design-crit");
+    }
 }
 
 }  // namespace

@@ -282,6 +282,8 @@ class ChatApp final : public vemo_ui::Widget,
     std::vector<RowBox> const& visible_rows() const { return m_rows; }
     // Where the channel's welcome header was drawn this frame; nothing while it is scrolled away.
     std::optional<vemo_ui::Rect> const& welcome_header() const { return m_welcome_header; }
+    // The welcome's badge glyph and title as last drawn.
+    std::pair<std::string, std::string> const& welcome_texts() const { return m_welcome_texts; }
     std::vector<MentionCandidate> mention_candidates() const;
     void set_permissions(vemo_ui::PermissionContext permissions) { m_permissions = permissions; }
 
@@ -590,6 +592,7 @@ class ChatApp final : public vemo_ui::Widget,
     std::vector<HitRegion> m_hits;
     std::vector<RowBox> m_rows;
     std::optional<vemo_ui::Rect> m_welcome_header;
+    std::pair<std::string, std::string> m_welcome_texts;
     std::vector<RowBox> m_thread_rows;      // the thread panel's rows, root first
     std::vector<AccessBox> m_access_boxes;  // read-only things drawn this frame
     vemo_ui::Rect m_history_card;

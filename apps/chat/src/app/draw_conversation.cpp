@@ -82,7 +82,8 @@ void ChatApp::draw_heading(DrawContext& ctx, Rect r) {
     right -= 44;
 
     if (auto const* c = find_channel(m_nav.channel_id)) {
-        std::string label = c->kind == ChannelKind::Voice ? "🔊 " + c->name : "# " + c->name;
+        std::string label =
+            std::string(channel_marker(c->kind == ChannelKind::Voice)) + " " + c->name;
         auto size = ctx.text.draw_text_weighted(
             ctx.painter, label, {x, r.center().y - ctx.text.line_height(17) / 2}, 17,
             FontWeight::Bold, t.text_primary, std::max(40.0, right - x), true);
@@ -132,17 +133,22 @@ void ChatApp::draw_welcome_header(DrawContext& ctx, Rect list, double bottom) {
     auto const& t = ctx.theme;
     auto const* c = find_channel(m_nav.channel_id);
     if (!c || bottom <= list.y) return;
+    // The sidebar's marker of the channel's kind; a picture marker is set apart by a space.
+    bool voice = c->kind == ChannelKind::Voice;
+    std::string marker(channel_marker(voice));
+    std::string named = marker + (voice ? " " : "") + c->name;
     Rect badge{list.x + row_pad_x, bottom - welcome_height, 64, 64};
     ctx.painter.fill_rounded_rect(badge, 20, t.accent_soft);
-    auto g = ctx.text.measure("#", 30, FontWeight::Bold);
-    ctx.text.draw_text_weighted(ctx.painter, "#",
+    double glyph_size = voice ? 26 : 30;
+    auto g = ctx.text.measure(marker, glyph_size, FontWeight::Bold);
+    ctx.text.draw_text_weighted(ctx.painter, marker,
                                 {badge.center().x - g.width / 2, badge.center().y - g.height / 2},
-                                30, FontWeight::Bold, t.link);
+                                glyph_size, FontWeight::Bold, t.link);
     double w = list.width - 2 * row_pad_x;
-    ctx.text.draw_text_weighted(ctx.painter, "Welcome to #" + c->name,
-                                {badge.x, badge.bottom() + 14}, 24, FontWeight::Bold,
-                                t.text_primary, w, true);
-    ctx.text.draw_text_weighted(ctx.painter, "This is the start of the #" + c->name + " channel.",
+    m_welcome_texts = {marker, "Welcome to " + named};
+    ctx.text.draw_text_weighted(ctx.painter, m_welcome_texts.second, {badge.x, badge.bottom() + 14},
+                                24, FontWeight::Bold, t.text_primary, w, true);
+    ctx.text.draw_text_weighted(ctx.painter, "This is the start of the " + named + " channel.",
                                 {badge.x, badge.bottom() + 50}, 14.5, FontWeight::Regular,
                                 t.text_secondary, w, true);
     m_welcome_header = Rect{badge.x, badge.y, w, welcome_height - 16};

@@ -117,7 +117,7 @@ void ChatApp::draw_thread(DrawContext& ctx, Rect r) {
                                 t.text_primary);
     if (auto const* c = find_channel(m_nav.channel_id))
         ctx.text.draw_text(
-            ctx.painter, "# " + c->name,
+            ctx.painter, std::string(channel_marker(c->kind == ChannelKind::Voice)) + " " + c->name,
             {r.x + 28 + ctx.text.measure("Thread", 16, FontWeight::Bold).width, r.y + 21}, 13,
             t.text_tertiary);
     icon_button(ctx, {r.right() - 44, r.y + 14, 32, 32}, "✕", {HitKind::CloseThread}, 14);

@@ -100,7 +100,7 @@ double ChatApp::draw_channel_entry(DrawContext& ctx, Channel const& c, double x,
     else if (hovered)
         ctx.painter.fill_rounded_rect(row, t.radius_small, t.hover_fill);
     bool unread = c.unread > 0;
-    std::string glyph = voice ? "🔊" : "#";
+    std::string glyph(channel_marker(voice));
     double gsize = voice ? 13 : 16;
     auto g = ctx.text.measure(glyph, gsize);
     double line_y = from_workspace.empty() ? row.center().y : row.y + 15;

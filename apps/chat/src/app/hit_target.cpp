@@ -187,9 +187,14 @@ vemo_ui::a11y::Role access_role(HitKind kind) {
     }
 }
 
+std::string_view channel_marker(bool voice) {
+    return voice ? "🔊" : "#";
+}
+
 std::string channel_label(bool voice, std::string_view name, uint32_t unread,
                           std::string_view inbox_workspace) {
-    std::string label = voice ? "🔊 " : "# ";
+    std::string label(channel_marker(voice));
+    label += " ";
     label += name;
     if (unread > 0) label += ", " + std::to_string(unread) + " unread";
     if (!inbox_workspace.empty()) label += ", from " + std::string(inbox_workspace);

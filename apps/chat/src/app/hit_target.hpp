@@ -109,6 +109,9 @@ struct LabelFacts {
 
 std::string access_label(HitTarget const& target, LabelFacts const& facts);
 
+// What stands before a channel's name: "#" for a text channel, "🔊" for a voice channel.
+std::string_view channel_marker(bool voice);
+
 // "# name" or "🔊 name", with ", N unread" and, in the inbox, ", from <workspace>".
 std::string channel_label(bool voice, std::string_view name, uint32_t unread,
                           std::string_view inbox_workspace = {});
