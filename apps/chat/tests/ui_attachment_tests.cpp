@@ -252,6 +252,39 @@ TEST_F(AttachInWindow, PastedPictureIsEncodedInTheBackgroundAndShared) {
     fs::remove(added[0]);
 }
 
+// A picture pasted while another attachment is still being imported waits for it and then
+// arrives too, in the order pasted; past a few waiting pictures a paste is refused in words.
+TEST_F(AttachInWindow, PicturesPastedDuringAnImportArriveInOrder) {
+    Window w;
+    w.run();
+    size_t before = w.app.view().messages.size();
+    ASSERT_TRUE(w.app.start_attachment_import("c_crit", (files / "sub" / "wide.png").string()));
+    w.app.attach_pasted_picture(clipboard_picture(5, 3, 16), false);
+    w.app.attach_pasted_picture(clipboard_picture(7, 2, 21), false);
+    EXPECT_EQ(w.app.status_line(), "Preparing attachment…");
+    frames_until(w, [&] { return !w.app.needs_animation_frame(); });
+    EXPECT_EQ(w.app.status_line(), "Attachment shared");
+    auto const& messages = w.app.view().messages;
+    ASSERT_EQ(messages.size(), before + 3);
+    std::vector<std::pair<uint32_t, uint32_t>> sizes;
+    for (size_t i = before; i < messages.size(); ++i) {
+        ASSERT_TRUE(messages[i].attachment);
+        auto const* image = std::get_if<ImageAttachment>(&*messages[i].attachment);
+        ASSERT_NE(image, nullptr);
+        sizes.emplace_back(image->w, image->h);
+    }
+    EXPECT_EQ(sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{64, 32}, {5, 3}, {7, 2}}));
+
+    ASSERT_TRUE(w.app.start_attachment_import("c_crit", (files / "notes.txt").string()));
+    for (size_t i = 0; i < ChatApp::max_waiting_pictures; ++i)
+        w.app.attach_pasted_picture(clipboard_picture(2, 2, 6), false);
+    w.app.attach_pasted_picture(clipboard_picture(2, 2, 6), false);
+    EXPECT_EQ(w.app.status_line(),
+              "Pasted picture not attached: too many attachments are waiting to be imported");
+    frames_until(w, [&] { return !w.app.needs_animation_frame(); });
+    EXPECT_EQ(w.app.view().messages.size(), before + 3 + 1 + ChatApp::max_waiting_pictures);
+}
+
 TEST_F(AttachInWindow, PastedPictureThatCannotBeEncodedIsReported) {
     Window w;
     w.run();

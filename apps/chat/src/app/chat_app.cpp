@@ -253,7 +253,7 @@ bool ChatApp::needs_animation_frame() const {
 // control; everything else that animates may.
 bool ChatApp::animation_moves_controls() const {
     return m_hover_stale || m_left_flap.is_animating() || m_right_flap.is_animating() ||
-           !m_images->is_idle() || m_attachment_jobs.busy() || !m_dropped_files.empty() ||
+           !m_images->is_idle() || m_attachment_jobs.busy() || !m_waiting_imports.empty() ||
            m_attachment_export.running() || call_view_animating() ||
            (m_call_resume_requested && m_pending_continuation) || search_behind();
 }

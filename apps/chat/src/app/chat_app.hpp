@@ -225,6 +225,8 @@ class ChatApp final : public vemo_ui::Widget,
     // A picture pasted into the main composer or, with `thread`, the thread's: encoded and
     // imported in the background, then sent to the shown conversation.
     void attach_pasted_picture(desktop::ClipboardPicture picture, bool thread);
+    // Pasted pictures waiting for the import before them at most (each keeps its pixels).
+    static constexpr size_t max_waiting_pictures = 8;
 
     // The single activation path of clicks, Enter and semantic actions.
     void activate(HitTarget const& target);
@@ -366,19 +368,22 @@ class ChatApp final : public vemo_ui::Widget,
     void poll_attachment_export();
     // Ctrl+V in a composer: a picture on the clipboard is attached like a picked file.
     void paste_picture_on(vemo_ui::KeyEvent const& key);
-    // Starts importing a file into the channel (a reply when `parent` is set); false when refused.
-    // Files dropped together wait here and are imported one after another, each into the
-    // conversation (and thread) they were dropped on.
-    struct DroppedFile {
+    // Starts importing a file into the channel (a reply when `parent` is set), or queues it
+    // behind the import running; false when refused. Queued files (dropped together, picked or
+    // pasted while another was imported) are imported one after another, each into the
+    // conversation (and thread) they were meant for.
+    struct WaitingImport {
         std::string channel;
-        std::filesystem::path path;
+        AttachmentJobs::FileMaker make;
         std::optional<std::string> parent;
+        bool pasted = false;  // holds a pasted picture's pixels until its turn
     };
-    void start_next_dropped_file();
+    void start_next_waiting_import();
     bool begin_import(std::string const& channel, std::filesystem::path path,
                       std::optional<std::string> parent);
     bool begin_import(std::string const& channel, AttachmentJobs::FileMaker make,
-                      std::optional<std::string> parent);
+                      std::optional<std::string> parent, bool pasted = false);
+    bool start_import_now(WaitingImport job);
 
     call::CallEnv call_env() const;
     void run_call_step();
@@ -567,7 +572,7 @@ class ChatApp final : public vemo_ui::Widget,
 
     std::unique_ptr<vemo_ui::ImageStore> m_images;
     AttachmentJobs m_attachment_jobs;
-    std::deque<DroppedFile> m_dropped_files;
+    std::deque<WaitingImport> m_waiting_imports;
     AttachmentPicker m_picker;
     std::vector<AttachmentBox> m_attachment_boxes;  // where the last draw put attachments
     struct AttachmentExport {

@@ -75,7 +75,10 @@ void ChatApp::pick_attachment(std::string const& choice) {
     begin_import(m_nav.channel_id, std::move(path), thread ? m_nav.thread_root : std::nullopt);
 }
 
+// An operation's import is refused while another runs or waits (its caller is told so) rather
+// than queued.
 bool ChatApp::start_attachment_import(std::string const& channel, std::string const& path) {
+    if (m_attachment_jobs.pending_import() || !m_waiting_imports.empty()) return false;
     return can_write() && begin_import(channel, path, std::nullopt);
 }
 
@@ -85,9 +88,26 @@ bool ChatApp::begin_import(std::string const& channel, std::filesystem::path pat
 }
 
 bool ChatApp::begin_import(std::string const& channel, AttachmentJobs::FileMaker make,
-                           std::optional<std::string> parent) {
-    switch (m_attachment_jobs.start_import(channel, m_identity.id, std::move(make),
-                                           std::move(parent))) {
+                           std::optional<std::string> parent, bool pasted) {
+    WaitingImport job{channel, std::move(make), std::move(parent), pasted};
+    // One import runs at a time: the others wait their turn in the order they came.
+    if (m_attachment_jobs.pending_import() || !m_waiting_imports.empty()) {
+        if (pasted && std::ranges::count(m_waiting_imports, true, &WaitingImport::pasted) >=
+                          ptrdiff_t(max_waiting_pictures)) {
+            m_status =
+                "Pasted picture not attached: too many attachments are waiting to be "
+                "imported";
+            return false;
+        }
+        m_waiting_imports.push_back(std::move(job));
+        return true;
+    }
+    return start_import_now(std::move(job));
+}
+
+bool ChatApp::start_import_now(WaitingImport job) {
+    switch (m_attachment_jobs.start_import(job.channel, m_identity.id, std::move(job.make),
+                                           std::move(job.parent))) {
         case AttachmentJobs::ImportStart::Accepted:
             m_status = std::string(attach_status::preparing);
             return true;
@@ -117,19 +137,18 @@ void ChatApp::poll_attachment_import() {
         m_status = std::move(concluded.status);
         if (concluded.message) dispatch(*concluded.message);
     }
-    start_next_dropped_file();
+    start_next_waiting_import();
 }
 
-void ChatApp::start_next_dropped_file() {
-    if (m_dropped_files.empty()) return;
-    // Without write access nothing dropped may be shared any more.
-    if (!can_write()) return m_dropped_files.clear();
+void ChatApp::start_next_waiting_import() {
+    if (m_waiting_imports.empty()) return;
+    // Without write access nothing waiting may be shared any more.
+    if (!can_write()) return m_waiting_imports.clear();
     if (m_attachment_jobs.pending_import()) return;  // the next frame tries again
-    auto next = std::move(m_dropped_files.front());
-    m_dropped_files.pop_front();
+    auto next = std::move(m_waiting_imports.front());
+    m_waiting_imports.pop_front();
     // Refused with every import number used up: the rest would be refused alike.
-    if (!begin_import(next.channel, std::move(next.path), std::move(next.parent)))
-        m_dropped_files.clear();
+    if (!start_import_now(std::move(next))) m_waiting_imports.clear();
 }
 
 bool ChatApp::handle_picker_key(vemo_ui::KeyEvent const& key) {
@@ -263,7 +282,8 @@ void ChatApp::attach_pasted_picture(desktop::ClipboardPicture picture, bool thre
         if (!out) return std::unexpected(std::string("could not keep the pasted picture"));
         return path;
     };
-    begin_import(m_nav.channel_id, std::move(make), thread ? m_nav.thread_root : std::nullopt);
+    begin_import(m_nav.channel_id, std::move(make), thread ? m_nav.thread_root : std::nullopt,
+                 true);
 }
 
 bool ChatApp::drop_files(std::vector<std::string> const& paths, vemo_ui::Point at) {
@@ -271,9 +291,7 @@ bool ChatApp::drop_files(std::vector<std::string> const& paths, vemo_ui::Point a
     // Dropped on the open thread, the file is a reply; anywhere else it goes to the channel.
     bool thread = m_nav.thread_root && m_regions.right_shown && m_regions.right.contains(at);
     auto parent = thread ? m_nav.thread_root : std::nullopt;
-    for (auto const& path : paths) m_dropped_files.push_back({m_nav.channel_id, path, parent});
-    // One import runs at a time: the rest follow as each one concludes.
-    start_next_dropped_file();
+    for (auto const& path : paths) begin_import(m_nav.channel_id, path, parent);
     return true;
 }
 
