@@ -194,9 +194,14 @@ class WindowHost {
 
     void run() { gtk_main(); }
 
-    void quit() {
+    // `by_person`: the window closed or Ctrl+Q, rather than a signal or the frame count.
+    void quit(bool by_person = false) {
         if (m_quitting) return;
         m_quitting = true;
+        if (by_person) {
+            m_widget->closing();
+            m_session.commit();
+        }
         (void)m_session.flush();
         gtk_main_quit();
     }
@@ -327,7 +332,7 @@ class WindowHost {
     static gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         if (is_quit_shortcut(e)) {
-            self->quit();
+            self->quit(true);
             return TRUE;
         }
         if (self->m_widget->text_input_active() && gtk_im_context_filter_keypress(self->m_im, e))
@@ -455,11 +460,11 @@ class WindowHost {
     static void on_destroyed(GtkWidget*, gpointer self_ptr) {
         auto* self = static_cast<WindowHost*>(self_ptr);
         self->m_window = nullptr;
-        self->quit();
+        self->quit(true);
     }
 
     static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer self_ptr) {
-        static_cast<WindowHost*>(self_ptr)->quit();
+        static_cast<WindowHost*>(self_ptr)->quit(true);
         return TRUE;
     }
 

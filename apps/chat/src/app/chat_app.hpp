@@ -122,6 +122,8 @@ class ChatApp final : public vemo_ui::Widget,
 
     // Widget.
     void sync(vemo_ui::FrameContext& ctx) override;
+    // Quitting leaves a running call as its Leave button does.
+    void closing() override { leave_call(); }
     vemo_ui::LayoutNode build_layout() override;
     void apply_layout(vemo_ui::Layout const& layout, double origin_x, double origin_y) override;
     void draw(vemo_ui::DrawContext& ctx) override;

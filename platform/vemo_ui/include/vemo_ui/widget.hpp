@@ -69,6 +69,10 @@ public:
     virtual ~Widget() = default;
 
     virtual void sync(FrameContext& ctx) { (void)ctx; }
+    // The person ends the program (closes the window, Ctrl+Q): end what must not outlive the
+    // run, such as a call. Called once, before the document is written out the last time; not
+    // on a termination signal, where a running call is kept for the next start.
+    virtual void closing() {}
     virtual LayoutNode build_layout() { return LayoutNode::fill(debug_name()); }
     virtual void apply_layout(Layout const& layout, double origin_x, double origin_y)
     {
