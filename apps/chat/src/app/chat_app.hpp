@@ -438,6 +438,7 @@ class ChatApp final : public vemo_ui::Widget,
     };
     std::vector<FocusStop> focus_stops() const;
     std::optional<FocusStop> offscreen_row_stop() const;
+    std::vector<std::string> row_ids(bool thread) const;
     int region_rank(HitRegion const& region) const;
     void jump_region(bool backwards);
     bool open_menu_for_focus();

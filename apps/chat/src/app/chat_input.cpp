@@ -195,11 +195,7 @@ std::optional<ChatApp::FocusStop> ChatApp::offscreen_row_stop() const {
     auto const& drawn = thread ? m_thread_rows : m_rows;
     if (std::ranges::any_of(drawn, [&](RowBox const& r) { return r.message == m_focused->a; }))
         return std::nullopt;
-    std::vector<std::string_view> ids;
-    if (thread)
-        for (auto const* m : thread_messages()) ids.push_back(m->id);
-    else
-        for (size_t i : m_top_level) ids.push_back(m_view.messages[i].id);
+    auto ids = row_ids(thread);
     auto at = std::ranges::find(ids, m_focused->a);
     if (at == ids.end()) return std::nullopt;
     bool above = drawn.empty() || at < std::ranges::find(ids, drawn.front().message);
@@ -250,11 +246,7 @@ void ChatApp::jump_region(bool backwards) {
 // of the conversation (scrolling the row into view) or the thread panel's rows.
 void ChatApp::move_row_focus(Key key) {
     bool thread = m_focused->b == thread_row_tag;
-    std::vector<std::string> ids;
-    if (thread)
-        for (auto const* m : thread_messages()) ids.push_back(m->id);
-    else
-        for (size_t i : m_top_level) ids.push_back(m_view.messages[i].id);
+    auto ids = row_ids(thread);
     auto it = std::ranges::find(ids, m_focused->a);
     if (it == ids.end()) return;
     size_t at = size_t(it - ids.begin());
@@ -264,6 +256,16 @@ void ChatApp::move_row_focus(Key key) {
                   : key == Key::Up  ? (at > 0 ? at - 1 : 0)
                                     : std::min(at + 1, last);
     focus_message_row(ids[next], thread);
+}
+
+// The ids of the rows of the thread panel, root first, or of the conversation's history.
+std::vector<std::string> ChatApp::row_ids(bool thread) const {
+    std::vector<std::string> ids;
+    if (thread)
+        for (auto const* m : thread_messages()) ids.push_back(m->id);
+    else
+        for (size_t i : m_top_level) ids.push_back(m_view.messages[i].id);
+    return ids;
 }
 
 void ChatApp::focus_message_row(std::string const& message, bool thread) {
