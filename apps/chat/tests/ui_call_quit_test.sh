@@ -6,23 +6,17 @@
 # Usage: ui_call_quit_test.sh VEMO_CHAT_BINARY (run under xvfb-run).
 set -u
 BIN="$1"
+. "$(dirname "$0")/window_start.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
 # in_call_after HOW: a fresh data directory, the window started, "Lounge" clicked in the
-# sidebar, then the program ended by HOW ("ctrl+q", "close" or "term"); prints who the stored
-# document lists in that call.
+# sidebar, then the program ended by HOW ("ctrl+q", "close" or "term"); sets LISTED to who the
+# stored document lists in that call.
 in_call_after() {
     export VEMO_CHAT_DATA="$WORK/$1"
-    "$BIN" >"$WORK/app.log" 2>&1 &
-    APP=$!
-    WID=$(timeout 20 xdotool search --sync --onlyvisible --pid "$APP" | head -1)
-    if [ -z "$WID" ]; then
-        echo "no window appeared" >&2; kill "$APP"; cat "$WORK/app.log" >&2; exit 1
-    fi
-    sleep 1
+    start_window
     xdotool windowsize --sync "$WID" 1280 800
-    xdotool windowfocus --sync "$WID"
     sleep 0.5
     # The first-run workspace's voice channel in the sidebar of a 1280 x 800 window.
     xdotool mousemove --window "$WID" 140 294 click 1
@@ -37,12 +31,12 @@ in_call_after() {
         sleep 0.2
     done
     if kill -0 "$APP" 2>/dev/null; then
-        echo "the program kept running after $1" >&2; kill -KILL "$APP"
-        cat "$WORK/app.log" >&2; exit 1
+        echo "the program kept running after $1"; kill -KILL "$APP"
+        cat "$WORK/app.log"; exit 1
     fi
     wait "$APP"
     echo '{"cmd":"document"}' | timeout 30 "$BIN" --automation >"$WORK/doc.json" 2>>"$WORK/app.log"
-    python3 -c '
+    LISTED=$(python3 -c '
 import json, sys
 for line in open(sys.argv[1]):
     doc = json.loads(line)
@@ -52,20 +46,20 @@ for line in open(sys.argv[1]):
         break
 else:
     sys.exit("no document read back")
-' "$WORK/doc.json"
+' "$WORK/doc.json") || exit 1
 }
 
 # A restart keeps the call: this also shows that the click joined it.
-kept=$(in_call_after term) || exit 1
-if [ -z "$kept" ]; then
+in_call_after term
+if [ -z "$LISTED" ]; then
     echo "the click did not join the call (nobody listed after a termination signal)"
     cat "$WORK/app.log"; exit 1
 fi
-echo "listed after a termination signal: $kept"
+echo "listed after a termination signal: $LISTED"
 for how in ctrl+q close; do
-    left=$(in_call_after "$how") || exit 1
-    if [ -n "$left" ]; then
-        echo "still listed in the call after $how: $left"; tail -20 "$WORK/app.log"; exit 1
+    in_call_after "$how"
+    if [ -n "$LISTED" ]; then
+        echo "still listed in the call after $how: $LISTED"; tail -20 "$WORK/app.log"; exit 1
     fi
     echo "the call was left on $how"
 done
