@@ -258,6 +258,8 @@ TEST_F(AttachInWindow, PicturesPastedDuringAnImportArriveInOrder) {
     Window w;
     w.run();
     size_t before = w.app.view().messages.size();
+    auto kept_dir = desktop::cached_attachment_path("pasted", "x").parent_path();
+    auto earlier = files_in(kept_dir);
     ASSERT_TRUE(w.app.start_attachment_import("c_crit", (files / "sub" / "wide.png").string()));
     w.app.attach_pasted_picture(clipboard_picture(5, 3, 16), false);
     w.app.attach_pasted_picture(clipboard_picture(7, 2, 21), false);
@@ -274,6 +276,15 @@ TEST_F(AttachInWindow, PicturesPastedDuringAnImportArriveInOrder) {
         sizes.emplace_back(image->w, image->h);
     }
     EXPECT_EQ(sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{64, 32}, {5, 3}, {7, 2}}));
+    // Pasted within the same second, each keeps a file of its own holding its own picture.
+    std::set<std::string> kept;
+    for (auto const& path : files_in(kept_dir))
+        if (!earlier.contains(path)) kept.insert(sha256_hex(path));
+    std::set<std::string> blobs;
+    for (size_t i = before + 1; i < messages.size(); ++i)
+        blobs.insert(std::get<ImageAttachment>(*messages[i].attachment).blob);
+    EXPECT_EQ(kept, blobs);
+    EXPECT_EQ(kept.size(), 2u);
 
     ASSERT_TRUE(w.app.start_attachment_import("c_crit", (files / "notes.txt").string()));
     for (size_t i = 0; i < ChatApp::max_waiting_pictures; ++i)

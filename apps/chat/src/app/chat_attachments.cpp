@@ -276,11 +276,17 @@ void ChatApp::attach_pasted_picture(desktop::ClipboardPicture picture, bool thre
         if (!png) return std::unexpected(png.error());
         std::error_code ec;
         std::filesystem::create_directories(path.parent_path(), ec);
-        std::ofstream out(path, std::ios::binary);
+        // Two pictures pasted within a second share a name: the later one gets a number
+        // instead of replacing the earlier one's file (imports run one at a time).
+        auto target = path;
+        for (int n = 2; std::filesystem::exists(target, ec) && n < 10000; ++n)
+            target = path.parent_path() /
+                     (path.stem().string() + "-" + std::to_string(n) + path.extension().string());
+        std::ofstream out(target, std::ios::binary);
         out.write(reinterpret_cast<char const*>(png->data()), std::streamsize(png->size()));
         out.close();
         if (!out) return std::unexpected(std::string("could not keep the pasted picture"));
-        return path;
+        return target;
     };
     begin_import(m_nav.channel_id, std::move(make), thread ? m_nav.thread_root : std::nullopt,
                  true);
