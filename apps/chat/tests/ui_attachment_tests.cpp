@@ -204,6 +204,11 @@ desktop::ClipboardPicture clipboard_picture(int width, int height, int stride) {
     return picture;
 }
 
+// Where pasted pictures are kept as files.
+fs::path kept_pictures_dir() {
+    return desktop::cached_attachment_path("pasted", "x").parent_path();
+}
+
 std::set<fs::path> files_in(fs::path const& dir) {
     std::set<fs::path> out;
     std::error_code ec;
@@ -218,7 +223,7 @@ TEST_F(AttachInWindow, PastedPictureIsEncodedInTheBackgroundAndShared) {
     Window w;
     w.run();
     size_t before = w.app.view().messages.size();
-    auto kept_dir = desktop::cached_attachment_path("pasted", "x").parent_path();
+    auto kept_dir = kept_pictures_dir();
     auto earlier = files_in(kept_dir);
 
     w.app.attach_pasted_picture(clipboard_picture(5, 3, 16), false);
@@ -258,7 +263,7 @@ TEST_F(AttachInWindow, PicturesPastedDuringAnImportArriveInOrder) {
     Window w;
     w.run();
     size_t before = w.app.view().messages.size();
-    auto kept_dir = desktop::cached_attachment_path("pasted", "x").parent_path();
+    auto kept_dir = kept_pictures_dir();
     auto earlier = files_in(kept_dir);
     ASSERT_TRUE(w.app.start_attachment_import("c_crit", (files / "sub" / "wide.png").string()));
     w.app.attach_pasted_picture(clipboard_picture(5, 3, 16), false);

@@ -386,6 +386,10 @@ class ChatApp final : public vemo_ui::Widget,
     bool begin_import(std::string const& channel, AttachmentJobs::FileMaker make,
                       std::optional<std::string> parent, bool pasted = false);
     bool start_import_now(WaitingImport job);
+    // An import runs or others wait their turn.
+    bool import_busy() const {
+        return m_attachment_jobs.pending_import() || !m_waiting_imports.empty();
+    }
 
     call::CallEnv call_env() const;
     void run_call_step();

@@ -78,7 +78,7 @@ void ChatApp::pick_attachment(std::string const& choice) {
 // An operation's import is refused while another runs or waits (its caller is told so) rather
 // than queued.
 bool ChatApp::start_attachment_import(std::string const& channel, std::string const& path) {
-    if (m_attachment_jobs.pending_import() || !m_waiting_imports.empty()) return false;
+    if (import_busy()) return false;
     return can_write() && begin_import(channel, path, std::nullopt);
 }
 
@@ -91,7 +91,7 @@ bool ChatApp::begin_import(std::string const& channel, AttachmentJobs::FileMaker
                            std::optional<std::string> parent, bool pasted) {
     WaitingImport job{channel, std::move(make), std::move(parent), pasted};
     // One import runs at a time: the others wait their turn in the order they came.
-    if (m_attachment_jobs.pending_import() || !m_waiting_imports.empty()) {
+    if (import_busy()) {
         if (pasted && std::ranges::count(m_waiting_imports, true, &WaitingImport::pasted) >=
                           ptrdiff_t(max_waiting_pictures)) {
             m_status =
