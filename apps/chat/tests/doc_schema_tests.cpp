@@ -45,6 +45,32 @@ TEST(InsertMessage, EveryFieldRoundTrips) {
     EXPECT_EQ(read_message(doc, at->map, "c_one"), m);
 }
 
+// The reference, attachment and work live apart from the message: a copy must own its own,
+// and equality must compare what they hold, not where.
+TEST(Message, CopiesOwnTheirRareFieldsAndCompareByValue) {
+    auto original = full_message();
+    auto copy = original;
+    EXPECT_EQ(copy, original);
+    std::get<VideoAttachment>(*copy.attachment).name = "other.webm";
+    copy.work->since = 100;
+    copy.reference->label = "changed";
+    EXPECT_EQ(std::get<VideoAttachment>(*original.attachment).name, "v.webm");
+    EXPECT_EQ(original.work->since, 99);
+    EXPECT_EQ(original.reference->label, "quoted");
+    EXPECT_NE(copy, original);
+
+    copy = original;
+    copy.attachment.reset();
+    EXPECT_NE(copy, original);
+    EXPECT_TRUE(copy.attachment == std::nullopt);
+    original.attachment = std::optional<Attachment>();
+    EXPECT_EQ(copy, original);
+    EXPECT_THROW((void)copy.attachment.value(), std::bad_optional_access);
+
+    auto moved = std::move(copy);
+    EXPECT_EQ(moved, original);
+}
+
 TEST(InsertMessage, AnIdTakenInAnyChannelWritesNothing) {
     AutoCommit doc;
     Message m;

@@ -178,6 +178,8 @@ void prefetch_object(OpSet const& ops, uint32_t index, int level) {
     switch (level) {
         case 1:
             __builtin_prefetch(&seq);
+            __builtin_prefetch(reinterpret_cast<char const*>(&seq.text_cache + 1) - 1);
+            if (o.text_cached) return;
             __builtin_prefetch(reinterpret_cast<char const*>(&seq) + 64);
             __builtin_prefetch(reinterpret_cast<char const*>(&seq) + 128);
             return;

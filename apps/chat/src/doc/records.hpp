@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "doc/agent_work.hpp"
+#include "doc/heap_optional.hpp"
 
 // The plain records a chat message is made of. The document, the view model and the chat
 // actions all speak in these terms.
@@ -112,10 +113,10 @@ struct Message {
     std::vector<HistoryEntry> history;  // oldest first
     std::vector<ReactionGroup> reactions;
     std::vector<Mention> mentions;
-    std::optional<ResourceRef> reference;
-    std::optional<Attachment> attachment;
+    HeapOptional<ResourceRef> reference;
+    HeapOptional<Attachment> attachment;
     bool pinned = false;
-    std::optional<AgentWork> work;
+    HeapOptional<AgentWork> work;
 
     friend bool operator==(Message const&, Message const&) = default;
 };

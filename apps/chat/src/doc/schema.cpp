@@ -87,6 +87,7 @@ std::vector<ReactionGroup> read_reactions(AutoCommit const& doc, ObjHandle list)
         if (emoji.empty() || user.empty()) return;
         auto group = std::ranges::find(groups, emoji, &ReactionGroup::emoji);
         if (group == groups.end()) {
+            if (groups.empty()) groups.reserve(4);
             groups.push_back(ReactionGroup{std::string(emoji), {std::string(user)}});
         } else if (std::ranges::find(group->users, user) == group->users.end()) {
             group->users.emplace_back(user);
@@ -344,9 +345,14 @@ Message read_message(AutoCommit& doc, ObjId const& map, std::string_view channel
     return read_message(doc, *handle, channel);
 }
 
-// One pass over the record's fields, in key order.
 Message read_message(AutoCommit const& doc, ObjHandle map, std::string_view channel) {
     Message m;
+    read_message(doc, map, channel, m);
+    return m;
+}
+
+// One pass over the record's fields, in key order.
+void read_message(AutoCommit const& doc, ObjHandle map, std::string_view channel, Message& m) {
     m.channel = std::string(channel);
     auto str = [](ValueRef const& v) { return str_of(v).value_or(""); };
     doc.for_each_field(map, [&](std::string_view key, ValueRef const& value) {
@@ -381,7 +387,6 @@ Message read_message(AutoCommit const& doc, ObjHandle map, std::string_view chan
             if (auto work = object_of(value, ObjType::Map)) m.work = read_work_map(doc, *work);
         }
     });
-    return m;
 }
 
 int64_t read_count(AutoCommit& doc, std::string_view channel, std::string_view person) {

@@ -69,6 +69,8 @@ bool insert_message(AutoCommit& doc, std::string_view channel, Message const& me
 // by emoji in order of first use, each person once per emoji, empty entries ignored.
 Message read_message(AutoCommit& doc, ObjId const& map, std::string_view channel);
 Message read_message(AutoCommit const& doc, ObjHandle map, std::string_view channel);
+// The same into a default-constructed message, which saves moving a fresh one into place.
+void read_message(AutoCommit const& doc, ObjHandle map, std::string_view channel, Message& m);
 
 void write_attachment(AutoCommit& doc, ObjId const& message, Attachment const& attachment);
 std::optional<Attachment> read_attachment(AutoCommit& doc, ObjId const& message);

@@ -213,7 +213,8 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
             auto const& maps = run.maps;
             for (size_t at = 0; at < maps.size(); ++at) {
                 prefetch_ahead(doc, maps, at);
-                auto& m = list.emplace_back(doc::read_message(doc, maps[at], run.channel));
+                auto& m = list.emplace_back();
+                doc::read_message(doc, maps[at], run.channel, m);
                 count_people(run.people, m, 1);
                 if (!m.parent) ++run.top_level;
             }

@@ -43,7 +43,7 @@ uint64_t edits_of(Message const& m) {
 }
 
 uint64_t message_digest(int64_t ts, size_t text_size, size_t author_size, uint64_t edits,
-                        std::optional<Attachment> const& attachment, uint64_t channel_digest) {
+                        Attachment const* attachment, uint64_t channel_digest) {
     Hasher h;
     h.add(uint64_t(ts)).add(channel_digest).add(text_size).add(author_size).add(edits);
     if (attachment)
@@ -52,8 +52,8 @@ uint64_t message_digest(int64_t ts, size_t text_size, size_t author_size, uint64
 }
 
 uint64_t message_digest(Message const& m, uint64_t channel_digest) {
-    return message_digest(m.ts, m.text.size(), m.author.size(), edits_of(m), m.attachment,
-                          channel_digest);
+    return message_digest(m.ts, m.text.size(), m.author.size(), edits_of(m),
+                          m.attachment ? &*m.attachment : nullptr, channel_digest);
 }
 
 uint64_t channel_digest(Channel const* c, EntryContext const& ctx) {
@@ -122,7 +122,7 @@ struct ChatSearchProvider::Snapshot {
         std::string id, channel, author, text;
         int64_t ts = 0;
         uint64_t edits = 0;
-        std::optional<Attachment> attachment;
+        HeapOptional<Attachment> attachment;
     };
     model::ViewModel lists;  // without messages
     std::vector<MessageCopy> messages;
@@ -169,8 +169,9 @@ struct ChatSearchProvider::Snapshot {
                 run.reserve(end - begin);
                 for (size_t i = begin; i < end; ++i) {
                     auto const& c = messages[i];
-                    run.push_back({c.id, message_digest(c.ts, c.text.size(), c.author.size(),
-                                                        c.edits, c.attachment, context)});
+                    run.push_back(
+                        {c.id, message_digest(c.ts, c.text.size(), c.author.size(), c.edits,
+                                              c.attachment ? &*c.attachment : nullptr, context)});
                 }
             }
             begin = end;

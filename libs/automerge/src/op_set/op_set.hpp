@@ -96,14 +96,15 @@ struct Sequence {
         std::vector<uint32_t> elems;
         uint64_t width = 0;
     };
+    // Texts are read whole far more often than they change; `apply` drops this whenever an
+    // op lands on the object or supersedes one of its ops. First, so a read of a cached
+    // text touches the start of the sequence only.
+    mutable std::string text_cache;
     std::vector<Element> elements;
     std::vector<Block> blocks;       // by block id
     std::vector<uint32_t> order;     // block ids in document order
     std::vector<uint32_t> position;  // block id -> index in `order`
     uint64_t width = 0;
-    // Texts are read whole far more often than they change; `apply` drops this whenever an
-    // op lands on the object or supersedes one of its ops.
-    mutable std::string text_cache;
 };
 
 // One per object of the document. Whole records are read object after object, so the
