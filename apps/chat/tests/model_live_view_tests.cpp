@@ -443,9 +443,10 @@ TEST(LiveView, ReadsAnotherInstanceAtTheSameAddressFromScratch) {
     }
 }
 
-// A long history is read on two threads, channels split between them: channels of very
-// different lengths must come out whole, in channel order, each message as the generic reads
-// give it, with the sidebar's counts and the people list as one reader would make them.
+// A long history is read on two threads, each taking stretches of the lists in turn:
+// channels of very different lengths, one with elements that are not messages, must come out
+// whole, in channel order, each message as the generic reads give it, with the sidebar's
+// counts and the people list as one reader would make them.
 TEST(LiveView, ReadsALongHistoryOnTwoThreadsAsOne) {
     AutoCommit doc;
     doc::demo_seed(doc);
@@ -474,6 +475,13 @@ TEST(LiveView, ReadsALongHistoryOnTwoThreadsAsOne) {
             if (i % 7 == 0) m.mentions = {{people[(i + 3) % 5], 0, 7, false}};
             ASSERT_TRUE(doc::insert_message(peer, channels[c].id, m));
             if (!m.parent) root = m.id;
+        }
+        if (c == 0) {
+            // Each shifts every later message's place in the list, across stretches.
+            auto lists = doc::get_map(peer, ObjId::root(), doc::messages_key);
+            auto list = doc::get_list(peer, *lists, channels[c].id);
+            for (size_t at = 0; at < count; at += 90)
+                ASSERT_TRUE(peer.insert(*list, at, ScalarValue{std::string("not a message")}));
         }
         peer.commit();
         ASSERT_TRUE(doc.merge(peer));

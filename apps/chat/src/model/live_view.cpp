@@ -1,8 +1,10 @@
 #include "model/live_view.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -84,14 +86,19 @@ std::vector<ObjHandle> list_maps(AutoCommit const& doc, std::optional<ObjHandle>
 // From how many messages a full rebuild reads on two threads: below, starting a thread
 // costs about what it saves.
 constexpr size_t parallel_rebuild_messages = 2000;
+// How many messages of a list one thread takes at a time.
+constexpr size_t rebuild_stretch = 256;
 
 // Records lie far apart in the engine's tables and every step of reading one waits on the
 // step before; asking for step k of record at+depth-k keeps the waits of several records in
 // flight while `at` is read.
-void prefetch_ahead(AutoCommit const& doc, std::vector<ObjHandle> const& maps, size_t at) {
+// Only records before `end` are looked at: a record past it may be another thread's, being
+// read, and reading it fills its text's cache.
+void prefetch_ahead(AutoCommit const& doc, std::vector<ObjHandle> const& maps, size_t at,
+                    size_t end) {
     constexpr int depth = 7;
     for (int level = 0; level < depth; ++level)
-        if (size_t ahead = at + size_t(depth - level); ahead < maps.size())
+        if (size_t ahead = at + size_t(depth - level); ahead < end)
             doc.prefetch(maps[ahead], level);
 }
 
@@ -195,62 +202,83 @@ void LiveView::rebuild(AutoCommit& doc, Navigation& nav) {
     m_runs.resize(m_vm.channels.size());
     for (size_t i = 0; i < m_runs.size(); ++i) m_runs[i].channel = m_vm.channels[i].id;
     auto messages = messages_map(doc);
-    // How long each channel is, without reading it yet.
-    std::vector<size_t> lengths(m_runs.size());
+    // The reading is cut into stretches of a channel's list, taken in turn by whichever
+    // thread is free, so one long channel or a slow thread does not leave the other waiting.
+    struct Stretch {
+        size_t run = 0;
+        size_t first = 0;
+        size_t last = 0;
+        std::map<std::string, int, std::less<>> people;
+        size_t top_level = 0;
+    };
+    std::vector<Stretch> stretches;
     size_t total = 0;
     for (size_t i = 0; i < m_runs.size(); ++i) {
         auto list = messages ? doc::get_list(doc, *messages, m_runs[i].channel) : std::nullopt;
-        lengths[i] = list ? doc.length(*list) : 0;
-        total += lengths[i];
+        size_t length = list ? doc.length(*list) : 0;
+        total += length;
+        for (size_t first = 0; first < length; first += rebuild_stretch)
+            stretches.push_back({i, first, std::min(length, first + rebuild_stretch), {}, 0});
     }
+    // Every list's first stretch before any second one: a run's maps are listed by the
+    // thread that takes its first stretch, and the other should not have to wait for that.
+    std::ranges::stable_sort(stretches, std::less<>(), &Stretch::first);
     std::vector<std::vector<Message>> lists(m_runs.size());
-    auto read_runs = [&](size_t first, size_t last) {
-        for (size_t i = first; i < last; ++i) {
-            auto& run = m_runs[i];
-            run.maps = list_maps(doc, messages, run.channel, run.gaps);
-            auto& list = lists[i];
-            list.reserve(run.maps.size());
+    // A run's maps are listed by the first thread to reach it; the list holds no more maps
+    // than its length, fewer when some elements are not maps.
+    std::vector<std::once_flag> listed(m_runs.size());
+    std::atomic<size_t> next{0};
+    auto read_stretches = [&] {
+        for (size_t s; (s = next.fetch_add(1)) < stretches.size();) {
+            auto& stretch = stretches[s];
+            auto& run = m_runs[stretch.run];
+            auto& list = lists[stretch.run];
+            std::call_once(listed[stretch.run], [&] {
+                run.maps = list_maps(doc, messages, run.channel, run.gaps);
+                list.resize(run.maps.size());
+            });
             auto const& maps = run.maps;
-            for (size_t at = 0; at < maps.size(); ++at) {
-                prefetch_ahead(doc, maps, at);
-                auto& m = list.emplace_back();
+            size_t const end = std::min(stretch.last, maps.size());
+            for (size_t at = stretch.first; at < end; ++at) {
+                prefetch_ahead(doc, maps, at, end);
+                auto& m = list[at];
                 doc::read_message(doc, maps[at], run.channel, m);
-                count_people(run.people, m, 1);
-                if (!m.parent) ++run.top_level;
+                count_people(stretch.people, m, 1);
+                if (!m.parent) ++stretch.top_level;
             }
         }
     };
-    // A long history is read by two threads, each its own channels: reading a record waits
-    // on memory far more than it computes, and the reads share nothing they write (a text's
-    // cache belongs to its one message).
-    size_t split = m_runs.size();
-    if (total >= parallel_rebuild_messages) {
-        size_t second = 0;
-        while (split > 1 && second + lengths[split - 1] <= total / 2) second += lengths[--split];
-    }
+    // A long history is read by two threads: reading a record waits on memory far more than
+    // it computes, and the reads share nothing they write (each message is filled by one
+    // thread, and a text's cache belongs to its one message).
     std::exception_ptr helper_failed;
     std::optional<std::thread> helper;
-    if (split < m_runs.size()) {
+    if (total >= parallel_rebuild_messages) {
         try {
-            helper.emplace([&, split] {
+            helper.emplace([&] {
                 try {
-                    read_runs(split, m_runs.size());
+                    read_stretches();
                 } catch (...) {
                     helper_failed = std::current_exception();
                 }
             });
         } catch (std::system_error const&) {
-            split = m_runs.size();  // no thread to be had: read them all here
+            // No thread to be had: everything is read here.
         }
     }
     try {
-        read_runs(0, split);
+        read_stretches();
     } catch (...) {
         if (helper) helper->join();
         throw;
     }
     if (helper) helper->join();
     if (helper_failed) std::rethrow_exception(helper_failed);
+    for (auto& stretch : stretches) {
+        auto& run = m_runs[stretch.run];
+        for (auto const& [id, count] : stretch.people) run.people[id] += count;
+        run.top_level += stretch.top_level;
+    }
     m_vm.all_messages = MessageRuns(std::move(lists));
     m_open.clear();
     finish(doc, nav);
