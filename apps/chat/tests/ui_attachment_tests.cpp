@@ -204,11 +204,6 @@ desktop::ClipboardPicture clipboard_picture(int width, int height, int stride) {
     return picture;
 }
 
-// Where pasted pictures are kept as files.
-fs::path kept_pictures_dir() {
-    return desktop::cached_attachment_path("pasted", "x").parent_path();
-}
-
 std::set<fs::path> files_in(fs::path const& dir) {
     std::set<fs::path> out;
     std::error_code ec;
@@ -217,14 +212,30 @@ std::set<fs::path> files_in(fs::path const& dir) {
     return out;
 }
 
+// The folder pasted pictures are kept in as files, as it was when made: added() lists the
+// files kept since.
+class KeptPictures {
+  public:
+    KeptPictures() : m_before(files_in(m_dir)) {}
+    std::vector<fs::path> added() const {
+        std::vector<fs::path> out;
+        for (auto const& path : files_in(m_dir))
+            if (!m_before.contains(path)) out.push_back(path);
+        return out;
+    }
+
+  private:
+    fs::path m_dir = desktop::cached_attachment_path("pasted", "x").parent_path();
+    std::set<fs::path> m_before;
+};
+
 // Pasting hands the pixels to the import's worker, which encodes them, keeps them as a PNG file
 // and imports that like a picked file; the window shows the usual progress meanwhile.
 TEST_F(AttachInWindow, PastedPictureIsEncodedInTheBackgroundAndShared) {
     Window w;
     w.run();
     size_t before = w.app.view().messages.size();
-    auto kept_dir = kept_pictures_dir();
-    auto earlier = files_in(kept_dir);
+    KeptPictures kept;
 
     w.app.attach_pasted_picture(clipboard_picture(5, 3, 16), false);
     EXPECT_EQ(w.app.status_line(), "Preparing attachment…");
@@ -249,9 +260,7 @@ TEST_F(AttachInWindow, PastedPictureIsEncodedInTheBackgroundAndShared) {
     EXPECT_EQ(argb & 0xffffff, picture_color) << std::hex << argb;
 
     // The file kept for it holds the same bytes.
-    std::vector<fs::path> added;
-    for (auto const& path : files_in(kept_dir))
-        if (!earlier.contains(path)) added.push_back(path);
+    auto added = kept.added();
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(sha256_hex(added[0]), image->blob);
     fs::remove(added[0]);
@@ -263,8 +272,7 @@ TEST_F(AttachInWindow, PicturesPastedDuringAnImportArriveInOrder) {
     Window w;
     w.run();
     size_t before = w.app.view().messages.size();
-    auto kept_dir = kept_pictures_dir();
-    auto earlier = files_in(kept_dir);
+    KeptPictures kept_pictures;
     ASSERT_TRUE(w.app.start_attachment_import("c_crit", (files / "sub" / "wide.png").string()));
     w.app.attach_pasted_picture(clipboard_picture(5, 3, 16), false);
     w.app.attach_pasted_picture(clipboard_picture(7, 2, 21), false);
@@ -283,8 +291,7 @@ TEST_F(AttachInWindow, PicturesPastedDuringAnImportArriveInOrder) {
     EXPECT_EQ(sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{64, 32}, {5, 3}, {7, 2}}));
     // Pasted within the same second, each keeps a file of its own holding its own picture.
     std::set<std::string> kept;
-    for (auto const& path : files_in(kept_dir))
-        if (!earlier.contains(path)) kept.insert(sha256_hex(path));
+    for (auto const& path : kept_pictures.added()) kept.insert(sha256_hex(path));
     std::set<std::string> blobs;
     for (size_t i = before + 1; i < messages.size(); ++i)
         blobs.insert(std::get<ImageAttachment>(*messages[i].attachment).blob);

@@ -177,6 +177,8 @@ void prefetch_object(OpSet const& ops, uint32_t index, int level) {
     auto const& seq = o.seq();
     switch (level) {
         case 1:
+            // A cached text is read from the string at the front alone, which may straddle
+            // two lines.
             __builtin_prefetch(&seq);
             __builtin_prefetch(reinterpret_cast<char const*>(&seq.text_cache + 1) - 1);
             if (o.text_cached) return;
